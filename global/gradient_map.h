@@ -1,0 +1,9 @@
+// Scharr derivatives and the 8-bit gradient-magnitude map of the enhanced page.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+// `enhanced`: 8-bit, one or three channels (three are converted BGR to grey).
+// `gradX`, `gradY`: CV_16S Scharr derivatives. `gradMap`: CV_8U mean of their
+// absolute values stretched min..max onto 0..255.
+void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap);

@@ -1,0 +1,19 @@
+// Refinement of the working edge mask into the voters of the local threshold.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "stroke/stroke_width.h"
+
+// mode <= 0: nothing. mode 1: CleanStrokeMap only. mode >= 2: also suppresses
+// pixels whose near window (side bandWidth * nearScale) is dominated by one
+// gradient direction (largest direction count > cvRound(dominanceRatio * all)),
+// then restores suppressed pixels whose far window (side bandWidth * 20) of
+// suppressed pixels shows no dominant direction; restored pixels are 255 in
+// `restoredMap`. `dirMaps` (nine 0/1 maps from BuildDirectionMaps) is consumed.
+// On return `edgeMaskCopy` holds 0/1.
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
+                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio);
