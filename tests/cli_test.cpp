@@ -1,0 +1,190 @@
+// Runs the built edgebin executable and checks its messages, files and statuses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "app/front_end.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+};
+
+Run Edgebin(const std::string& arguments) {
+    const std::string command = std::string(EDGEBIN_BINARY) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Run run{-1000, ""};
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.out.append(buffer, got);
+    }
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000;
+    return run;
+}
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// A grey page with a few dark strokes on a lit background: not two-level.
+cv::Mat StrokePage() {
+    cv::Mat page(120, 160, CV_8UC1);
+    for (int y = 0; y < page.rows; ++y) {
+        for (int x = 0; x < page.cols; ++x) {
+            page.at<unsigned char>(y, x) = static_cast<unsigned char>(200 + (x + y) % 7);
+        }
+    }
+    for (int line = 0; line < 3; ++line) {
+        cv::putText(page, "edge text", cv::Point(5, 30 + 35 * line), cv::FONT_HERSHEY_SIMPLEX, 0.8,
+                    cv::Scalar(40), 2);
+    }
+    return page;
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("edgebin_cli_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    size_t FileCount() const {
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+    }
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST(IsAlreadyBinary, CountsDistinctValuesOnly) {
+    EXPECT_TRUE(IsAlreadyBinary(cv::Mat(4, 4, CV_8UC1, cv::Scalar(77))));
+    cv::Mat two(3, 3, CV_8UC1, cv::Scalar(30));
+    two.at<unsigned char>(1, 1) = 200;
+    EXPECT_TRUE(IsAlreadyBinary(two));
+    cv::Mat three = two.clone();
+    three.at<unsigned char>(2, 2) = 128;
+    EXPECT_FALSE(IsAlreadyBinary(three));
+    // A view with a row stride wider than its width reads only its own pixels.
+    cv::Mat wide(3, 6, CV_8UC1, cv::Scalar(0));
+    wide.colRange(3, 6).setTo(99);
+    wide.at<unsigned char>(0, 1) = 255;
+    EXPECT_TRUE(IsAlreadyBinary(wide.colRange(0, 3)));
+}
+
+TEST_F(CliTest, NoArgumentPrintsUsageAndFails) {
+    const Run run = Edgebin("");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("usage: edgebin"), std::string::npos);
+    const Run help = Edgebin("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST_F(CliTest, MissingInputReportsLoadFailureWhateverElseIsGiven) {
+    const std::string missing = Path("nothing here.png");
+    const Run run = Edgebin("'" + missing + "' '" + Path("out.png") + "' 1 2 3");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "load image failed.\nimgPath:  " + missing + "\n");
+    EXPECT_EQ(FileCount(), 0u);
+
+    std::ofstream(Path("empty.png")).close();
+    const Run empty = Edgebin(Path("empty.png") + " " + Path("out.png"));
+    EXPECT_EQ(empty.status, 255);
+    EXPECT_EQ(FirstLine(empty.out), "load image failed.");
+}
+
+TEST_F(CliTest, TwoLevelInputIsCopiedUnchanged) {
+    cv::Mat two(20, 30, CV_8UC1, cv::Scalar(200));
+    two(cv::Rect(3, 4, 10, 5)).setTo(30);
+    cv::imwrite(Path("two.png"), two);
+    const Run run = Edgebin(Path("two.png") + " " + Path("copy.png"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "The input image is a binarized image. The output image is a copy of the input "
+              "image.\n");
+    const cv::Mat copy = cv::imread(Path("copy.png"), cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(copy.type(), CV_8UC1);
+    EXPECT_EQ(cv::norm(copy, two, cv::NORM_INF), 0.0);
+
+    // A colour page whose grey conversion is two-level is written as that grey image.
+    cv::Mat colour(10, 10, CV_8UC3, cv::Scalar(0, 0, 255));
+    colour(cv::Rect(0, 0, 5, 10)).setTo(cv::Scalar(255, 255, 255));
+    cv::imwrite(Path("colour.png"), colour);
+    const Run colourRun = Edgebin(Path("colour.png") + " " + Path("colour_out.png"));
+    EXPECT_EQ(colourRun.status, 0);
+    const cv::Mat colourCopy = cv::imread(Path("colour_out.png"), cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(colourCopy.type(), CV_8UC1);
+    cv::Mat expected;
+    cv::cvtColor(colour, expected, cv::COLOR_BGR2GRAY);
+    EXPECT_EQ(cv::norm(colourCopy, expected, cv::NORM_INF), 0.0);
+}
+
+TEST_F(CliTest, TuningArgumentsFollowThePositionRule) {
+    cv::imwrite(Path("page.png"), StrokePage());
+    const std::string base = Path("page.png") + " " + Path("out.png");
+    EXPECT_EQ(FirstLine(Edgebin(base).out),
+              "//******* alpha = 2 ******* k = 0.6 ******* Rthre = 0.05 *******//");
+    EXPECT_EQ(FirstLine(Edgebin(base + " 1.5").out),
+              "//******* alpha = 1.5 ******* k = 0.6 ******* Rthre = 0.05 *******//");
+    EXPECT_EQ(FirstLine(Edgebin(base + " 1.5 0.3x 0.1").out),
+              "//******* alpha = 1.5 ******* k = 0.3 ******* Rthre = 0.1 *******//");
+    // Six or more arguments: none of the numbers is read.
+    EXPECT_EQ(FirstLine(Edgebin(base + " 1.5 0.4 0.1 extra").out),
+              "//******* alpha = 2 ******* k = 0.6 ******* Rthre = 0.05 *******//");
+}
+
+TEST_F(CliTest, MalformedTuningArgumentsAreRejectedBeforeAnyWork) {
+    cv::imwrite(Path("page.png"), StrokePage());
+    const std::string base = Path("page.png") + " " + Path("out.png");
+    for (const std::string bad : {"abc", "nan", "inf", "-inf", "1e400", "1e300"}) {
+        const Run run = Edgebin(base + " " + bad);
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_EQ(run.out.find("alpha ="), std::string::npos) << bad;
+        EXPECT_NE(run.out.find("invalid alpha"), std::string::npos) << bad;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(CliTest, UnwritableOutputFailsWithoutLeavingFiles) {
+    cv::imwrite(Path("page.png"), StrokePage());
+    const Run noOut = Edgebin(Path("page.png"));
+    EXPECT_EQ(noOut.status, 2);
+    EXPECT_NE(noOut.out.find("no output path"), std::string::npos);
+
+    const Run badExtension = Edgebin(Path("page.png") + " " + Path("out.unknownformat"));
+    EXPECT_EQ(badExtension.status, 3);
+    EXPECT_NE(badExtension.out.find("cannot write"), std::string::npos);
+
+    const Run missingFolder = Edgebin(Path("page.png") + " " + Path("no/such/folder/out.png"));
+    EXPECT_NE(missingFolder.status, 0);
+    EXPECT_EQ(FileCount(), 1u);  // only the input
+}
+
+TEST_F(CliTest, OutputMayReplaceTheInput) {
+    cv::Mat two(8, 8, CV_8UC1, cv::Scalar(10));
+    two.at<unsigned char>(2, 2) = 250;
+    cv::imwrite(Path("same.png"), two);
+    const Run run = Edgebin(Path("same.png") + " " + Path("same.png"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(cv::norm(cv::imread(Path("same.png"), cv::IMREAD_UNCHANGED), two, cv::NORM_INF), 0.0);
+    EXPECT_EQ(FileCount(), 1u);
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages edgebin needs, only when some are missing.
+set -euo pipefail
+packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
+          libbenchmark-dev)
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds edgebin in Release and binarizes the bundled sample page.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install_deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target edgebin
+mkdir -p out
+./build/edgebin samples/sample_page.png out/sample_page_bin.png
+echo "binarized samples/sample_page.png -> $(pwd)/out/sample_page_bin.png"
