@@ -1,0 +1,65 @@
+// Preconditions: `dst` is CV_8UC1 and `keepMask` is CV_8UC1 of the same size;
+// `rowStrokeWidths` holds one width per row of `dst`. With any other number of
+// widths the call only makes `dst` two-level, because a component's middle row
+// could not be looked up safely.
+#include "pipeline/small_components.h"
+
+#include "pipeline/labelling.h"
+
+namespace {
+
+constexpr int kMinSide = 3;
+constexpr int kMaxSide = 10;
+
+int SizeLimitSide(int strokeWidth, double factor) {
+    const int side = static_cast<int>(static_cast<double>(strokeWidth) * factor);
+    if (side < kMinSide) {
+        return kMinSide;
+    }
+    return side > kMaxSide ? kMaxSide : side;
+}
+
+// Every black pixel of the box counts, whichever component it belongs to: a speck
+// sharing its box with a kept stroke survives.
+bool BoxTouchesKeptEdge(const cv::Mat& dst, const cv::Mat& keepMask, const ComponentRecord& c) {
+    for (int y = c.yMin; y <= c.yMax; ++y) {
+        const unsigned char* ink = dst.ptr<unsigned char>(y);
+        const unsigned char* keep = keepMask.ptr<unsigned char>(y);
+        for (int x = c.xMin; x <= c.xMax; ++x) {
+            if (ink[x] == 0 && keep[x] != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowStrokeWidths,
+                           double factor, cv::Mat& dst) {
+    CV_Assert(dst.type() == CV_8UC1 && keepMask.type() == CV_8UC1);
+    CV_Assert(keepMask.size() == dst.size());
+
+    dst.setTo(255, dst);
+    if (rowStrokeWidths.size() != static_cast<size_t>(dst.rows)) {
+        return;
+    }
+
+    const cv::Mat black = dst == 0;
+    std::vector<ComponentRecord> records;
+    FindMaskComponents(black, records);
+    for (const ComponentRecord& record : records) {
+        const int middleRow = (record.yMin + record.yMax) / 2;
+        const int side = SizeLimitSide(rowStrokeWidths[middleRow], factor);
+        if (record.pixelCount >= side * side) {
+            continue;
+        }
+        if (BoxTouchesKeptEdge(dst, keepMask, record)) {
+            continue;
+        }
+        dst(cv::Rect(record.xMin, record.yMin, record.xMax - record.xMin + 1,
+                     record.yMax - record.yMin + 1))
+            .setTo(255);
+    }
+}
