@@ -1,0 +1,78 @@
+// Preconditions: `map` is 8-bit with one channel, non-zero = edge pixel. The
+// stroke description must pass IsCompleteStrokeDescription for the map (for
+// ClearUndersizedComponents: one row width per map row); otherwise the call is
+// refused and the map is left exactly as it was.
+#include "stroke/stroke_map.h"
+
+#include "pipeline/labelling.h"
+#include "stroke/window_filters.h"
+
+namespace {
+
+constexpr int kMinComponentSide = 3;
+constexpr int kMaxComponentSide = 10;
+constexpr double kDensityWindowFactor = 6.0;
+constexpr double kDensityCountFactor = 6.0;
+constexpr int kCornerMinVotes = 4;
+constexpr double kCornerWindowFactor = 10.0;
+constexpr double kCornerCountFactor = 10.0;
+
+// Side of the smallest square a stroke component of this width must fill.
+int MinimumComponentSide(int rowWidth, double componentFactor) {
+    const double scaled = rowWidth * componentFactor;
+    if (!(scaled >= kMinComponentSide)) {
+        return kMinComponentSide;
+    }
+    if (scaled >= kMaxComponentSide) {
+        return kMaxComponentSide;
+    }
+    return static_cast<int>(scaled);
+}
+
+void SetEdgesTo(cv::Mat& map, unsigned char value) {
+    map.setTo(value, map);
+}
+
+}  // namespace
+
+void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths, double componentFactor) {
+    if (map.type() != CV_8UC1 || map.empty() ||
+        !IsCompleteStrokeDescription(map.rows, map.cols, lineBands, bandStrokeWidths,
+                                     rowStrokeWidths)) {
+        return;
+    }
+    SetEdgesTo(map, 255);
+    ClearUndersizedComponents(map, rowStrokeWidths, componentFactor);
+    DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
+                  kDensityCountFactor);
+    CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
+                     kCornerWindowFactor, kCornerCountFactor);
+    SetEdgesTo(map, 1);
+}
+
+void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                               double componentFactor) {
+    if (map.type() != CV_8UC1 || map.empty() ||
+        rowStrokeWidths.size() != static_cast<size_t>(map.rows)) {
+        return;
+    }
+    SetEdgesTo(map, 255);
+    std::vector<ComponentRecord> records;
+    FindMaskComponents(map, records);
+    // Every record was taken before the first box is cleared, so a cleared box
+    // cannot change how another component is judged.
+    for (const ComponentRecord& record : records) {
+        if (record.yMin > record.yMax) {
+            continue;
+        }
+        const int middleRow = (record.yMin + record.yMax) / 2;
+        const int side =
+            MinimumComponentSide(rowStrokeWidths[static_cast<size_t>(middleRow)], componentFactor);
+        if (record.pixelCount < side * side) {
+            map(cv::Range(record.yMin, record.yMax + 1), cv::Range(record.xMin, record.xMax + 1))
+                .setTo(0);
+        }
+    }
+}

@@ -1,0 +1,366 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "stroke/stroke_width.h"
+#include "support/test_support.h"
+
+namespace {
+
+// One-pixel vertical strokes every `period` columns over rows top..bottom: every
+// inner row of the band reads gaps of exactly `period`.
+void DrawStrokes(cv::Mat& mask, int top, int bottom, int period) {
+    for (int r = top; r <= bottom; ++r) {
+        for (int c = 1; c <= mask.cols - 2; c += period) {
+            mask.at<unsigned char>(r, c) = 255;
+        }
+    }
+}
+
+struct Description {
+    std::vector<LineBand> bands{{7, 7, 7, 7}};
+    std::vector<int> bandWidths{-1, -1};
+    std::vector<int> rowWidths{-1};
+    double ratio = -1.0;
+    std::string printed;
+};
+
+Description Estimate(const cv::Mat& mask) {
+    Description d;
+    d.printed = CaptureStdout(
+        [&] { d.ratio = EstimateStrokeWidth(mask, d.bands, d.bandWidths, d.rowWidths); });
+    return d;
+}
+
+std::vector<std::pair<int, int>> Spans(const std::vector<LineBand>& bands) {
+    std::vector<std::pair<int, int>> spans;
+    for (const LineBand& band : bands) {
+        spans.emplace_back(band.top, band.bottom);
+    }
+    return spans;
+}
+
+std::vector<LineBand> BandsWithSpans(const std::vector<int>& spans) {
+    std::vector<LineBand> bands;
+    int top = 0;
+    for (int span : spans) {
+        bands.push_back(LineBand{0, top, 9, top + span});
+        top += span + 5;
+    }
+    return bands;
+}
+
+std::string IntegrationLine(int index, int width) {
+    return "After Integration****************The " + std::to_string(index) +
+           "th SW is: " + std::to_string(width) + "\n";
+}
+
+}  // namespace
+
+TEST(RaiseMinimumWidthsTest, RaisesMinimaOneBelowANeighbour) {
+    std::vector<int> valley{3, 4, 3};
+    RaiseMinimumWidths(valley);
+    EXPECT_EQ(valley, (std::vector<int>{4, 4, 4}));
+
+    std::vector<int> chain{3, 3, 4};
+    RaiseMinimumWidths(chain);
+    EXPECT_EQ(chain, (std::vector<int>{4, 4, 4}));
+
+    std::vector<int> farApart{2, 5, 2};
+    RaiseMinimumWidths(farApart);
+    EXPECT_EQ(farApart, (std::vector<int>{2, 5, 2}));
+
+    // Each entry rises once only, so a staircase does not climb to the top.
+    std::vector<int> stairs{2, 3, 4};
+    RaiseMinimumWidths(stairs);
+    EXPECT_EQ(stairs, (std::vector<int>{3, 4, 4}));
+
+    std::vector<int> single{3};
+    RaiseMinimumWidths(single);
+    EXPECT_EQ(single, (std::vector<int>{3}));
+    std::vector<int> none;
+    RaiseMinimumWidths(none);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(SplitIntoLineBandsTest, EachRunOfNonEmptyRowsIsOneFullWidthBand) {
+    const cv::Mat mask = MaskFromText(
+        {"#.....", "......", "..#...", ".....#", "......", "......", "...#..", "......", "#....."},
+        1);
+    std::vector<LineBand> bands{{1, 2, 3, 4}};
+    const std::string printed = CaptureStdout([&] { SplitIntoLineBands(mask, bands); });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 0}, {2, 3}, {6, 6}, {8, 8}}));
+    for (const LineBand& band : bands) {
+        EXPECT_EQ(band.left, 0);
+        EXPECT_EQ(band.right, 5);
+    }
+}
+
+TEST(SplitIntoLineBandsTest, BlankMaskPrintsEmptyBlock) {
+    std::vector<LineBand> bands{{1, 2, 3, 4}};
+    const std::string printed =
+        CaptureStdout([&] { SplitIntoLineBands(cv::Mat::zeros(8, 5, CV_8UC1), bands); });
+    EXPECT_EQ(printed, "empty block\n");
+    EXPECT_TRUE(bands.empty());
+}
+
+TEST(DropShortBandsTest, DropsBandsBelowTwentyOnlyWhenATallerOneExists) {
+    std::vector<LineBand> mixed = BandsWithSpans({19, 20, 30});
+    DropShortBands(mixed);
+    ASSERT_EQ(mixed.size(), 2u);
+    EXPECT_EQ(mixed[0].bottom - mixed[0].top, 20);
+    EXPECT_EQ(mixed[1].bottom - mixed[1].top, 30);
+
+    std::vector<LineBand> allShort = BandsWithSpans({5, 20});
+    DropShortBands(allShort);
+    EXPECT_EQ(allShort.size(), 2u);
+
+    std::vector<LineBand> alone = BandsWithSpans({2});
+    DropShortBands(alone);
+    EXPECT_EQ(alone.size(), 1u);
+}
+
+TEST(IntegrateBandStrokeWidthsTest, TilesTheImageBySplittingGapsInTheMiddle) {
+    cv::Mat mask = cv::Mat::zeros(100, 100, CV_8UC1);
+    DrawStrokes(mask, 10, 40, 3);
+    DrawStrokes(mask, 60, 90, 6);
+    std::vector<LineBand> bands{{0, 10, 99, 40}, {0, 60, 99, 90}};
+    std::vector<int> widths;
+    double ratio = 0.0;
+    const std::string printed =
+        CaptureStdout([&] { ratio = IntegrateBandStrokeWidths(mask, bands, widths); });
+    EXPECT_DOUBLE_EQ(ratio, 1.0);
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 50}, {51, 99}}));
+    EXPECT_EQ(widths, (std::vector<int>{3, 6}));
+    EXPECT_EQ(printed, IntegrationLine(0, 3) + IntegrationLine(1, 6));
+}
+
+TEST(IntegrateBandStrokeWidthsTest, MergesOnlyAdjacentEqualWidths) {
+    const std::vector<LineBand> inputBands{{0, 10, 99, 30}, {0, 50, 99, 70}, {0, 90, 99, 110}};
+    const auto integrate = [&](const std::vector<int>& periods, std::vector<LineBand>& bands,
+                               std::vector<int>& widths) {
+        cv::Mat mask = cv::Mat::zeros(150, 100, CV_8UC1);
+        for (size_t i = 0; i < periods.size(); ++i) {
+            DrawStrokes(mask, inputBands[i].top, inputBands[i].bottom, periods[i]);
+        }
+        bands = inputBands;
+        return CaptureStdout([&] { IntegrateBandStrokeWidths(mask, bands, widths); });
+    };
+    std::vector<LineBand> bands;
+    std::vector<int> widths;
+
+    EXPECT_EQ(integrate({4, 4, 7}, bands, widths), IntegrationLine(0, 4) + IntegrationLine(1, 7));
+    EXPECT_EQ(widths, (std::vector<int>{4, 7}));
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 80}, {81, 149}}));
+
+    integrate({4, 7, 4}, bands, widths);
+    EXPECT_EQ(widths, (std::vector<int>{4, 7, 4}));
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 40}, {41, 80}, {81, 149}}));
+
+    EXPECT_EQ(integrate({4, 4, 5}, bands, widths), IntegrationLine(0, 5));
+    EXPECT_EQ(widths, (std::vector<int>{5}));
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 149}}));
+}
+
+TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped) {
+    cv::Mat mask = cv::Mat::zeros(100, 100, CV_8UC1);
+    DrawStrokes(mask, 10, 40, 3);
+    // Gaps 20, 20, 20, 20, 10 in row 61: width 20, above the limit of 10.
+    DrawStrokes(mask, 60, 62, 20);
+    mask.rowRange(60, 63).col(91).setTo(255);
+    std::vector<LineBand> bands{{0, 10, 99, 40}, {0, 60, 99, 62}};
+    std::vector<int> widths;
+    double ratio = 0.0;
+    CaptureStdout([&] { ratio = IntegrateBandStrokeWidths(mask, bands, widths); });
+    // First band: 29 inner rows of 32 gaps of 3; second band: peak 4 of 5 gaps.
+    EXPECT_DOUBLE_EQ(ratio, (29.0 * 32 + 4) / (29.0 * 32 + 5));
+    EXPECT_EQ(widths, (std::vector<int>{3}));
+    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 99}}));
+}
+
+TEST(EstimateStrokeWidthTest, FortyNineRowsAreMeasuredAsOneBlock) {
+    // Twelve separated lines, ten gaps each: 120 gaps with a peak of 30.
+    std::vector<int> gaps(30, 2);
+    for (int gap = 3; gap <= 5; ++gap) {
+        gaps.insert(gaps.end(), 29, gap);
+    }
+    gaps.insert(gaps.end(), 3, 6);
+    cv::Mat mask = cv::Mat::zeros(49, 64, CV_8UC1);
+    for (int line = 0; line < 12; ++line) {
+        int column = 1;
+        for (int i = 0; i <= 10; ++i) {
+            mask.rowRange(line * 4, line * 4 + 3).col(column).setTo(255);
+            if (i < 10) {
+                column += gaps[static_cast<size_t>(line * 10 + i)];
+            }
+        }
+    }
+    const Description d = Estimate(mask);
+    EXPECT_DOUBLE_EQ(d.ratio, 0.25);
+    EXPECT_EQ(d.printed, "");
+    ASSERT_EQ(d.bands.size(), 1u);
+    EXPECT_EQ(d.bands[0].left, 0);
+    EXPECT_EQ(d.bands[0].top, 0);
+    EXPECT_EQ(d.bands[0].right, 63);
+    EXPECT_EQ(d.bands[0].bottom, 48);
+    EXPECT_EQ(d.bandWidths, (std::vector<int>{5}));
+    EXPECT_EQ(d.rowWidths, std::vector<int>(49, 5));
+}
+
+TEST(EstimateStrokeWidthTest, FiftyRowsUseBandsWithWidthLimitFive) {
+    cv::Mat fits = cv::Mat::zeros(50, 50, CV_8UC1);
+    DrawStrokes(fits, 10, 30, 5);
+    const Description kept = Estimate(fits);
+    EXPECT_DOUBLE_EQ(kept.ratio, 1.0);
+    EXPECT_EQ(kept.printed, IntegrationLine(0, 5));
+    EXPECT_EQ(Spans(kept.bands), (std::vector<std::pair<int, int>>{{0, 49}}));
+    EXPECT_EQ(kept.rowWidths, std::vector<int>(50, 5));
+
+    cv::Mat tooWide = cv::Mat::zeros(50, 50, CV_8UC1);
+    DrawStrokes(tooWide, 10, 30, 6);
+    const Description dropped = Estimate(tooWide);
+    EXPECT_EQ(dropped.ratio, 0.0);
+    EXPECT_EQ(dropped.printed, "");
+    EXPECT_TRUE(dropped.bands.empty());
+    EXPECT_TRUE(dropped.bandWidths.empty());
+    EXPECT_EQ(dropped.rowWidths, std::vector<int>(50, 0));
+}
+
+TEST(EstimateStrokeWidthTest, WidthLimitIsATenthOfTheShorterSideCappedAtThirty) {
+    struct Case {
+        int rows;
+        int cols;
+        int limit;
+    };
+    for (const Case& c : {Case{95, 120, 9}, Case{250, 1000, 25}, Case{2000, 3000, 30}}) {
+        for (int period : {c.limit, c.limit + 1}) {
+            cv::Mat mask = cv::Mat::zeros(c.rows, c.cols, CV_8UC1);
+            DrawStrokes(mask, 20, 60, period);
+            const Description d = Estimate(mask);
+            if (period <= c.limit) {
+                EXPECT_GT(d.ratio, 0.0) << c.rows << "x" << c.cols;
+                EXPECT_EQ(d.bandWidths, (std::vector<int>{period}));
+            } else {
+                EXPECT_EQ(d.ratio, 0.0) << c.rows << "x" << c.cols;
+                EXPECT_TRUE(d.bands.empty());
+            }
+        }
+    }
+}
+
+TEST(EstimateStrokeWidthTest, ShortBandsAreDroppedAndRowsTakeTheirBandsWidth) {
+    cv::Mat mask = cv::Mat::zeros(200, 100, CV_8UC1);
+    DrawStrokes(mask, 10, 40, 3);
+    DrawStrokes(mask, 60, 65, 8);  // span 5: dropped before measuring
+    DrawStrokes(mask, 120, 160, 6);
+    const Description d = Estimate(mask);
+    EXPECT_DOUBLE_EQ(d.ratio, 1.0);
+    EXPECT_EQ(Spans(d.bands), (std::vector<std::pair<int, int>>{{0, 80}, {81, 199}}));
+    EXPECT_EQ(d.bandWidths, (std::vector<int>{3, 6}));
+    ASSERT_EQ(d.rowWidths.size(), 200u);
+    EXPECT_EQ(d.rowWidths[0], 3);
+    EXPECT_EQ(d.rowWidths[80], 3);
+    EXPECT_EQ(d.rowWidths[81], 6);
+    EXPECT_EQ(d.rowWidths[199], 6);
+    EXPECT_TRUE(IsCompleteStrokeDescription(200, 100, d.bands, d.bandWidths, d.rowWidths));
+}
+
+TEST(EstimateStrokeWidthTest, BandsWithoutGapsKeepRawWidthsOnTheirRows) {
+    cv::Mat mask = cv::Mat::zeros(60, 40, CV_8UC1);
+    mask.rowRange(10, 36).setTo(255);
+    const Description d = Estimate(mask);
+    EXPECT_EQ(d.ratio, 0.0);
+    EXPECT_EQ(Spans(d.bands), (std::vector<std::pair<int, int>>{{10, 35}}));
+    EXPECT_EQ(d.bandWidths, (std::vector<int>{39}));
+    std::vector<int> expectedRows(60, 0);
+    std::fill(expectedRows.begin() + 10, expectedRows.begin() + 36, 39);
+    EXPECT_EQ(d.rowWidths, expectedRows);
+}
+
+TEST(EstimateStrokeWidthTest, BlankMasksMeasureNothing) {
+    const Description tall = Estimate(cv::Mat::zeros(60, 30, CV_8UC1));
+    EXPECT_EQ(tall.ratio, 0.0);
+    EXPECT_EQ(tall.printed, "empty block\n");
+    EXPECT_TRUE(tall.bands.empty());
+    EXPECT_TRUE(tall.bandWidths.empty());
+    EXPECT_TRUE(tall.rowWidths.empty());
+
+    const Description shortOne = Estimate(cv::Mat::zeros(20, 30, CV_8UC1));
+    EXPECT_EQ(shortOne.ratio, 0.0);
+    EXPECT_EQ(shortOne.printed, "");
+    EXPECT_TRUE(shortOne.bands.empty());
+    EXPECT_TRUE(shortOne.rowWidths.empty());
+
+    const Description empty = Estimate(cv::Mat());
+    EXPECT_EQ(empty.ratio, 0.0);
+    EXPECT_TRUE(empty.bands.empty());
+    EXPECT_TRUE(empty.bandWidths.empty());
+    EXPECT_TRUE(empty.rowWidths.empty());
+}
+
+TEST(EstimateStrokeWidthTest, PositiveRatioAlwaysComesWithACompleteDescription) {
+    int measured = 0;
+    int severalBands = 0;
+    for (unsigned seed = 0; seed < 40; ++seed) {
+        std::mt19937 generator(seed);
+        const auto draw = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(generator);
+        };
+        const int rows = 30 + static_cast<int>(seed % 7) * 40;
+        const int cols = 60 + static_cast<int>(seed % 5) * 30;
+        const cv::Mat noise = RandomMask(rows, cols, 0.08, seed);
+        cv::Mat mask = cv::Mat::zeros(rows, cols, CV_8UC1);
+        // Text lines of random height and stroke period with speckle, between
+        // blank gaps of random height.
+        for (int top = draw(0, 10); top < rows;) {
+            const int bottom = std::min(rows - 1, top + draw(4, 40));
+            DrawStrokes(mask, top, bottom, draw(2, 8));
+            const cv::Range lineRows(top, bottom + 1);
+            noise.rowRange(lineRows).copyTo(mask.rowRange(lineRows), noise.rowRange(lineRows));
+            top = bottom + draw(2, 12);
+        }
+        const Description d = Estimate(mask);
+        if (d.ratio <= 0.0) {
+            continue;
+        }
+        ++measured;
+        severalBands += d.bands.size() > 1 ? 1 : 0;
+        EXPECT_LE(d.ratio, 1.0);
+        EXPECT_TRUE(IsCompleteStrokeDescription(rows, cols, d.bands, d.bandWidths, d.rowWidths))
+            << "seed " << seed;
+        for (size_t i = 0; i < d.bands.size() && i < d.bandWidths.size(); ++i) {
+            EXPECT_GE(d.bandWidths[i], 2) << "seed " << seed;
+            for (int r = d.bands[i].top;
+                 r <= d.bands[i].bottom && static_cast<size_t>(r) < d.rowWidths.size(); ++r) {
+                EXPECT_EQ(d.rowWidths[static_cast<size_t>(r)], d.bandWidths[i]) << "seed " << seed;
+            }
+        }
+    }
+    EXPECT_GT(measured, 30);
+    EXPECT_GT(severalBands, 10);
+}
+
+TEST(IsCompleteStrokeDescriptionTest, AcceptsOnlyFullWidthBandsTilingEveryRow) {
+    const std::vector<LineBand> bands{{0, 0, 9, 3}, {0, 4, 9, 7}};
+    const std::vector<int> widths{2, 3};
+    const std::vector<int> rows(8, 2);
+    EXPECT_TRUE(IsCompleteStrokeDescription(8, 10, bands, widths, rows));
+    EXPECT_TRUE(IsCompleteStrokeDescription(0, 0, {}, {}, {}));
+
+    EXPECT_FALSE(IsCompleteStrokeDescription(9, 10, bands, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 11, bands, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, widths, std::vector<int>(7, 2)));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, {2}, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, {2, 0}, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {}, {}, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 3}, {0, 5, 9, 7}}, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 4}, {0, 4, 9, 7}}, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 4, 9, 7}, {0, 0, 9, 3}}, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{1, 0, 9, 3}, {0, 4, 9, 7}}, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 8, 3}, {0, 4, 9, 7}}, widths, rows));
+    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 3}, {0, 4, 9, 3}, {0, 4, 9, 7}},
+                                             {2, 2, 3}, rows));
+}
