@@ -1,0 +1,166 @@
+#include "tools/metrics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <opencv2/core.hpp>
+
+#include "support/test_support.h"
+
+namespace {
+
+cv::Mat Paper(int rows, int cols) {
+    return cv::Mat(rows, cols, CV_8U, cv::Scalar(255));
+}
+
+// Sum of the 24 reciprocal distances of the 5×5 neighbourhood, worked out by hand:
+// 4·1 + 4/√2 + 4·½ + 8/√5 + 4/√8.
+constexpr double kWeightSum = 13.8203494511;
+
+TEST(MetricsTest, ImageAgainstItselfIsPerfect) {
+    const cv::Mat truth = RandomMask(40, 30, 0.8, 7);
+    const BinarizationScores s = ScoreBinarization(truth, truth);
+    EXPECT_DOUBLE_EQ(s.precision, 100.0);
+    EXPECT_DOUBLE_EQ(s.recall, 100.0);
+    EXPECT_DOUBLE_EQ(s.fMeasure, 100.0);
+    EXPECT_DOUBLE_EQ(s.pseudoFMeasure, 100.0);
+    EXPECT_TRUE(std::isinf(s.psnr));
+    EXPECT_DOUBLE_EQ(s.drd, 0.0);
+}
+
+TEST(MetricsTest, PrecisionRecallAndFCountInkPixels) {
+    // Truth: 20 ink pixels (4×5). Result: 12 of them plus 4 outside.
+    cv::Mat truth = Paper(10, 10);
+    truth(cv::Rect(0, 0, 5, 4)).setTo(0);
+    cv::Mat result = Paper(10, 10);
+    result(cv::Rect(0, 0, 4, 3)).setTo(0);
+    result(cv::Rect(6, 6, 2, 2)).setTo(0);
+    const BinarizationScores s = ScoreBinarization(result, truth);
+    EXPECT_NEAR(s.precision, 75.0, 1e-9);
+    EXPECT_NEAR(s.recall, 60.0, 1e-9);
+    EXPECT_NEAR(s.fMeasure, 200.0 / 3.0, 1e-9);
+    // 8 missed and 4 false pixels out of 100.
+    EXPECT_NEAR(s.psnr, 10.0 * std::log10(100.0 / 12.0), 1e-9);
+}
+
+TEST(MetricsTest, AnyNonZeroGreyIsPaper) {
+    cv::Mat truth = Paper(4, 4);
+    truth.at<unsigned char>(1, 1) = 0;
+    cv::Mat result(4, 4, CV_8U, cv::Scalar(1));
+    result.at<unsigned char>(1, 1) = 0;
+    EXPECT_DOUBLE_EQ(ScoreBinarization(result, truth).fMeasure, 100.0);
+}
+
+TEST(MetricsTest, EmptyImagesFollowTheZeroDenominatorRule) {
+    const cv::Mat blank = Paper(8, 8);
+    const BinarizationScores both = ScoreBinarization(blank, blank);
+    EXPECT_DOUBLE_EQ(both.precision, 100.0);
+    EXPECT_DOUBLE_EQ(both.pseudoFMeasure, 100.0);
+
+    cv::Mat truth = Paper(8, 8);
+    truth(cv::Rect(2, 2, 3, 3)).setTo(0);
+    const BinarizationScores missed = ScoreBinarization(blank, truth);
+    EXPECT_DOUBLE_EQ(missed.precision, 0.0);
+    EXPECT_DOUBLE_EQ(missed.recall, 0.0);
+    EXPECT_DOUBLE_EQ(missed.fMeasure, 0.0);
+    EXPECT_DOUBLE_EQ(missed.pseudoFMeasure, 0.0);
+}
+
+// Zhang-Suen thinning reduces a 3×7 bar to columns 1..4 of its middle row (worked
+// through by hand: the first pass of each sub-iteration eats the south and east
+// sides, the second the north and west ones and both ends).
+TEST(MetricsTest, SkeletonOfABarIsPartOfItsMiddleRow) {
+    cv::Mat ink = cv::Mat::zeros(7, 11, CV_8U);
+    ink(cv::Rect(2, 2, 7, 3)).setTo(255);
+    cv::Mat expected = cv::Mat::zeros(7, 11, CV_8U);
+    expected(cv::Rect(3, 3, 4, 1)).setTo(255);
+    EXPECT_EQ(cv::countNonZero(InkSkeleton(ink) != expected), 0);
+}
+
+TEST(MetricsTest, PseudoRecallIsMeasuredOnTheSkeleton) {
+    // The same bar twice: inside the page and touching its top-left corner, where
+    // the padding must make it thin the same way.
+    for (const int offset : {2, 0}) {
+        const int rows = 3 + 2 * offset;
+        const int cols = 7 + 2 * offset;
+        cv::Mat truth = Paper(rows, cols);
+        truth(cv::Rect(offset, offset, 7, 3)).setTo(0);
+        cv::Mat result = Paper(rows, cols);
+        // Middle row, bar columns 0..2: two of the four skeleton pixels.
+        result(cv::Rect(offset, offset + 1, 3, 1)).setTo(0);
+        const BinarizationScores s = ScoreBinarization(result, truth);
+        EXPECT_NEAR(s.precision, 100.0, 1e-9) << "offset " << offset;
+        EXPECT_NEAR(s.recall, 100.0 * 3.0 / 21.0, 1e-9) << "offset " << offset;
+        EXPECT_NEAR(s.pseudoRecall, 50.0, 1e-9) << "offset " << offset;
+        EXPECT_NEAR(s.pseudoFMeasure, 200.0 / 3.0, 1e-9) << "offset " << offset;
+    }
+}
+
+TEST(MetricsTest, PsnrOfOneFlippedPixelInAHundred) {
+    const cv::Mat truth = Paper(10, 10);
+    cv::Mat result = truth.clone();
+    result.at<unsigned char>(3, 7) = 0;
+    EXPECT_NEAR(PeakSignalToNoiseRatio(result, truth), 20.0, 1e-9);
+}
+
+TEST(MetricsTest, NonUniformBlocksIncludePartialEdgeBlocks) {
+    cv::Mat truth = Paper(10, 10);
+    truth.at<unsigned char>(9, 9) = 0;
+    EXPECT_EQ(CountNonUniformBlocks(truth), 1);
+    truth.at<unsigned char>(0, 0) = 0;
+    EXPECT_EQ(CountNonUniformBlocks(truth), 2);
+    EXPECT_EQ(CountNonUniformBlocks(cv::Mat::zeros(16, 16, CV_8U)), 0);
+    EXPECT_EQ(CountNonUniformBlocks(Paper(16, 16)), 0);
+}
+
+TEST(MetricsTest, DrdOfAFalseInkPixelNearATruthDot) {
+    // One 8×8 block holding a single truth ink dot at (4,4): NUBN = 1. False ink at
+    // (2,2) differs from all 24 neighbours except the dot, two steps away diagonally.
+    cv::Mat truth = Paper(8, 8);
+    truth.at<unsigned char>(4, 4) = 0;
+    cv::Mat result = truth.clone();
+    result.at<unsigned char>(2, 2) = 0;
+    const double cornerWeight = 1.0 / std::sqrt(8.0) / kWeightSum;
+    EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), 1.0 - cornerWeight, 1e-9);
+}
+
+TEST(MetricsTest, DrdIgnoresAMissedIsolatedDot) {
+    // The missed dot's neighbourhood is paper like the result pixel: no distortion,
+    // although the pixel counts against PSNR.
+    cv::Mat truth = Paper(8, 8);
+    truth.at<unsigned char>(4, 4) = 0;
+    const cv::Mat result = Paper(8, 8);
+    EXPECT_DOUBLE_EQ(DistanceReciprocalDistortion(result, truth), 0.0);
+    EXPECT_FALSE(std::isinf(PeakSignalToNoiseRatio(result, truth)));
+}
+
+TEST(MetricsTest, DrdAtTheCornerSkipsOutsideNeighboursAndDividesByNubn) {
+    // Two non-uniform blocks; false ink at (0,0) sees 8 neighbours inside the image:
+    // two at distance 1, one at √2, two at 2, two at √5, one at √8.
+    cv::Mat truth = Paper(16, 16);
+    truth.at<unsigned char>(12, 3) = 0;
+    truth.at<unsigned char>(12, 12) = 0;
+    cv::Mat result = truth.clone();
+    result.at<unsigned char>(0, 0) = 0;
+    const double inside =
+        2.0 + 1.0 / std::sqrt(2.0) + 2.0 * 0.5 + 2.0 / std::sqrt(5.0) + 1.0 / std::sqrt(8.0);
+    EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), inside / kWeightSum / 2.0, 1e-9);
+}
+
+TEST(MetricsTest, DrdWithoutNonUniformBlocksDividesByOne) {
+    const cv::Mat truth = Paper(8, 8);
+    cv::Mat result = truth.clone();
+    result.at<unsigned char>(4, 4) = 0;
+    EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), 1.0, 1e-9);
+}
+
+TEST(MetricsTest, FMeasureAgreesWithTheTestSupportCountOnRandomMasks) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        const cv::Mat truth = RandomMask(23, 31, 0.7, seed);
+        const cv::Mat result = RandomMask(23, 31, 0.6 + 0.01 * seed, seed + 100);
+        EXPECT_NEAR(ScoreBinarization(result, truth).fMeasure, InkFMeasure(result, truth), 1e-9)
+            << "seed " << seed;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,359 @@
+#include "tools/page_generator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The standard distributions are implementation-defined, so every draw is made
+// from the raw engine output with arithmetic kept here: a seed gives the same page
+// with any standard library.
+class PageRandom {
+  public:
+    PageRandom(std::uint32_t seed, std::uint32_t stream) {
+        std::seed_seq sequence{seed, stream};
+        engine_.seed(sequence);
+    }
+
+    double Uniform() { return static_cast<double>(engine_()) / 4294967296.0; }
+    double Uniform(double low, double high) { return low + (high - low) * Uniform(); }
+    int Integer(int low, int high) {
+        const int span = high - low + 1;
+        return low + std::min(span - 1, static_cast<int>(Uniform() * span));
+    }
+    bool Chance(double probability) { return Uniform() < probability; }
+    double Gaussian() {
+        const double u1 = 1.0 - Uniform();
+        const double u2 = Uniform();
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * CV_PI * u2);
+    }
+
+  private:
+    std::mt19937 engine_;
+};
+
+// Independent streams, so that tuning one degradation does not reshuffle the text.
+enum RandomStream : std::uint32_t {
+    kTextStream = 1,
+    kBleedStream,
+    kPaperStream,
+    kInkStream,
+    kStainStream,
+    kNoiseStream,
+    kFinishStream
+};
+
+struct TextStyle {
+    std::vector<int> fonts;
+    int textHeight = 20;  // pixel height of a capital with descender
+    int thickness = 2;
+    double maxTiltDegrees = 0.0;
+    double lineSpacing = 1.8;
+};
+
+struct InkLayer {
+    cv::Mat mask;      // 255 on ink
+    cv::Mat strength;  // CV_32F, 0..1, how dark the ink is where the mask is set
+};
+
+// Letters repeated roughly in proportion to their frequency in English prose.
+const char kLetters[] =
+    "eeeeeeeeeeeetttttttttaaaaaaaaooooooooiiiiiiinnnnnnnsssssshhhhhhrrrrrrddddllll"
+    "uuucccmmmwwffggyyppbbvkjxqz";
+
+std::string RandomWord(PageRandom& random, bool sentenceStart) {
+    const int length = random.Chance(0.08) ? random.Integer(1, 4) : random.Integer(2, 9);
+    std::string word;
+    if (random.Chance(0.04)) {
+        for (int i = 0; i < length && i < 4; ++i) {
+            word += static_cast<char>('0' + random.Integer(0, 9));
+        }
+        return word;
+    }
+    for (int i = 0; i < length; ++i) {
+        word += kLetters[random.Integer(0, sizeof kLetters - 2)];
+    }
+    if (sentenceStart) {
+        word[0] = static_cast<char>(word[0] - 'a' + 'A');
+    }
+    if (random.Chance(0.12)) {
+        const char kPunctuation[] = ".,;:";
+        word += kPunctuation[random.Integer(0, 3)];
+    }
+    return word;
+}
+
+TextStyle ChooseStyle(PageRandom& random, const cv::Size& size) {
+    const int kPrinted[] = {cv::FONT_HERSHEY_SIMPLEX, cv::FONT_HERSHEY_DUPLEX,
+                            cv::FONT_HERSHEY_COMPLEX, cv::FONT_HERSHEY_TRIPLEX,
+                            cv::FONT_HERSHEY_PLAIN};
+    const int kScript[] = {cv::FONT_HERSHEY_SCRIPT_SIMPLEX, cv::FONT_HERSHEY_SCRIPT_COMPLEX};
+    const double scale = std::min(size.width, size.height) / 900.0;
+    TextStyle style;
+    const bool handwritten = random.Chance(0.5);
+    if (handwritten) {
+        style.fonts = {kScript[0], kScript[1], kScript[random.Integer(0, 1)] | cv::FONT_ITALIC};
+        style.maxTiltDegrees = 1.5;
+        style.lineSpacing = random.Uniform(1.7, 2.4);
+    } else {
+        const int font = kPrinted[random.Integer(0, 4)];
+        style.fonts = {font, font, font | cv::FONT_ITALIC};
+        style.maxTiltDegrees = random.Uniform(0.0, 0.4);
+        style.lineSpacing = random.Uniform(1.4, 1.9);
+    }
+    style.textHeight = std::max(8, static_cast<int>(random.Uniform(14.0, 40.0) * scale));
+    style.thickness = std::max(
+        1, std::min(5, static_cast<int>(style.textHeight / 12.0 + random.Uniform(0.0, 1.5))));
+    return style;
+}
+
+double FontScaleFor(int font, int thickness, int textHeight) {
+    int baseline = 0;
+    const cv::Size unit = cv::getTextSize("Hg", font, 1.0, thickness, &baseline);
+    return textHeight / static_cast<double>(std::max(1, unit.height + baseline));
+}
+
+// One line of text drawn on its own strip, tilted by a nearest-neighbour warp so the
+// mask stays two-level, then merged into the layer.
+void DrawTextLine(const std::string& text, int font, double fontScale, int thickness,
+                  double tiltDegrees, int x, int baselineY, double strength, InkLayer& layer) {
+    const int stripHeight = static_cast<int>(fontScale * 60.0) + 4 * thickness + 8;
+    const int top = baselineY - stripHeight * 2 / 3;
+    cv::Mat strip = cv::Mat::zeros(stripHeight, layer.mask.cols, CV_8U);
+    cv::putText(strip, text, cv::Point(x, baselineY - top), font, fontScale, cv::Scalar(255),
+                thickness, cv::LINE_8);
+    if (tiltDegrees != 0.0) {
+        const cv::Mat rotation = cv::getRotationMatrix2D(
+            cv::Point2f(layer.mask.cols / 2.0f, stripHeight / 2.0f), tiltDegrees, 1.0);
+        cv::warpAffine(strip, strip, rotation, strip.size(), cv::INTER_NEAREST);
+    }
+    const int y0 = std::max(0, top);
+    const int y1 = std::min(layer.mask.rows, top + stripHeight);
+    if (y1 <= y0) {
+        return;
+    }
+    const cv::Mat stripPart = strip.rowRange(y0 - top, y1 - top);
+    cv::Mat maskPart = layer.mask.rowRange(y0, y1);
+    cv::bitwise_or(maskPart, stripPart, maskPart);
+    layer.strength.rowRange(y0, y1).setTo(strength, stripPart);
+}
+
+std::string FillLine(PageRandom& random, int font, double fontScale, int thickness, int width,
+                     bool& sentenceStart) {
+    std::string line;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const std::string word = RandomWord(random, sentenceStart);
+        const std::string candidate = line.empty() ? word : line + " " + word;
+        int baseline = 0;
+        if (cv::getTextSize(candidate, font, fontScale, thickness, &baseline).width > width) {
+            break;
+        }
+        line = candidate;
+        sentenceStart = word.back() == '.';
+    }
+    return line;
+}
+
+void DrawTextLayer(PageRandom& random, const TextStyle& style, double fadeChance, InkLayer& layer) {
+    const int width = layer.mask.cols;
+    const int height = layer.mask.rows;
+    const int left = static_cast<int>(width * random.Uniform(0.04, 0.10));
+    const int right = width - static_cast<int>(width * random.Uniform(0.04, 0.10));
+    const double pageTilt = random.Uniform(-style.maxTiltDegrees, style.maxTiltDegrees) * 0.5;
+    int y = static_cast<int>(height * random.Uniform(0.04, 0.09)) + style.textHeight;
+    int linesLeftInParagraph = 0;
+    bool sentenceStart = true;
+    while (y < height - style.textHeight / 2) {
+        const bool heading = linesLeftInParagraph == 0 && random.Chance(0.15);
+        const int textHeight = heading ? style.textHeight * 3 / 2 : style.textHeight;
+        const int font = style.fonts[random.Integer(0, static_cast<int>(style.fonts.size()) - 1)];
+        const int thickness =
+            std::max(1, style.thickness + random.Integer(-1, 1) + (heading ? 1 : 0));
+        const double fontScale = FontScaleFor(font, thickness, textHeight);
+        int indent = 0;
+        if (linesLeftInParagraph == 0) {
+            linesLeftInParagraph = heading ? 1 : random.Integer(2, 8);
+            indent = heading ? 0 : random.Integer(0, 4) * textHeight / 2;
+            sentenceStart = true;
+        }
+        int lineWidth = right - left - indent;
+        if (linesLeftInParagraph == 1 && !heading) {
+            lineWidth = static_cast<int>(lineWidth * random.Uniform(0.3, 0.9));
+        }
+        const std::string text =
+            FillLine(random, font, fontScale, thickness, lineWidth, sentenceStart);
+        const double strength =
+            random.Chance(fadeChance) ? random.Uniform(0.25, 0.55) : random.Uniform(0.75, 1.0);
+        const double tilt =
+            pageTilt + random.Uniform(-style.maxTiltDegrees, style.maxTiltDegrees) * 0.5;
+        DrawTextLine(text, font, fontScale, thickness, tilt, left + indent, y, strength, layer);
+        --linesLeftInParagraph;
+        y += static_cast<int>(textHeight * style.lineSpacing);
+        if (linesLeftInParagraph == 0) {
+            y += static_cast<int>(textHeight * random.Uniform(0.3, 1.2));
+        }
+    }
+}
+
+InkLayer MakeTextLayer(PageRandom& random, const cv::Size& size, double fadeChance) {
+    InkLayer layer;
+    layer.mask = cv::Mat::zeros(size, CV_8U);
+    layer.strength = cv::Mat::zeros(size, CV_32F);
+    const TextStyle style = ChooseStyle(random, size);
+    DrawTextLayer(random, style, fadeChance, layer);
+    return layer;
+}
+
+// A smooth random field in [low, high]: a coarse grid of uniform values upsampled
+// with cubic interpolation.
+cv::Mat SmoothField(PageRandom& random, const cv::Size& size, int cells, double low, double high) {
+    cv::Mat grid(cells, cells, CV_32F);
+    for (int y = 0; y < cells; ++y) {
+        for (int x = 0; x < cells; ++x) {
+            grid.at<float>(y, x) = static_cast<float>(random.Uniform(low, high));
+        }
+    }
+    cv::Mat field;
+    cv::resize(grid, field, size, 0, 0, cv::INTER_CUBIC);
+    cv::min(field, high, field);
+    cv::max(field, low, field);
+    return field;
+}
+
+cv::Mat MakePaper(PageRandom& random, const cv::Size& size, double difficulty) {
+    const double base = random.Uniform(185.0, 235.0);
+    const double gradient = difficulty * random.Uniform(30.0, 90.0);
+    const double angle = random.Uniform(0.0, 2.0 * CV_PI);
+    const double dx = std::cos(angle) / size.width;
+    const double dy = std::sin(angle) / size.height;
+    cv::Mat paper(size, CV_32F);
+    for (int y = 0; y < size.height; ++y) {
+        float* row = paper.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double t = (x - size.width / 2.0) * dx + (y - size.height / 2.0) * dy;
+            row[x] = static_cast<float>(base + gradient * t);
+        }
+    }
+    const double vignette = difficulty * random.Uniform(10.0, 60.0);
+    const cv::Point2d centre(size.width * random.Uniform(0.3, 0.7),
+                             size.height * random.Uniform(0.3, 0.7));
+    const double reach = std::hypot(size.width, size.height) / 2.0;
+    for (int y = 0; y < size.height; ++y) {
+        float* row = paper.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double r = std::hypot(x - centre.x, y - centre.y) / reach;
+            row[x] -= static_cast<float>(vignette * r * r);
+        }
+    }
+    const double texture = 3.0 + 8.0 * difficulty;
+    paper += SmoothField(random, size, 24, -texture, texture);
+    return paper;
+}
+
+// Darkening factor per pixel in [0, 1): blurred filled ellipses with a darker rim,
+// the way dried liquid marks look.
+cv::Mat MakeStains(PageRandom& random, const cv::Size& size, double difficulty) {
+    const int shrink = 4;
+    const cv::Size small((size.width + shrink - 1) / shrink, (size.height + shrink - 1) / shrink);
+    cv::Mat stains = cv::Mat::zeros(small, CV_32F);
+    const int count = static_cast<int>(difficulty * 7.0 * random.Uniform(0.5, 1.0) + 0.5);
+    for (int i = 0; i < count; ++i) {
+        const cv::Point centre(random.Integer(0, small.width - 1),
+                               random.Integer(0, small.height - 1));
+        const int radius = std::max(
+            3, static_cast<int>(std::min(small.width, small.height) * random.Uniform(0.05, 0.25)));
+        const cv::Size axes(radius,
+                            std::max(2, static_cast<int>(radius * random.Uniform(0.4, 1.0))));
+        const double angle = random.Uniform(0.0, 180.0);
+        const double depth = difficulty * random.Uniform(0.15, 0.5);
+        cv::Mat blob = cv::Mat::zeros(small, CV_32F);
+        cv::ellipse(blob, centre, axes, angle, 0.0, 360.0, cv::Scalar(depth * 0.6), cv::FILLED);
+        cv::ellipse(blob, centre, axes, angle, 0.0, 360.0, cv::Scalar(depth),
+                    std::max(1, radius / 8));
+        cv::GaussianBlur(blob, blob, cv::Size(), std::max(1.0, radius / 6.0));
+        stains += blob;
+    }
+    cv::min(stains, 0.6, stains);
+    cv::Mat full;
+    cv::resize(stains, full, size, 0, 0, cv::INTER_LINEAR);
+    return full;
+}
+
+// Text from the other side of the sheet: mirrored, soft and faint, never in the truth.
+cv::Mat MakeBleedThrough(const PageOptions& options, const cv::Size& size, double difficulty) {
+    PageRandom random(options.seed, kBleedStream);
+    if (!random.Chance(0.2 + 0.7 * difficulty)) {
+        return cv::Mat::zeros(size, CV_32F);
+    }
+    const InkLayer layer = MakeTextLayer(random, size, 0.0);
+    cv::Mat bleed;
+    layer.mask.convertTo(bleed, CV_32F, difficulty * random.Uniform(0.25, 0.6) / 255.0);
+    cv::flip(bleed, bleed, 1);
+    cv::GaussianBlur(bleed, bleed, cv::Size(), random.Uniform(1.0, 2.5));
+    return bleed;
+}
+
+cv::Mat ComposePage(const cv::Mat& paper, const InkLayer& ink, const cv::Mat& bleed,
+                    double inkGrey) {
+    cv::Mat coverage;
+    ink.mask.convertTo(coverage, CV_32F, 1.0 / 255.0);
+    cv::Mat darkness;
+    cv::max(coverage.mul(ink.strength), bleed, darkness);
+    const cv::Mat contrast = paper - inkGrey;
+    return paper - contrast.mul(darkness);
+}
+
+void AddNoise(PageRandom& random, double sigma, cv::Mat& page) {
+    for (int y = 0; y < page.rows; ++y) {
+        float* row = page.ptr<float>(y);
+        for (int x = 0; x < page.cols; ++x) {
+            row[x] += static_cast<float>(sigma * random.Gaussian());
+        }
+    }
+}
+
+cv::Mat CompressJpeg(const cv::Mat& page, int quality) {
+    std::vector<unsigned char> bytes;
+    cv::imencode(".jpg", page, bytes, {cv::IMWRITE_JPEG_QUALITY, quality});
+    return cv::imdecode(bytes, cv::IMREAD_GRAYSCALE);
+}
+
+}  // namespace
+
+void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth) {
+    const double difficulty = std::min(1.0, std::max(0.0, options.difficulty));
+    const cv::Size size(options.width, options.height);
+
+    PageRandom textRandom(options.seed, kTextStream);
+    InkLayer ink = MakeTextLayer(textRandom, size, 0.05 + 0.35 * difficulty);
+    cv::bitwise_not(ink.mask, truth);
+
+    PageRandom inkRandom(options.seed, kInkStream);
+    const double fadeFloor = 1.0 - difficulty * inkRandom.Uniform(0.2, 0.5);
+    ink.strength = ink.strength.mul(SmoothField(inkRandom, size, 6, fadeFloor, 1.0));
+    const double inkGrey = inkRandom.Uniform(10.0, 60.0 + 50.0 * difficulty);
+
+    PageRandom paperRandom(options.seed, kPaperStream);
+    const cv::Mat paper = MakePaper(paperRandom, size, difficulty);
+    const cv::Mat bleed = MakeBleedThrough(options, size, difficulty);
+    cv::Mat composed = ComposePage(paper, ink, bleed, inkGrey);
+
+    PageRandom stainRandom(options.seed, kStainStream);
+    const cv::Mat kept = 1.0 - MakeStains(stainRandom, size, difficulty);
+    composed = composed.mul(kept);
+
+    PageRandom finishRandom(options.seed, kFinishStream);
+    const double blurSigma = 0.3 + difficulty * finishRandom.Uniform(0.3, 1.0);
+    cv::GaussianBlur(composed, composed, cv::Size(), blurSigma);
+    PageRandom noiseRandom(options.seed, kNoiseStream);
+    AddNoise(noiseRandom, 1.0 + difficulty * finishRandom.Uniform(2.0, 7.0), composed);
+    composed.convertTo(page, CV_8U);
+    if (finishRandom.Chance(0.2 + 0.6 * difficulty)) {
+        page = CompressJpeg(page, finishRandom.Integer(50, 90) - static_cast<int>(difficulty * 20));
+    }
+}
