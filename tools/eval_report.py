@@ -65,11 +65,22 @@ def mean(values):
 def summarise(rows):
     """Means of one group of rows, failures included as scored."""
     summary = {c: mean([r[c] for r in rows]) for c, _ in FIGURES}
+    # One identical page would make the PSNR mean infinite and hide the others.
+    finite = [r["PSNR"] for r in rows if not math.isinf(r["PSNR"])]
+    summary["PSNR"] = mean(finite) if finite else float("inf")
+    summary["identical"] = len(rows) - len(finite)
     summary["pages"] = len(rows)
     summary["failed"] = sum(r["status"] != "ok" for r in rows)
     summary["seconds"] = mean([r["seconds"] for r in rows])
     summary["s/MP"] = sum(r["seconds"] for r in rows) / sum(r["megapixels"] for r in rows)
     return summary
+
+
+def psnr_cell(summary):
+    text = format_number(summary["PSNR"])
+    if summary["identical"] and not math.isinf(summary["PSNR"]):
+        text += f" (+{summary['identical']} inf)"
+    return text
 
 
 def table_lines(groups):
@@ -84,7 +95,7 @@ def table_lines(groups):
                 f_text = f"**{f_text}**"
             lines.append(
                 f"| {set_name} | {method} | {s['pages']} | {s['failed']} | {f_text} | "
-                f"{format_number(s['pF'])} | {format_number(s['PSNR'])} | {format_number(s['DRD'])} | "
+                f"{format_number(s['pF'])} | {psnr_cell(s)} | {format_number(s['DRD'])} | "
                 f"{format_number(s['precision'])} | {format_number(s['recall'])} | "
                 f"{format_number(s['seconds'], 3)} | {format_number(s['s/MP'], 3)} |"
             )
@@ -109,7 +120,8 @@ def write_summary(rows, path):
         "",
         "Means over the pages of each set (F, pF, precision and recall in %, PSNR in dB;",
         "pF uses skeleton recall). Failed runs count as an all-paper result. Times are",
-        "wall times of the whole process per page, reading and writing included. The",
+        "wall times of the whole process per page, reading and writing included. PSNR",
+        "means leave out pages scored identical to the truth, counted as \"+N inf\". The",
         f"overall rows cover every page of {overall_name}. Best F of each set in bold.",
         "",
     ]

@@ -80,7 +80,7 @@ if ! "$python" -c "import cv2, numpy" 2>/dev/null; then
 fi
 
 eval_dir="$out/eval"
-rm -rf "$eval_dir/rows" "$eval_dir/results" "$eval_dir/logs"
+rm -rf "$eval_dir/rows" "$eval_dir/results" "$eval_dir/logs" "$eval_dir"/sheet_*.png
 mkdir -p "$eval_dir/rows" "$eval_dir/results" "$eval_dir/logs"
 pages="$eval_dir/pages.tsv"
 : >"$pages"

@@ -348,10 +348,10 @@ void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth) {
     composed = composed.mul(kept);
 
     PageRandom finishRandom(options.seed, kFinishStream);
-    const double blurSigma = 0.3 + difficulty * finishRandom.Uniform(0.3, 1.0);
+    const double blurSigma = 0.5 + difficulty * finishRandom.Uniform(0.3, 1.0);
     cv::GaussianBlur(composed, composed, cv::Size(), blurSigma);
     PageRandom noiseRandom(options.seed, kNoiseStream);
-    AddNoise(noiseRandom, 1.0 + difficulty * finishRandom.Uniform(2.0, 7.0), composed);
+    AddNoise(noiseRandom, 2.0 + difficulty * finishRandom.Uniform(2.0, 7.0), composed);
     composed.convertTo(page, CV_8U);
     if (finishRandom.Chance(0.2 + 0.6 * difficulty)) {
         page = CompressJpeg(page, finishRandom.Integer(50, 90) - static_cast<int>(difficulty * 20));
