@@ -2,7 +2,7 @@
 # Installs the Debian packages edgebin needs, only when some are missing.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev)
+          libbenchmark-dev python3-opencv python3-numpy)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
