@@ -1,6 +1,7 @@
 // First stage of the binarization: the global edge mask and its stroke description.
 #pragma once
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -20,3 +21,26 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             double Rthre);
+
+// A stroke measurement with the contract of EstimateStrokeWidth: fills the three
+// (emptied) lists from the mask and returns the modal ratio. The stage uses
+// EstimateStrokeWidth; tests substitute scripted measurements.
+using StrokeMeasure = std::function<double(const cv::Mat&, std::vector<LineBand>&,
+                                           std::vector<int>&, std::vector<int>&)>;
+
+// Measures a copy of `edgeMask` (gradMap > threshold, already written by the
+// caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2,
+// measures again and prints the reassigned-threshold line on success. Returns 0,
+// or -1 when the second measurement finds nothing either.
+int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
+                             std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
+                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure);
+
+// Alternates cleaning a fresh copy of `edgeMask` with the current description
+// (component factor 0.6) and measuring it, until the band widths repeat, alternate
+// between two results, or 11 passes have run. A pass that measures no complete
+// description ends the loop with the current one kept, so the description always
+// covers every row. Precondition: the given description is complete.
+void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                             const StrokeMeasure& measure);

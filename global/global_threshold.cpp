@@ -1,0 +1,160 @@
+// Preconditions: `src` is 8-bit. Zero rows (or columns) give 11, a channel count
+// other than 1 or 3 gives 12, both before anything is computed or printed.
+#include "global/global_threshold.h"
+
+#include <iostream>
+#include <numeric>
+#include <opencv2/imgproc.hpp>
+
+#include "global/enhance.h"
+#include "global/gradient_map.h"
+#include "global/peak_threshold.h"
+#include "stroke/stroke_map.h"
+
+namespace {
+
+constexpr int kEnhanceWindow = 60;
+constexpr double kEnhanceWeight = 0.2;
+constexpr double kNothingMeasured = 1e-5;
+constexpr double kComponentFactor = 0.6;
+constexpr int kLastPass = 11;
+
+struct StrokeDescription {
+    std::vector<LineBand> lineBands;
+    std::vector<int> bandStrokeWidths;
+    std::vector<int> rowStrokeWidths;
+};
+
+void Clear(StrokeDescription& description) {
+    description.lineBands.clear();
+    description.bandStrokeWidths.clear();
+    description.rowStrokeWidths.clear();
+}
+
+long long SumOf(const std::vector<int>& widths) {
+    return std::accumulate(widths.begin(), widths.end(), 0LL);
+}
+
+bool IsComplete(const cv::Mat& mask, const StrokeDescription& description) {
+    return IsCompleteStrokeDescription(mask.rows, mask.cols, description.lineBands,
+                                       description.bandStrokeWidths, description.rowStrokeWidths);
+}
+
+// A measurement counts only when its ratio says so and the description it left
+// covers every row; the later stages index widths by row and by band.
+bool MeasureCopy(const cv::Mat& edgeMask, StrokeDescription& description,
+                 const StrokeMeasure& measure) {
+    const double modalRatio = measure(edgeMask.clone(), description.lineBands,
+                                      description.bandStrokeWidths, description.rowStrokeWidths);
+    return modalRatio > kNothingMeasured && IsComplete(edgeMask, description);
+}
+
+// Chooses between the two results of an alternation: fewer bands win, then the
+// larger total width; at a tie the current description stays.
+void SettleAlternation(StrokeDescription& current, const StrokeDescription& candidate) {
+    if (current.bandStrokeWidths.size() > candidate.bandStrokeWidths.size()) {
+        current = candidate;
+    }
+    if (current.bandStrokeWidths.size() == candidate.bandStrokeWidths.size() &&
+        SumOf(current.bandStrokeWidths) < SumOf(candidate.bandStrokeWidths)) {
+        current = candidate;
+    }
+}
+
+}  // namespace
+
+int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
+                             std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
+                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure) {
+    StrokeDescription description;
+    bool measured = MeasureCopy(edgeMask, description, measure);
+    if (!measured) {
+        const int half = threshold / 2;
+        cv::threshold(gradMap, edgeMask, half, 255, cv::THRESH_BINARY);
+        Clear(description);
+        measured = MeasureCopy(edgeMask, description, measure);
+        if (measured) {
+            std::cout << "----------------- The Reassigned Final Global Threshold is : " << half
+                      << std::endl;
+        }
+    }
+    lineBands = std::move(description.lineBands);
+    bandStrokeWidths = std::move(description.bandStrokeWidths);
+    rowStrokeWidths = std::move(description.rowStrokeWidths);
+    return measured ? kStatusOk : kStatusNoStrokes;
+}
+
+void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                             const StrokeMeasure& measure) {
+    StrokeDescription current{lineBands, bandStrokeWidths, rowStrokeWidths};
+    StrokeDescription previous = current;
+    StrokeDescription candidate;
+    bool keepGoing = true;
+    for (int pass = 1; keepGoing; ++pass) {
+        Clear(candidate);
+        cv::Mat work = edgeMask.clone();
+        CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
+                       kComponentFactor);
+        const double modalRatio = measure(work, candidate.lineBands, candidate.bandStrokeWidths,
+                                          candidate.rowStrokeWidths);
+        if (modalRatio <= 0.0 || !IsComplete(edgeMask, candidate)) {
+            break;  // nothing measured: keep the last complete description
+        }
+        if (candidate.bandStrokeWidths == current.bandStrokeWidths) {
+            keepGoing = false;
+        }
+        if (pass >= 2 && candidate.bandStrokeWidths == previous.bandStrokeWidths) {
+            keepGoing = false;
+            SettleAlternation(current, candidate);
+        } else if (keepGoing) {
+            previous = current;
+            current = candidate;
+        }
+        if (pass >= kLastPass) {
+            keepGoing = false;
+        }
+    }
+    lineBands = std::move(current.lineBands);
+    bandStrokeWidths = std::move(current.bandStrokeWidths);
+    rowStrokeWidths = std::move(current.rowStrokeWidths);
+}
+
+int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
+                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                            double Rthre) {
+    if (src.rows == 0 || src.cols == 0) {
+        return kStatusNoRowsOrColumns;
+    }
+    if (src.channels() == 1) {
+        gray = src;
+    } else if (src.channels() == 3) {
+        cv::cvtColor(src, gray, cv::COLOR_BGR2GRAY);
+    } else {
+        return kStatusBadChannels;
+    }
+    CV_Assert(gray.depth() == CV_8U);
+
+    cv::Mat enhanced;
+    cv::Mat background;
+    EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background);
+
+    cv::Mat gradMap;
+    ComputeGradientMap(enhanced, gradX, gradY, gradMap);
+    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre);
+    std::cout << "----------------- The Final Global Threshold is : " << threshold << std::endl;
+    std::cout << std::endl;
+
+    const int status =
+        MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands, bandStrokeWidths,
+                                 rowStrokeWidths, EstimateStrokeWidth);
+    if (status != kStatusOk) {
+        return status;
+    }
+    std::cout << std::endl;
+
+    RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
+                            EstimateStrokeWidth);
+    return kStatusOk;
+}

@@ -1,0 +1,94 @@
+// Preconditions: `gradMap` is CV_8UC1; `strongMask` and `bandMask` are CV_8UC1 of
+// one size. Peak levels come from the contour-curve analysis, so with two peaks
+// they differ and the band between them is well defined.
+#include "global/peak_threshold.h"
+
+#include <algorithm>
+#include <iostream>
+#include <opencv2/imgproc.hpp>
+
+#include "global/contour_curve.h"
+#include "global/contour_peaks.h"
+
+namespace {
+
+int CountStrongNeighbours(const cv::Mat& strongMask, int y, int x) {
+    int count = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+        const int ny = y + dy;
+        if (ny < 0 || ny >= strongMask.rows) {
+            continue;
+        }
+        const unsigned char* row = strongMask.ptr<unsigned char>(ny);
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int nx = x + dx;
+            if ((dx == 0 && dy == 0) || nx < 0 || nx >= strongMask.cols) {
+                continue;
+            }
+            count += row[nx] != 0 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// Share of the map taken by pixels with lo < gradMap <= hi that touch no strong
+// (gradMap > hi) pixel outside a speck.
+double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi) {
+    cv::Mat strongMask;
+    cv::threshold(gradMap, strongMask, hi, 255, cv::THRESH_BINARY);
+    RemoveSpecks(strongMask);
+
+    cv::Mat upperBand;
+    cv::Mat lowerBand;
+    cv::Mat bandMask;
+    cv::threshold(gradMap, upperBand, hi, 255, cv::THRESH_BINARY_INV);
+    cv::threshold(gradMap, lowerBand, lo, 255, cv::THRESH_BINARY);
+    cv::bitwise_and(upperBand, lowerBand, bandMask);
+
+    cv::Mat isolatedMask;
+    IsolateBandPixels(strongMask, bandMask, isolatedMask);
+    return static_cast<double>(cv::countNonZero(isolatedMask)) /
+           (static_cast<double>(isolatedMask.rows) * static_cast<double>(isolatedMask.cols));
+}
+
+}  // namespace
+
+void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::Mat& isolatedMask) {
+    CV_Assert(strongMask.type() == CV_8UC1 && bandMask.type() == CV_8UC1 &&
+              strongMask.size() == bandMask.size());
+    isolatedMask = bandMask.clone();
+    for (int y = 0; y < isolatedMask.rows; ++y) {
+        unsigned char* row = isolatedMask.ptr<unsigned char>(y);
+        for (int x = 0; x < isolatedMask.cols; ++x) {
+            if (row[x] != 0 && CountStrongNeighbours(strongMask, y, x) > 0) {
+                row[x] = 0;
+            }
+        }
+    }
+}
+
+int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
+                    double Rthre) {
+    CV_Assert(gradMap.type() == CV_8UC1);
+    std::cout << "----------------- The main Peak Threshold is : " << mainPeak << std::endl;
+    if (!hasSecond) {
+        return mainPeak;
+    }
+    std::cout << "----------------- The second Peak Threshold is : " << secondPeak << std::endl;
+    const int hi = std::max(mainPeak, secondPeak);
+    const int lo = std::min(mainPeak, secondPeak);
+    const double ratio = IsolatedBandRatio(gradMap, lo, hi);
+    std::cout << "ratio = " << ratio << std::endl;
+    return ratio > Rthre ? hi : lo;
+}
+
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre) {
+    CV_Assert(gradMap.type() == CV_8UC1);
+    bool hasSecond = false;
+    int mainPeak = 0;
+    int secondPeak = 0;
+    FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak);
+    const int threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, Rthre);
+    cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
+    return threshold;
+}

@@ -1,0 +1,72 @@
+// The one-sweep contour curve against thresholding and measuring every level.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+#include <random>
+
+#include "global/contour_curve.h"
+#include "global/gradient_map.h"
+#include "oracle/oracle.h"
+#include "tools/page_generator.h"
+
+namespace {
+
+void ExpectSameCurve(const cv::Mat& gradMap, const std::string& what) {
+    ContourCurve fast{};
+    ContourCurve straightforward{};
+    BuildContourCurve(gradMap, fast);
+    reference::BuildContourCurve(gradMap, straightforward);
+    for (size_t level = 0; level < 256; ++level) {
+        ASSERT_EQ(fast[level], straightforward[level]) << what << " level " << level;
+    }
+}
+
+}  // namespace
+
+TEST(ContourCurveSweep, MatchesEveryLevelOnRandomMaps) {
+    std::mt19937 generator(2024);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int rows = 1 + static_cast<int>(generator() % 48);
+        const int cols = 1 + static_cast<int>(generator() % 48);
+        const int spread = 1 + static_cast<int>(generator() % 256);
+        cv::Mat map(rows, cols, CV_8UC1);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < cols; ++x) {
+                map.at<uchar>(y, x) = static_cast<uchar>(generator() % spread);
+            }
+        }
+        if (trial % 3 == 0) {
+            cv::blur(map, map, cv::Size(3, 3));  // smooth maps give large components
+        }
+        ExpectSameCurve(map, "trial " + std::to_string(trial));
+    }
+}
+
+TEST(ContourCurveSweep, MatchesOnStripsAndSpecialMaps) {
+    ExpectSameCurve(cv::Mat(1, 1, CV_8UC1, cv::Scalar(255)), "1x1");
+    ExpectSameCurve(cv::Mat(1, 40, CV_8UC1, cv::Scalar(7)), "flat row");
+    ExpectSameCurve(cv::Mat(40, 1, CV_8UC1, cv::Scalar(200)), "flat column");
+    ExpectSameCurve(cv::Mat::zeros(10, 10, CV_8UC1), "all zero");
+    cv::Mat checker(16, 16, CV_8UC1);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            checker.at<uchar>(y, x) = static_cast<uchar>(((x + y) % 2) * 255);
+        }
+    }
+    ExpectSameCurve(checker, "checkerboard");
+}
+
+TEST(ContourCurveSweep, MatchesOnTheGradientMapOfAGeneratedPage) {
+    PageOptions options;
+    options.seed = 5;
+    options.width = 320;
+    options.height = 240;
+    cv::Mat page;
+    cv::Mat truth;
+    GeneratePage(options, page, truth);
+    cv::Mat gradX;
+    cv::Mat gradY;
+    cv::Mat gradMap;
+    ComputeGradientMap(page, gradX, gradY, gradMap);
+    ExpectSameCurve(gradMap, "generated page");
+}

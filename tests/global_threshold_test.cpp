@@ -1,0 +1,330 @@
+#include "global/global_threshold.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+#include <string>
+
+#include "global/enhance.h"
+#include "global/gradient_map.h"
+#include "stroke/stroke_map.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr int kRows = 60;
+constexpr int kCols = 40;
+
+struct Description {
+    std::vector<LineBand> lineBands;
+    std::vector<int> bandStrokeWidths;
+    std::vector<int> rowStrokeWidths;
+};
+
+// Full-width bands that tile `rows`, split after the given bottoms.
+Description Tiled(const std::vector<int>& widths, const std::vector<int>& bottoms, int rows = kRows,
+                  int cols = kCols) {
+    Description d;
+    int top = 0;
+    for (size_t i = 0; i < widths.size(); ++i) {
+        const int bottom = i + 1 < widths.size() ? bottoms.at(i) : rows - 1;
+        d.lineBands.push_back(LineBand{0, top, cols - 1, bottom});
+        d.bandStrokeWidths.push_back(widths[i]);
+        for (int r = top; r <= bottom; ++r) {
+            d.rowStrokeWidths.push_back(widths[i]);
+        }
+        top = bottom + 1;
+    }
+    return d;
+}
+
+Description Even(const std::vector<int>& widths) {
+    std::vector<int> bottoms;
+    const int n = static_cast<int>(widths.size());
+    for (int i = 1; i < n; ++i) {
+        bottoms.push_back(i * kRows / n - 1);
+    }
+    return Tiled(widths, bottoms);
+}
+
+struct Step {
+    double ratio;
+    Description description;
+};
+
+// Replays prepared measurements in order and remembers the maps it was given.
+struct ScriptedMeasure {
+    std::vector<Step> steps;
+    std::vector<cv::Mat> maps;
+
+    StrokeMeasure Bind() {
+        return [this](const cv::Mat& map, std::vector<LineBand>& bands, std::vector<int>& bandW,
+                      std::vector<int>& rowW) {
+            const Step& step = steps.at(maps.size());
+            maps.push_back(map.clone());
+            bands = step.description.lineBands;
+            bandW = step.description.bandStrokeWidths;
+            rowW = step.description.rowStrokeWidths;
+            return step.ratio;
+        };
+    }
+};
+
+cv::Mat SomeEdges() {
+    cv::Mat mask = cv::Mat::zeros(kRows, kCols, CV_8UC1);
+    cv::rectangle(mask, cv::Rect(5, 5, 20, 12), cv::Scalar(255), 2);
+    cv::rectangle(mask, cv::Rect(8, 30, 24, 20), cv::Scalar(255), 3);
+    mask(cv::Rect(34, 2, 2, 2)).setTo(255);
+    return mask;
+}
+
+Description Refine(const Description& start, ScriptedMeasure& script,
+                   const cv::Mat& edgeMask = SomeEdges()) {
+    Description d = start;
+    RefineStrokeDescription(edgeMask, d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
+                            script.Bind());
+    return d;
+}
+
+void ExpectSame(const Description& actual, const Description& expected) {
+    EXPECT_EQ(actual.bandStrokeWidths, expected.bandStrokeWidths);
+    EXPECT_EQ(actual.rowStrokeWidths, expected.rowStrokeWidths);
+    ASSERT_EQ(actual.lineBands.size(), expected.lineBands.size());
+    for (size_t i = 0; i < actual.lineBands.size(); ++i) {
+        EXPECT_EQ(actual.lineBands[i].top, expected.lineBands[i].top) << i;
+        EXPECT_EQ(actual.lineBands[i].bottom, expected.lineBands[i].bottom) << i;
+    }
+}
+
+TEST(RefineStrokeDescriptionTest, RepeatedWidthsEndTheLoopWithoutAdoption) {
+    const Description adopted = Tiled({5, 7}, {29});
+    ScriptedMeasure script{{{0.5, adopted}, {0.5, Tiled({5, 7}, {19})}}, {}};
+    ExpectSame(Refine(Even({4, 6}), script), adopted);
+    EXPECT_EQ(script.maps.size(), 2u);
+}
+
+TEST(RefineStrokeDescriptionTest, AlternationKeepsFewerBands) {
+    ScriptedMeasure shorterCurrent{{{0.5, Even({5})}, {0.5, Even({4, 6})}}, {}};
+    ExpectSame(Refine(Even({4, 6}), shorterCurrent), Even({5}));
+    EXPECT_EQ(shorterCurrent.maps.size(), 2u);
+
+    ScriptedMeasure shorterCandidate{{{0.5, Even({4, 6})}, {0.5, Even({5})}}, {}};
+    ExpectSame(Refine(Even({5}), shorterCandidate), Even({5}));
+    EXPECT_EQ(shorterCandidate.maps.size(), 2u);
+}
+
+TEST(RefineStrokeDescriptionTest, AlternationAtEqualLengthKeepsTheLargerSum) {
+    ScriptedMeasure largerCurrent{{{0.5, Even({5, 6})}, {0.5, Even({4, 6})}}, {}};
+    ExpectSame(Refine(Even({4, 6}), largerCurrent), Even({5, 6}));
+    EXPECT_EQ(largerCurrent.maps.size(), 2u);
+
+    ScriptedMeasure largerCandidate{{{0.5, Even({4, 6})}, {0.5, Even({5, 6})}}, {}};
+    ExpectSame(Refine(Even({5, 6}), largerCandidate), Even({5, 6}));
+    EXPECT_EQ(largerCandidate.maps.size(), 2u);
+
+    ScriptedMeasure equalSums{{{0.5, Even({6, 4})}, {0.5, Even({4, 6})}}, {}};
+    ExpectSame(Refine(Even({4, 6}), equalSums), Even({6, 4}));
+    EXPECT_EQ(equalSums.maps.size(), 2u);
+}
+
+TEST(RefineStrokeDescriptionTest, AtMostElevenPasses) {
+    ScriptedMeasure script;
+    for (int i = 0; i < 20; ++i) {
+        script.steps.push_back({0.5, Even({3 + i})});
+    }
+    ExpectSame(Refine(Even({2}), script), Even({13}));
+    EXPECT_EQ(script.maps.size(), 11u);
+}
+
+TEST(RefineStrokeDescriptionTest, EmptyOrPartialCandidateKeepsTheCurrentDescription) {
+    ScriptedMeasure empty{{{0.5, Even({5})}, {0.0, Description{}}}, {}};
+    ExpectSame(Refine(Even({4}), empty), Even({5}));
+    EXPECT_EQ(empty.maps.size(), 2u);
+
+    Description partial = Even({5, 6});
+    partial.lineBands.pop_back();
+    partial.bandStrokeWidths.pop_back();
+    ScriptedMeasure incomplete{{{0.5, partial}}, {}};
+    ExpectSame(Refine(Even({4}), incomplete), Even({4}));
+    EXPECT_EQ(incomplete.maps.size(), 1u);
+}
+
+TEST(RefineStrokeDescriptionTest, EachPassCleansAFreshCopyWithTheCurrentDescription) {
+    const cv::Mat edgeMask = SomeEdges();
+    const cv::Mat before = edgeMask.clone();
+    const Description start = Even({3});
+    const Description next = Even({12});
+    ScriptedMeasure script{{{0.5, next}, {0.5, next}}, {}};
+    Refine(start, script, edgeMask);
+    ASSERT_EQ(script.maps.size(), 2u);
+    EXPECT_EQ(cv::norm(edgeMask, before, cv::NORM_INF), 0.0);
+
+    for (size_t pass = 0; pass < 2; ++pass) {
+        const Description& used = pass == 0 ? start : next;
+        cv::Mat expected = edgeMask.clone();
+        CleanStrokeMap(expected, used.rowStrokeWidths, used.lineBands, used.bandStrokeWidths, 0.6);
+        EXPECT_EQ(cv::norm(script.maps[pass], expected, cv::NORM_INF), 0.0) << pass;
+        double maxValue = 0.0;
+        cv::minMaxLoc(script.maps[pass], nullptr, &maxValue);
+        EXPECT_EQ(maxValue, 1.0) << pass;
+    }
+    // The 2 x 2 speck is below the 3 x 3 size of width 3.
+    EXPECT_EQ(script.maps[0].at<unsigned char>(2, 34), 0);
+}
+
+cv::Mat RampMap() {
+    cv::Mat gradMap(kRows, kCols, CV_8UC1);
+    for (int y = 0; y < kRows; ++y) {
+        for (int x = 0; x < kCols; ++x) {
+            gradMap.at<unsigned char>(y, x) = static_cast<unsigned char>((x * 7 + y * 3) % 50);
+        }
+    }
+    return gradMap;
+}
+
+cv::Mat Above(const cv::Mat& gradMap, int level) {
+    cv::Mat mask;
+    cv::threshold(gradMap, mask, level, 255, cv::THRESH_BINARY);
+    return mask;
+}
+
+const std::string kReassigned = "----------------- The Reassigned Final Global Threshold is : ";
+
+TEST(MeasureStrokeDescriptionTest, FirstMeasurementKeepsTheMask) {
+    const cv::Mat gradMap = RampMap();
+    cv::Mat edgeMask = Above(gradMap, 37);
+    ScriptedMeasure script{{{0.3, Even({4})}}, {}};
+    Description d;
+    int status = -2;
+    const std::string out = CaptureStdout([&] {
+        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
+                                          d.rowStrokeWidths, script.Bind());
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "");
+    ExpectSame(d, Even({4}));
+    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 37), cv::NORM_INF), 0.0);
+    ASSERT_EQ(script.maps.size(), 1u);
+    EXPECT_EQ(cv::norm(script.maps[0], edgeMask, cv::NORM_INF), 0.0);
+}
+
+TEST(MeasureStrokeDescriptionTest, RetriesAtHalfTheThreshold) {
+    const cv::Mat gradMap = RampMap();
+    cv::Mat edgeMask = Above(gradMap, 37);
+    ScriptedMeasure script{{{1e-5, Even({4})}, {0.2, Even({6})}}, {}};
+    Description d;
+    int status = -2;
+    const std::string out = CaptureStdout([&] {
+        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
+                                          d.rowStrokeWidths, script.Bind());
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, kReassigned + "18\n");
+    ExpectSame(d, Even({6}));
+    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 18), cv::NORM_INF), 0.0);
+    ASSERT_EQ(script.maps.size(), 2u);
+    EXPECT_EQ(cv::norm(script.maps[1], edgeMask, cv::NORM_INF), 0.0);
+}
+
+TEST(MeasureStrokeDescriptionTest, FailsWhenHalfTheThresholdFindsNothingEither) {
+    const cv::Mat gradMap = RampMap();
+    cv::Mat edgeMask = Above(gradMap, 37);
+    ScriptedMeasure script{{{0.0, Description{}}, {1e-6, Description{}}}, {}};
+    Description d;
+    int status = 0;
+    const std::string out = CaptureStdout([&] {
+        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
+                                          d.rowStrokeWidths, script.Bind());
+    });
+    EXPECT_EQ(status, kStatusNoStrokes);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 18), cv::NORM_INF), 0.0);
+}
+
+struct GlobalOutputs {
+    cv::Mat gray, gradX, gradY, edgeMask;
+    Description d;
+    int status = -2;
+    std::string out;
+};
+
+GlobalOutputs RunGlobal(const cv::Mat& src) {
+    GlobalOutputs g;
+    g.out = CaptureStdout([&] {
+        g.status = EstimateGlobalThreshold(src, g.gray, g.gradX, g.gradY, g.edgeMask, g.d.lineBands,
+                                           g.d.bandStrokeWidths, g.d.rowStrokeWidths, 0.05);
+    });
+    return g;
+}
+
+TEST(EstimateGlobalThresholdTest, RejectsEmptyAndOddChannelInputs) {
+    const GlobalOutputs empty = RunGlobal(cv::Mat());
+    EXPECT_EQ(empty.status, kStatusNoRowsOrColumns);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_TRUE(empty.gray.empty());
+
+    const GlobalOutputs twoChannels = RunGlobal(cv::Mat(10, 10, CV_8UC2, cv::Scalar(9, 9)));
+    EXPECT_EQ(twoChannels.status, kStatusBadChannels);
+    EXPECT_EQ(twoChannels.out, "");
+    EXPECT_TRUE(twoChannels.gray.empty());
+}
+
+TEST(EstimateGlobalThresholdTest, FlatPageFailsAfterTheThresholdLines) {
+    const cv::Mat flat(40, 60, CV_8UC1, cv::Scalar(200));
+    const GlobalOutputs g = RunGlobal(flat);
+    EXPECT_EQ(g.status, kStatusNoStrokes);
+    EXPECT_EQ(g.out,
+              "----------------- The main Peak Threshold is : 0\n"
+              "----------------- The Final Global Threshold is : 0\n\n");
+    EXPECT_EQ(g.gray.data, flat.data) << "one channel is shared, not copied";
+    EXPECT_EQ(cv::countNonZero(g.gradX), 0);
+    EXPECT_EQ(cv::countNonZero(g.gradY), 0);
+    ASSERT_EQ(g.edgeMask.size(), flat.size());
+    EXPECT_EQ(cv::countNonZero(g.edgeMask), 0);
+}
+
+cv::Mat SyntheticPage() {
+    cv::Mat page(180, 320, CV_8UC1);
+    for (int y = 0; y < page.rows; ++y) {
+        for (int x = 0; x < page.cols; ++x) {
+            page.at<unsigned char>(y, x) = static_cast<unsigned char>(150 + x / 4 + (y % 7));
+        }
+    }
+    const char* lines[] = {"Dear Sir, the weather", "has been kind to us", "since Monday last."};
+    for (int i = 0; i < 3; ++i) {
+        cv::putText(page, lines[i], cv::Point(10, 45 + 55 * i), cv::FONT_HERSHEY_SIMPLEX, 0.9,
+                    cv::Scalar(40), 2, cv::LINE_AA);
+    }
+    return page;
+}
+
+TEST(EstimateGlobalThresholdTest, SyntheticPageGivesACompleteDescription) {
+    const cv::Mat page = SyntheticPage();
+    cv::Mat colour;
+    cv::cvtColor(page, colour, cv::COLOR_GRAY2BGR);
+    const GlobalOutputs g = RunGlobal(colour);
+    ASSERT_EQ(g.status, kStatusOk) << g.out;
+    EXPECT_NE(g.gray.data, colour.data);
+    EXPECT_EQ(cv::norm(g.gray, page, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(IsCompleteStrokeDescription(page.rows, page.cols, g.d.lineBands,
+                                            g.d.bandStrokeWidths, g.d.rowStrokeWidths));
+
+    // The printed threshold (or its half after a retry) is the one the mask shows.
+    const std::string finalLine = "----------------- The Final Global Threshold is : ";
+    const size_t at = g.out.find(finalLine);
+    ASSERT_NE(at, std::string::npos) << g.out;
+    EXPECT_EQ(g.out.rfind("----------------- The main Peak Threshold is : ", 0), 0u);
+    int level = std::stoi(g.out.substr(at + finalLine.size()));
+    EXPECT_EQ(g.out.compare(g.out.find('\n', at), 2, "\n\n"), 0);
+    if (g.out.find(kReassigned) != std::string::npos) {
+        level /= 2;
+    }
+    cv::Mat enhanced, background, gradX, gradY, gradMap;
+    EnhancePage(page, 60, 0.2, enhanced, background);
+    ComputeGradientMap(enhanced, gradX, gradY, gradMap);
+    EXPECT_EQ(cv::norm(g.gradX, gradX, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(g.edgeMask, Above(gradMap, level), cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::countNonZero(g.edgeMask), 0);
+}
+
+}  // namespace
