@@ -14,15 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct CliRun {
     int status;
     std::string out;
 };
 
-Run Edgebin(const std::string& arguments) {
+CliRun Edgebin(const std::string& arguments) {
     const std::string command = std::string(EDGEBIN_BINARY) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    Run run{-1000, ""};
+    CliRun run{-1000, ""};
     if (pipe == nullptr) {
         return run;
     }
@@ -91,23 +91,23 @@ TEST(IsAlreadyBinary, CountsDistinctValuesOnly) {
 }
 
 TEST_F(CliTest, NoArgumentPrintsUsageAndFails) {
-    const Run run = Edgebin("");
+    const CliRun run = Edgebin("");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("usage: edgebin"), std::string::npos);
-    const Run help = Edgebin("--help");
+    const CliRun help = Edgebin("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
 }
 
 TEST_F(CliTest, MissingInputReportsLoadFailureWhateverElseIsGiven) {
     const std::string missing = Path("nothing here.png");
-    const Run run = Edgebin("'" + missing + "' '" + Path("out.png") + "' 1 2 3");
+    const CliRun run = Edgebin("'" + missing + "' '" + Path("out.png") + "' 1 2 3");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, "load image failed.\nimgPath:  " + missing + "\n");
     EXPECT_EQ(FileCount(), 0u);
 
     std::ofstream(Path("empty.png")).close();
-    const Run empty = Edgebin(Path("empty.png") + " " + Path("out.png"));
+    const CliRun empty = Edgebin(Path("empty.png") + " " + Path("out.png"));
     EXPECT_EQ(empty.status, 255);
     EXPECT_EQ(FirstLine(empty.out), "load image failed.");
 }
@@ -116,7 +116,7 @@ TEST_F(CliTest, TwoLevelInputIsCopiedUnchanged) {
     cv::Mat two(20, 30, CV_8UC1, cv::Scalar(200));
     two(cv::Rect(3, 4, 10, 5)).setTo(30);
     cv::imwrite(Path("two.png"), two);
-    const Run run = Edgebin(Path("two.png") + " " + Path("copy.png"));
+    const CliRun run = Edgebin(Path("two.png") + " " + Path("copy.png"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,
               "The input image is a binarized image. The output image is a copy of the input "
@@ -129,7 +129,7 @@ TEST_F(CliTest, TwoLevelInputIsCopiedUnchanged) {
     cv::Mat colour(10, 10, CV_8UC3, cv::Scalar(0, 0, 255));
     colour(cv::Rect(0, 0, 5, 10)).setTo(cv::Scalar(255, 255, 255));
     cv::imwrite(Path("colour.png"), colour);
-    const Run colourRun = Edgebin(Path("colour.png") + " " + Path("colour_out.png"));
+    const CliRun colourRun = Edgebin(Path("colour.png") + " " + Path("colour_out.png"));
     EXPECT_EQ(colourRun.status, 0);
     const cv::Mat colourCopy = cv::imread(Path("colour_out.png"), cv::IMREAD_UNCHANGED);
     ASSERT_EQ(colourCopy.type(), CV_8UC1);
@@ -156,7 +156,7 @@ TEST_F(CliTest, MalformedTuningArgumentsAreRejectedBeforeAnyWork) {
     cv::imwrite(Path("page.png"), StrokePage());
     const std::string base = Path("page.png") + " " + Path("out.png");
     for (const std::string bad : {"abc", "nan", "inf", "-inf", "1e400", "1e300"}) {
-        const Run run = Edgebin(base + " " + bad);
+        const CliRun run = Edgebin(base + " " + bad);
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_EQ(run.out.find("alpha ="), std::string::npos) << bad;
         EXPECT_NE(run.out.find("invalid alpha"), std::string::npos) << bad;
@@ -166,15 +166,15 @@ TEST_F(CliTest, MalformedTuningArgumentsAreRejectedBeforeAnyWork) {
 
 TEST_F(CliTest, UnwritableOutputFailsWithoutLeavingFiles) {
     cv::imwrite(Path("page.png"), StrokePage());
-    const Run noOut = Edgebin(Path("page.png"));
+    const CliRun noOut = Edgebin(Path("page.png"));
     EXPECT_EQ(noOut.status, 2);
     EXPECT_NE(noOut.out.find("no output path"), std::string::npos);
 
-    const Run badExtension = Edgebin(Path("page.png") + " " + Path("out.unknownformat"));
+    const CliRun badExtension = Edgebin(Path("page.png") + " " + Path("out.unknownformat"));
     EXPECT_EQ(badExtension.status, 3);
     EXPECT_NE(badExtension.out.find("cannot write"), std::string::npos);
 
-    const Run missingFolder = Edgebin(Path("page.png") + " " + Path("no/such/folder/out.png"));
+    const CliRun missingFolder = Edgebin(Path("page.png") + " " + Path("no/such/folder/out.png"));
     EXPECT_NE(missingFolder.status, 0);
     EXPECT_EQ(FileCount(), 1u);  // only the input
 }
@@ -183,7 +183,7 @@ TEST_F(CliTest, OutputMayReplaceTheInput) {
     cv::Mat two(8, 8, CV_8UC1, cv::Scalar(10));
     two.at<unsigned char>(2, 2) = 250;
     cv::imwrite(Path("same.png"), two);
-    const Run run = Edgebin(Path("same.png") + " " + Path("same.png"));
+    const CliRun run = Edgebin(Path("same.png") + " " + Path("same.png"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(cv::norm(cv::imread(Path("same.png"), cv::IMREAD_UNCHANGED), two, cv::NORM_INF), 0.0);
     EXPECT_EQ(FileCount(), 1u);

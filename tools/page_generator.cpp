@@ -93,7 +93,9 @@ TextStyle ChooseStyle(PageRandom& random, const cv::Size& size) {
                             cv::FONT_HERSHEY_COMPLEX, cv::FONT_HERSHEY_TRIPLEX,
                             cv::FONT_HERSHEY_PLAIN};
     const int kScript[] = {cv::FONT_HERSHEY_SCRIPT_SIMPLEX, cv::FONT_HERSHEY_SCRIPT_COMPLEX};
-    const double scale = std::min(size.width, size.height) / 900.0;
+    // Text is sized like a 300 dpi scan (an "Hg" of about 30 to 65 pixels, strokes of
+    // 2 to 6); only pages too small to hold such lines shrink it.
+    const double scale = std::min(1.0, std::min(size.width, size.height) / 600.0);
     TextStyle style;
     const bool handwritten = random.Chance(0.5);
     if (handwritten) {
@@ -106,9 +108,9 @@ TextStyle ChooseStyle(PageRandom& random, const cv::Size& size) {
         style.maxTiltDegrees = random.Uniform(0.0, 0.4);
         style.lineSpacing = random.Uniform(1.4, 1.9);
     }
-    style.textHeight = std::max(8, static_cast<int>(random.Uniform(14.0, 40.0) * scale));
+    style.textHeight = std::max(8, static_cast<int>(random.Uniform(30.0, 65.0) * scale));
     style.thickness = std::max(
-        1, std::min(5, static_cast<int>(style.textHeight / 12.0 + random.Uniform(0.0, 1.5))));
+        1, std::min(6, static_cast<int>(style.textHeight / 12.0 + random.Uniform(0.0, 1.5))));
     return style;
 }
 
