@@ -2,10 +2,22 @@
 // size and `rowStrokeWidths` has an entry for every row. When the widths run
 // short (or the sizes disagree) nothing can be sized safely: MaskedWindowStats
 // leaves both maps zero and VoteLocalThreshold returns an all-paper `dst`.
+//
+// The voting reads each voter's statistics from exact integer window sums (count,
+// sum and sum of squares of the voters' grey values) kept per column as the
+// windows slide down the page, so a voter costs O(1) instead of two passes over
+// its window. The mean is then the very double of a two-pass computation (an
+// exact integer sum divided by the count); the deviation may differ from the
+// two-pass one in its last bits, which can only change the rounded threshold when
+// mean + k * deviation lies within a hair of a half. Such voters are recomputed
+// with the two-pass sums, so every threshold is the one the definition gives.
 #include "local/local_threshold.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 
 namespace {
 
@@ -17,8 +29,26 @@ struct Window {
     int y1;
 };
 
+// Half sides beyond this reach past every page the front end accepts; the clamp
+// keeps the conversion and the window arithmetic inside int.
+constexpr double kMaxHalfSide = 1 << 29;
+
+// Relative distance from a half below which the fast threshold is recomputed. The
+// two deviations differ by far less: the two-pass sum of n squares carries a
+// relative error of about n * 2^-53 (below 2^-22 for any page that fits in memory).
+constexpr double kHalfTolerance = 1e-6;
+
+// Thresholds beyond this are recomputed too, so that the rounding of values far
+// outside the grey range behaves exactly as in the two-pass computation.
+constexpr double kLargeThreshold = 1 << 30;
+
+// A column's square sum over this many rows still fits 32 bits (66051 * 255^2 <
+// 2^32), so pages up to this height keep 32-bit column sums.
+constexpr int kMaxRowsForNarrowColumns = 66051;
+
 int HalfSide(double alpha, int strokeWidth, double factor) {
-    return static_cast<int>(((alpha * 0.5) * strokeWidth) * factor);
+    const double half = ((alpha * 0.5) * strokeWidth) * factor;
+    return static_cast<int>(std::max(-kMaxHalfSide, std::min(half, kMaxHalfSide)));
 }
 
 Window ClippedWindow(int x, int y, int half, int rows, int cols) {
@@ -35,9 +65,10 @@ bool HasWidthPerRow(const std::vector<int>& rowStrokeWidths, int rows) {
 }
 
 // Mean and population deviation of the grey values of the voters in `w`, in two
-// passes so that the deviation does not suffer from cancellation.
-void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window& w, double& mean,
-                double& deviation) {
+// passes so that the deviation does not suffer from cancellation. The rounding
+// steps are those of the definition; used where the fast value is not decisive.
+void TwoPassStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window& w, double& mean,
+                  double& deviation) {
     int n = 0;
     double sum = 0.0;
     for (int y = w.y0; y <= w.y1; ++y) {
@@ -65,14 +96,470 @@ void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window& 
     deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
 }
 
-// Ink votes count down and paper votes up; 32-bit counters so that very dense
-// pages with large windows cannot wrap around.
-void CastVotes(const cv::Mat& gray, const Window& w, int threshold, cv::Mat& balance) {
-    for (int y = w.y0; y <= w.y1; ++y) {
+// The first column from x on whose byte is non-zero, or `cols`. Voters are sparse,
+// so zero bytes are skipped eight at a time.
+int NextNonZero(const unsigned char* row, int x, int cols) {
+    for (; x + 8 <= cols; x += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, row + x, sizeof(word));
+        if (word != 0) {
+            break;
+        }
+    }
+    while (x < cols && row[x] == 0) {
+        ++x;
+    }
+    return x;
+}
+
+// Columns of the voters, row by row (compressed rows: the voters of row y are
+// columns[rowStart[y]] .. columns[rowStart[y + 1] - 1], left to right).
+struct VoterColumns {
+    std::vector<int> columns;
+    std::vector<size_t> rowStart;
+};
+
+void CollectVoterColumns(const cv::Mat& edgeMaskCopy, VoterColumns& voters) {
+    voters.columns.clear();
+    voters.rowStart.assign(static_cast<size_t>(edgeMaskCopy.rows) + 1, 0);
+    for (int y = 0; y < edgeMaskCopy.rows; ++y) {
+        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+        for (int x = 0; x < edgeMaskCopy.cols; ++x) {
+            if (voter[x] != 0) {
+                voters.columns.push_back(x);
+            }
+        }
+        voters.rowStart[static_cast<size_t>(y) + 1] = voters.columns.size();
+    }
+}
+
+// The two-pass statistics of every voter of one row, visiting only the voters of
+// each window (in raster order, so with the same rounding steps as a scan of the
+// whole window). Windows of one row slide right, so per window row two cursors
+// mark the voters inside and only ever move forward.
+class RowTwoPassStats {
+  public:
+    RowTwoPassStats(const VoterColumns& voters, const cv::Mat& gray)
+        : voters_(voters), gray_(gray) {}
+
+    void StartRow(int y0, int y1) {
+        y0_ = y0;
+        y1_ = y1;
+        const size_t height = y1 >= y0 ? static_cast<size_t>(y1 - y0 + 1) : 0;
+        begin_.resize(height);
+        end_.resize(height);
+        for (size_t i = 0; i < height; ++i) {
+            begin_[i] = end_[i] = voters_.rowStart[static_cast<size_t>(y0) + i];
+        }
+    }
+
+    // Windows must come in increasing x0 and x1 within a row.
+    void Stats(int x0, int x1, double& mean, double& deviation) {
+        int n = 0;
+        double sum = 0.0;
+        for (int y = y0_; y <= y1_; ++y) {
+            const size_t i = static_cast<size_t>(y - y0_);
+            const size_t rowEnd = voters_.rowStart[static_cast<size_t>(y) + 1];
+            while (begin_[i] < rowEnd && voters_.columns[begin_[i]] < x0) {
+                ++begin_[i];
+            }
+            end_[i] = std::max(end_[i], begin_[i]);
+            while (end_[i] < rowEnd && voters_.columns[end_[i]] <= x1) {
+                ++end_[i];
+            }
+            const unsigned char* grey = gray_.ptr<unsigned char>(y);
+            for (size_t v = begin_[i]; v < end_[i]; ++v) {
+                ++n;
+                sum += grey[voters_.columns[v]];
+            }
+        }
+        mean = n > 0 ? sum / n : 0.0;
+        double squares = 0.0;
+        for (int y = y0_; y <= y1_; ++y) {
+            const size_t i = static_cast<size_t>(y - y0_);
+            const unsigned char* grey = gray_.ptr<unsigned char>(y);
+            for (size_t v = begin_[i]; v < end_[i]; ++v) {
+                const double d = grey[voters_.columns[v]] - mean;
+                squares += d * d;
+            }
+        }
+        deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
+    }
+
+  private:
+    const VoterColumns& voters_;
+    const cv::Mat& gray_;
+    int y0_ = 0;
+    int y1_ = -1;
+    std::vector<size_t> begin_;
+    std::vector<size_t> end_;
+};
+
+// Count, grey sum and grey square sum of the voters of one window.
+struct WindowSums {
+    std::int64_t count;
+    std::int64_t sum;
+    std::int64_t squares;
+};
+
+// Per-column sums of the voters over a range of rows that follows the windows
+// down the page, with prefix sums along the current row for O(1) window sums.
+// `Column` must hold a column's square sum over the tallest range: 32 bits are
+// enough for ranges of up to 66051 rows.
+template <typename Column>
+class VoterColumnSums {
+  public:
+    VoterColumnSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray)
+        : edgeMaskCopy_(edgeMaskCopy),
+          gray_(gray),
+          count_(static_cast<size_t>(gray.cols), 0),
+          sum_(static_cast<size_t>(gray.cols), 0),
+          squares_(static_cast<size_t>(gray.cols), 0),
+          countPrefix_(static_cast<size_t>(gray.cols) + 1, 0),
+          sumPrefix_(static_cast<size_t>(gray.cols) + 1, 0),
+          squaresPrefix_(static_cast<size_t>(gray.cols) + 1, 0) {}
+
+    // Makes the column sums cover rows top..bottom (none when top > bottom) and
+    // refreshes the prefixes.
+    void Cover(int top, int bottom) {
+        if (top > bottom) {
+            top = 0;
+            bottom = -1;
+        }
+        const long long moves = std::llabs(static_cast<long long>(top) - top_) +
+                                std::llabs(static_cast<long long>(bottom) - bottom_);
+        if (bottom_ < top_ || bottom < top_ || top > bottom_ || moves > bottom - top + 1) {
+            Reset();
+            top_ = top;
+            bottom_ = top - 1;
+        }
+        while (bottom_ < bottom) {
+            AddRow<true>(++bottom_);
+        }
+        while (top_ > top) {
+            AddRow<true>(--top_);
+        }
+        while (bottom_ > bottom) {
+            AddRow<false>(bottom_--);
+        }
+        while (top_ < top) {
+            AddRow<false>(top_++);
+        }
+        BuildPrefixes();
+    }
+
+    // Sums over columns x0..x1 of the covered rows; zero for an empty range.
+    WindowSums Sum(int x0, int x1) const {
+        if (x0 > x1) {
+            return WindowSums{0, 0, 0};
+        }
+        const size_t a = static_cast<size_t>(x0);
+        const size_t b = static_cast<size_t>(x1) + 1;
+        return WindowSums{countPrefix_[b] - countPrefix_[a], sumPrefix_[b] - sumPrefix_[a],
+                          squaresPrefix_[b] - squaresPrefix_[a]};
+    }
+
+  private:
+    void Reset() {
+        std::fill(count_.begin(), count_.end(), Column{0});
+        std::fill(sum_.begin(), sum_.end(), Column{0});
+        std::fill(squares_.begin(), squares_.end(), Column{0});
+    }
+
+    // Unsigned wrap-around makes removing a row exact as well.
+    template <bool kAdd>
+    void AddRow(int y) {
+        const unsigned char* voter = edgeMaskCopy_.ptr<unsigned char>(y);
+        const unsigned char* grey = gray_.ptr<unsigned char>(y);
+        const int cols = gray_.cols;
+        Column* count = count_.data();
+        Column* sum = sum_.data();
+        Column* squares = squares_.data();
+        for (int x = 0; x < cols; ++x) {
+            const Column on = voter[x] != 0 ? 1 : 0;
+            const Column value = grey[x] * on;
+            if (kAdd) {
+                count[x] += on;
+                sum[x] += value;
+                squares[x] += value * value;
+            } else {
+                count[x] -= on;
+                sum[x] -= value;
+                squares[x] -= value * value;
+            }
+        }
+    }
+
+    void BuildPrefixes() {
+        const size_t cols = count_.size();
+        for (size_t x = 0; x < cols; ++x) {
+            countPrefix_[x + 1] = countPrefix_[x] + static_cast<std::int64_t>(count_[x]);
+            sumPrefix_[x + 1] = sumPrefix_[x] + static_cast<std::int64_t>(sum_[x]);
+            squaresPrefix_[x + 1] = squaresPrefix_[x] + static_cast<std::int64_t>(squares_[x]);
+        }
+    }
+
+    const cv::Mat& edgeMaskCopy_;
+    const cv::Mat& gray_;
+    int top_ = 0;
+    int bottom_ = -1;
+    std::vector<Column> count_;
+    std::vector<Column> sum_;
+    std::vector<Column> squares_;
+    std::vector<std::int64_t> countPrefix_;
+    std::vector<std::int64_t> sumPrefix_;
+    std::vector<std::int64_t> squaresPrefix_;
+};
+
+// Population deviation from exact sums: sqrt(n * squares - sum^2) / n. The
+// numerator is exact in 128 bits and only rounded once.
+double DeviationFromSums(const WindowSums& sums) {
+    const __int128 spread = static_cast<__int128>(sums.count) * sums.squares -
+                            static_cast<__int128>(sums.sum) * sums.sum;
+    if (spread <= 0) {
+        return 0.0;
+    }
+    const double n = static_cast<double>(sums.count);
+    return std::sqrt(static_cast<double>(spread)) / n;
+}
+
+// Every threshold from 256 up marks every grey value as ink, every one from 0
+// down none, so only the rounding of values in between matters.
+bool RoundingMatters(double value) {
+    return value > -1.0 && value < 257.0;
+}
+
+// The threshold of one voter, from its window's exact sums. `recompute` gives the
+// two-pass statistics when the fast value might round differently.
+template <typename Recompute>
+int VoterThreshold(const WindowSums& sums, double k, const Recompute& recompute) {
+    if (sums.count == 0) {
+        return cvRound(0.0 * k + 0.0);
+    }
+    const double mean = static_cast<double>(sums.sum) / static_cast<double>(sums.count);
+    const double deviation = DeviationFromSums(sums);
+    const double value = deviation * k + mean;
+    // A zero spread means equal grey values, whose two-pass deviation is exactly 0
+    // as well; so is k * deviation when k is 0.
+    if (deviation == 0.0 || k == 0.0) {
+        return cvRound(value);
+    }
+    const double distance = std::fabs(value - std::floor(value) - 0.5);
+    const double tolerance = kHalfTolerance * (std::fabs(k) * (deviation + 1.0) + 1.0);
+    if ((distance <= tolerance && RoundingMatters(value)) ||
+        !(std::fabs(value) < kLargeThreshold)) {
+        double exactMean = 0.0;
+        double exactDeviation = 0.0;
+        recompute(exactMean, exactDeviation);
+        return cvRound(exactDeviation * k + exactMean);
+    }
+    return cvRound(value);
+}
+
+// The votes of one voter on each row of its window: columns x0..x1 and the
+// threshold clamped to 0..256 (thresholds beyond that range vote alike).
+struct Segment {
+    int x0;
+    int x1;
+    int threshold;
+};
+
+// Adds the votes of `segments` to the rows y0..y1 of `balance`: -1 where
+// grey < threshold (ink), +1 elsewhere.
+template <typename Counter>
+void VoteOnRows(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
+                cv::Mat& balance) {
+    for (int y = y0; y <= y1; ++y) {
         const unsigned char* grey = gray.ptr<unsigned char>(y);
-        std::int32_t* votes = balance.ptr<std::int32_t>(y);
-        for (int x = w.x0; x <= w.x1; ++x) {
-            votes[x] += grey[x] < threshold ? -1 : 1;
+        Counter* votes = balance.ptr<Counter>(y);
+        for (const Segment& segment : segments) {
+            for (int x = segment.x0; x <= segment.x1; ++x) {
+                votes[x] += grey[x] < segment.threshold ? -1 : 1;
+            }
+        }
+    }
+}
+
+#if CV_SIMD128
+// The votes of one row of voters laid out once for all the rows they vote on, in
+// blocks of eight columns: per block the number of segments covering each column,
+// and per segment reaching the block its threshold in the covered lanes and 0
+// elsewhere, so that no grey value is ink there. A row then costs one compare and
+// one add per block and segment, summed in a register and stored once per block.
+// Columns past the last whole block are voted one by one.
+class VotePlan {
+  public:
+    // `segments` must be ordered by x0 and by x1, as the voters of one row are.
+    VotePlan(const std::vector<Segment>& segments, int cols) {
+        static const short kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7};
+        const cv::v_int16x8 lane = cv::v_load(kLaneIndex);
+        const cv::v_int16x8 one = cv::v_setall_s16(1);
+        const size_t n = segments.size();
+        size_t first = 0;  // segments before `first` end left of the block
+        size_t last = 0;   // segments from `last` on start right of the block
+        int start = 0;
+        tailStart_ = cols / kLanes * kLanes;
+        while (first < n) {
+            if (first == last) {
+                start = std::max(start, segments[first].x0 / kLanes * kLanes);
+            }
+            if (start >= tailStart_) {
+                tail_.assign(segments.begin() + static_cast<std::ptrdiff_t>(first), segments.end());
+                break;
+            }
+            while (last < n && segments[last].x0 < start + kLanes) {
+                ++last;
+            }
+            Block block{start, limits_.size(), 0, cv::v_setzero_s16()};
+            for (size_t i = first; i < last; ++i) {
+                const Segment& segment = segments[i];
+                const short from = static_cast<short>(std::clamp(segment.x0 - start, -1, kLanes));
+                const short to = static_cast<short>(std::clamp(segment.x1 - start, -1, kLanes));
+                const cv::v_int16x8 inside =
+                    (lane >= cv::v_setall_s16(from)) & (lane <= cv::v_setall_s16(to));
+                block.coverage += one & inside;
+                if (segment.threshold > 0) {
+                    limits_.push_back(cv::v_setall_s16(static_cast<short>(segment.threshold)) &
+                                      inside);
+                }
+            }
+            block.endLimit = limits_.size();
+            blocks_.push_back(block);
+            start += kLanes;
+            while (first < last && segments[first].x1 < start) {
+                ++first;
+            }
+        }
+    }
+
+    void Apply(const unsigned char* grey, std::int16_t* votes) const {
+        for (const Block& block : blocks_) {
+            const cv::v_int16x8 value =
+                cv::v_reinterpret_as_s16(cv::v_load_expand(grey + block.start));
+            cv::v_int16x8 ink = cv::v_setzero_s16();
+            for (size_t i = block.firstLimit; i < block.endLimit; ++i) {
+                ink += value < limits_[i];
+            }
+            // Each ink lane of `ink` holds minus its count: paper +1, ink -1.
+            cv::v_store(votes + block.start,
+                        cv::v_load(votes + block.start) + block.coverage + ink + ink);
+        }
+        for (const Segment& segment : tail_) {
+            for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
+                votes[x] += grey[x] < segment.threshold ? -1 : 1;
+            }
+        }
+    }
+
+  private:
+    static constexpr int kLanes = cv::v_int16x8::nlanes;
+    struct Block {
+        int start;
+        size_t firstLimit;
+        size_t endLimit;
+        cv::v_int16x8 coverage;
+    };
+    std::vector<Block> blocks_;
+    std::vector<cv::v_int16x8> limits_;
+    std::vector<Segment> tail_;
+    int tailStart_ = 0;
+};
+
+template <>
+void VoteOnRows<std::int16_t>(const cv::Mat& gray, const std::vector<Segment>& segments, int y0,
+                              int y1, cv::Mat& balance) {
+    const VotePlan plan(segments, gray.cols);
+    for (int y = y0; y <= y1; ++y) {
+        plan.Apply(gray.ptr<unsigned char>(y), balance.ptr<std::int16_t>(y));
+    }
+}
+#endif
+
+// Most votes any pixel of a row can receive: the voters of every row whose
+// window rows (narrow or wide) reach it. Exceeding 32767 anywhere calls for
+// 32-bit counters.
+bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
+                     const std::vector<int>& rowStrokeWidths, double alpha) {
+    const int rows = edgeMaskCopy.rows;
+    std::vector<std::int64_t> reach(static_cast<size_t>(rows) + 1, 0);
+    for (int y = 0; y < rows; ++y) {
+        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
+        std::int64_t counts[2] = {0, 0};
+        for (int x = 0; x < edgeMaskCopy.cols; ++x) {
+            const int isVoter = voter[x] != 0 ? 1 : 0;
+            counts[0] += isVoter;
+            counts[1] += isVoter & (restored[x] != 0 ? 1 : 0);
+        }
+        counts[0] -= counts[1];
+        for (int f = 0; f < 2; ++f) {
+            const Window w = ClippedWindow(0, y, HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0),
+                                           rows, edgeMaskCopy.cols);
+            if (w.y0 <= w.y1 && counts[f] > 0) {
+                reach[static_cast<size_t>(w.y0)] += counts[f];
+                reach[static_cast<size_t>(w.y1) + 1] -= counts[f];
+            }
+        }
+    }
+    std::int64_t running = 0;
+    for (int y = 0; y < rows; ++y) {
+        running += reach[static_cast<size_t>(y)];
+        if (running > 32767) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename Column, typename Counter>
+void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Mat& restoredMap,
+                  const std::vector<int>& rowStrokeWidths, double alpha, double k,
+                  cv::Mat& balance) {
+    const int rows = edgeMaskCopy.rows;
+    const int cols = edgeMaskCopy.cols;
+    balance = cv::Mat::zeros(rows, cols, cv::traits::Type<Counter>::value);
+    VoterColumnSums<Column> columnSums(edgeMaskCopy, gray);
+    std::vector<Segment> narrowSegments;
+    std::vector<Segment> wideSegments;
+    for (int y = 0; y < rows; ++y) {
+        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
+        const int firstVoter = NextNonZero(voter, 0, cols);
+        if (firstVoter == cols) {
+            continue;
+        }
+        const int strokeWidth = rowStrokeWidths[y];
+        const int statsHalf = HalfSide(alpha, strokeWidth, 1.0);
+        const int wideHalf = HalfSide(alpha, strokeWidth, 3.0);
+        const Window statsRows = ClippedWindow(0, y, statsHalf, rows, cols);
+        columnSums.Cover(statsRows.y0, statsRows.y1);
+        narrowSegments.clear();
+        wideSegments.clear();
+        for (int x = firstVoter; x < cols; x = NextNonZero(voter, x + 1, cols)) {
+            const bool wide = restored[x] != 0;
+            const Window w = ClippedWindow(x, y, wide ? wideHalf : statsHalf, rows, cols);
+            // A window cut down below one stroke width by the page border sees too
+            // little of the page to judge it.
+            if (w.y1 - w.y0 + 1 < strokeWidth || w.x1 - w.x0 + 1 < strokeWidth) {
+                continue;
+            }
+            const Window statsWindow = ClippedWindow(x, y, statsHalf, rows, cols);
+            const int threshold =
+                VoterThreshold(columnSums.Sum(statsWindow.x0, statsWindow.x1), k,
+                               [&](double& mean, double& deviation) {
+                                   TwoPassStats(edgeMaskCopy, gray, statsWindow, mean, deviation);
+                               });
+            (wide ? wideSegments : narrowSegments)
+                .push_back(Segment{w.x0, w.x1, std::max(0, std::min(threshold, 256))});
+        }
+        // Every voter of the row votes on the same window rows.
+        for (const bool wide : {false, true}) {
+            const std::vector<Segment>& segments = wide ? wideSegments : narrowSegments;
+            if (segments.empty()) {
+                continue;
+            }
+            const Window w = ClippedWindow(0, y, wide ? wideHalf : statsHalf, rows, cols);
+            VoteOnRows<Counter>(gray, segments, w.y0, w.y1, balance);
         }
     }
 }
@@ -91,16 +578,24 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     }
     CV_Assert(edgeMaskCopy.type() == CV_8UC1 && gray.type() == CV_8UC1);
 
+    VoterColumns voters;
+    CollectVoterColumns(edgeMaskCopy, voters);
+    RowTwoPassStats rowStats(voters, gray);
     for (int y = 0; y < rows; ++y) {
+        const size_t first = voters.rowStart[static_cast<size_t>(y)];
+        const size_t last = voters.rowStart[static_cast<size_t>(y) + 1];
+        if (first == last) {
+            continue;
+        }
         const int half = HalfSide(alpha, rowStrokeWidths[y], 1.0);
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+        const Window rowWindow = ClippedWindow(0, y, half, rows, cols);
+        rowStats.StartRow(rowWindow.y0, rowWindow.y1);
         double* means = meanMap.ptr<double>(y);
         double* deviations = deviationMap.ptr<double>(y);
-        for (int x = 0; x < cols; ++x) {
-            if (voter[x] != 0) {
-                VoterStats(edgeMaskCopy, gray, ClippedWindow(x, y, half, rows, cols), means[x],
-                           deviations[x]);
-            }
+        for (size_t i = first; i < last; ++i) {
+            const int x = voters.columns[i];
+            const Window w = ClippedWindow(x, y, half, rows, cols);
+            rowStats.Stats(w.x0, w.x1, means[x], deviations[x]);
         }
     }
 }
@@ -118,31 +613,22 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     CV_Assert(edgeMaskCopy.type() == CV_8UC1 && gray.type() == CV_8UC1 &&
               restoredMap.type() == CV_8UC1);
 
-    cv::Mat meanMap;
-    cv::Mat deviationMap;
-    MaskedWindowStats(edgeMaskCopy, gray, rowStrokeWidths, meanMap, deviationMap, alpha);
-
-    cv::Mat balance = cv::Mat::zeros(rows, cols, CV_32S);
-    for (int y = 0; y < rows; ++y) {
-        const int strokeWidth = rowStrokeWidths[y];
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-        const double* means = meanMap.ptr<double>(y);
-        const double* deviations = deviationMap.ptr<double>(y);
-        for (int x = 0; x < cols; ++x) {
-            if (voter[x] == 0) {
-                continue;
-            }
-            const int threshold = cvRound(deviations[x] * k + means[x]);
-            const double factor = restored[x] != 0 ? 3.0 : 1.0;
-            const Window w = ClippedWindow(x, y, HalfSide(alpha, strokeWidth, factor), rows, cols);
-            // A window cut down below one stroke width by the page border sees too
-            // little of the page to judge it.
-            if (w.y1 - w.y0 + 1 < strokeWidth || w.x1 - w.x0 + 1 < strokeWidth) {
-                continue;
-            }
-            CastVotes(gray, w, threshold, balance);
-        }
+    // Wider counters only where the page could need them.
+    const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
+    const bool narrowCounters = FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha);
+    cv::Mat balance;
+    if (narrowColumns && narrowCounters) {
+        VoteWithSums<std::uint32_t, std::int16_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
+                                                  alpha, k, balance);
+    } else if (narrowColumns) {
+        VoteWithSums<std::uint32_t, std::int32_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
+                                                  alpha, k, balance);
+    } else if (narrowCounters) {
+        VoteWithSums<std::uint64_t, std::int16_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
+                                                  alpha, k, balance);
+    } else {
+        VoteWithSums<std::uint64_t, std::int32_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
+                                                  alpha, k, balance);
     }
     // Ties and pixels no window reached stay paper.
     cv::compare(balance, 0, dst, cv::CMP_GE);

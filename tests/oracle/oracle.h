@@ -14,4 +14,13 @@ namespace reference {
 // mean contour length of what is left.
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve);
 
+// Local threshold voting with every window visited pixel by pixel: the mean and
+// deviation in two passes over the window, the votes one pixel at a time.
+void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
+                       const std::vector<int>& rowStrokeWidths, cv::Mat& meanMap,
+                       cv::Mat& deviationMap, double alpha);
+void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
+                        const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
+                        cv::Mat& dst, double alpha, double k);
+
 }  // namespace reference

@@ -1,6 +1,19 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference.
+#include "local/local_threshold.h"
 #include "oracle/oracle.h"
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
     reference::BuildContourCurve(gradMap, contourCurve);
+}
+
+void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
+                       const std::vector<int>& rowStrokeWidths, cv::Mat& meanMap,
+                       cv::Mat& deviationMap, double alpha) {
+    reference::MaskedWindowStats(edgeMaskCopy, gray, rowStrokeWidths, meanMap, deviationMap, alpha);
+}
+
+void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
+                        const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
+                        cv::Mat& dst, double alpha, double k) {
+    reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k);
 }

@@ -1,0 +1,297 @@
+// The fast stage implementations against the straightforward ones of
+// tests/oracle, bit for bit, on many random inputs and on inputs built to sit on
+// the edges the fast paths have to get right.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "local/local_threshold.h"
+#include "oracle/oracle.h"
+
+namespace {
+
+// Same size, type and bytes (so also the same sign of zero and the same NaNs).
+::testing::AssertionResult SameBits(const cv::Mat& expected, const cv::Mat& actual) {
+    if (expected.size() != actual.size() || expected.type() != actual.type()) {
+        return ::testing::AssertionFailure()
+               << "size or type differs: " << expected.rows << "x" << expected.cols << " type "
+               << expected.type() << " vs " << actual.rows << "x" << actual.cols << " type "
+               << actual.type();
+    }
+    const size_t rowBytes = expected.cols * expected.elemSize();
+    for (int y = 0; y < expected.rows; ++y) {
+        if (std::memcmp(expected.ptr(y), actual.ptr(y), rowBytes) != 0) {
+            for (int x = 0; x < expected.cols; ++x) {
+                if (std::memcmp(expected.ptr(y) + x * expected.elemSize(),
+                                actual.ptr(y) + x * expected.elemSize(),
+                                expected.elemSize()) != 0) {
+                    return ::testing::AssertionFailure()
+                           << "first difference at row " << y << ", column " << x;
+                }
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+int Pick(std::mt19937& rng, const std::vector<int>& values) {
+    return values[std::uniform_int_distribution<size_t>(0, values.size() - 1)(rng)];
+}
+
+double Pick(std::mt19937& rng, const std::vector<double>& values) {
+    return values[std::uniform_int_distribution<size_t>(0, values.size() - 1)(rng)];
+}
+
+int Uniform(std::mt19937& rng, int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+}
+
+// ---- local threshold voting ---------------------------------------------------------
+
+struct VotingInput {
+    cv::Mat voters;
+    cv::Mat gray;
+    cv::Mat restored;
+    std::vector<int> widths;
+    double alpha = 2.0;
+    double k = 0.6;
+
+    std::string Describe() const {
+        return std::to_string(gray.rows) + "x" + std::to_string(gray.cols) +
+               " alpha=" + std::to_string(alpha) + " k=" + std::to_string(k);
+    }
+};
+
+cv::Mat RandomGray(std::mt19937& rng, int rows, int cols) {
+    cv::Mat gray(rows, cols, CV_8UC1);
+    const int style = Uniform(rng, 0, 3);
+    const int base = Uniform(rng, 0, 255);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            int value = 0;
+            switch (style) {
+                case 0:  // noise over the whole range
+                    value = Uniform(rng, 0, 255);
+                    break;
+                case 1:  // two neighbouring levels: many means on a half
+                    value = base + Uniform(rng, 0, 1);
+                    break;
+                case 2:  // a few levels
+                    value = Pick(rng, std::vector<int>{0, 40, 41, 128, 200, 255});
+                    break;
+                default:  // a ramp with a little noise
+                    value = (x * 7 + y * 3) % 256 + Uniform(rng, -2, 2);
+                    break;
+            }
+            gray.at<unsigned char>(y, x) = cv::saturate_cast<unsigned char>(value);
+        }
+    }
+    return gray;
+}
+
+cv::Mat RandomVoters(std::mt19937& rng, int rows, int cols, double density) {
+    std::bernoulli_distribution on(density);
+    const unsigned char value = static_cast<unsigned char>(Pick(rng, std::vector<int>{1, 255, 7}));
+    cv::Mat mask(rows, cols, CV_8UC1);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            mask.at<unsigned char>(y, x) = on(rng) ? value : 0;
+        }
+    }
+    return mask;
+}
+
+VotingInput RandomVotingInput(std::mt19937& rng) {
+    VotingInput input;
+    const int rows = Pick(rng, std::vector<int>{1, 2, 3, 9, 49, 50, 51, Uniform(rng, 1, 70)});
+    const int cols = Pick(rng, std::vector<int>{1, 3, 8, 15, 16, 17, 64, Uniform(rng, 1, 90)});
+    input.gray = RandomGray(rng, rows, cols);
+    input.voters =
+        RandomVoters(rng, rows, cols, Pick(rng, std::vector<double>{0.0, 0.03, 0.15, 0.4, 1.0}));
+    input.restored =
+        RandomVoters(rng, rows, cols, Pick(rng, std::vector<double>{0.0, 0.0, 0.2, 0.6}));
+    const int widthStyle = Uniform(rng, 0, 2);
+    const int constant = Uniform(rng, 0, 7);
+    for (int y = 0; y < rows; ++y) {
+        input.widths.push_back(widthStyle == 0   ? constant
+                               : widthStyle == 1 ? Uniform(rng, 0, 9)
+                                                 : 2 + (y / 11) % 4);
+    }
+    input.alpha = Pick(rng, std::vector<double>{2.0, 2.0, 1.5, 0.5, 1.0, 3.0, 0.0, -1.0, 7.3,
+                                                std::uniform_real_distribution<double>(0, 4)(rng)});
+    input.k = Pick(rng, std::vector<double>{0.6, 0.6, 0.0, -0.4, 0.2, 1.0, 1e6, -1e6,
+                                            std::uniform_real_distribution<double>(-2, 2)(rng)});
+    return input;
+}
+
+cv::Mat FastVote(const VotingInput& input) {
+    cv::Mat dst;
+    VoteLocalThreshold(input.voters, input.gray, input.restored, input.widths, dst, input.alpha,
+                       input.k);
+    return dst;
+}
+
+cv::Mat ReferenceVote(const VotingInput& input) {
+    cv::Mat dst;
+    reference::VoteLocalThreshold(input.voters, input.gray, input.restored, input.widths, dst,
+                                  input.alpha, input.k);
+    return dst;
+}
+
+// k for which the two-pass threshold of the voter at (y, x) lands exactly on a
+// half, or 0 when no double k gets it there.
+double KOnAHalf(const VotingInput& input, int y, int x, int offset) {
+    cv::Mat means;
+    cv::Mat deviations;
+    reference::MaskedWindowStats(input.voters, input.gray, input.widths, means, deviations,
+                                 input.alpha);
+    const double mean = means.at<double>(y, x);
+    const double deviation = deviations.at<double>(y, x);
+    if (deviation == 0.0) {
+        return 0.0;
+    }
+    const double target = std::floor(mean) + offset + 0.5;
+    double k = (target - mean) / deviation;
+    for (int step = 0; step < 8; ++step) {
+        const double value = deviation * k + mean;
+        if (value == target) {
+            return k;
+        }
+        k = std::nextafter(k, value < target ? 1e300 : -1e300);
+    }
+    return 0.0;
+}
+
+}  // namespace
+
+TEST(VoteLocalThresholdEquivalence, MatchesTheReferenceOnRandomPages) {
+    std::mt19937 rng(2024);
+    for (int trial = 0; trial < 400; ++trial) {
+        const VotingInput input = RandomVotingInput(rng);
+        ASSERT_TRUE(SameBits(ReferenceVote(input), FastVote(input)))
+            << "trial " << trial << ": " << input.Describe();
+    }
+}
+
+TEST(VoteLocalThresholdEquivalence, MatchesWhereTheThresholdSitsOnAHalf) {
+    // k = 0 with two voters of 100 and 101 alone in each other's windows: mean
+    // 100.5, threshold 100 (half to even).
+    VotingInput pair;
+    pair.gray = cv::Mat(9, 12, CV_8UC1, cv::Scalar(100));
+    pair.gray.at<unsigned char>(4, 6) = 101;
+    pair.gray.at<unsigned char>(2, 2) = 99;
+    pair.voters = cv::Mat::zeros(9, 12, CV_8UC1);
+    pair.voters.at<unsigned char>(4, 5) = 255;
+    pair.voters.at<unsigned char>(4, 6) = 255;
+    pair.restored = cv::Mat::zeros(9, 12, CV_8UC1);
+    pair.widths.assign(9, 2);
+    pair.k = 0.0;
+    const cv::Mat pairResult = FastVote(pair);
+    EXPECT_TRUE(SameBits(ReferenceVote(pair), pairResult));
+    EXPECT_EQ(pairResult.at<unsigned char>(4, 5), 255);  // 100 is not below 100
+
+    // Random pages with k chosen so that one voter's two-pass threshold is exactly
+    // a half, where any last-bit difference of a fast deviation would show.
+    std::mt19937 rng(77);
+    int onAHalf = 0;
+    for (int trial = 0; trial < 600 && onAHalf < 300; ++trial) {
+        VotingInput input = RandomVotingInput(rng);
+        std::vector<cv::Point> voters;
+        cv::findNonZero(input.voters, voters);
+        if (voters.empty()) {
+            continue;
+        }
+        const cv::Point voter =
+            voters[static_cast<size_t>(Uniform(rng, 0, 1 << 20)) % voters.size()];
+        input.k = KOnAHalf(input, voter.y, voter.x, Uniform(rng, -2, 2));
+        if (input.k == 0.0) {
+            continue;
+        }
+        ++onAHalf;
+        ASSERT_TRUE(SameBits(ReferenceVote(input), FastVote(input)))
+            << "trial " << trial << ": " << input.Describe();
+    }
+    EXPECT_GE(onAHalf, 100);
+}
+
+TEST(VoteLocalThresholdEquivalence, MatchesOnPagesTallerThanNarrowColumnSums) {
+    // Past 66051 rows the column sums of squares need 64 bits.
+    std::mt19937 rng(5);
+    VotingInput input;
+    input.gray = RandomGray(rng, 66100, 2);
+    input.voters = RandomVoters(rng, 66100, 2, 0.5);
+    input.restored = RandomVoters(rng, 66100, 2, 0.2);
+    input.widths.assign(66100, 1);
+    input.alpha = 40.0;
+    EXPECT_TRUE(SameBits(ReferenceVote(input), FastVote(input)));
+}
+
+TEST(VoteLocalThresholdEquivalence, CountsMoreThan32767VotesOnAPixel) {
+    // One row of 34000 voters whose windows reach 17000 columns each way: the
+    // middle pixels take 34000 votes. Grey ramp, k = 0: the threshold of the voter
+    // at x is cvRound of the mean grey of its window, computed here from integers.
+    const int cols = 34000;
+    const int half = 17000;
+    VotingInput input;
+    input.gray.create(1, cols, CV_8UC1);
+    for (int x = 0; x < cols; ++x) {
+        input.gray.at<unsigned char>(0, x) = static_cast<unsigned char>(x * 256 / cols);
+    }
+    input.voters = cv::Mat(1, cols, CV_8UC1, cv::Scalar(255));
+    input.restored = cv::Mat::zeros(1, cols, CV_8UC1);
+    input.widths = {1};
+    input.alpha = 2.0 * half;
+    input.k = 0.0;
+
+    std::vector<long long> prefix(cols + 1, 0);
+    for (int x = 0; x < cols; ++x) {
+        prefix[x + 1] = prefix[x] + input.gray.at<unsigned char>(0, x);
+    }
+    // inkAbove[t][x]: voters left of x whose threshold exceeds t.
+    std::vector<std::vector<int>> inkAbove(256, std::vector<int>(cols + 1, 0));
+    for (int x = 0; x < cols; ++x) {
+        const int x0 = std::max(0, x - half);
+        const int x1 = std::min(cols - 1, x + half);
+        const int threshold = cvRound(static_cast<double>(prefix[x1 + 1] - prefix[x0]) /
+                                      static_cast<double>(x1 - x0 + 1));
+        for (int t = 0; t < 256; ++t) {
+            inkAbove[t][x + 1] = inkAbove[t][x] + (threshold > t ? 1 : 0);
+        }
+    }
+    const cv::Mat dst = FastVote(input);
+    int inkPixels = 0;
+    for (int x = 0; x < cols; ++x) {
+        const int x0 = std::max(0, x - half);
+        const int x1 = std::min(cols - 1, x + half);
+        const int g = input.gray.at<unsigned char>(0, x);
+        const int ink = inkAbove[g][x1 + 1] - inkAbove[g][x0];
+        const int balance = (x1 - x0 + 1) - 2 * ink;
+        inkPixels += balance < 0 ? 1 : 0;
+        ASSERT_EQ(dst.at<unsigned char>(0, x), balance >= 0 ? 255 : 0) << "column " << x;
+    }
+    EXPECT_GT(inkPixels, 0);
+    EXPECT_LT(inkPixels, cols);
+}
+
+TEST(MaskedWindowStatsEquivalence, GivesTheTwoPassMapsBitForBit) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 300; ++trial) {
+        const VotingInput input = RandomVotingInput(rng);
+        cv::Mat expectedMeans;
+        cv::Mat expectedDeviations;
+        reference::MaskedWindowStats(input.voters, input.gray, input.widths, expectedMeans,
+                                     expectedDeviations, input.alpha);
+        cv::Mat means;
+        cv::Mat deviations;
+        MaskedWindowStats(input.voters, input.gray, input.widths, means, deviations, input.alpha);
+        ASSERT_TRUE(SameBits(expectedMeans, means))
+            << "trial " << trial << ": " << input.Describe();
+        ASSERT_TRUE(SameBits(expectedDeviations, deviations))
+            << "trial " << trial << ": " << input.Describe();
+    }
+}
