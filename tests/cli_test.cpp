@@ -20,7 +20,7 @@ struct CliRun {
 };
 
 CliRun Edgebin(const std::string& arguments) {
-    const std::string command = std::string(EDGEBIN_BINARY) + " " + arguments + " 2>&1";
+    const std::string command = std::string(EDGEBIN_BINARY) + " " + arguments + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     CliRun run{-1000, ""};
     if (pipe == nullptr) {
