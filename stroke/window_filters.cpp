@@ -1,20 +1,13 @@
-// Preconditions: `source` and `map` are 8-bit with one channel. The filters take
-// a stroke description that passes IsCompleteStrokeDescription for the map and
-// refuse any other (the map is then left exactly as it was). CountInBandWindows
-// expects bands inside `source` with one width each; it skips any band outside
-// the source or without a width and never makes a window narrower than 1.
+// Preconditions: `source` is 8-bit with one channel. CountInBandWindows expects
+// bands inside `source` with one width each; it skips any band outside the source
+// or without a width and never makes a window narrower than 1. (The two filters
+// live in sparse_window_filters.cpp.)
 #include "stroke/window_filters.h"
 
 #include <algorithm>
-#include <array>
 #include <opencv2/imgproc.hpp>
 
 namespace {
-
-// Counts saturate at 65535, so any threshold above that removes every pixel;
-// capping it keeps the double-to-int conversion defined for absurd widths.
-constexpr double kMaxCountThreshold = 65536.0;
-constexpr int kWindowCount = 5;
 
 cv::Point WindowAnchor(int anchorMode, int side) {
     switch (anchorMode) {
@@ -43,26 +36,6 @@ int WindowSide(const cv::Rect& region, int bandWidth, double windowFactor) {
     return static_cast<int>(scaled);
 }
 
-int CountThreshold(int rowWidth, double countFactor) {
-    const double scaled = rowWidth * countFactor;
-    if (!(scaled > 0.0)) {
-        return 0;
-    }
-    return static_cast<int>(std::min(scaled, kMaxCountThreshold));
-}
-
-// Edge pixels become 1 so that box sums count them.
-void MarkEdgesAsOne(cv::Mat& map) {
-    map.setTo(1, map);
-}
-
-bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                        const std::vector<LineBand>& lineBands,
-                        const std::vector<int>& bandStrokeWidths) {
-    return map.type() == CV_8UC1 && IsCompleteStrokeDescription(map.rows, map.cols, lineBands,
-                                                                bandStrokeWidths, rowStrokeWidths);
-}
-
 }  // namespace
 
 void CountInBandWindows(const cv::Mat& source, cv::Mat& counts,
@@ -89,57 +62,5 @@ void CountInBandWindows(const cv::Mat& source, cv::Mat& counts,
         cv::boxFilter(image(region), bandCounts, CV_16U, cv::Size(side, side),
                       WindowAnchor(anchorMode, side), false, cv::BORDER_REFLECT_101);
         bandCounts.copyTo(counts(region));
-    }
-}
-
-void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                   double windowFactor, double countFactor) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
-        return;
-    }
-    MarkEdgesAsOne(map);
-    cv::Mat counts;
-    CountInBandWindows(map, counts, lineBands, bandStrokeWidths, kAnchorCentre, windowFactor);
-    for (int r = 0; r < map.rows; ++r) {
-        const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
-        unsigned char* pixels = map.ptr<unsigned char>(r);
-        const unsigned short* rowCounts = counts.ptr<unsigned short>(r);
-        for (int c = 0; c < map.cols; ++c) {
-            if (pixels[c] != 0 && rowCounts[c] < threshold) {
-                pixels[c] = 0;
-            }
-        }
-    }
-}
-
-void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                      const std::vector<LineBand>& lineBands,
-                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
-                      double countFactor) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
-        return;
-    }
-    MarkEdgesAsOne(map);
-    std::array<cv::Mat, kWindowCount> counts;
-    for (int mode = 0; mode < kWindowCount; ++mode) {
-        CountInBandWindows(map, counts[static_cast<size_t>(mode)], lineBands, bandStrokeWidths,
-                           mode, windowFactor);
-    }
-    for (int r = 0; r < map.rows; ++r) {
-        const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
-        unsigned char* pixels = map.ptr<unsigned char>(r);
-        for (int c = 0; c < map.cols; ++c) {
-            if (pixels[c] == 0) {
-                continue;
-            }
-            int votes = 0;
-            for (const cv::Mat& windowCounts : counts) {
-                votes += windowCounts.at<unsigned short>(r, c) < threshold ? 1 : 0;
-            }
-            if (votes >= minVotes) {
-                pixels[c] = 0;
-            }
-        }
     }
 }

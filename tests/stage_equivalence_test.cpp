@@ -12,6 +12,7 @@
 
 #include "local/local_threshold.h"
 #include "oracle/oracle.h"
+#include "stroke/window_filters.h"
 
 namespace {
 
@@ -167,6 +168,54 @@ double KOnAHalf(const VotingInput& input, int y, int x, int offset) {
     return 0.0;
 }
 
+// ---- stroke descriptions and edge maps ----------------------------------------------
+
+struct Description {
+    std::vector<LineBand> bands;
+    std::vector<int> bandWidths;
+    std::vector<int> rowWidths;
+};
+
+// Full-width bands tiling the rows, each with a width of at least 1; row widths
+// are the band's or, now and then, something else.
+Description RandomDescription(std::mt19937& rng, int rows, int cols) {
+    Description d;
+    int top = 0;
+    while (top < rows) {
+        const int height = std::min(rows - top, Pick(rng, std::vector<int>{1, 3, 12, 40, 200}));
+        d.bands.push_back(LineBand{0, top, cols - 1, top + height - 1});
+        d.bandWidths.push_back(Pick(rng, std::vector<int>{1, 2, 3, 5, 9, Uniform(rng, 1, 30)}));
+        for (int y = top; y < top + height; ++y) {
+            d.rowWidths.push_back(Uniform(rng, 0, 5) == 0 ? Uniform(rng, 0, 12)
+                                                          : d.bandWidths.back());
+        }
+        top += height;
+    }
+    return d;
+}
+
+// Edge-like maps: random specks, short strokes, or dense noise; 0/255 or 0/1.
+cv::Mat RandomEdgeMap(std::mt19937& rng, int rows, int cols) {
+    cv::Mat map = RandomVoters(rng, rows, cols, Pick(rng, std::vector<double>{0.02, 0.1, 0.5}));
+    const int strokes = Uniform(rng, 0, 1 + rows * cols / 200);
+    for (int i = 0; i < strokes; ++i) {
+        const int y = Uniform(rng, 0, rows - 1);
+        const int x = Uniform(rng, 0, cols - 1);
+        const int length = Uniform(rng, 1, 30);
+        const bool across = Uniform(rng, 0, 1) == 0;
+        for (int t = 0; t < length; ++t) {
+            const int yy = across ? y : std::min(rows - 1, y + t);
+            const int xx = across ? std::min(cols - 1, x + t) : x;
+            map.at<unsigned char>(yy, xx) = 255;
+        }
+    }
+    return map;
+}
+
+int RandomSide(std::mt19937& rng) {
+    return Pick(rng, std::vector<int>{1, 2, 3, 5, 17, 49, 50, 64, 120, Uniform(rng, 1, 150)});
+}
+
 }  // namespace
 
 TEST(VoteLocalThresholdEquivalence, MatchesTheReferenceOnRandomPages) {
@@ -294,4 +343,66 @@ TEST(MaskedWindowStatsEquivalence, GivesTheTwoPassMapsBitForBit) {
         ASSERT_TRUE(SameBits(expectedDeviations, deviations))
             << "trial " << trial << ": " << input.Describe();
     }
+}
+
+TEST(WindowFilterEquivalence, DensityFilterMatchesTheBoxFilterVersion) {
+    std::mt19937 rng(31);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int rows = RandomSide(rng);
+        const int cols = RandomSide(rng);
+        const Description d = RandomDescription(rng, rows, cols);
+        const cv::Mat map = RandomEdgeMap(rng, rows, cols);
+        const double windowFactor = Pick(rng, std::vector<double>{6.0, 10.0, 0.4, 2.5, 100.0});
+        const double countFactor = Pick(rng, std::vector<double>{6.0, 10.0, 0.0, 1.5, 40.0});
+        cv::Mat expected = map.clone();
+        reference::DensityFilter(expected, d.rowWidths, d.bands, d.bandWidths, windowFactor,
+                                 countFactor);
+        cv::Mat actual = map.clone();
+        DensityFilter(actual, d.rowWidths, d.bands, d.bandWidths, windowFactor, countFactor);
+        ASSERT_TRUE(SameBits(expected, actual))
+            << "trial " << trial << ": " << rows << "x" << cols << " factors " << windowFactor
+            << ", " << countFactor;
+    }
+}
+
+TEST(WindowFilterEquivalence, CornerVoteFilterMatchesTheBoxFilterVersion) {
+    std::mt19937 rng(32);
+    int changed = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int rows = RandomSide(rng);
+        const int cols = RandomSide(rng);
+        const Description d = RandomDescription(rng, rows, cols);
+        const cv::Mat map = RandomEdgeMap(rng, rows, cols);
+        const double windowFactor = Pick(rng, std::vector<double>{10.0, 6.0, 0.4, 3.0, 100.0});
+        const double countFactor = Pick(rng, std::vector<double>{10.0, 6.0, 0.0, 2.0, 40.0});
+        const int minVotes = Pick(rng, std::vector<int>{4, 4, 0, 1, 3, 5, 6});
+        cv::Mat expected = map.clone();
+        reference::CornerVoteFilter(expected, d.rowWidths, d.bands, d.bandWidths, minVotes,
+                                    windowFactor, countFactor);
+        cv::Mat actual = map.clone();
+        CornerVoteFilter(actual, d.rowWidths, d.bands, d.bandWidths, minVotes, windowFactor,
+                         countFactor);
+        ASSERT_TRUE(SameBits(expected, actual))
+            << "trial " << trial << ": " << rows << "x" << cols << " factors " << windowFactor
+            << ", " << countFactor << ", votes " << minVotes;
+        changed += cv::countNonZero(expected) != cv::countNonZero(map) ? 1 : 0;
+    }
+    EXPECT_GT(changed, 50);  // the filters must actually remove pixels in many trials
+}
+
+TEST(WindowFilterEquivalence, IncompleteDescriptionsAreRefusedAlike) {
+    std::mt19937 rng(33);
+    const cv::Mat map = RandomEdgeMap(rng, 30, 40);
+    Description d = RandomDescription(rng, 30, 40);
+    d.rowWidths.pop_back();
+    cv::Mat expected = map.clone();
+    reference::CornerVoteFilter(expected, d.rowWidths, d.bands, d.bandWidths, 4, 10.0, 10.0);
+    cv::Mat actual = map.clone();
+    CornerVoteFilter(actual, d.rowWidths, d.bands, d.bandWidths, 4, 10.0, 10.0);
+    EXPECT_TRUE(SameBits(expected, actual));
+    expected = map.clone();
+    reference::DensityFilter(expected, d.rowWidths, d.bands, d.bandWidths, 6.0, 6.0);
+    actual = map.clone();
+    DensityFilter(actual, d.rowWidths, d.bands, d.bandWidths, 6.0, 6.0);
+    EXPECT_TRUE(SameBits(expected, actual));
 }

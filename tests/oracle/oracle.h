@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "global/contour_curve.h"
+#include "stroke/stroke_width.h"
 
 namespace reference {
 
@@ -22,5 +23,14 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
                         cv::Mat& dst, double alpha, double k);
+
+// Window count filters from one box filter per band and window placement.
+void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   double windowFactor, double countFactor);
+void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
+                      double countFactor);
 
 }  // namespace reference

@@ -1,6 +1,7 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference.
 #include "local/local_threshold.h"
 #include "oracle/oracle.h"
+#include "stroke/window_filters.h"
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
     reference::BuildContourCurve(gradMap, contourCurve);
@@ -16,4 +17,19 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
                         cv::Mat& dst, double alpha, double k) {
     reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k);
+}
+
+void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   double windowFactor, double countFactor) {
+    reference::DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, windowFactor,
+                             countFactor);
+}
+
+void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
+                      double countFactor) {
+    reference::CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, minVotes,
+                                windowFactor, countFactor);
 }

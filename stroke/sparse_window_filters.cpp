@@ -1,0 +1,152 @@
+// Preconditions: `map` is 8-bit with one channel. The filters take a stroke
+// description that passes IsCompleteStrokeDescription for the map and refuse any
+// other (the map is then left exactly as it was).
+//
+// The counts are the box sums of CountInBandWindows, read only where a pixel is
+// tested: the edge pixels are listed once, column sums follow the window rows down
+// the page point by point, and one prefix sum per row gives every window of that
+// row (sparse_window_sums.h). A band of a complete description spans the whole
+// width, so its windows are never wider or taller than the map and the border
+// reflection never needs more than one mirror image.
+#include <algorithm>
+#include <cstdint>
+
+#include "stroke/sparse_window_sums.h"
+#include "stroke/window_filters.h"
+
+namespace {
+
+// Counts saturate at 65535, so any threshold above that removes every pixel;
+// capping it keeps the double-to-int conversion defined for absurd widths.
+constexpr double kMaxCountThreshold = 65536.0;
+constexpr std::uint32_t kCountLimit = 65535;
+
+// Window sums of a 0/1 map never exceed its pixel count, so 32 bits hold them.
+using EdgeSums = SlidingColumnSums<1, std::uint32_t>;
+template <int kTrackers>
+using EdgePrefix = RowPrefix<kTrackers, 1, std::uint32_t>;
+
+int WindowSide(int bandHeight, int bandWidth, int strokeWidth, double windowFactor) {
+    const int side = std::min(bandWidth, bandHeight);
+    const double scaled = strokeWidth * windowFactor;
+    if (!(scaled < side)) {
+        return side;
+    }
+    if (!(scaled >= 1.0)) {
+        return 1;
+    }
+    return static_cast<int>(scaled);
+}
+
+int CountThreshold(int rowWidth, double countFactor) {
+    const double scaled = rowWidth * countFactor;
+    if (!(scaled > 0.0)) {
+        return 0;
+    }
+    return static_cast<int>(std::min(scaled, kMaxCountThreshold));
+}
+
+bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                        const std::vector<LineBand>& lineBands,
+                        const std::vector<int>& bandStrokeWidths) {
+    return map.type() == CV_8UC1 && IsCompleteStrokeDescription(map.rows, map.cols, lineBands,
+                                                                bandStrokeWidths, rowStrokeWidths);
+}
+
+// Edge pixels become 1 so that the sums count them; then they are listed.
+void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges) {
+    map.setTo(1, map);
+    edges.Collect({&map});
+}
+
+// The 16-bit count of a window sum, saturated as the box filter's output is.
+template <int kTrackers>
+std::uint32_t Count(const EdgePrefix<kTrackers>& prefix, int tracker, long long start, int side) {
+    return std::min(prefix.WindowSum(tracker, start, side), kCountLimit);
+}
+
+}  // namespace
+
+void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   double windowFactor, double countFactor) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return;
+    }
+    SparseRows<1> edges;
+    ListEdgePixels(map, edges);
+    // Removals go into `map` while the sums read the list taken before them.
+    EdgeSums sums(edges);
+    EdgePrefix<1> prefix;
+    for (size_t k = 0; k < lineBands.size(); ++k) {
+        const LineBand& band = lineBands[k];
+        const int side =
+            WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
+        const int before = side / 2;
+        for (int y = band.top; y <= band.bottom; ++y) {
+            if (edges.RowBegin(y) == edges.RowEnd(y)) {
+                continue;
+            }
+            sums.Cover(y - before, side);
+            prefix.Build({&sums}, -before, map.cols - before + side - 1, map.cols);
+            const std::uint32_t threshold = static_cast<std::uint32_t>(
+                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
+            unsigned char* pixels = map.ptr<unsigned char>(y);
+            for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
+                const int x = edges.columns[p];
+                if (Count(prefix, 0, x - before, side) < threshold) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+    }
+}
+
+void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
+                      double countFactor) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return;
+    }
+    SparseRows<1> edges;
+    ListEdgePixels(map, edges);
+    // Column sums over the rows of the centred windows, of the windows hanging
+    // below the pixel (top corners) and of those standing above it (bottom corners).
+    EdgeSums centred(edges);
+    EdgeSums below(edges);
+    EdgeSums above(edges);
+    EdgePrefix<3> prefix;
+    for (size_t k = 0; k < lineBands.size(); ++k) {
+        const LineBand& band = lineBands[k];
+        const int side =
+            WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
+        const int before = side / 2;
+        const long long from = -(side - 1);
+        const long long to = map.cols + side - 1;
+        for (int y = band.top; y <= band.bottom; ++y) {
+            if (edges.RowBegin(y) == edges.RowEnd(y)) {
+                continue;
+            }
+            centred.Cover(y - before, side);
+            below.Cover(y, side);
+            above.Cover(y - side + 1, side);
+            prefix.Build({&centred, &below, &above}, from, to, map.cols);
+            const std::uint32_t threshold = static_cast<std::uint32_t>(
+                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
+            unsigned char* pixels = map.ptr<unsigned char>(y);
+            for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
+                const int x = edges.columns[p];
+                // Centred, top-left, bottom-left, top-right and bottom-right windows.
+                const int votes = (Count(prefix, 0, x - before, side) < threshold ? 1 : 0) +
+                                  (Count(prefix, 1, x, side) < threshold ? 1 : 0) +
+                                  (Count(prefix, 2, x, side) < threshold ? 1 : 0) +
+                                  (Count(prefix, 1, x - side + 1, side) < threshold ? 1 : 0) +
+                                  (Count(prefix, 2, x - side + 1, side) < threshold ? 1 : 0);
+                if (votes >= minVotes) {
+                    pixels[x] = 0;
+                }
+            }
+        }
+    }
+}
