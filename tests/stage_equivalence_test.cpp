@@ -12,7 +12,9 @@
 
 #include "local/local_threshold.h"
 #include "oracle/oracle.h"
+#include "pipeline/labelling.h"
 #include "stroke/window_filters.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -216,6 +218,28 @@ int RandomSide(std::mt19937& rng) {
     return Pick(rng, std::vector<int>{1, 2, 3, 5, 17, 49, 50, 64, 120, Uniform(rng, 1, 150)});
 }
 
+::testing::AssertionResult SameRecords(const std::vector<ComponentRecord>& expected,
+                                       const std::vector<ComponentRecord>& actual) {
+    if (expected.size() != actual.size()) {
+        return ::testing::AssertionFailure()
+               << expected.size() << " components expected, " << actual.size() << " found";
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const ComponentRecord& e = expected[i];
+        const ComponentRecord& a = actual[i];
+        if (e.xMin != a.xMin || e.xMax != a.xMax || e.yMin != a.yMin || e.yMax != a.yMax ||
+            e.label != a.label || e.pixelCount != a.pixelCount || e.flag != a.flag ||
+            e.spare != a.spare) {
+            return ::testing::AssertionFailure()
+                   << "record " << i << ": expected box " << e.xMin << ".." << e.xMax << " x "
+                   << e.yMin << ".." << e.yMax << " label " << e.label << " pixels " << e.pixelCount
+                   << ", found " << a.xMin << ".." << a.xMax << " x " << a.yMin << ".." << a.yMax
+                   << " label " << a.label << " pixels " << a.pixelCount;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace
 
 TEST(VoteLocalThresholdEquivalence, MatchesTheReferenceOnRandomPages) {
@@ -405,4 +429,58 @@ TEST(WindowFilterEquivalence, IncompleteDescriptionsAreRefusedAlike) {
     actual = map.clone();
     DensityFilter(actual, d.rowWidths, d.bands, d.bandWidths, 6.0, 6.0);
     EXPECT_TRUE(SameBits(expected, actual));
+}
+
+TEST(MaskComponentsEquivalence, RecordsMatchTheContourTracingLabeller) {
+    std::mt19937 rng(41);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int rows = Pick(rng, std::vector<int>{1, 2, 3, 7, 63, 64, 65, Uniform(rng, 1, 150)});
+        const int cols = Pick(rng, std::vector<int>{1, 2, 3, 15, 16, 17, 63, 64, 65, 127, 128, 129,
+                                                    Uniform(rng, 1, 300)});
+        cv::Mat mask = Uniform(rng, 0, 1) == 0
+                           ? RandomEdgeMap(rng, rows, cols)
+                           : RandomVoters(rng, rows, cols,
+                                          Pick(rng, std::vector<double>{0.3, 0.5, 0.7, 0.95}));
+        std::vector<ComponentRecord> expected;
+        std::vector<ComponentRecord> actual;
+        const int expectedCount = reference::FindMaskComponents(mask, expected);
+        const int actualCount = FindMaskComponents(mask, actual);
+        ASSERT_EQ(expectedCount, actualCount) << "trial " << trial;
+        ASSERT_TRUE(SameRecords(expected, actual))
+            << "trial " << trial << ": " << rows << "x" << cols;
+    }
+}
+
+TEST(MaskComponentsEquivalence, RecordsMatchOnShapesAndViews) {
+    // Spirals, rings with holes, diagonal chains and runs across 64-column words.
+    const cv::Mat shapes = MaskFromText({
+        "#########..#.#.#.#..##########################################################.##",
+        "#.......#...#.#.#.................................................#..........#..",
+        "#.#####.#..#.#.#.#..####..####..#..#..##########################..#.########.#..",
+        "#.#...#.#.........#.#..#..#..#...##...#........................#..#.#......#.#..",
+        "#.#.#.#.#..........#.####.####..#..#..#.######################.#..#.#.####.#.#..",
+        "#.#...#.#...#.......................#.#.#....................#.#..#.#.#..#.#.#..",
+        "#.#####.#..#.#...#...#...#...#...#....#.######################.#..#.#.####.#.#..",
+        "#.......#.#...#.#.#.#.#.#.#.#.#.#.#...#........................#..#.#......#.#..",
+        "#########.....#...#...#...#...#...#...##########################..#.########.#..",
+    });
+    std::vector<ComponentRecord> expected;
+    std::vector<ComponentRecord> actual;
+    reference::FindMaskComponents(shapes, expected);
+    FindMaskComponents(shapes, actual);
+    EXPECT_TRUE(SameRecords(expected, actual));
+
+    // A view into a larger mask reads only the view's pixels.
+    std::mt19937 rng(42);
+    const cv::Mat big = RandomVoters(rng, 90, 200, 0.45);
+    const cv::Mat view = big(cv::Rect(37, 11, 130, 60));
+    reference::FindMaskComponents(view, expected);
+    FindMaskComponents(view, actual);
+    EXPECT_TRUE(SameRecords(expected, actual));
+    EXPECT_GT(actual.size(), 10u);
+
+    // Nothing at all, and an empty mask.
+    EXPECT_EQ(FindMaskComponents(cv::Mat::zeros(5, 70, CV_8UC1), actual), 0);
+    EXPECT_TRUE(actual.empty());
+    EXPECT_EQ(FindMaskComponents(cv::Mat(0, 0, CV_8UC1), actual), 0);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "global/contour_curve.h"
+#include "pipeline/labelling.h"
 #include "stroke/stroke_width.h"
 
 namespace reference {
@@ -32,5 +33,8 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
                       double countFactor);
+
+// Components of a mask from the contour-tracing labeller's label buffer.
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records);
 
 }  // namespace reference

@@ -1,6 +1,7 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference.
 #include "local/local_threshold.h"
 #include "oracle/oracle.h"
+#include "pipeline/labelling.h"
 #include "stroke/window_filters.h"
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
@@ -32,4 +33,8 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       double countFactor) {
     reference::CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, minVotes,
                                 windowFactor, countFactor);
+}
+
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records) {
+    return reference::FindMaskComponents(mask, records);
 }

@@ -1,0 +1,164 @@
+// Preconditions: `mask` is CV_8UC1 (a view is fine); a pixel is foreground when
+// non-zero.
+//
+// The records are those of the contour-tracing labeller (8-connected components
+// numbered in the raster order of their first pixel, with inclusive bounding box
+// and pixel count), found from the runs of foreground pixels instead of a label
+// per pixel: runs of neighbouring rows that touch (diagonals included) are joined
+// in a union-find whose root is always the first run of the set in raster order,
+// so that numbering the roots in run order numbers the components as the labeller
+// does.
+#include <algorithm>
+#include <cstdint>
+#include <opencv2/core/hal/intrin.hpp>
+
+#include "pipeline/labelling.h"
+
+namespace {
+
+// Horizontal runs of foreground pixels, in raster order.
+struct Runs {
+    std::vector<int> row;
+    std::vector<int> first;
+    std::vector<int> last;  // inclusive
+    std::vector<int> parent;
+
+    void Add(int y, int x0, int x1) {
+        row.push_back(y);
+        first.push_back(x0);
+        last.push_back(x1);
+        parent.push_back(static_cast<int>(parent.size()));
+    }
+    int Size() const { return static_cast<int>(row.size()); }
+};
+
+// Bit i set where row[i] is non-zero, for up to 64 bytes.
+std::uint64_t NonZeroBits(const unsigned char* row, int count) {
+    std::uint64_t bits = 0;
+    int i = 0;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    for (; i + kStep <= count; i += kStep) {
+        const cv::v_uint8x16 value = cv::v_load(row + i);
+        const std::uint64_t mask =
+            static_cast<std::uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
+        bits |= mask << i;
+    }
+#endif
+    for (; i < count; ++i) {
+        bits |= static_cast<std::uint64_t>(row[i] != 0 ? 1 : 0) << i;
+    }
+    return bits;
+}
+
+// Appends the runs of row y, 64 columns at a time from a bit mask.
+void AddRowRuns(const unsigned char* row, int y, int cols, Runs& runs) {
+    bool open = false;
+    int runStart = 0;
+    for (int x = 0; x < cols; x += 64) {
+        const int width = std::min(64, cols - x);
+        const std::uint64_t bits = NonZeroBits(row + x, width);
+        int pos = 0;
+        while (pos < width) {
+            if (!open) {
+                const std::uint64_t ahead = bits >> pos;
+                if (ahead == 0) {
+                    break;
+                }
+                pos += __builtin_ctzll(ahead);
+                open = true;
+                runStart = x + pos;
+            }
+            const std::uint64_t gaps = ~bits >> pos;
+            if (gaps == 0) {
+                break;  // the run goes on into the next word
+            }
+            pos += __builtin_ctzll(gaps);
+            if (pos >= width) {
+                break;
+            }
+            runs.Add(y, runStart, x + pos - 1);
+            open = false;
+        }
+    }
+    if (open) {
+        runs.Add(y, runStart, cols - 1);
+    }
+}
+
+int Find(std::vector<int>& parent, int i) {
+    while (parent[i] != i) {
+        parent[i] = parent[parent[i]];
+        i = parent[i];
+    }
+    return i;
+}
+
+// The earlier run becomes the root, so a root is the first run of its set.
+void Join(std::vector<int>& parent, int a, int b) {
+    a = Find(parent, a);
+    b = Find(parent, b);
+    if (a < b) {
+        parent[b] = a;
+    } else if (b < a) {
+        parent[a] = b;
+    }
+}
+
+// Joins the runs of one row (begin..end) with those of the row above
+// (aboveBegin..aboveEnd) that touch them, diagonals included.
+void JoinWithRowAbove(int aboveBegin, int aboveEnd, int begin, int end, Runs& runs) {
+    int i = aboveBegin;
+    int j = begin;
+    while (i < aboveEnd && j < end) {
+        if (runs.last[i] + 1 < runs.first[j]) {
+            ++i;
+        } else if (runs.last[j] + 1 < runs.first[i]) {
+            ++j;
+        } else {
+            Join(runs.parent, i, j);
+            if (runs.last[i] < runs.last[j]) {
+                ++i;
+            } else {
+                ++j;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records) {
+    CV_Assert(mask.type() == CV_8UC1);
+    records.clear();
+    Runs runs;
+    int aboveBegin = 0;
+    int aboveEnd = 0;
+    for (int y = 0; y < mask.rows; ++y) {
+        const int begin = runs.Size();
+        AddRowRuns(mask.ptr<unsigned char>(y), y, mask.cols, runs);
+        const int end = runs.Size();
+        JoinWithRowAbove(aboveBegin, aboveEnd, begin, end, runs);
+        aboveBegin = begin;
+        aboveEnd = end;
+    }
+
+    // Roots come before the rest of their set, so each set's record exists by the
+    // time its other runs are added.
+    std::vector<int> recordOf(static_cast<size_t>(runs.Size()), -1);
+    for (int i = 0; i < runs.Size(); ++i) {
+        const int root = Find(runs.parent, i);
+        if (root == i) {
+            recordOf[i] = static_cast<int>(records.size());
+            const int label = static_cast<int>(records.size()) + 1;
+            records.push_back(ComponentRecord{mask.cols, 0, mask.rows, 0, label, 0, 1, 0});
+        }
+        ComponentRecord& record = records[static_cast<size_t>(recordOf[root])];
+        record.xMin = std::min(record.xMin, runs.first[i]);
+        record.xMax = std::max(record.xMax, runs.last[i]);
+        record.yMin = std::min(record.yMin, runs.row[i]);
+        record.yMax = std::max(record.yMax, runs.row[i]);
+        record.pixelCount += runs.last[i] - runs.first[i] + 1;
+    }
+    return static_cast<int>(records.size());
+}
