@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Fuzzes edgebin with libFuzzer for SECONDS in total (default 60), split between
+# the two targets, on one core:
+#   fuzz_decode  arbitrary bytes through the header reader, the image decoder and,
+#                for images of at most 64 x 64 pixels, the whole pipeline;
+#   fuzz_raw     bytes read directly as a small grey page (dims, tuning, pixels).
+# Usage: tools/fuzz.sh [SECONDS] [decode|raw|both]
+# Crashing inputs land in build-fuzz/artifacts/<target>/; copy each one into
+# tests/fuzz/regressions/<decode|raw>/ once fixed so that fuzz_regression_test
+# replays it. New corpus entries found on the way stay in build-fuzz/corpus/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+which="${2:-both}"
+
+bash tools/install_deps.sh fuzz
+
+cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    >/dev/null
+cmake --build build-fuzz -j2
+
+# The decoders refuse images above 4 megapixels here, so that header-only bombs
+# in formats the tool does not pre-check cannot exhaust the fuzzer's memory.
+export OPENCV_IO_MAX_IMAGE_PIXELS=4194304
+# Leaks are checked by the sanitized test suite (tools/sanitize_test.sh), not per input.
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+
+targets=(decode raw)
+[ "$which" = both ] || targets=("$which")
+share=$((seconds / ${#targets[@]}))
+failed=0
+for target in "${targets[@]}"; do
+    corpus="build-fuzz/corpus/$target"
+    artifacts="build-fuzz/artifacts/$target/"
+    mkdir -p "$corpus" "$artifacts"
+    echo "fuzzing $target for ${share}s"
+    # One process on one core; it stops at the first finding.
+    "./build-fuzz/fuzz_$target" -max_total_time="$share" -timeout=20 -rss_limit_mb=3072 \
+        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" \
+        "$corpus" "tests/fuzz/corpus/$target" "tests/fuzz/regressions/$target" || failed=1
+done
+exit "$failed"
