@@ -5,7 +5,7 @@
 #include <opencv2/core.hpp>
 
 // `gray`: 8-bit, one or three channels. `window` and `weight` parametrise the
-// local (mean + weight * deviation) test that marks likely ink. `enhanced`
+// local test that marks likely ink: darker than mean - weight * deviation. `enhanced`
 // receives an 8-bit one-channel image of gray's size; `background` may receive the
 // paper estimate (8-bit) or stay empty. Deterministic; cost linear in pixels.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,

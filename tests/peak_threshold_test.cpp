@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "global/contour_peaks.h"
 #include "support/test_support.h"
 
 namespace {
@@ -119,30 +117,6 @@ TEST(SelectPeakThresholdTest, FlatMapGivesLevelZeroAndAnEmptyMask) {
     ASSERT_EQ(edgeMask.type(), CV_8UC1);
     ASSERT_EQ(edgeMask.size(), gradMap.size());
     EXPECT_EQ(cv::countNonZero(edgeMask), 0);
-}
-
-TEST(SelectPeakThresholdTest, MaskHoldsThePixelsAboveTheReportedMainPeak) {
-    // Rings of decreasing strength: the curve has structure at several levels.
-    cv::Mat gradMap = cv::Mat::zeros(120, 160, CV_8UC1);
-    for (int i = 0; i < 12; ++i) {
-        cv::circle(gradMap, cv::Point(20 + 12 * i, 30 + 5 * (i % 4)), 4 + i % 3,
-                   cv::Scalar(40 + 17 * i), 2);
-        cv::rectangle(gradMap, cv::Rect(10 + 12 * i, 80, 6, 20), cv::Scalar(200 - 9 * i), 1);
-    }
-    bool hasSecond = false;
-    int mainPeak = 0;
-    int secondPeak = 0;
-    FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak);
-
-    cv::Mat edgeMask;
-    int level = -1;
-    const std::string out =
-        CaptureStdout([&] { level = SelectPeakThreshold(gradMap, edgeMask, 0.05); });
-    EXPECT_EQ(out.rfind(kMainLine + std::to_string(mainPeak) + "\n", 0), 0u) << out;
-    EXPECT_TRUE(level == mainPeak || (hasSecond && level == secondPeak));
-    cv::Mat expected;
-    cv::threshold(gradMap, expected, level, 255, cv::THRESH_BINARY);
-    EXPECT_EQ(cv::norm(edgeMask, expected, cv::NORM_INF), 0.0);
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+#include "global/enhance.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+struct SyntheticPage {
+    cv::Mat gray;
+    cv::Mat ink;  // 255 where text was drawn
+};
+
+// Paper lit from the left (220 falling to 90 across the page), a soft dark stain
+// and three lines of text whose ink is 35 % of the paper under it.
+SyntheticPage UnevenPage() {
+    const int rows = 300;
+    const int cols = 420;
+    cv::Mat paper(rows, cols, CV_64F);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            paper.at<double>(y, x) = 220.0 - 130.0 * x / (cols - 1) - 0.05 * y;
+        }
+    }
+    cv::Mat stain = cv::Mat::zeros(rows, cols, CV_64F);
+    cv::ellipse(stain, cv::Point(150, 170), cv::Size(90, 60), 20, 0, 360, cv::Scalar(1.0), -1);
+    cv::GaussianBlur(stain, stain, cv::Size(0, 0), 12);
+    paper = paper.mul(1.0 - 0.35 * stain);
+
+    SyntheticPage page;
+    page.ink = cv::Mat::zeros(rows, cols, CV_8UC1);
+    const char* lines[] = {"Met the vicar at noon;", "rain again, roads bad.", "Wrote to Mother."};
+    for (int i = 0; i < 3; ++i) {
+        cv::putText(page.ink, lines[i], cv::Point(15, 70 + 90 * i), cv::FONT_HERSHEY_SIMPLEX, 1.1,
+                    cv::Scalar(255), 3);
+    }
+    cv::Mat inkFactor;
+    page.ink.convertTo(inkFactor, CV_64F, -0.65 / 255.0, 1.0);
+    cv::Mat noise(rows, cols, CV_64F);
+    cv::RNG rng(7);
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, 2.0);
+    cv::Mat image = paper.mul(inkFactor) + noise;
+    image.convertTo(page.gray, CV_8U);
+    return page;
+}
+
+// Mean of `image` over `mask` in each tile that has enough masked pixels.
+std::vector<double> TileMeans(const cv::Mat& image, const cv::Mat& mask, int tile) {
+    std::vector<double> means;
+    for (int y = 0; y + tile <= image.rows; y += tile) {
+        for (int x = 0; x + tile <= image.cols; x += tile) {
+            const cv::Rect r(x, y, tile, tile);
+            if (cv::countNonZero(mask(r)) >= tile * tile / 4) {
+                means.push_back(cv::mean(image(r), mask(r))[0]);
+            }
+        }
+    }
+    return means;
+}
+
+double Spread(const std::vector<double>& values) {
+    const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+    return *hi - *lo;
+}
+
+struct PageRegions {
+    cv::Mat paper;    // at least four pixels from any ink
+    cv::Mat inkCore;  // ink without its anti-aliased rim
+};
+
+PageRegions Regions(const SyntheticPage& page) {
+    PageRegions regions;
+    cv::Mat nearInk;
+    cv::dilate(page.ink, nearInk, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(9, 9)));
+    regions.paper = nearInk == 0;
+    cv::erode(page.ink, regions.inkCore, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
+    return regions;
+}
+
+TEST(EnhancePageTest, FlattensUnevenPaperAndKeepsInkDark) {
+    const SyntheticPage page = UnevenPage();
+    const PageRegions regions = Regions(page);
+    ASSERT_GT(Spread(TileMeans(page.gray, regions.paper, 30)), 120.0);
+
+    cv::Mat enhanced, background;
+    EnhancePage(page.gray, 60, 0.2, enhanced, background);
+    ASSERT_EQ(enhanced.type(), CV_8UC1);
+    ASSERT_EQ(enhanced.size(), page.gray.size());
+
+    // The soft rim of the stain is the hardest place; elsewhere the paper is flat
+    // to a few levels.
+    const std::vector<double> paperTiles = TileMeans(enhanced, regions.paper, 30);
+    EXPECT_LT(Spread(paperTiles), 30.0);
+    EXPECT_GT(*std::min_element(paperTiles.begin(), paperTiles.end()), 225.0);
+
+    // Ink stays darker than the paper around it everywhere on the page, including
+    // on the dark right side and inside the stain.
+    const int tile = 30;
+    int inkTiles = 0;
+    for (int y = 0; y + tile <= enhanced.rows; y += tile) {
+        for (int x = 0; x + tile <= enhanced.cols; x += tile) {
+            const cv::Rect r(x, y, tile, tile);
+            if (cv::countNonZero(regions.inkCore(r)) < 10 ||
+                cv::countNonZero(regions.paper(r)) < 10) {
+                continue;
+            }
+            ++inkTiles;
+            const double inkMean = cv::mean(enhanced(r), regions.inkCore(r))[0];
+            const double paperMean = cv::mean(enhanced(r), regions.paper(r))[0];
+            EXPECT_LT(inkMean, paperMean - 80.0) << "tile at " << x << "," << y;
+        }
+    }
+    EXPECT_GT(inkTiles, 10);
+}
+
+TEST(EnhancePageTest, InkContrastNoLongerDependsOnTheLighting) {
+    // The same ink on brightly and on dimly lit paper: in the input its step to
+    // the paper is more than 1.5 times larger on the left than on the right;
+    // after the enhancement the two steps agree within 10 %.
+    const SyntheticPage page = UnevenPage();
+    const PageRegions regions = Regions(page);
+    cv::Mat enhanced, background;
+    EnhancePage(page.gray, 60, 0.2, enhanced, background);
+
+    const int third = page.gray.cols / 3;
+    const cv::Rect left(0, 0, third, page.gray.rows);
+    const cv::Rect right(2 * third, 0, page.gray.cols - 2 * third, page.gray.rows);
+    const auto step = [&](const cv::Mat& image, const cv::Rect& r) {
+        return cv::mean(image(r), regions.paper(r))[0] - cv::mean(image(r), regions.inkCore(r))[0];
+    };
+    ASSERT_GT(step(page.gray, left), 1.5 * step(page.gray, right));
+    EXPECT_NEAR(step(enhanced, left), step(enhanced, right), 0.1 * step(enhanced, left));
+}
+
+TEST(EnhancePageTest, FlatPageStaysFlat) {
+    const cv::Mat flat(50, 70, CV_8UC1, cv::Scalar(123));
+    cv::Mat enhanced, background;
+    EnhancePage(flat, 60, 0.2, enhanced, background);
+    double lo = 0.0;
+    double hi = 0.0;
+    cv::minMaxLoc(enhanced, &lo, &hi);
+    EXPECT_EQ(lo, hi);
+    EXPECT_EQ(hi, 255.0);
+}
+
+TEST(EnhancePageTest, ColourInputMatchesItsGreyAndRepeats) {
+    const SyntheticPage page = UnevenPage();
+    cv::Mat colour;
+    cv::cvtColor(page.gray, colour, cv::COLOR_GRAY2BGR);
+    cv::Mat fromGrey, fromColour, again, background;
+    EnhancePage(page.gray, 60, 0.2, fromGrey, background);
+    EnhancePage(colour, 60, 0.2, fromColour, background);
+    EnhancePage(page.gray, 60, 0.2, again, background);
+    EXPECT_EQ(cv::norm(fromGrey, fromColour, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(fromGrey, again, cv::NORM_INF), 0.0);
+}
+
+}  // namespace
