@@ -3,12 +3,25 @@
 // The stroke description must tile the page (IsCompleteStrokeDescription); when
 // it does not, or the direction maps do not fit, the call refuses: the mask is
 // only made 0/1 and (mode 2 and above) `restoredMap` comes back all zero.
+//
+// The eighteen window counts are those of BandWindowSums, but read only where a
+// pixel is tested: the direction pixels are listed once, nine column sums follow
+// the window rows down the page point by point, and one prefix sum per row gives
+// the nine counts of every window of that row (stroke/sparse_window_sums.h). The
+// far counts are summed from the removed pixels alone. `dirMaps` is left as it
+// came. Maps with other values than 0 and 1, and windows far larger than the page
+// or than a 16-bit count's square root allows, take the general route through
+// BandWindowSums instead.
 #include "local/refine_edge_mask.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "local/band_window_sums.h"
+#include "stroke/sparse_window_sums.h"
 #include "stroke/stroke_map.h"
 
 namespace {
@@ -16,6 +29,149 @@ namespace {
 constexpr int kDirectionMapCount = 9;
 constexpr double kFarScale = 20.0;
 constexpr double kCleaningComponentFactor = 0.6;
+constexpr std::uint32_t kCountLimit = 65535;
+// Sides up to this keep the window sums of a 0/1 map inside 32 bits.
+constexpr long long kMaxListedSide = 65535;
+
+using DirectionPoints = SparseRows<kDirectionMapCount>;
+using DirectionSums = SlidingColumnSums<kDirectionMapCount, std::uint32_t>;
+using DirectionPrefix = RowPrefix<1, kDirectionMapCount, std::uint32_t>;
+using Counts = std::array<std::uint32_t, kDirectionMapCount>;
+
+// The window side BandWindowSums uses for a band.
+int WindowSide(int strokeWidth, double scale) {
+    const double side = static_cast<double>(strokeWidth) * scale;
+    if (side >= static_cast<double>(std::numeric_limits<int>::max())) {
+        return std::numeric_limits<int>::max();
+    }
+    return static_cast<int>(side);
+}
+
+// The nine counts of the window starting at virtual column `start`, saturated
+// like the 16-bit counts of BandWindowSums.
+Counts WindowCounts(const DirectionPrefix& prefix, long long start, int side) {
+    Counts counts;
+    for (int j = 0; j < kDirectionMapCount; ++j) {
+        counts[j] = std::min(prefix.WindowSum(0, start, side, j), kCountLimit);
+    }
+    return counts;
+}
+
+std::uint32_t LargestDirection(const Counts& counts) {
+    return *std::max_element(counts.begin() + 1, counts.end());
+}
+
+int ShareOf(double dominanceRatio, std::uint32_t allCount) {
+    return cvRound(dominanceRatio * allCount);
+}
+
+// The first column from x on whose byte is non-zero, or `cols`.
+int NextNonZero(const unsigned char* row, int x, int cols) {
+    for (; x + 8 <= cols; x += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, row + x, sizeof(word));
+        if (word != 0) {
+            break;
+        }
+    }
+    while (x < cols && row[x] == 0) {
+        ++x;
+    }
+    return x;
+}
+
+// Whether the listed route gives the counts exactly: 0/1 maps and, in every band,
+// sides from 1 to what a few mirror images of the page and 32-bit sums allow.
+bool ListedRouteFits(const DirectionPoints& points, const std::vector<int>& bandStrokeWidths,
+                     double nearScale) {
+    if (points.largestValue > 1) {
+        return false;
+    }
+    const long long limit =
+        std::min(kMaxListedSide, 2LL * (static_cast<long long>(points.rows) + points.cols));
+    for (const int width : bandStrokeWidths) {
+        for (const double scale : {nearScale, kFarScale}) {
+            const int side = WindowSide(width, scale);
+            if (side < 1 || side > limit) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The listed pixels of `points` that are set in `keep`.
+void KeepListed(const DirectionPoints& points, const cv::Mat& keep, DirectionPoints& kept) {
+    kept.Clear(points.rows, points.cols);
+    kept.largestValue = points.largestValue;
+    for (int y = 0; y < points.rows; ++y) {
+        const unsigned char* keepRow = keep.ptr<unsigned char>(y);
+        for (size_t p = points.RowBegin(y); p < points.RowEnd(y); ++p) {
+            if (keepRow[points.columns[p]] != 0) {
+                kept.columns.push_back(points.columns[p]);
+                kept.values.push_back(points.values[p]);
+            }
+        }
+        kept.rowStart[static_cast<size_t>(y) + 1] = kept.columns.size();
+    }
+}
+
+// Calls decide(y, x, counts) for every non-zero pixel of `queries`, with the nine
+// counts of its band's window of side trunc(width * scale) over `points`.
+template <typename Decide>
+void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths, double scale, const Decide& decide) {
+    const int cols = queries.cols;
+    DirectionSums sums(points);
+    DirectionPrefix prefix;
+    for (size_t k = 0; k < lineBands.size(); ++k) {
+        const int side = WindowSide(bandStrokeWidths[k], scale);
+        const int before = side / 2;
+        for (int y = lineBands[k].top; y <= lineBands[k].bottom; ++y) {
+            const unsigned char* query = queries.ptr<unsigned char>(y);
+            int x = NextNonZero(query, 0, cols);
+            if (x == cols) {
+                continue;
+            }
+            sums.Cover(y - before, side);
+            prefix.Build({&sums}, -before, static_cast<long long>(cols) - before + side - 1, cols);
+            for (; x < cols; x = NextNonZero(query, x + 1, cols)) {
+                decide(y, x, WindowCounts(prefix, x - before, side));
+            }
+        }
+    }
+}
+
+void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                  const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                  double nearScale, double dominanceRatio) {
+    cv::Mat removedMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
+    restoredMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
+    // A decision writes only its own pixel and the counts come from the lists taken
+    // before, so deciding while scanning is the same as deciding after counting.
+    CountAtQueries(
+        points, edgeMaskCopy, lineBands, bandStrokeWidths, nearScale,
+        [&](int y, int x, const Counts& counts) {
+            if (static_cast<int>(LargestDirection(counts)) > ShareOf(dominanceRatio, counts[0])) {
+                edgeMaskCopy.at<unsigned char>(y, x) = 0;
+                removedMap.at<unsigned char>(y, x) = 1;
+            }
+        });
+    DirectionPoints removedPoints;
+    KeepListed(points, removedMap, removedPoints);
+    CountAtQueries(
+        removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale,
+        [&](int y, int x, const Counts& counts) {
+            if (static_cast<int>(LargestDirection(counts)) < ShareOf(dominanceRatio, counts[0])) {
+                edgeMaskCopy.at<unsigned char>(y, x) = 1;
+                removedMap.at<unsigned char>(y, x) = 0;
+                restoredMap.at<unsigned char>(y, x) = 255;
+            }
+        });
+}
+
+// The general route: every count map in full from BandWindowSums.
 
 bool DirectionMapsFit(const std::vector<cv::Mat>& dirMaps, const cv::Mat& edgeMaskCopy) {
     if (dirMaps.size() != static_cast<size_t>(kDirectionMapCount)) {
@@ -98,6 +254,27 @@ void RestoreMixedPixels(const std::vector<cv::Mat>& farCounts, double dominanceR
     }
 }
 
+void RefineThroughCountMaps(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                            std::vector<cv::Mat>& dirMaps, const std::vector<LineBand>& lineBands,
+                            const std::vector<int>& bandStrokeWidths, double nearScale,
+                            double dominanceRatio) {
+    std::vector<cv::Mat> savedMaps(kDirectionMapCount);
+    for (int j = 0; j < kDirectionMapCount; ++j) {
+        savedMaps[j] = dirMaps[j].clone();
+    }
+    CountWindows(dirMaps, lineBands, bandStrokeWidths, nearScale);
+
+    cv::Mat removedMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
+    restoredMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
+    SuppressDominantPixels(dirMaps, dominanceRatio, edgeMaskCopy, removedMap);
+
+    for (cv::Mat& saved : savedMaps) {
+        cv::bitwise_and(saved, removedMap, saved);
+    }
+    CountWindows(savedMaps, lineBands, bandStrokeWidths, kFarScale);
+    RestoreMixedPixels(savedMaps, dominanceRatio, removedMap, edgeMaskCopy, restoredMap);
+}
+
 }  // namespace
 
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
@@ -127,21 +304,18 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
         return;
     }
 
-    std::vector<cv::Mat> savedMaps(kDirectionMapCount);
+    DirectionPoints points;
+    std::array<const cv::Mat*, kDirectionMapCount> maps;
     for (int j = 0; j < kDirectionMapCount; ++j) {
-        savedMaps[j] = dirMaps[j].clone();
+        maps[j] = &dirMaps[j];
     }
-    CountWindows(dirMaps, lineBands, bandStrokeWidths, nearScale);
-
-    cv::Mat removedMap = cv::Mat::zeros(rows, cols, CV_8UC1);
-    restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
-    SuppressDominantPixels(dirMaps, dominanceRatio, edgeMaskCopy, removedMap);
-
-    for (cv::Mat& saved : savedMaps) {
-        cv::bitwise_and(saved, removedMap, saved);
+    points.Collect(maps);
+    if (ListedRouteFits(points, bandStrokeWidths, nearScale)) {
+        RefineListed(points, edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, nearScale,
+                     dominanceRatio);
+    } else {
+        RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
+                               nearScale, dominanceRatio);
     }
-    CountWindows(savedMaps, lineBands, bandStrokeWidths, kFarScale);
-    RestoreMixedPixels(savedMaps, dominanceRatio, removedMap, edgeMaskCopy, restoredMap);
-
     edgeMaskCopy.setTo(1, edgeMaskCopy);
 }

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "local/local_threshold.h"
+#include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
+#include "pipeline/direction_maps.h"
 #include "pipeline/labelling.h"
+#include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"
 #include "support/test_support.h"
 
@@ -238,6 +241,66 @@ int RandomSide(std::mt19937& rng) {
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+// Direction maps of an edge map from gradients that are mostly one direction in
+// some areas and mixed in others.
+std::vector<cv::Mat> RandomDirectionMaps(std::mt19937& rng, const cv::Mat& edges) {
+    cv::Mat gradX(edges.size(), CV_16SC1);
+    cv::Mat gradY(edges.size(), CV_16SC1);
+    const int split = Uniform(rng, 0, edges.cols);
+    // Or stripes each of one direction: dominated up close, mixed from afar.
+    const int stripe = Uniform(rng, 0, 1) == 0 ? 0 : Uniform(rng, 2, 12);
+    std::vector<cv::Point> stripeGradients;
+    for (int i = 0; i <= edges.cols; ++i) {
+        stripeGradients.emplace_back(Uniform(rng, -40, 40), Uniform(rng, -40, 40));
+    }
+    for (int y = 0; y < edges.rows; ++y) {
+        for (int x = 0; x < edges.cols; ++x) {
+            const bool oneWay = x < split;
+            short gx = static_cast<short>(oneWay ? 30 : Uniform(rng, -40, 40));
+            short gy = static_cast<short>(Uniform(rng, -40, 40) / (oneWay ? 8 : 1));
+            if (stripe > 0) {
+                gx = static_cast<short>(stripeGradients[x / stripe].x);
+                gy = static_cast<short>(stripeGradients[x / stripe].y);
+            }
+            gradX.at<short>(y, x) = gx;
+            gradY.at<short>(y, x) = gy;
+        }
+    }
+    std::vector<cv::Mat> dirMaps;
+    BuildDirectionMaps(gradX, gradY, edges, dirMaps);
+    return dirMaps;
+}
+
+std::vector<cv::Mat> CloneAll(const std::vector<cv::Mat>& maps) {
+    std::vector<cv::Mat> copies;
+    for (const cv::Mat& map : maps) {
+        copies.push_back(map.clone());
+    }
+    return copies;
+}
+
+struct RefineOutcome {
+    cv::Mat edges;
+    cv::Mat restored;
+    bool threw = false;
+};
+
+template <typename Refine>
+RefineOutcome RunRefine(const Refine& refine, const cv::Mat& edges,
+                        const std::vector<cv::Mat>& dirMaps, const Description& d, int mode,
+                        double nearScale, double ratio) {
+    RefineOutcome outcome;
+    outcome.edges = edges.clone();
+    std::vector<cv::Mat> maps = CloneAll(dirMaps);
+    try {
+        refine(outcome.edges, outcome.restored, maps, d.bands, d.bandWidths, d.rowWidths, mode,
+               nearScale, ratio);
+    } catch (const cv::Exception&) {
+        outcome.threw = true;
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -483,4 +546,48 @@ TEST(MaskComponentsEquivalence, RecordsMatchOnShapesAndViews) {
     EXPECT_EQ(FindMaskComponents(cv::Mat::zeros(5, 70, CV_8UC1), actual), 0);
     EXPECT_TRUE(actual.empty());
     EXPECT_EQ(FindMaskComponents(cv::Mat(0, 0, CV_8UC1), actual), 0);
+}
+
+TEST(RefineEdgeMaskEquivalence, MatchesTheCountMapVersion) {
+    std::mt19937 rng(51);
+    int suppressed = 0;
+    int restored = 0;
+    for (int trial = 0; trial < 250; ++trial) {
+        const int rows = RandomSide(rng);
+        const int cols = RandomSide(rng);
+        Description d = RandomDescription(rng, rows, cols);
+        if (Uniform(rng, 0, 1) == 0) {
+            // Thin strokes: windows small against the page and the stripes.
+            for (int& width : d.bandWidths) {
+                width = Uniform(rng, 1, 2);
+            }
+        }
+        const cv::Mat edges = RandomEdgeMap(rng, rows, cols);
+        std::vector<cv::Mat> dirMaps = RandomDirectionMaps(rng, edges);
+        if (Uniform(rng, 0, 9) == 0) {
+            dirMaps[Uniform(rng, 0, 8)] *= 3;  // not 0/1: the general route
+        }
+        const int mode = Pick(rng, std::vector<int>{2, 2, 2, 2, 1, 0, 3});
+        const double nearScale = Pick(rng, std::vector<double>{6.0, 6.0, 3.0, 1.0, 0.3, 40.0});
+        const double ratio = Pick(rng, std::vector<double>{0.75, 0.75, 0.5, 0.6, 1.0});
+        const RefineOutcome expected =
+            RunRefine(reference::RefineEdgeMask, edges, dirMaps, d, mode, nearScale, ratio);
+        const RefineOutcome actual =
+            RunRefine(::RefineEdgeMask, edges, dirMaps, d, mode, nearScale, ratio);
+        const std::string context = "trial " + std::to_string(trial) + ": " + std::to_string(rows) +
+                                    "x" + std::to_string(cols) + " mode " + std::to_string(mode) +
+                                    " scale " + std::to_string(nearScale);
+        ASSERT_EQ(expected.threw, actual.threw) << context;
+        ASSERT_TRUE(SameBits(expected.edges, actual.edges)) << context;
+        ASSERT_TRUE(SameBits(expected.restored, actual.restored)) << context;
+        if (!expected.threw && mode >= 2) {
+            cv::Mat cleaned = edges.clone();
+            CleanStrokeMap(cleaned, d.rowWidths, d.bands, d.bandWidths, 0.6);
+            suppressed += cv::countNonZero(expected.edges) < cv::countNonZero(cleaned) ? 1 : 0;
+            restored += cv::countNonZero(expected.restored) > 0 ? 1 : 0;
+        }
+    }
+    // Both decisions must have had work to do for the comparison to mean much.
+    EXPECT_GT(suppressed, 20);
+    EXPECT_GT(restored, 10);
 }

@@ -37,4 +37,11 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
 // Components of a mask from the contour-tracing labeller's label buffer.
 int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records);
 
+// Edge mask refinement from eighteen full window-count maps (BandWindowSums).
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio);
+
 }  // namespace reference

@@ -1,5 +1,6 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference.
 #include "local/local_threshold.h"
+#include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
 #include "pipeline/labelling.h"
 #include "stroke/window_filters.h"
@@ -37,4 +38,13 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
 
 int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records) {
     return reference::FindMaskComponents(mask, records);
+}
+
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio) {
+    reference::RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
+                              rowStrokeWidths, mode, nearScale, dominanceRatio);
 }
