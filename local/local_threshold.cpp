@@ -311,16 +311,15 @@ class VoterColumnSums {
     std::vector<std::int64_t> squaresPrefix_;
 };
 
-// Population deviation from exact sums: sqrt(n * squares - sum^2) / n. The
-// numerator is exact in 128 bits and only rounded once.
-double DeviationFromSums(const WindowSums& sums) {
-    const __int128 spread = static_cast<__int128>(sums.count) * sums.squares -
-                            static_cast<__int128>(sums.sum) * sums.sum;
-    if (spread <= 0) {
-        return 0.0;
+// n * squares - sum^2 from exact sums: n^2 times the population variance, exact
+// (in 64 bits while n * 255^2 * n fits, else in 128) and rounded only once.
+double Spread(const WindowSums& sums) {
+    constexpr std::int64_t kMaxCountFor64Bits = 11000000;
+    if (sums.count < kMaxCountFor64Bits) {
+        return static_cast<double>(sums.count * sums.squares - sums.sum * sums.sum);
     }
-    const double n = static_cast<double>(sums.count);
-    return std::sqrt(static_cast<double>(spread)) / n;
+    return static_cast<double>(static_cast<__int128>(sums.count) * sums.squares -
+                               static_cast<__int128>(sums.sum) * sums.sum);
 }
 
 // Every threshold from 256 up marks every grey value as ink, every one from 0
@@ -336,14 +335,19 @@ int VoterThreshold(const WindowSums& sums, double k, const Recompute& recompute)
     if (sums.count == 0) {
         return cvRound(0.0 * k + 0.0);
     }
-    const double mean = static_cast<double>(sums.sum) / static_cast<double>(sums.count);
-    const double deviation = DeviationFromSums(sums);
-    const double value = deviation * k + mean;
-    // A zero spread means equal grey values, whose two-pass deviation is exactly 0
-    // as well; so is k * deviation when k is 0.
-    if (deviation == 0.0 || k == 0.0) {
-        return cvRound(value);
+    const double spread = Spread(sums);
+    // A zero spread means equal grey values, whose two-pass deviation is exactly 0;
+    // so is k * deviation when k is 0. The threshold is then the mean itself, the
+    // exact sum over the count as in the two-pass computation.
+    if (spread <= 0.0 || k == 0.0) {
+        const double mean = static_cast<double>(sums.sum) / static_cast<double>(sums.count);
+        return cvRound(spread <= 0.0 ? 0.0 * k + mean : mean);
     }
+    // Otherwise a few ulps do not matter (the tolerance below is far wider), so one
+    // reciprocal serves both quotients.
+    const double reciprocal = 1.0 / static_cast<double>(sums.count);
+    const double deviation = std::sqrt(spread) * reciprocal;
+    const double value = deviation * k + static_cast<double>(sums.sum) * reciprocal;
     const double distance = std::fabs(value - std::floor(value) - 0.5);
     const double tolerance = kHalfTolerance * (std::fabs(k) * (deviation + 1.0) + 1.0);
     if ((distance <= tolerance && RoundingMatters(value)) ||
@@ -367,18 +371,21 @@ struct Segment {
 // Adds the votes of `segments` to the rows y0..y1 of `balance`: -1 where
 // grey < threshold (ink), +1 elsewhere.
 template <typename Counter>
-void VoteOnRows(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
-                cv::Mat& balance) {
-    for (int y = y0; y <= y1; ++y) {
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        Counter* votes = balance.ptr<Counter>(y);
-        for (const Segment& segment : segments) {
-            for (int x = segment.x0; x <= segment.x1; ++x) {
-                votes[x] += grey[x] < segment.threshold ? -1 : 1;
+class RowVoter {
+  public:
+    void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
+              cv::Mat& balance) {
+        for (int y = y0; y <= y1; ++y) {
+            const unsigned char* grey = gray.ptr<unsigned char>(y);
+            Counter* votes = balance.ptr<Counter>(y);
+            for (const Segment& segment : segments) {
+                for (int x = segment.x0; x <= segment.x1; ++x) {
+                    votes[x] += grey[x] < segment.threshold ? -1 : 1;
+                }
             }
         }
     }
-}
+};
 
 #if CV_SIMD128
 // The votes of one row of voters laid out once for all the rows they vote on, in
@@ -389,8 +396,12 @@ void VoteOnRows(const cv::Mat& gray, const std::vector<Segment>& segments, int y
 // Columns past the last whole block are voted one by one.
 class VotePlan {
   public:
-    // `segments` must be ordered by x0 and by x1, as the voters of one row are.
-    VotePlan(const std::vector<Segment>& segments, int cols) {
+    // Lays out `segments`, which must be ordered by x0 and by x1, as the voters
+    // of one row are. The storage is kept from one row of voters to the next.
+    void Lay(const std::vector<Segment>& segments, int cols) {
+        blocks_.clear();
+        limits_.clear();
+        tail_.clear();
         static const short kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7};
         const cv::v_int16x8 lane = cv::v_load(kLaneIndex);
         const cv::v_int16x8 one = cv::v_setall_s16(1);
@@ -436,10 +447,18 @@ class VotePlan {
         for (const Block& block : blocks_) {
             const cv::v_int16x8 value =
                 cv::v_reinterpret_as_s16(cv::v_load_expand(grey + block.start));
+            // Two sums, so that the adds of neighbouring segments overlap.
             cv::v_int16x8 ink = cv::v_setzero_s16();
-            for (size_t i = block.firstLimit; i < block.endLimit; ++i) {
+            cv::v_int16x8 moreInk = cv::v_setzero_s16();
+            size_t i = block.firstLimit;
+            for (; i + 1 < block.endLimit; i += 2) {
+                ink += value < limits_[i];
+                moreInk += value < limits_[i + 1];
+            }
+            if (i < block.endLimit) {
                 ink += value < limits_[i];
             }
+            ink += moreInk;
             // Each ink lane of `ink` holds minus its count: paper +1, ink -1.
             cv::v_store(votes + block.start,
                         cv::v_load(votes + block.start) + block.coverage + ink + ink);
@@ -466,13 +485,19 @@ class VotePlan {
 };
 
 template <>
-void VoteOnRows<std::int16_t>(const cv::Mat& gray, const std::vector<Segment>& segments, int y0,
-                              int y1, cv::Mat& balance) {
-    const VotePlan plan(segments, gray.cols);
-    for (int y = y0; y <= y1; ++y) {
-        plan.Apply(gray.ptr<unsigned char>(y), balance.ptr<std::int16_t>(y));
+class RowVoter<std::int16_t> {
+  public:
+    void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
+              cv::Mat& balance) {
+        plan_.Lay(segments, gray.cols);
+        for (int y = y0; y <= y1; ++y) {
+            plan_.Apply(gray.ptr<unsigned char>(y), balance.ptr<std::int16_t>(y));
+        }
     }
-}
+
+  private:
+    VotePlan plan_;
+};
 #endif
 
 // Most votes any pixel of a row can receive: the voters of every row whose
@@ -485,13 +510,14 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
     for (int y = 0; y < rows; ++y) {
         const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
         const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-        std::int64_t counts[2] = {0, 0};
+        int voters = 0;
+        int wide = 0;
         for (int x = 0; x < edgeMaskCopy.cols; ++x) {
             const int isVoter = voter[x] != 0 ? 1 : 0;
-            counts[0] += isVoter;
-            counts[1] += isVoter & (restored[x] != 0 ? 1 : 0);
+            voters += isVoter;
+            wide += isVoter & (restored[x] != 0 ? 1 : 0);
         }
-        counts[0] -= counts[1];
+        const std::int64_t counts[2] = {voters - wide, wide};
         for (int f = 0; f < 2; ++f) {
             const Window w = ClippedWindow(0, y, HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0),
                                            rows, edgeMaskCopy.cols);
@@ -521,6 +547,7 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
     VoterColumnSums<Column> columnSums(edgeMaskCopy, gray);
     std::vector<Segment> narrowSegments;
     std::vector<Segment> wideSegments;
+    RowVoter<Counter> rowVoter;
     for (int y = 0; y < rows; ++y) {
         const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
         const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
@@ -559,7 +586,7 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
                 continue;
             }
             const Window w = ClippedWindow(0, y, wide ? wideHalf : statsHalf, rows, cols);
-            VoteOnRows<Counter>(gray, segments, w.y0, w.y1, balance);
+            rowVoter.Vote(gray, segments, w.y0, w.y1, balance);
         }
     }
 }
