@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Runs edgebin and edgebin-reference (the build with the straightforward stages in
+# place of the fast ones) on every page of the benchmark data and compares their
+# standard output, exit status and result image, byte for byte. Slow: the
+# reference takes seconds per page. Not part of the test suite.
+#
+# usage: tools/check_equivalence.sh [--build DIR] [--data DIR] [--args "ALPHA K RTHRE"]...
+#   --build DIR  build folder holding both executables (default: build)
+#   --data DIR   benchmark pages, <set>/<id>.png (default: ../shared/data)
+#   --args "..." tuning values to pass; repeat for several sets (default: none,
+#                that is the defaults)
+# Exits 0 when every run agrees, 1 otherwise.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 2
+
+build=build
+data=../shared/data
+argumentSets=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build) build=$2; shift 2 ;;
+        --data) data=$2; shift 2 ;;
+        --args) argumentSets+=("$2"); shift 2 ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        *) echo "unknown option: $1" >&2; exit 2 ;;
+    esac
+done
+[ ${#argumentSets[@]} -eq 0 ] && argumentSets=("")
+
+fast=$build/edgebin
+reference=$build/edgebin-reference
+for tool in "$fast" "$reference"; do
+    if [ ! -x "$tool" ]; then
+        echo "missing $tool: build the targets edgebin and edgebin-reference first" >&2
+        exit 2
+    fi
+done
+if [ ! -d "$data" ]; then
+    echo "no benchmark data at $data" >&2
+    exit 2
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export OPENCV_FOR_THREADS_NUM=1
+
+pages=0
+differing=0
+while IFS= read -r page; do
+    for arguments in "${argumentSets[@]}"; do
+        pages=$((pages + 1))
+        # Both at once, one core each.
+        # shellcheck disable=SC2086
+        "$fast" "$page" "$work/fast.png" $arguments >"$work/fast.txt" 2>/dev/null &
+        fastJob=$!
+        # shellcheck disable=SC2086
+        "$reference" "$page" "$work/reference.png" $arguments >"$work/reference.txt" 2>/dev/null
+        referenceStatus=$?
+        wait "$fastJob"
+        fastStatus=$?
+        problems=""
+        [ "$fastStatus" -ne "$referenceStatus" ] &&
+            problems+=" status $fastStatus vs $referenceStatus;"
+        cmp -s "$work/fast.txt" "$work/reference.txt" || problems+=" standard output;"
+        if [ -e "$work/fast.png" ] || [ -e "$work/reference.png" ]; then
+            cmp -s "$work/fast.png" "$work/reference.png" || problems+=" result image;"
+        fi
+        name="${page#"$data"/} ${arguments:-(defaults)}"
+        if [ -n "$problems" ]; then
+            differing=$((differing + 1))
+            echo "DIFFERS $name:$problems"
+        else
+            echo "same    $name"
+        fi
+        rm -f "$work/fast.png" "$work/reference.png"
+    done
+done < <(find "$data" -name '*.png' ! -name '*_gt.png' | sort)
+
+echo "$pages runs, $differing differing"
+[ "$differing" -eq 0 ]
