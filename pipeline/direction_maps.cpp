@@ -1,32 +1,38 @@
 // Preconditions: `mask` is CV_8UC1; `gradX` and `gradY` are CV_16SC1 of the
 // mask's size. Violations raise cv::Exception before anything is written.
+//
+// Each output row is cleared once and only the candidates are visited: the
+// non-zero bytes of the mask are found sixteen at a time, and a candidate's eight
+// sector tests need just two products, since negating a product is exact.
 #include "pipeline/direction_maps.h"
 
 #include <array>
+#include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 
 namespace {
 
 // Slopes of the sector edges, a little above tan 22.5 and below tan 67.5 degrees.
 constexpr double kShallow = 0.414;
 constexpr double kSteep = 2.414;
+constexpr int kMapCount = 9;
 
-// One flag per direction map 1..8. Every comparison is strict, so a gradient
-// lying exactly on a sector edge belongs to neither side of it.
-std::array<bool, 8> DirectionSectors(double gx, double gy) {
-    return {gy > kShallow * gx && gy > -kShallow * gx,  // down
-            gy < kShallow * gx &&
-                gy<-kShallow * gx,  // up
-                   gy>
-                        kSteep *
-                    gx &&
-                gy<-kSteep * gx,                         // left
-                   gy<kSteep * gx && gy> - kSteep * gx,  // right
-                   gy> -
-                    kSteep * gx &&
-                gy > -kShallow * gx,                    // down-right
-            gy > kSteep * gx && gy > kShallow * gx,     // down-left
-            gy < kShallow * gx && gy < kSteep * gx,     // up-right
-            gy < -kShallow * gx && gy < -kSteep * gx};  // up-left
+// Marks one candidate: map 0, and maps 1..8 for the sectors (down, up, left,
+// right, down-right, down-left, up-right, up-left) its gradient falls into. Every
+// comparison is strict, so a gradient lying exactly on a sector edge belongs to
+// neither side of it.
+void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, double gx, double gy) {
+    const double shallow = kShallow * gx;
+    const double steep = kSteep * gx;
+    out[0][x] = 1;
+    out[1][x] = (gy > shallow) & (gy > -shallow);
+    out[2][x] = (gy < shallow) & (gy < -shallow);
+    out[3][x] = (gy > steep) & (gy < -steep);
+    out[4][x] = (gy < steep) & (gy > -steep);
+    out[5][x] = (gy > -steep) & (gy > -shallow);
+    out[6][x] = (gy > steep) & (gy > shallow);
+    out[7][x] = (gy < shallow) & (gy < steep);
+    out[8][x] = (gy < -shallow) & (gy < -steep);
 }
 
 }  // namespace
@@ -37,26 +43,36 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
     CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
 
     // Built aside so that `mask` may alias one of the caller's old maps.
-    std::vector<cv::Mat> maps(9);
+    std::vector<cv::Mat> maps(kMapCount);
     for (cv::Mat& map : maps) {
-        map = cv::Mat::zeros(mask.size(), CV_8UC1);
+        map.create(mask.size(), CV_8UC1);
     }
+    const int cols = mask.cols;
     for (int y = 0; y < mask.rows; ++y) {
         const unsigned char* candidate = mask.ptr<unsigned char>(y);
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
-        std::array<unsigned char*, 9> out;
-        for (int j = 0; j < 9; ++j) {
+        std::array<unsigned char*, kMapCount> out;
+        for (int j = 0; j < kMapCount; ++j) {
             out[j] = maps[j].ptr<unsigned char>(y);
+            std::memset(out[j], 0, static_cast<size_t>(cols));
         }
-        for (int x = 0; x < mask.cols; ++x) {
-            if (candidate[x] == 0) {
-                continue;
+        int x = 0;
+#if CV_SIMD128
+        constexpr int kStep = cv::v_uint8x16::nlanes;
+        for (; x + kStep <= cols; x += kStep) {
+            unsigned bits = static_cast<unsigned>(
+                cv::v_signmask(cv::v_load(candidate + x) != cv::v_setzero_u8()));
+            while (bits != 0) {
+                const int at = x + __builtin_ctz(bits);
+                bits &= bits - 1;
+                MarkCandidate(out, at, gxRow[at], gyRow[at]);
             }
-            out[0][x] = 1;
-            const std::array<bool, 8> sectors = DirectionSectors(gxRow[x], gyRow[x]);
-            for (int j = 0; j < 8; ++j) {
-                out[j + 1][x] = sectors[j] ? 1 : 0;
+        }
+#endif
+        for (; x < cols; ++x) {
+            if (candidate[x] != 0) {
+                MarkCandidate(out, x, gxRow[x], gyRow[x]);
             }
         }
     }

@@ -10,6 +10,7 @@
 // reflection never needs more than one mirror image.
 #include <algorithm>
 #include <cstdint>
+#include <opencv2/core/hal/intrin.hpp>
 
 #include "stroke/sparse_window_sums.h"
 #include "stroke/window_filters.h"
@@ -53,10 +54,35 @@ bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWid
                                                                 bandStrokeWidths, rowStrokeWidths);
 }
 
-// Edge pixels become 1 so that the sums count them; then they are listed.
+// Lists the edge pixels and makes them 1 (the filters' output is 0/1), in one
+// pass; the list holds no values since every listed pixel counts 1.
 void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges) {
-    map.setTo(1, map);
-    edges.Collect({&map});
+    edges.Clear(map.rows, map.cols);
+    for (int y = 0; y < map.rows; ++y) {
+        unsigned char* row = map.ptr<unsigned char>(y);
+        int x = 0;
+#if CV_SIMD128
+        constexpr int kStep = cv::v_uint8x16::nlanes;
+        for (; x + kStep <= map.cols; x += kStep) {
+            unsigned bits =
+                static_cast<unsigned>(cv::v_signmask(cv::v_load(row + x) != cv::v_setzero_u8()));
+            while (bits != 0) {
+                const int at = x + __builtin_ctz(bits);
+                bits &= bits - 1;
+                edges.columns.push_back(at);
+                row[at] = 1;
+            }
+        }
+#endif
+        for (; x < map.cols; ++x) {
+            if (row[x] != 0) {
+                edges.columns.push_back(x);
+                row[x] = 1;
+            }
+        }
+        edges.rowStart[static_cast<size_t>(y) + 1] = edges.columns.size();
+    }
+    edges.largestValue = edges.columns.empty() ? 0 : 1;
 }
 
 // The 16-bit count of a window sum, saturated as the box filter's output is.

@@ -34,7 +34,8 @@ inline int Reflect101(long long p, int n) {
 }
 
 // The non-zero pixels of kLanes maps of one size, row by row: a pixel is listed
-// when any map is non-zero there, with the value of every map.
+// when any map is non-zero there, with the value of every map. A list without
+// values (`values` empty) stands for pixels that are all 1.
 template <int kLanes>
 struct SparseRows {
     int rows = 0;
@@ -158,6 +159,12 @@ class SlidingColumnSums {
         const size_t last = points_.RowEnd(y);
         for (size_t p = points_.RowBegin(y); p < last; ++p) {
             Lanes& column = columns_[static_cast<size_t>(points_.columns[p])];
+            if (points_.values.empty()) {
+                for (int j = 0; j < kLanes; ++j) {
+                    column[j] += kAdd ? 1 : static_cast<Sum>(-1);
+                }
+                continue;
+            }
             const std::array<std::uint8_t, kLanes>& value = points_.values[p];
             for (int j = 0; j < kLanes; ++j) {
                 if (kAdd) {

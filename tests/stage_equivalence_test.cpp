@@ -591,3 +591,52 @@ TEST(RefineEdgeMaskEquivalence, MatchesTheCountMapVersion) {
     EXPECT_GT(suppressed, 20);
     EXPECT_GT(restored, 10);
 }
+
+TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
+    std::mt19937 rng(61);
+    for (int trial = 0; trial < 120; ++trial) {
+        const int rows = RandomSide(rng);
+        const int cols = RandomSide(rng);
+        const cv::Mat mask = RandomEdgeMap(rng, rows, cols);
+        cv::Mat gradX(rows, cols, CV_16SC1);
+        cv::Mat gradY(rows, cols, CV_16SC1);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < cols; ++x) {
+                // Gradients on the sector edges (0.414 = 207/500, 2.414 = 1207/500),
+                // at the extremes of the type, and anywhere.
+                const int m = Uniform(rng, -60, 60);
+                int gx = 0;
+                int gy = 0;
+                switch (Uniform(rng, 0, 4)) {
+                    case 0:
+                        gx = 500 * m / 4;
+                        gy = 207 * m / 4 * (Uniform(rng, 0, 1) == 0 ? 1 : -1);
+                        break;
+                    case 1:
+                        gx = 500 * (m / 5);
+                        gy = 1207 * (m / 5) * (Uniform(rng, 0, 1) == 0 ? 1 : -1);
+                        break;
+                    case 2:
+                        gx = Pick(rng, std::vector<int>{-32768, 32767, 0, 1, -1});
+                        gy = Pick(rng, std::vector<int>{-32768, 32767, 0, 1, -1});
+                        break;
+                    default:
+                        gx = Uniform(rng, -32768, 32767);
+                        gy = Uniform(rng, -32768, 32767);
+                        break;
+                }
+                gradX.at<short>(y, x) = static_cast<short>(gx);
+                gradY.at<short>(y, x) = static_cast<short>(gy);
+            }
+        }
+        std::vector<cv::Mat> expected;
+        std::vector<cv::Mat> actual(3);
+        reference::BuildDirectionMaps(gradX, gradY, mask, expected);
+        BuildDirectionMaps(gradX, gradY, mask, actual);
+        ASSERT_EQ(expected.size(), actual.size());
+        for (size_t j = 0; j < expected.size(); ++j) {
+            ASSERT_TRUE(SameBits(expected[j], actual[j]))
+                << "trial " << trial << ", map " << j << ", " << rows << "x" << cols;
+        }
+    }
+}

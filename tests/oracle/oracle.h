@@ -44,4 +44,8 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
                     double dominanceRatio);
 
+// Direction maps from a scan of every pixel of every map.
+void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                        std::vector<cv::Mat>& dirMaps);
+
 }  // namespace reference

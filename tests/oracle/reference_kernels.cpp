@@ -2,6 +2,7 @@
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
+#include "pipeline/direction_maps.h"
 #include "pipeline/labelling.h"
 #include "stroke/window_filters.h"
 
@@ -47,4 +48,9 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     double dominanceRatio) {
     reference::RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
                               rowStrokeWidths, mode, nearScale, dominanceRatio);
+}
+
+void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                        std::vector<cv::Mat>& dirMaps) {
+    reference::BuildDirectionMaps(gradX, gradY, mask, dirMaps);
 }
