@@ -15,6 +15,7 @@
 #include "oracle/oracle.h"
 #include "pipeline/direction_maps.h"
 #include "pipeline/labelling.h"
+#include "stroke/edge_gaps.h"
 #include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"
 #include "support/test_support.h"
@@ -639,4 +640,44 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
                 << "trial " << trial << ", map " << j << ", " << rows << "x" << cols;
         }
     }
+}
+
+TEST(EdgeGapsEquivalence, MatchesThePixelByPixelHistogram) {
+    std::mt19937 rng(71);
+    int measured = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int rows = RandomSide(rng);
+        const int cols = RandomSide(rng);
+        cv::Mat mask = RandomEdgeMap(rng, rows, cols);
+        if (trial % 3 == 0) {
+            // Vertical strokes of a few widths: many edge ends at regular gaps.
+            const int period = Uniform(rng, 3, 12);
+            const int width = Uniform(rng, 1, period - 1);
+            for (int x = 0; x < cols; ++x) {
+                if (x % period < width) {
+                    mask.col(x).setTo(255);
+                }
+            }
+        }
+        // The whole mask, or a band of it as the stroke width estimation views it.
+        cv::Mat view = mask;
+        if (Uniform(rng, 0, 1) == 0 && rows > 2 && cols > 2) {
+            const int top = Uniform(rng, 0, rows - 2);
+            const int left = Uniform(rng, 0, cols - 2);
+            view = mask(
+                cv::Rect(left, top, Uniform(rng, 1, cols - left), Uniform(rng, 1, rows - top)));
+        }
+        int expectedPeak = -1;
+        int expectedGaps = -1;
+        int peak = -2;
+        int gaps = -2;
+        const int expectedWidth =
+            reference::StrokeWidthFromEdgeGaps(view, expectedPeak, expectedGaps);
+        const int width = StrokeWidthFromEdgeGaps(view, peak, gaps);
+        ASSERT_EQ(expectedWidth, width) << "trial " << trial;
+        ASSERT_EQ(expectedPeak, peak) << "trial " << trial;
+        ASSERT_EQ(expectedGaps, gaps) << "trial " << trial;
+        measured += expectedGaps > 0 ? 1 : 0;
+    }
+    EXPECT_GT(measured, 60);
 }

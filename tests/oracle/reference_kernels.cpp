@@ -4,6 +4,7 @@
 #include "oracle/oracle.h"
 #include "pipeline/direction_maps.h"
 #include "pipeline/labelling.h"
+#include "stroke/edge_gaps.h"
 #include "stroke/window_filters.h"
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
@@ -53,4 +54,8 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
 void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
                         std::vector<cv::Mat>& dirMaps) {
     reference::BuildDirectionMaps(gradX, gradY, mask, dirMaps);
+}
+
+int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
+    return reference::StrokeWidthFromEdgeGaps(mask, peakCount, gapCount);
 }
