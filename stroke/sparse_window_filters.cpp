@@ -91,6 +91,102 @@ std::uint32_t Count(const EdgePrefix<kTrackers>& prefix, int tracker, long long 
     return std::min(prefix.WindowSum(tracker, start, side), kCountLimit);
 }
 
+// Ring prefixes beyond this size are not kept; the three ranges are then summed
+// side by side for every row instead.
+constexpr double kMaxRingBytes = 64.0 * 1024 * 1024;
+
+// Clears the edge pixels of row y with at least `minVotes` sparse windows of the
+// five. `count(range, start)` gives the sum over the columns start .. start + side
+// - 1 of the rows of one of the three vertical ranges: 0 centred, 1 hanging
+// below the row (top corners), 2 standing above it (bottom corners).
+template <typename Count>
+void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t threshold, int minVotes,
+               const Count& count, unsigned char* pixels) {
+    const int before = side / 2;
+    const auto sparse = [&](int range, long long start) {
+        return std::min(count(range, start), kCountLimit) < threshold ? 1 : 0;
+    };
+    for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
+        const int x = edges.columns[p];
+        // Centred, top-left, bottom-left, top-right and bottom-right windows.
+        const int votes = sparse(0, x - before) + sparse(1, x) + sparse(2, x) +
+                          sparse(1, x - side + 1) + sparse(2, x - side + 1);
+        if (votes >= minVotes) {
+            pixels[x] = 0;
+        }
+    }
+}
+
+// The prefix of each range start t is computed once, kept in a ring of the last
+// `side` starts and shared by the three rows that use it.
+void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, int side,
+                            const std::vector<int>& rowStrokeWidths, int minVotes,
+                            double countFactor, cv::Mat& map) {
+    const int before = side / 2;
+    const long long from = -(side - 1);
+    const long long to = map.cols + side - 1;
+    const int firstStart = band.top - side + 1;
+    std::vector<char> needed(static_cast<size_t>(band.bottom - firstStart + 1), 0);
+    for (int y = band.top; y <= band.bottom; ++y) {
+        if (edges.RowBegin(y) != edges.RowEnd(y)) {
+            for (const int start : {y - side + 1, y - before, y}) {
+                needed[static_cast<size_t>(start - firstStart)] = 1;
+            }
+        }
+    }
+    EdgeSums sums(edges);
+    std::vector<EdgePrefix<1>> ring(static_cast<size_t>(side));
+    const auto slot = [&](int start) {
+        return static_cast<size_t>(start - firstStart) % ring.size();
+    };
+    for (int t = firstStart; t <= band.bottom; ++t) {
+        if (needed[static_cast<size_t>(t - firstStart)] != 0) {
+            sums.Cover(t, side);
+            ring[slot(t)].Build({&sums}, from, to, map.cols);
+        }
+        const int y = t;
+        if (y < band.top || edges.RowBegin(y) == edges.RowEnd(y)) {
+            continue;
+        }
+        const std::array<const EdgePrefix<1>*, 3> ranges = {&ring[slot(y - before)], &ring[slot(y)],
+                                                            &ring[slot(y - side + 1)]};
+        VoteOnRow(
+            edges, y, side,
+            static_cast<std::uint32_t>(
+                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
+            minVotes,
+            [&](int range, long long start) { return ranges[range]->WindowSum(0, start, side); },
+            map.ptr<unsigned char>(y));
+    }
+}
+
+// The three ranges summed side by side, one prefix of all three per row.
+void CornerVoteBandWithTrackers(const SparseRows<1>& edges, const LineBand& band, int side,
+                                const std::vector<int>& rowStrokeWidths, int minVotes,
+                                double countFactor, cv::Mat& map) {
+    const int before = side / 2;
+    EdgeSums centred(edges);
+    EdgeSums below(edges);
+    EdgeSums above(edges);
+    EdgePrefix<3> prefix;
+    for (int y = band.top; y <= band.bottom; ++y) {
+        if (edges.RowBegin(y) == edges.RowEnd(y)) {
+            continue;
+        }
+        centred.Cover(y - before, side);
+        below.Cover(y, side);
+        above.Cover(y - side + 1, side);
+        prefix.Build({&centred, &below, &above}, -(side - 1), map.cols + side - 1, map.cols);
+        VoteOnRow(
+            edges, y, side,
+            static_cast<std::uint32_t>(
+                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
+            minVotes,
+            [&](int range, long long start) { return prefix.WindowSum(range, start, side); },
+            map.ptr<unsigned char>(y));
+    }
+}
+
 }  // namespace
 
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
@@ -137,42 +233,19 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     }
     SparseRows<1> edges;
     ListEdgePixels(map, edges);
-    // Column sums over the rows of the centred windows, of the windows hanging
-    // below the pixel (top corners) and of those standing above it (bottom corners).
-    EdgeSums centred(edges);
-    EdgeSums below(edges);
-    EdgeSums above(edges);
-    EdgePrefix<3> prefix;
+    // Removals go into `map` while the sums read the list taken before them.
     for (size_t k = 0; k < lineBands.size(); ++k) {
         const LineBand& band = lineBands[k];
         const int side =
             WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
-        const int before = side / 2;
-        const long long from = -(side - 1);
-        const long long to = map.cols + side - 1;
-        for (int y = band.top; y <= band.bottom; ++y) {
-            if (edges.RowBegin(y) == edges.RowEnd(y)) {
-                continue;
-            }
-            centred.Cover(y - before, side);
-            below.Cover(y, side);
-            above.Cover(y - side + 1, side);
-            prefix.Build({&centred, &below, &above}, from, to, map.cols);
-            const std::uint32_t threshold = static_cast<std::uint32_t>(
-                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
-            unsigned char* pixels = map.ptr<unsigned char>(y);
-            for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
-                const int x = edges.columns[p];
-                // Centred, top-left, bottom-left, top-right and bottom-right windows.
-                const int votes = (Count(prefix, 0, x - before, side) < threshold ? 1 : 0) +
-                                  (Count(prefix, 1, x, side) < threshold ? 1 : 0) +
-                                  (Count(prefix, 2, x, side) < threshold ? 1 : 0) +
-                                  (Count(prefix, 1, x - side + 1, side) < threshold ? 1 : 0) +
-                                  (Count(prefix, 2, x - side + 1, side) < threshold ? 1 : 0);
-                if (votes >= minVotes) {
-                    pixels[x] = 0;
-                }
-            }
+        const double ringBytes = static_cast<double>(side) *
+                                 (static_cast<double>(map.cols) + 2.0 * side) *
+                                 sizeof(std::uint32_t);
+        if (ringBytes <= kMaxRingBytes) {
+            CornerVoteBandWithRing(edges, band, side, rowStrokeWidths, minVotes, countFactor, map);
+        } else {
+            CornerVoteBandWithTrackers(edges, band, side, rowStrokeWidths, minVotes, countFactor,
+                                       map);
         }
     }
 }

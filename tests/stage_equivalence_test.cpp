@@ -460,7 +460,16 @@ TEST(WindowFilterEquivalence, CornerVoteFilterMatchesTheBoxFilterVersion) {
         const int rows = RandomSide(rng);
         const int cols = RandomSide(rng);
         const Description d = RandomDescription(rng, rows, cols);
-        const cv::Mat map = RandomEdgeMap(rng, rows, cols);
+        cv::Mat map = RandomEdgeMap(rng, rows, cols);
+        if (trial % 2 == 0) {
+            // Edges on a few scattered rows only: every window range is then
+            // needed by a single row.
+            for (int y = 0; y < rows; ++y) {
+                if (Uniform(rng, 0, 9) != 0) {
+                    map.row(y).setTo(0);
+                }
+            }
+        }
         const double windowFactor = Pick(rng, std::vector<double>{10.0, 6.0, 0.4, 3.0, 100.0});
         const double countFactor = Pick(rng, std::vector<double>{10.0, 6.0, 0.0, 2.0, 40.0});
         const int minVotes = Pick(rng, std::vector<int>{4, 4, 0, 1, 3, 5, 6});
@@ -476,6 +485,50 @@ TEST(WindowFilterEquivalence, CornerVoteFilterMatchesTheBoxFilterVersion) {
         changed += cv::countNonZero(expected) != cv::countNonZero(map) ? 1 : 0;
     }
     EXPECT_GT(changed, 50);  // the filters must actually remove pixels in many trials
+}
+
+TEST(WindowFilterEquivalence, CornerVoteMatchesOnIsolatedStrokes) {
+    // Short strokes on rows far apart: each window range serves one row only, and
+    // thresholds near the stroke length make every count decide.
+    std::mt19937 rng(35);
+    int removedSome = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        const int rows = Uniform(rng, 20, 120);
+        const int cols = Uniform(rng, 20, 120);
+        cv::Mat map = cv::Mat::zeros(rows, cols, CV_8UC1);
+        for (int y = Uniform(rng, 0, 9); y < rows; y += Uniform(rng, 8, 40)) {
+            const int x = Uniform(rng, 0, cols - 1);
+            map.row(y).colRange(x, std::min(cols, x + Uniform(rng, 1, 9))).setTo(255);
+        }
+        const Description d = RandomDescription(rng, rows, cols);
+        const int minVotes = Uniform(rng, 1, 5);
+        const double countFactor = Uniform(rng, 1, 8) / static_cast<double>(d.rowWidths[0] + 1);
+        cv::Mat expected = map.clone();
+        reference::CornerVoteFilter(expected, d.rowWidths, d.bands, d.bandWidths, minVotes, 10.0,
+                                    countFactor);
+        cv::Mat actual = map.clone();
+        CornerVoteFilter(actual, d.rowWidths, d.bands, d.bandWidths, minVotes, 10.0, countFactor);
+        ASSERT_TRUE(SameBits(expected, actual)) << "trial " << trial;
+        removedSome += cv::countNonZero(expected) < cv::countNonZero(map) ? 1 : 0;
+    }
+    EXPECT_GT(removedSome, 10);
+    EXPECT_LT(removedSome, 55);
+}
+
+TEST(WindowFilterEquivalence, CornerVoteMatchesWithWindowsAsLargeAsThePage) {
+    // A 2400-pixel window over a 2400 x 2400 map: too large to keep one prefix per
+    // window start, so the three ranges are summed side by side.
+    std::mt19937 rng(34);
+    const int side = 2400;
+    const cv::Mat map = RandomVoters(rng, side, side, 0.002);
+    const Description d{{LineBand{0, 0, side - 1, side - 1}}, {30}, std::vector<int>(side, 30)};
+    cv::Mat expected = map.clone();
+    reference::CornerVoteFilter(expected, d.rowWidths, d.bands, d.bandWidths, 3, 100.0, 382.0);
+    cv::Mat actual = map.clone();
+    CornerVoteFilter(actual, d.rowWidths, d.bands, d.bandWidths, 3, 100.0, 382.0);
+    EXPECT_TRUE(SameBits(expected, actual));
+    EXPECT_GT(cv::countNonZero(expected), 0);
+    EXPECT_LT(cv::countNonZero(expected), cv::countNonZero(map));
 }
 
 TEST(WindowFilterEquivalence, IncompleteDescriptionsAreRefusedAlike) {
