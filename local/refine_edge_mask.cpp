@@ -34,9 +34,9 @@ constexpr std::uint32_t kCountLimit = 65535;
 constexpr long long kMaxListedSide = 65535;
 
 using DirectionPoints = SparseRows<kDirectionMapCount>;
-using DirectionSums = SlidingColumnSums<kDirectionMapCount, std::uint32_t>;
-using DirectionPrefix = RowPrefix<1, kDirectionMapCount, std::uint32_t>;
 using Counts = std::array<std::uint32_t, kDirectionMapCount>;
+// Window sums of 0/1 maps stay below side^2, so sides up to this fit 16 bits.
+constexpr int kMaxSideFor16Bits = 255;
 
 // The window side BandWindowSums uses for a band.
 int WindowSide(int strokeWidth, double scale) {
@@ -49,10 +49,13 @@ int WindowSide(int strokeWidth, double scale) {
 
 // The nine counts of the window starting at virtual column `start`, saturated
 // like the 16-bit counts of BandWindowSums.
-Counts WindowCounts(const DirectionPrefix& prefix, long long start, int side) {
+template <typename Sum>
+Counts WindowCounts(const RowPrefix<1, kDirectionMapCount, Sum>& prefix, long long start,
+                    int side) {
     Counts counts;
     for (int j = 0; j < kDirectionMapCount; ++j) {
-        counts[j] = std::min(prefix.WindowSum(0, start, side, j), kCountLimit);
+        counts[j] =
+            std::min(static_cast<std::uint32_t>(prefix.WindowSum(0, start, side, j)), kCountLimit);
     }
     return counts;
 }
@@ -117,14 +120,16 @@ void KeepListed(const DirectionPoints& points, const cv::Mat& keep, DirectionPoi
 }
 
 // Calls decide(y, x, counts) for every non-zero pixel of `queries`, with the nine
-// counts of its band's window of side trunc(width * scale) over `points`.
-template <typename Decide>
-void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
-                    const std::vector<LineBand>& lineBands,
-                    const std::vector<int>& bandStrokeWidths, double scale, const Decide& decide) {
+// counts of its band's window of side trunc(width * scale) over `points`, summed
+// in `Sum` (which must hold every window's true sum).
+template <typename Sum, typename Decide>
+void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, double scale,
+                      const Decide& decide) {
     const int cols = queries.cols;
-    DirectionSums sums(points);
-    DirectionPrefix prefix;
+    SlidingColumnSums<kDirectionMapCount, Sum> sums(points);
+    RowPrefix<1, kDirectionMapCount, Sum> prefix;
     for (size_t k = 0; k < lineBands.size(); ++k) {
         const int side = WindowSide(bandStrokeWidths[k], scale);
         const int before = side / 2;
@@ -140,6 +145,25 @@ void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
                 decide(y, x, WindowCounts(prefix, x - before, side));
             }
         }
+    }
+}
+
+// The same, in 16-bit sums when every window is small enough (half the memory
+// traffic of the prefix sums), else in 32-bit ones.
+template <typename Decide>
+void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths, double scale, const Decide& decide) {
+    int largestSide = 0;
+    for (const int width : bandStrokeWidths) {
+        largestSide = std::max(largestSide, WindowSide(width, scale));
+    }
+    if (largestSide <= kMaxSideFor16Bits) {
+        CountAtQueriesIn<std::uint16_t>(points, queries, lineBands, bandStrokeWidths, scale,
+                                        decide);
+    } else {
+        CountAtQueriesIn<std::uint32_t>(points, queries, lineBands, bandStrokeWidths, scale,
+                                        decide);
     }
 }
 
