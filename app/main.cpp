@@ -9,7 +9,12 @@ int main(int argc, char** argv) {
     try {
         return RunEdgebin(args);
     } catch (const std::exception& error) {
-        std::cout << "edgebin: internal error: " << error.what() << std::endl;
+        // cv::Exception texts end in a newline; the message stays one line.
+        std::string what = error.what();
+        while (!what.empty() && (what.back() == '\n' || what.back() == '\r')) {
+            what.pop_back();
+        }
+        std::cout << "edgebin: internal error: " << what << std::endl;
         return 1;
     }
 }

@@ -829,24 +829,36 @@ TEST_F(RobustnessTest, ASuccessfulRunReplacesTheOutputKeepingItsMode) {
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"out.png", "page.png", "same.png"}));
 }
 
-// A run killed at any moment before its write leaves the old output as it was.
+// A run killed while the pipeline works leaves the old output as it was.
 TEST_F(RobustnessTest, AnInterruptedRunLeavesTheOldOutput) {
     const Bytes previous = Text("previous result");
     const std::string outPath = Write("out.png", previous);
-    const std::string page = Write("page.png", StrokePage(600, 800));
+    const std::string page = Write("page.png", StrokePage(900, 1200));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
         execl(EDGEBIN_BINARY, EDGEBIN_BINARY, page.c_str(), outPath.c_str(), nullptr);
         _exit(127);
     }
-    usleep(30000);
+    close(out[1]);
+    // The parameter line comes first; once it is out the pipeline is running.
+    std::string seen;
+    char buffer[256];
+    ssize_t got = 0;
+    while (seen.find('\n') == std::string::npos &&
+           (got = read(out[0], buffer, sizeof buffer)) > 0) {
+        seen.append(buffer, static_cast<size_t>(got));
+    }
     kill(child, SIGKILL);
+    close(out[0]);
     int raw = 0;
     ASSERT_EQ(waitpid(child, &raw, 0), child);
+    ASSERT_EQ(seen.rfind("//******* alpha = 2", 0), 0u) << seen;
     if (WIFEXITED(raw)) {
         GTEST_SKIP() << "edgebin finished before it could be interrupted";
     }
