@@ -500,9 +500,10 @@ class RowVoter<std::int16_t> {
 };
 #endif
 
-// Most votes any pixel of a row can receive: the voters of every row whose
-// window rows (narrow or wide) reach it. Exceeding 32767 anywhere calls for
-// 32-bit counters.
+// A bound on the votes any pixel of a row can receive: from every row whose
+// window rows (narrow or wide) reach it, the voters within half a window of its
+// column, at most one per column. Exceeding 32767 anywhere calls for 32-bit
+// counters.
 bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
                      const std::vector<int>& rowStrokeWidths, double alpha) {
     const int rows = edgeMaskCopy.rows;
@@ -519,11 +520,14 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
         }
         const std::int64_t counts[2] = {voters - wide, wide};
         for (int f = 0; f < 2; ++f) {
-            const Window w = ClippedWindow(0, y, HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0),
-                                           rows, edgeMaskCopy.cols);
+            const int half = HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0);
+            const Window w = ClippedWindow(0, y, half, rows, edgeMaskCopy.cols);
+            // A pixel is reached by the voters of this row within half columns of it.
+            const std::int64_t reaching =
+                std::min(counts[f], 2 * static_cast<std::int64_t>(std::max(half, 0)) + 1);
             if (w.y0 <= w.y1 && counts[f] > 0) {
-                reach[static_cast<size_t>(w.y0)] += counts[f];
-                reach[static_cast<size_t>(w.y1) + 1] -= counts[f];
+                reach[static_cast<size_t>(w.y0)] += reaching;
+                reach[static_cast<size_t>(w.y1) + 1] -= reaching;
             }
         }
     }
