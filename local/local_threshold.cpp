@@ -11,6 +11,13 @@
 // two-pass one in its last bits, which can only change the rounded threshold when
 // mean + k * deviation lies within a hair of a half. Such voters are recomputed
 // with the two-pass sums, so every threshold is the one the definition gives.
+// VoteLocalThreshold therefore takes its statistics from these sums rather than
+// from MaskedWindowStats' maps, which it would only read back; MaskedWindowStats
+// itself still fills its maps with the two-pass values.
+//
+// The votes of one row of voters are laid out once for all the rows they reach
+// and summed per block of eight columns; 16-bit counters serve wherever no pixel
+// can receive more than 32767 votes.
 #include "local/local_threshold.h"
 
 #include <algorithm>
