@@ -38,11 +38,15 @@ using Counts = std::array<std::uint32_t, kDirectionMapCount>;
 // Window sums of 0/1 maps stay below side^2, so sides up to this fit 16 bits.
 constexpr int kMaxSideFor16Bits = 255;
 
-// The window side BandWindowSums uses for a band.
+// The window side BandWindowSums uses for a band, where it is at least 1; 0 for
+// any side below that (or no number at all), which the listed route refuses.
 int WindowSide(int strokeWidth, double scale) {
     const double side = static_cast<double>(strokeWidth) * scale;
     if (side >= static_cast<double>(std::numeric_limits<int>::max())) {
         return std::numeric_limits<int>::max();
+    }
+    if (!(side >= 1.0)) {
+        return 0;
     }
     return static_cast<int>(side);
 }
