@@ -19,6 +19,7 @@
 // and summed per block of eight columns; 16-bit counters serve wherever no pixel
 // can receive more than 32767 votes.
 #include "local/local_threshold.h"
+#include "local/row_scan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,22 +102,6 @@ void TwoPassStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window
         }
     }
     deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
-}
-
-// The first column from x on whose byte is non-zero, or `cols`. Voters are sparse,
-// so zero bytes are skipped eight at a time.
-int NextNonZero(const unsigned char* row, int x, int cols) {
-    for (; x + 8 <= cols; x += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, row + x, sizeof(word));
-        if (word != 0) {
-            break;
-        }
-    }
-    while (x < cols && row[x] == 0) {
-        ++x;
-    }
-    return x;
 }
 
 // Columns of the voters, row by row (compressed rows: the voters of row y are

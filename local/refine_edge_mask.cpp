@@ -13,6 +13,7 @@
 // or than a 16-bit count's square root allows, take the general route through
 // BandWindowSums instead.
 #include "local/refine_edge_mask.h"
+#include "local/row_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -70,21 +71,6 @@ std::uint32_t LargestDirection(const Counts& counts) {
 
 int ShareOf(double dominanceRatio, std::uint32_t allCount) {
     return cvRound(dominanceRatio * allCount);
-}
-
-// The first column from x on whose byte is non-zero, or `cols`.
-int NextNonZero(const unsigned char* row, int x, int cols) {
-    for (; x + 8 <= cols; x += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, row + x, sizeof(word));
-        if (word != 0) {
-            break;
-        }
-    }
-    while (x < cols && row[x] == 0) {
-        ++x;
-    }
-    return x;
 }
 
 // Whether the listed route gives the counts exactly: 0/1 maps and, in every band,
