@@ -1,172 +1,535 @@
-// The contour-length curve in one sweep over the levels.
+// The contour-length curve for all levels without thresholding the map 256 times.
 //
-// Thresholding the map at every level and labelling it twice per level costs 512
-// labellings. Instead the levels are visited from 254 down to 0; each step adds the
-// pixels whose value is exactly level + 1 and joins them to their 8-neighbours with
-// union-find. Only components of at least three pixels survive the speck removal,
-// and a pixel becomes part of such a component exactly once, so the outline count
-// (pixels outside every kept component that touch one along a side) is maintained
-// with constant work per pixel and per 4-neighbour. The curve is the same, level for
-// level, as thresholding, removing specks and measuring each mask.
+// At level l the measured mask is the set of pixels above l with its specks (8-connected
+// components of one or two pixels) removed; the curve is its outline length (pixels
+// outside it that touch it along a side) over its number of components. Everything
+// but the component count is local:
+// - a pixel is in a kept component at level l exactly when it lies in a connected
+//   triple of pixels above l, so it is kept for the levels below `keptBelow`, the best
+//   minimum over such triples, which its 5x5 neighbourhood decides;
+// - a pixel is outline for the levels from its own keptBelow up to the largest
+//   keptBelow of its side neighbours;
+// - one- and two-pixel components at each level follow from the neighbours' values.
+// Each of these adds one to a range of levels, kept as differences.
 //
-// Preconditions: gradMap is CV_8UC1 with fewer than 2^31 pixels.
+// The number of components of the pixels above l is their count minus the number of
+// 8-neighbour joins that merge two components, in a sweep from the top level down
+// (an edge joins one level below the smaller of its two values). A union-find over the whole page
+// visits pixels in value order, that is at random in memory, and on large pages it
+// spends its time in cache misses. So the sweep runs tile by tile, where the
+// union-find fits in the cache: a join inside a tile always merges two components
+// unless both already reach the tile's border, since only border pixels have edges
+// to other tiles. Those joins, and the edges between tiles, go to a second union-find
+// over the border pixels only, replayed level by level.
+//
+// Preconditions: gradMap is CV_8UC1.
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "global/contour_curve.h"
 
 namespace {
 
-// Components with fewer pixels are specks and are not part of the measured mask.
-constexpr int kKeptSize = 3;
+constexpr int kTileSide = 128;
+constexpr int kLevels = 256;
 
-class LevelSweep {
-  public:
-    LevelSweep(int rows, int cols)
-        : rows_(rows),
-          cols_(cols),
-          parent_(static_cast<size_t>(rows) * cols),
-          partner_(parent_.size()),
-          size_(parent_.size(), 0),
-          kept_(parent_.size(), 0),
-          keptNeighbours_(parent_.size(), 0) {}
+using LevelCounts = std::array<long long, kLevels + 1>;
 
-    // Adds pixel p to the foreground and joins it to its foreground 8-neighbours.
-    void Add(int p) {
-        parent_[p] = p;
-        partner_[p] = p;
-        size_[p] = 1;
-        const int y = p / cols_;
-        const int x = p - y * cols_;
-        const int yFirst = y > 0 ? y - 1 : y;
-        const int yLast = y + 1 < rows_ ? y + 1 : y;
-        const int xFirst = x > 0 ? x - 1 : x;
-        const int xLast = x + 1 < cols_ ? x + 1 : x;
-        for (int ny = yFirst; ny <= yLast; ++ny) {
-            for (int nx = xFirst; nx <= xLast; ++nx) {
-                const int q = ny * cols_ + nx;
-                if (q != p && size_[q] != 0) {
-                    Join(p, q);
-                }
+// Neighbour directions in ring order N, NE, E, SE, S, SW, W, NW; the opposite of
+// direction d is (d + 4) % 8.
+constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
+constexpr std::array<int, 8> kRingY = {-1, -1, 0, 1, 1, 1, 0, -1};
+
+// Adds one to the levels from..to-1 (nothing when to <= from). Branch-free: whether
+// a range is empty is close to random on a noisy map.
+void AddToLevels(LevelCounts& difference, int from, int to) {
+    const long long nonEmpty = static_cast<long long>(from < to);
+    difference[static_cast<size_t>(from)] += nonEmpty;
+    difference[static_cast<size_t>(to)] -= nonEmpty;
+}
+
+// The map with a frame of zeros, so every pixel has eight neighbours; zero is never
+// above any level.
+cv::Mat FramedMap(const cv::Mat& gradMap) {
+    cv::Mat framed;
+    cv::copyMakeBorder(gradMap, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    return framed;
+}
+
+// The largest and second largest of the eight neighbour values of every framed
+// pixel (0 on the frame). The largest of a pixel's neighbours other than neighbour
+// x is then `second` when x holds the largest value, else `largest`: when several
+// neighbours share the largest value, second equals it.
+struct NeighbourMaxima {
+    cv::Mat largest;
+    cv::Mat second;
+};
+
+NeighbourMaxima FindNeighbourMaxima(const cv::Mat& framed) {
+    NeighbourMaxima maxima;
+    maxima.largest = cv::Mat::zeros(framed.size(), CV_8UC1);
+    maxima.second = cv::Mat::zeros(framed.size(), CV_8UC1);
+    const int cols = framed.cols - 2;
+    for (int y = 1; y + 1 < framed.rows; ++y) {
+        const uint8_t* up = framed.ptr<uint8_t>(y - 1) + 1;
+        const uint8_t* mid = framed.ptr<uint8_t>(y) + 1;
+        const uint8_t* down = framed.ptr<uint8_t>(y + 1) + 1;
+        uint8_t* largestRow = maxima.largest.ptr<uint8_t>(y) + 1;
+        uint8_t* secondRow = maxima.second.ptr<uint8_t>(y) + 1;
+        for (int x = 0; x < cols; ++x) {
+            const std::array<uint8_t, 8> values = {up[x - 1],  up[x],       up[x + 1], mid[x - 1],
+                                                   mid[x + 1], down[x - 1], down[x],   down[x + 1]};
+            uint8_t largest = 0;
+            uint8_t second = 0;
+            for (const uint8_t value : values) {
+                second = std::max(second, std::min(largest, value));
+                largest = std::max(largest, value);
             }
+            largestRow[x] = largest;
+            secondRow[x] = second;
         }
     }
+    return maxima;
+}
 
-    // Mean outline length of the kept components, as the measurement defines it.
-    double MeanOutline() const {
-        return keptComponents_ > 0
-                   ? static_cast<double>(outline_) / static_cast<double>(keptComponents_)
-                   : 0.0;
+// Row pointers of the framed map and its neighbour maxima, from the pixel at (x, y).
+struct FramedRows {
+    const uint8_t* value;
+    const uint8_t* largest;
+    const uint8_t* second;
+};
+
+FramedRows RowsAt(const cv::Mat& framed, const NeighbourMaxima& maxima, int y, int x) {
+    return {framed.ptr<uint8_t>(y) + x, maxima.largest.ptr<uint8_t>(y) + x,
+            maxima.second.ptr<uint8_t>(y) + x};
+}
+
+// The largest value among the neighbours of `of` other than the pixel of value
+// `otherValue` next to it.
+inline uint8_t LargestExcept(uint8_t largest, uint8_t second, uint8_t otherValue) {
+    return otherValue == largest ? second : largest;
+}
+
+// keptBelow of every framed pixel (0 on the frame): the largest minimum value over
+// the connected triples that contain it, either two of its neighbours or a neighbour
+// and one of that neighbour's other neighbours.
+cv::Mat KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima) {
+    cv::Mat keptBelow = cv::Mat::zeros(framed.size(), CV_8UC1);
+    const int cols = framed.cols - 2;
+    for (int y = 1; y + 1 < framed.rows; ++y) {
+        const FramedRows centre = RowsAt(framed, maxima, y, 1);
+        std::array<FramedRows, 8> around{};
+        for (int d = 0; d < 8; ++d) {
+            around[static_cast<size_t>(d)] = RowsAt(framed, maxima, y + kRingY[d], 1 + kRingX[d]);
+        }
+        uint8_t* out = keptBelow.ptr<uint8_t>(y) + 1;
+        for (int x = 0; x < cols; ++x) {
+            const uint8_t own = centre.value[x];
+            uint8_t best = centre.second[x];
+            for (const FramedRows& neighbour : around) {
+                const uint8_t beyond =
+                    LargestExcept(neighbour.largest[x], neighbour.second[x], own);
+                best = std::max(best, std::min(neighbour.value[x], beyond));
+            }
+            out[x] = std::min(own, best);
+        }
     }
+    return keptBelow;
+}
 
-  private:
+// Per level: specks (one- and two-pixel components) and outline pixels, as
+// differences over the levels.
+void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCounts& outline) {
+    const NeighbourMaxima maxima = FindNeighbourMaxima(framed);
+    const cv::Mat keptBelow = KeptBelowLevels(framed, maxima);
+    const int cols = framed.cols - 2;
+    std::vector<uint8_t> from(static_cast<size_t>(cols));
+    std::vector<uint8_t> to(static_cast<size_t>(cols));
+    // Neighbouring pixels often add to the same level; spreading the updates over
+    // eight copies of the counts keeps them from waiting on each other.
+    constexpr size_t kLanes = 8;
+    std::array<LevelCounts, kLanes> speckLanes{};
+    std::array<LevelCounts, kLanes> outlineLanes{};
+    const auto addRow = [&](std::array<LevelCounts, kLanes>& lanes) {
+        for (int x = 0; x < cols; ++x) {
+            AddToLevels(lanes[static_cast<size_t>(x) % kLanes], from[static_cast<size_t>(x)],
+                        to[static_cast<size_t>(x)]);
+        }
+    };
+    for (int y = 1; y + 1 < framed.rows; ++y) {
+        const FramedRows centre = RowsAt(framed, maxima, y, 1);
+        for (int x = 0; x < cols; ++x) {
+            from[static_cast<size_t>(x)] = centre.largest[x];
+            to[static_cast<size_t>(x)] = centre.value[x];
+        }
+        addRow(speckLanes);
+        // Pairs once each, towards E, SE, S and SW.
+        for (int d = 2; d <= 5; ++d) {
+            const FramedRows other = RowsAt(framed, maxima, y + kRingY[d], 1 + kRingX[d]);
+            // Two loops, so that each stays within the compiler's aliasing checks and
+            // is vectorised.
+            for (int x = 0; x < cols; ++x) {
+                const uint8_t beyondCentre =
+                    LargestExcept(centre.largest[x], centre.second[x], other.value[x]);
+                const uint8_t beyondOther =
+                    LargestExcept(other.largest[x], other.second[x], centre.value[x]);
+                from[static_cast<size_t>(x)] = std::max(beyondCentre, beyondOther);
+            }
+            for (int x = 0; x < cols; ++x) {
+                to[static_cast<size_t>(x)] = std::min(centre.value[x], other.value[x]);
+            }
+            addRow(speckLanes);
+        }
+        const uint8_t* up = keptBelow.ptr<uint8_t>(y - 1) + 1;
+        const uint8_t* mid = keptBelow.ptr<uint8_t>(y) + 1;
+        const uint8_t* down = keptBelow.ptr<uint8_t>(y + 1) + 1;
+        for (int x = 0; x < cols; ++x) {
+            from[static_cast<size_t>(x)] = mid[x];
+            to[static_cast<size_t>(x)] =
+                std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1]));
+        }
+        addRow(outlineLanes);
+    }
+    for (size_t lane = 0; lane < kLanes; ++lane) {
+        for (size_t level = 0; level < specks.size(); ++level) {
+            specks[level] += speckLanes[lane][level];
+            outline[level] += outlineLanes[lane][level];
+        }
+    }
+}
+
+// One neighbour of each group of mutually touching neighbours, for every pattern of
+// present neighbours given as bits in ring order. Present neighbours that touch are
+// already in one component, so one join per group is enough.
+struct NeighbourGroups {
+    int count = 0;
+    std::array<int, 4> first{};
+};
+using NeighbourGroupTable = std::array<NeighbourGroups, 256>;
+
+NeighbourGroupTable BuildNeighbourGroupTable() {
+    // Neighbours touch when next to each other on the ring, or when both are side
+    // neighbours (even directions) two steps apart.
+    const auto touch = [](int i, int j) {
+        const int gap = (j - i + 8) % 8;
+        return gap == 1 || gap == 7 || ((gap == 2 || gap == 6) && i % 2 == 0);
+    };
+    NeighbourGroupTable table{};
+    for (unsigned pattern = 0; pattern < 256; ++pattern) {
+        std::array<int, 8> group{};
+        group.fill(-1);
+        NeighbourGroups& groups = table[pattern];
+        for (int i = 0; i < 8; ++i) {
+            if ((pattern >> i & 1U) == 0 || group[i] >= 0) {
+                continue;
+            }
+            std::array<int, 8> stack{};
+            int top = 0;
+            stack[top++] = i;
+            group[i] = groups.count;
+            while (top > 0) {
+                const int at = stack[--top];
+                for (int j = 0; j < 8; ++j) {
+                    if ((pattern >> j & 1U) != 0 && group[j] < 0 && touch(at, j)) {
+                        group[j] = groups.count;
+                        stack[top++] = j;
+                    }
+                }
+            }
+            groups.first[groups.count++] = i;
+        }
+    }
+    return table;
+}
+
+// Union-find by rank with path halving; roots hold ~rank.
+class DisjointSets {
+  public:
+    void Reset(size_t size) { parent_.assign(size, ~0); }
+
+    void MakeSet(int p) { parent_[static_cast<size_t>(p)] = ~0; }
+
     int Find(int p) {
-        while (parent_[p] != p) {
-            parent_[p] = parent_[parent_[p]];
-            p = parent_[p];
+        while (parent_[static_cast<size_t>(p)] >= 0) {
+            const int up = parent_[static_cast<size_t>(p)];
+            const int upper = parent_[static_cast<size_t>(up)];
+            if (upper >= 0) {
+                parent_[static_cast<size_t>(p)] = upper;
+            }
+            p = up;
         }
         return p;
     }
 
-    // Sizes saturate at kKeptSize: only "speck or not" matters. A two-pixel
-    // component remembers its second pixel in partner_ of its root, so that both
-    // pixels can be marked when it grows into a kept component.
-    void Join(int p, int q) {
-        int a = Find(p);
-        int b = Find(q);
-        if (a == b) {
-            return;
-        }
-        if (size_[a] < size_[b]) {
+    // Makes the single-element set p a child of q.
+    void Attach(int p, int q) { parent_[static_cast<size_t>(p)] = q; }
+
+    // Links two distinct roots; returns the new root.
+    int Link(int a, int b) {
+        const int rankA = ~parent_[static_cast<size_t>(a)];
+        const int rankB = ~parent_[static_cast<size_t>(b)];
+        if (rankA < rankB) {
             std::swap(a, b);
         }
-        parent_[b] = a;
-        const bool keptA = size_[a] >= kKeptSize;
-        const bool keptB = size_[b] >= kKeptSize;
-        const int joined = size_[a] + size_[b];
-        if (joined >= kKeptSize) {
-            keptComponents_ += 1 - static_cast<int>(keptA) - static_cast<int>(keptB);
-            if (!keptA) {
-                MarkComponentKept(a);
+        parent_[static_cast<size_t>(b)] = a;
+        if (rankA == rankB) {
+            parent_[static_cast<size_t>(a)] = ~(rankA + 1);
+        }
+        return a;
+    }
+
+  private:
+    std::vector<int> parent_;
+};
+
+// Pixels on the border of their tile, numbered tile by tile in raster order.
+class TileBorders {
+  public:
+    TileBorders(int rows, int cols)
+        : rows_(rows), cols_(cols), tilesX_((cols + kTileSide - 1) / kTileSide) {
+        const int tilesY = (rows + kTileSide - 1) / kTileSide;
+        first_.resize(static_cast<size_t>(tilesX_) * tilesY + 1, 0);
+        for (int ty = 0; ty < tilesY; ++ty) {
+            for (int tx = 0; tx < tilesX_; ++tx) {
+                const size_t tile = static_cast<size_t>(ty) * tilesX_ + tx;
+                first_[tile + 1] = first_[tile] + BorderCount(TileWidth(tx), TileHeight(ty));
             }
-            if (!keptB) {
-                MarkComponentKept(b);
-            }
-            size_[a] = kKeptSize;
-        } else {
-            partner_[a] = b;  // two single pixels
-            size_[a] = static_cast<uint8_t>(joined);
         }
     }
 
-    void MarkComponentKept(int root) {
-        MarkPixelKept(root);
-        if (partner_[root] != root) {
-            MarkPixelKept(partner_[root]);
-        }
+    int Count() const { return first_.back(); }
+
+    int TileWidth(int tx) const { return std::min(kTileSide, cols_ - tx * kTileSide); }
+    int TileHeight(int ty) const { return std::min(kTileSide, rows_ - ty * kTileSide); }
+
+    // Number of the page pixel (x, y), or -1 inside its tile.
+    int Id(int x, int y) const {
+        const int tx = x / kTileSide;
+        const int ty = y / kTileSide;
+        return LocalId(tx, ty, x - tx * kTileSide, y - ty * kTileSide);
     }
 
-    void MarkPixelKept(int p) {
-        kept_[p] = 1;
-        if (keptNeighbours_[p] > 0) {
-            --outline_;  // it was outline; now it is part of the shape
-        }
-        const int y = p / cols_;
-        const int x = p - y * cols_;
-        if (x > 0) {
-            TouchOutline(p - 1);
-        }
-        if (x + 1 < cols_) {
-            TouchOutline(p + 1);
-        }
-        if (y > 0) {
-            TouchOutline(p - cols_);
-        }
-        if (y + 1 < rows_) {
-            TouchOutline(p + cols_);
-        }
+    // The same for the pixel (x, y) of tile (tx, ty).
+    int LocalId(int tx, int ty, int x, int y) const {
+        const int local = BorderIndex(x, y, TileWidth(tx), TileHeight(ty));
+        return local < 0 ? -1 : first_[static_cast<size_t>(ty) * tilesX_ + tx] + local;
     }
 
-    void TouchOutline(int q) {
-        if (kept_[q] == 0 && keptNeighbours_[q]++ == 0) {
-            ++outline_;
+  private:
+    static int Middle(int width) { return std::min(width, 2); }
+
+    static int BorderCount(int width, int height) {
+        return height == 1 ? width : 2 * width + (height - 2) * Middle(width);
+    }
+
+    static int BorderIndex(int x, int y, int width, int height) {
+        if (y == 0) {
+            return x;
         }
+        if (y == height - 1) {
+            return width + (height - 2) * Middle(width) + x;
+        }
+        if (x == 0) {
+            return width + (y - 1) * Middle(width);
+        }
+        if (x == width - 1) {
+            return width + (y - 1) * Middle(width) + 1;
+        }
+        return -1;
     }
 
     int rows_;
     int cols_;
-    std::vector<int> parent_;
-    std::vector<int> partner_;
-    std::vector<uint8_t> size_;  // 0 while the pixel is not foreground
-    std::vector<uint8_t> kept_;
-    std::vector<uint8_t> keptNeighbours_;
-    long long outline_ = 0;
-    long long keptComponents_ = 0;
+    int tilesX_;
+    std::vector<int> first_;
 };
 
-// Pixel indices sorted by value (counting sort, raster order within a value);
-// pixels of value v occupy order[start[v] .. start[v + 1]).
-void SortPixelsByValue(const cv::Mat& gradMap, std::vector<int>& order,
-                       std::array<int, 257>& start) {
-    start.fill(0);
-    for (int y = 0; y < gradMap.rows; ++y) {
-        const uint8_t* row = gradMap.ptr<uint8_t>(y);
-        for (int x = 0; x < gradMap.cols; ++x) {
-            ++start[static_cast<size_t>(row[x]) + 1];
+// Joins of two border-reaching components, to be replayed over the border pixels.
+using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
+
+// The level sweep inside one tile. Joins that certainly merge are counted in
+// `merges`; the others go to `borderJoins` by level.
+class TileSweep {
+  public:
+    TileSweep() : groups_(BuildNeighbourGroupTable()) {
+        const int stride = kTileSide + 2;
+        for (int d = 0; d < 8; ++d) {
+            ring_[static_cast<size_t>(d)] = kRingY[d] * stride + kRingX[d];
+        }
+        present_.resize(static_cast<size_t>(stride) * stride);
+        borderId_.resize(present_.size());
+        representative_.resize(present_.size());
+    }
+
+    void Run(const cv::Mat& gradMap, const TileBorders& borders, int tx, int ty,
+             LevelCounts& merges, BorderJoins& borderJoins) {
+        const int width = borders.TileWidth(tx);
+        const int height = borders.TileHeight(ty);
+        const int x0 = tx * kTileSide;
+        const int y0 = ty * kTileSide;
+        constexpr int stride = kTileSide + 2;
+        std::fill(present_.begin(), present_.end(), 0);
+        sets_.Reset(present_.size());
+        std::fill(borderId_.begin(), borderId_.end(), -1);
+        const auto markBorder = [&](int x, int y) {
+            borderId_[static_cast<size_t>((y + 1) * stride + x + 1)] =
+                borders.LocalId(tx, ty, x, y);
+        };
+        for (int x = 0; x < width; ++x) {
+            markBorder(x, 0);
+            markBorder(x, height - 1);
+        }
+        for (int y = 1; y + 1 < height; ++y) {
+            markBorder(0, y);
+            markBorder(width - 1, y);
+        }
+        SortByValue(gradMap, x0, y0, width, height);
+        for (int value = kLevels - 1; value >= 1; --value) {
+            const int level = value - 1;
+            for (int i = start_[static_cast<size_t>(value)];
+                 i < start_[static_cast<size_t>(value) + 1]; ++i) {
+                const int p = order_[static_cast<size_t>(i)];
+                Add(p, borderId_[static_cast<size_t>(p)], level, merges, borderJoins);
+            }
         }
     }
-    for (size_t v = 0; v < 256; ++v) {
-        start[v + 1] += start[v];
+
+  private:
+    void SortByValue(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
+        constexpr int stride = kTileSide + 2;
+        start_.fill(0);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
+            for (int x = 0; x < width; ++x) {
+                ++start_[static_cast<size_t>(row[x]) + 1];
+            }
+        }
+        for (size_t v = 0; v < kLevels; ++v) {
+            start_[v + 1] += start_[v];
+        }
+        std::array<int, kLevels> next{};
+        std::copy(start_.begin(), start_.begin() + kLevels, next.begin());
+        order_.resize(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
+            for (int x = 0; x < width; ++x) {
+                order_[static_cast<size_t>(next[row[x]]++)] = (y + 1) * stride + x + 1;
+            }
+        }
     }
-    std::array<int, 256> next{};
-    std::copy(start.begin(), start.begin() + 256, next.begin());
-    order.resize(gradMap.total());
+
+    void Add(int p, int borderId, int level, LevelCounts& merges, BorderJoins& borderJoins) {
+        const size_t at = static_cast<size_t>(p);
+        present_[at] = 1;
+        sets_.MakeSet(p);
+        representative_[at] = borderId;
+        unsigned pattern = 0;
+        for (int d = 0; d < 8; ++d) {
+            pattern |= static_cast<unsigned>(present_[static_cast<size_t>(p + ring_[d])]) << d;
+        }
+        const NeighbourGroups& groups = groups_[pattern];
+        int g = 0;
+        if (groups.count > 0 && borderId < 0) {
+            // A new pixel inside the tile always merges into its first neighbour's
+            // component and can hang below that neighbour without finding its root.
+            sets_.Attach(p, p + ring_[static_cast<size_t>(groups.first[0])]);
+            ++merges[static_cast<size_t>(level)];
+            g = 1;
+        }
+        for (; g < groups.count; ++g) {
+            Join(p, p + ring_[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
+        }
+    }
+
+    void Join(int p, int q, int level, LevelCounts& merges, BorderJoins& borderJoins) {
+        const int a = sets_.Find(p);
+        const int b = sets_.Find(q);
+        if (a == b) {
+            return;
+        }
+        const int borderA = representative_[static_cast<size_t>(a)];
+        const int borderB = representative_[static_cast<size_t>(b)];
+        if (borderA >= 0 && borderB >= 0) {
+            borderJoins[static_cast<size_t>(level)].emplace_back(borderA, borderB);
+        } else {
+            ++merges[static_cast<size_t>(level)];
+        }
+        const int root = sets_.Link(a, b);
+        representative_[static_cast<size_t>(root)] = borderA >= 0 ? borderA : borderB;
+    }
+
+    NeighbourGroupTable groups_;
+    std::array<int, 8> ring_{};
+    std::vector<uint8_t> present_;     // framed tile; the frame stays absent
+    std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
+    std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
+    DisjointSets sets_;
+    std::vector<int> order_;
+    std::array<int, kLevels + 1> start_{};
+};
+
+// Edges between 8-neighbours in different tiles, by the level at which both ends
+// are above it.
+void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders,
+                      BorderJoins& borderJoins) {
+    const auto addEdge = [&](int x, int y, int nx, int ny) {
+        if (nx < 0 || nx >= gradMap.cols || ny >= gradMap.rows ||
+            (nx / kTileSide == x / kTileSide && ny / kTileSide == y / kTileSide)) {
+            return;
+        }
+        const int low = std::min(gradMap.at<uint8_t>(y, x), gradMap.at<uint8_t>(ny, nx));
+        if (low > 0) {
+            borderJoins[static_cast<size_t>(low - 1)].emplace_back(borders.Id(x, y),
+                                                                   borders.Id(nx, ny));
+        }
+    };
+    const auto forwardEdges = [&](int x, int y) {
+        addEdge(x, y, x + 1, y);
+        addEdge(x, y, x + 1, y + 1);
+        addEdge(x, y, x, y + 1);
+        addEdge(x, y, x - 1, y + 1);
+    };
     for (int y = 0; y < gradMap.rows; ++y) {
-        const uint8_t* row = gradMap.ptr<uint8_t>(y);
-        for (int x = 0; x < gradMap.cols; ++x) {
-            order[static_cast<size_t>(next[row[x]]++)] = y * gradMap.cols + x;
+        if (y % kTileSide == kTileSide - 1) {
+            for (int x = 0; x < gradMap.cols; ++x) {
+                forwardEdges(x, y);
+            }
+            continue;
+        }
+        for (int x0 = 0; x0 < gradMap.cols; x0 += kTileSide) {
+            forwardEdges(x0, y);
+            const int last = std::min(x0 + kTileSide, gradMap.cols) - 1;
+            if (last != x0) {
+                forwardEdges(last, y);
+            }
+        }
+    }
+}
+
+// Joins that merge two components, by level.
+void CountMerges(const cv::Mat& gradMap, LevelCounts& merges) {
+    const TileBorders borders(gradMap.rows, gradMap.cols);
+    BorderJoins borderJoins(kLevels);
+    TileSweep sweep;
+    for (int ty = 0; ty * kTileSide < gradMap.rows; ++ty) {
+        for (int tx = 0; tx * kTileSide < gradMap.cols; ++tx) {
+            sweep.Run(gradMap, borders, tx, ty, merges, borderJoins);
+        }
+    }
+    CollectTileEdges(gradMap, borders, borderJoins);
+    DisjointSets sets;
+    sets.Reset(static_cast<size_t>(borders.Count()));
+    for (int level = kLevels - 1; level >= 0; --level) {
+        for (const auto& [p, q] : borderJoins[static_cast<size_t>(level)]) {
+            const int a = sets.Find(p);
+            const int b = sets.Find(q);
+            if (a != b) {
+                sets.Link(a, b);
+                ++merges[static_cast<size_t>(level)];
+            }
         }
     }
 }
@@ -179,16 +542,35 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
     if (gradMap.empty()) {
         return;
     }
-    std::vector<int> order;
-    std::array<int, 257> start{};
-    SortPixelsByValue(gradMap, order, start);
-    LevelSweep sweep(gradMap.rows, gradMap.cols);
-    // Level 255 keeps no pixel; level l keeps the pixels above l.
-    for (int level = 254; level >= 0; --level) {
-        const size_t value = static_cast<size_t>(level) + 1;
-        for (int i = start[value]; i < start[value + 1]; ++i) {
-            sweep.Add(order[static_cast<size_t>(i)]);
+    LevelCounts histogram{};
+    for (int y = 0; y < gradMap.rows; ++y) {
+        const uint8_t* row = gradMap.ptr<uint8_t>(y);
+        for (int x = 0; x < gradMap.cols; ++x) {
+            ++histogram[row[x]];
         }
-        contourCurve[static_cast<size_t>(level)] = sweep.MeanOutline();
+    }
+    LevelCounts merges{};
+    CountMerges(gradMap, merges);
+    LevelCounts specks{};
+    LevelCounts outline{};
+    CountSpecksAndOutline(FramedMap(gradMap), specks, outline);
+
+    // Components at each level: pixels above it less the merges at or above it.
+    std::array<long long, kLevels> components{};
+    long long pixelsAbove = 0;
+    long long mergesAbove = 0;
+    for (int level = kLevels - 1; level >= 0; --level) {
+        pixelsAbove += histogram[static_cast<size_t>(level) + 1];
+        mergesAbove += merges[static_cast<size_t>(level)];
+        components[static_cast<size_t>(level)] = pixelsAbove - mergesAbove;
+    }
+    long long speckCount = 0;
+    long long outlineCount = 0;
+    for (int level = 0; level < kLevels; ++level) {
+        speckCount += specks[static_cast<size_t>(level)];
+        outlineCount += outline[static_cast<size_t>(level)];
+        const long long kept = components[static_cast<size_t>(level)] - speckCount;
+        contourCurve[static_cast<size_t>(level)] =
+            kept > 0 ? static_cast<double>(outlineCount) / static_cast<double>(kept) : 0.0;
     }
 }

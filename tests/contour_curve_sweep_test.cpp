@@ -42,6 +42,29 @@ TEST(ContourCurveSweep, MatchesEveryLevelOnRandomMaps) {
     }
 }
 
+// Pages wider or taller than the sweep's tiles of 128 pixels, with strips one or two
+// pixels across and last tiles one pixel wide.
+TEST(ContourCurveSweep, MatchesAcrossTileBorders) {
+    std::mt19937 generator(77);
+    const std::vector<cv::Size> sizes = {{129, 131}, {300, 1},   {1, 300},  {2, 260},
+                                         {385, 2},   {257, 140}, {140, 257}};
+    for (const cv::Size& size : sizes) {
+        for (int smoothing : {0, 3, 9}) {
+            cv::Mat map(size, CV_8UC1);
+            for (int y = 0; y < size.height; ++y) {
+                for (int x = 0; x < size.width; ++x) {
+                    map.at<uchar>(y, x) = static_cast<uchar>(generator() % 256);
+                }
+            }
+            if (smoothing > 0) {
+                cv::blur(map, map, cv::Size(smoothing, smoothing));
+            }
+            ExpectSameCurve(map, std::to_string(size.width) + "x" + std::to_string(size.height) +
+                                     " smoothed " + std::to_string(smoothing));
+        }
+    }
+}
+
 TEST(ContourCurveSweep, MatchesOnStripsAndSpecialMaps) {
     ExpectSameCurve(cv::Mat(1, 1, CV_8UC1, cv::Scalar(255)), "1x1");
     ExpectSameCurve(cv::Mat(1, 40, CV_8UC1, cv::Scalar(7)), "flat row");
