@@ -1,14 +1,22 @@
 // Preconditions: `gray` is 8-bit with one or three channels (three are read as
-// BGR) and not empty; `window` >= 1; `weight` >= 0. Ink is darker than paper.
+// BGR) and not empty; 1 <= `window` <= 2048; `weight` >= 0. Ink is darker than paper.
 //
 // The page is divided by an estimate of its paper: pixels that a local mean/deviation
 // test marks as likely ink are left out of the estimate, and the paper around them
 // fills their place. Slow changes of the paper (illumination, shadows, stains wider
 // than the window) divide out to white, while ink keeps its ratio to the paper.
+//
+// Every window sum is an exact integer, taken with running sums down the columns
+// and prefix sums along each row, so the page never exists in floating point and
+// the working memory beyond the 8-bit images is a few rows.
 #include "global/enhance.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <opencv2/imgproc.hpp>
+#include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -16,93 +24,341 @@ namespace {
 // window is tried.
 constexpr double kMinPaperShare = 0.05;
 
-cv::Mat ToGrayDouble(const cv::Mat& gray) {
-    cv::Mat singleChannel;
-    if (gray.channels() == 3) {
-        cv::cvtColor(gray, singleChannel, cv::COLOR_BGR2GRAY);
-    } else {
-        singleChannel = gray;
+// Keeps N * Q (window^4 * 255^2) of the ink test within int64.
+constexpr int kMaxWindow = 2048;
+
+// Largest sides whose window sums fit in int32, so that the sums can run in 32
+// bits: g^2 over the ink test's window (181^2 * 255^2 < 2^31) and g over the
+// paper estimate's (2901^2 * 255 < 2^31).
+constexpr int kNarrowInkWindow = 181;
+constexpr int kNarrowPaperSide = 2901;
+
+// Bits of the per-pixel state image.
+constexpr unsigned char kPaper = 1;
+constexpr unsigned char kResolved = 2;
+
+cv::Mat SingleChannel(const cv::Mat& gray) {
+    if (gray.channels() == 1) {
+        return gray;
     }
-    cv::Mat page;
-    singleChannel.convertTo(page, CV_64F);
-    return page;
+    cv::Mat single;
+    cv::cvtColor(gray, single, cv::COLOR_BGR2GRAY);
+    return single;
 }
 
-cv::Mat WindowMean(const cv::Mat& image, int side) {
-    cv::Mat mean;
-    cv::boxFilter(image, mean, CV_64F, cv::Size(side, side), cv::Point(-1, -1), true,
-                  cv::BORDER_REFLECT);
-    return mean;
+// Index of the page pixel that virtual index `v` reads under BORDER_REFLECT
+// (fedcba|abcdef|fedcba, repeated): the reflected line has period 2 * length.
+int ReflectIndex(int64_t v, int length) {
+    const int64_t period = 2 * static_cast<int64_t>(length);
+    int64_t r = v % period;
+    if (r < 0) {
+        r += period;
+    }
+    return static_cast<int>(r < length ? r : period - 1 - r);
 }
 
-cv::Mat WindowSum(const cv::Mat& image, int side) {
-    cv::Mat sum;
-    cv::boxFilter(image, sum, CV_64F, cv::Size(side, side), cv::Point(-1, -1), false,
-                  cv::BORDER_REFLECT);
-    return sum;
+// Prefix sums wrap around in the unsigned type of the sums' width: a window sum,
+// the difference of two of them, is still exact whenever it fits in Sum.
+template <typename Sum>
+using Wrapping = std::make_unsigned_t<Sum>;
+
+// Sum of the reflected line over virtual indices [0, v) (negative v: minus the sum
+// over [v, 0)), from the prefix sums prefix[0..length] of the page line.
+template <typename U>
+U ReflectedPrefix(const U* prefix, int length, int64_t v) {
+    const int64_t period = 2 * static_cast<int64_t>(length);
+    int64_t cycles = v / period;
+    int64_t r = v % period;
+    if (r < 0) {
+        r += period;
+        --cycles;
+    }
+    const U total = prefix[length];
+    const U part = r <= length ? prefix[r] : static_cast<U>(2 * total - prefix[period - r]);
+    return static_cast<U>(static_cast<U>(cycles) * 2 * total + part);
 }
 
-// 1.0 where the pixel lies above mean - weight * deviation of its window (paper),
-// 0.0 where it lies below (likely dark ink). Cutting below the mean rather than
-// above it leaves more paper in the estimate; on real pages the cut above the mean
-// made the later threshold choice worse.
-cv::Mat PaperWeights(const cv::Mat& page, int window, double weight) {
-    const cv::Mat mean = WindowMean(page, window);
-    const cv::Mat meanOfSquares = WindowMean(page.mul(page), window);
-    cv::Mat variance = meanOfSquares - mean.mul(mean);
-    variance = cv::max(variance, 0.0);
-    cv::Mat deviation;
-    cv::sqrt(variance, deviation);
-    const cv::Mat threshold = mean - weight * deviation;
+// Row scratch for WindowSumsAlongRow.
+template <typename Sum>
+struct PrefixPair {
+    explicit PrefixPair(size_t width) : first(width + 1), second(width + 1) {}
+    std::vector<Wrapping<Sum>> first;
+    std::vector<Wrapping<Sum>> second;
+};
 
-    cv::Mat paper(page.size(), CV_64F);
-    for (int y = 0; y < page.rows; ++y) {
-        const double* value = page.ptr<double>(y);
-        const double* limit = threshold.ptr<double>(y);
-        double* out = paper.ptr<double>(y);
-        for (int x = 0; x < page.cols; ++x) {
-            out[x] = value[x] >= limit[x] ? 1.0 : 0.0;
+// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
+// and the same for `second`. Two lines at a time: their prefix sums are independent
+// chains that run interleaved.
+template <typename Sum, typename Out>
+void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
+                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
+    using U = Wrapping<Sum>;
+    U* firstPrefix = prefix.first.data();
+    U* secondPrefix = prefix.second.data();
+    U firstTotal = 0;
+    U secondTotal = 0;
+    firstPrefix[0] = 0;
+    secondPrefix[0] = 0;
+    for (int x = 0; x < length; ++x) {
+        firstTotal += static_cast<U>(first[x]);
+        secondTotal += static_cast<U>(second[x]);
+        firstPrefix[x + 1] = firstTotal;
+        secondPrefix[x + 1] = secondTotal;
+    }
+    const int anchor = side / 2;
+    const int reach = side - anchor;
+    const auto window = [](U high, U low) {
+        return static_cast<Out>(static_cast<Sum>(static_cast<U>(high - low)));
+    };
+    const auto reflected = [&window, length, anchor, side](const U* linePrefix, int x) {
+        const int64_t low = static_cast<int64_t>(x) - anchor;
+        return window(ReflectedPrefix(linePrefix, length, low + side),
+                      ReflectedPrefix(linePrefix, length, low));
+    };
+    // Windows inside the row read two prefixes; only the rest needs the reflection.
+    const int innerBegin = std::min(anchor, length);
+    const int innerEnd = std::max(innerBegin, length - reach + 1);
+    for (int x = 0; x < innerBegin; ++x) {
+        firstSums[x] = reflected(firstPrefix, x);
+        secondSums[x] = reflected(secondPrefix, x);
+    }
+    for (int x = innerBegin; x < innerEnd; ++x) {
+        firstSums[x] = window(firstPrefix[x + reach], firstPrefix[x - anchor]);
+        secondSums[x] = window(secondPrefix[x + reach], secondPrefix[x - anchor]);
+    }
+    for (int x = innerEnd; x < length; ++x) {
+        firstSums[x] = reflected(firstPrefix, x);
+        secondSums[x] = reflected(secondPrefix, x);
+    }
+}
+
+// Column sums over the reflected rows y - side/2 .. y - side/2 + side - 1, built
+// for one row with `add(row, times)` and carried down with `shift(enter, leave)`.
+// A window taller than twice the page holds every page row twice per full period.
+template <typename Add>
+void StartColumnWindow(int rows, int side, int y, const Add& add) {
+    const int64_t period = 2 * static_cast<int64_t>(rows);
+    const int64_t low = static_cast<int64_t>(y) - side / 2;
+    const int64_t cycles = side / period;
+    if (cycles > 0) {
+        for (int r = 0; r < rows; ++r) {
+            add(r, static_cast<int>(2 * cycles));
         }
     }
-    return paper;
+    for (int64_t v = low + cycles * period; v < low + side; ++v) {
+        add(ReflectIndex(v, rows), 1);
+    }
 }
 
-// Mean of the paper pixels around every pixel. Pixels whose window holds too
-// little paper take the mean over a window twice as wide, and so on; the last
-// resort is the mean of all paper (or of the whole page).
-cv::Mat EstimatePaper(const cv::Mat& page, const cv::Mat& paper, int window) {
-    const cv::Mat paperValues = page.mul(paper);
-    cv::Mat background(page.size(), CV_64F, cv::Scalar(-1.0));
-    int unresolved = static_cast<int>(page.total());
-    const int largestSide = 2 * std::max(page.rows, page.cols) + 1;
-    for (int side = window; unresolved > 0 && side <= largestSide; side *= 2) {
-        const cv::Mat sums = WindowSum(paperValues, side);
-        const cv::Mat counts = WindowSum(paper, side);
-        const double minCount = std::max(1.0, kMinPaperShare * side * side);
-        unresolved = 0;
-        for (int y = 0; y < page.rows; ++y) {
-            const double* sum = sums.ptr<double>(y);
-            const double* count = counts.ptr<double>(y);
-            double* out = background.ptr<double>(y);
-            for (int x = 0; x < page.cols; ++x) {
-                if (out[x] >= 0.0) {
-                    continue;
-                }
-                if (count[x] >= minCount) {
-                    out[x] = sum[x] / count[x];
-                } else {
-                    ++unresolved;
-                }
+template <typename Shift>
+void AdvanceColumnWindow(int rows, int side, int y, const Shift& shift) {
+    const int64_t low = static_cast<int64_t>(y) - side / 2;
+    const int enter = ReflectIndex(low + side, rows);
+    const int leave = ReflectIndex(low, rows);
+    if (enter != leave) {
+        shift(enter, leave);
+    }
+}
+
+// The ink test of one pixel from d = N*g - S < 0 and spread = N*Q - S*S, taken as
+// defined, with the square root.
+bool PaperByRoot(int64_t d, int64_t spread, double weight) {
+    return static_cast<double>(-d) <= weight * std::sqrt(static_cast<double>(spread));
+}
+
+// Sets kPaper where the pixel is not darker than mean - weight * deviation of its
+// window. Multiplied through by N = window^2 the test reads d = N*g - S >= 0 or
+// -d <= weight * sqrt(N*Q - S*S), with S and Q the exact sums of g and g^2.
+template <typename Sum>
+void MarkPaper(const cv::Mat& grey, int window, double weight, cv::Mat& state) {
+    const int rows = grey.rows;
+    const int cols = grey.cols;
+    const size_t width = static_cast<size_t>(cols);
+    std::vector<Sum> columnSums(width, 0);
+    std::vector<Sum> columnSquares(width, 0);
+    PrefixPair<Sum> prefix(width);
+    std::vector<Sum> sums(width);
+    std::vector<Sum> squares(width);
+    // Raw pointers: stores through a vector's operator[] would make the compiler
+    // reload its data pointer after every 8-bit read.
+    Sum* sumsDown = columnSums.data();
+    Sum* squaresDown = columnSquares.data();
+    const auto add = [&grey, sumsDown, squaresDown, width](int r, int times) {
+        const unsigned char* g = grey.ptr<unsigned char>(r);
+        for (size_t x = 0; x < width; ++x) {
+            sumsDown[x] += times * g[x];
+            squaresDown[x] += times * g[x] * g[x];
+        }
+    };
+    const auto shift = [&grey, sumsDown, squaresDown, width](int enter, int leave) {
+        const unsigned char* in = grey.ptr<unsigned char>(enter);
+        const unsigned char* out = grey.ptr<unsigned char>(leave);
+        for (size_t x = 0; x < width; ++x) {
+            sumsDown[x] += in[x] - out[x];
+            squaresDown[x] += in[x] * in[x] - out[x] * out[x];
+        }
+    };
+
+    // The square root is slow, so squares decide first where they are clear:
+    // (-d)^2 against weight^2 * spread with a relative margin far above the few
+    // rounding errors on either side. Only near-ties take the root. A negative or
+    // NaN weight marks every d < 0 as ink, as the root would.
+    const double weightSquared = weight >= 0.0 ? weight * weight : -1.0;
+    constexpr double kBelow = 1.0 - 1e-9;
+    constexpr double kAbove = 1.0 + 1e-9;
+    const int64_t n = static_cast<int64_t>(window) * window;
+    StartColumnWindow(rows, window, 0, add);
+    for (int y = 0; y < rows; ++y) {
+        if (y > 0) {
+            AdvanceColumnWindow(rows, window, y - 1, shift);
+        }
+        WindowSumsAlongRow(sumsDown, squaresDown, cols, window, prefix, sums.data(),
+                           squares.data());
+        const unsigned char* g = grey.ptr<unsigned char>(y);
+        unsigned char* out = state.ptr<unsigned char>(y);
+        const Sum* sum = sums.data();
+        const Sum* square = squares.data();
+        for (size_t x = 0; x < width; ++x) {
+            const int64_t s = sum[x];
+            const int64_t d = n * g[x] - s;
+            const int64_t spread = n * square[x] - s * s;
+            const double excess = static_cast<double>(-d);
+            const double bound = weightSquared * static_cast<double>(spread);
+            // The sign bit as a number: a comparison here would become a branch,
+            // and on noisy paper the sign of d is a coin toss.
+            const int negative = static_cast<int>(static_cast<uint64_t>(d) >> 63);
+            const int surePaper = (negative ^ 1) | (excess * excess < bound * kBelow);
+            const int sureInk = negative & (excess * excess > bound * kAbove);
+            int paper = surePaper;
+            if ((surePaper | sureInk) == 0) {
+                paper = PaperByRoot(d, spread, weight);
             }
+            out[x] = static_cast<unsigned char>(paper * kPaper);
         }
     }
-    if (unresolved > 0) {
-        const double paperCount = cv::sum(paper)[0];
-        const double fallback =
-            paperCount > 0.0 ? cv::sum(paperValues)[0] / paperCount : cv::mean(page)[0];
-        background.setTo(fallback, background < 0.0);
+}
+
+struct PageOutputs {
+    cv::Mat enhanced;
+    cv::Mat background;
+};
+
+// Paper divides to 1 and maps to white; brighter-than-paper noise saturates.
+unsigned char EnhancedValue(unsigned char grey, double paperLevel) {
+    return cv::saturate_cast<unsigned char>((grey / std::max(paperLevel, 1.0)) * 255.0);
+}
+
+// One window side of the paper estimate: every unresolved pixel whose window holds
+// enough paper takes the mean of that paper. Only rows from the first to the last
+// one with unresolved pixels are visited.
+template <typename Sum>
+void ResolveWithSide(const cv::Mat& grey, int side, cv::Mat& state,
+                     std::vector<int>& unresolvedInRow, PageOutputs& outputs) {
+    const int rows = grey.rows;
+    const int cols = grey.cols;
+    const size_t width = static_cast<size_t>(cols);
+    const auto first = std::find_if(unresolvedInRow.begin(), unresolvedInRow.end(),
+                                    [](int count) { return count > 0; });
+    if (first == unresolvedInRow.end()) {
+        return;
     }
-    return background;
+    const int top = static_cast<int>(first - unresolvedInRow.begin());
+    int bottom = rows - 1;
+    while (unresolvedInRow[static_cast<size_t>(bottom)] == 0) {
+        --bottom;
+    }
+
+    std::vector<Sum> columnSums(width, 0);
+    std::vector<Sum> columnCounts(width, 0);
+    PrefixPair<Sum> prefix(width);
+    std::vector<double> sums(width);
+    std::vector<double> counts(width);
+    std::vector<double> levels(width);
+    std::vector<double> ratios(width);
+    Sum* sumsDown = columnSums.data();
+    Sum* countsDown = columnCounts.data();
+    const auto add = [&grey, &state, sumsDown, countsDown, width](int r, int times) {
+        const unsigned char* g = grey.ptr<unsigned char>(r);
+        const unsigned char* s = state.ptr<unsigned char>(r);
+        for (size_t x = 0; x < width; ++x) {
+            const int paper = s[x] & kPaper;
+            sumsDown[x] += static_cast<Sum>(times) * (paper * g[x]);
+            countsDown[x] += times * paper;
+        }
+    };
+    const auto shift = [&grey, &state, sumsDown, countsDown, width](int enter, int leave) {
+        const unsigned char* gIn = grey.ptr<unsigned char>(enter);
+        const unsigned char* sIn = state.ptr<unsigned char>(enter);
+        const unsigned char* gOut = grey.ptr<unsigned char>(leave);
+        const unsigned char* sOut = state.ptr<unsigned char>(leave);
+        for (size_t x = 0; x < width; ++x) {
+            const int paperIn = sIn[x] & kPaper;
+            const int paperOut = sOut[x] & kPaper;
+            sumsDown[x] += paperIn * gIn[x] - paperOut * gOut[x];
+            countsDown[x] += paperIn - paperOut;
+        }
+    };
+
+    const double minCount = std::max(1.0, kMinPaperShare * side * side);
+    StartColumnWindow(rows, side, top, add);
+    for (int y = top; y <= bottom; ++y) {
+        if (y > top) {
+            AdvanceColumnWindow(rows, side, y - 1, shift);
+        }
+        int unresolved = unresolvedInRow[static_cast<size_t>(y)];
+        if (unresolved == 0) {
+            continue;
+        }
+        WindowSumsAlongRow(sumsDown, countsDown, cols, side, prefix, sums.data(), counts.data());
+        // Whole rows at a time, each step in a loop of its own, so that the
+        // divisions run two to an instruction.
+        const unsigned char* g = grey.ptr<unsigned char>(y);
+        const double* sum = sums.data();
+        const double* count = counts.data();
+        double* level = levels.data();
+        double* ratio = ratios.data();
+        for (size_t x = 0; x < width; ++x) {
+            ratio[x] = std::max(count[x], 1.0);
+        }
+        for (size_t x = 0; x < width; ++x) {
+            level[x] = sum[x] / ratio[x];
+        }
+        for (size_t x = 0; x < width; ++x) {
+            ratio[x] = std::max(level[x], 1.0);
+        }
+        for (size_t x = 0; x < width; ++x) {
+            ratio[x] = (g[x] / ratio[x]) * 255.0;
+        }
+        unsigned char* s = state.ptr<unsigned char>(y);
+        unsigned char* enhanced = outputs.enhanced.ptr<unsigned char>(y);
+        unsigned char* background = outputs.background.ptr<unsigned char>(y);
+        for (size_t x = 0; x < width; ++x) {
+            if ((s[x] & kResolved) != 0 || count[x] < minCount) {
+                continue;
+            }
+            enhanced[x] = cv::saturate_cast<unsigned char>(ratio[x]);
+            background[x] = cv::saturate_cast<unsigned char>(level[x]);
+            s[x] |= kResolved;
+            --unresolved;
+        }
+        unresolvedInRow[static_cast<size_t>(y)] = unresolved;
+    }
+}
+
+// Mean of all paper pixels, or of the whole page where none is paper.
+double PaperMean(const cv::Mat& grey, const cv::Mat& state) {
+    int64_t sum = 0;
+    int64_t count = 0;
+    for (int y = 0; y < grey.rows; ++y) {
+        const unsigned char* g = grey.ptr<unsigned char>(y);
+        const unsigned char* s = state.ptr<unsigned char>(y);
+        for (int x = 0; x < grey.cols; ++x) {
+            const int paper = s[x] & kPaper;
+            sum += paper * g[x];
+            count += paper;
+        }
+    }
+    return count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : cv::mean(grey)[0];
 }
 
 }  // namespace
@@ -110,14 +366,46 @@ cv::Mat EstimatePaper(const cv::Mat& page, const cv::Mat& paper, int window) {
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
-              (gray.channels() == 1 || gray.channels() == 3) && window >= 1);
-    const cv::Mat page = ToGrayDouble(gray);
-    const cv::Mat paper = PaperWeights(page, window, weight);
-    const cv::Mat paperLevel = EstimatePaper(page, paper, window);
+              (gray.channels() == 1 || gray.channels() == 3) && window >= 1 &&
+              window <= kMaxWindow);
+    const cv::Mat grey = SingleChannel(gray);
+    cv::Mat state(grey.size(), CV_8UC1);
+    if (window <= kNarrowInkWindow) {
+        MarkPaper<int32_t>(grey, window, weight, state);
+    } else {
+        MarkPaper<int64_t>(grey, window, weight, state);
+    }
 
-    // Paper divides to 1 and maps to white; brighter-than-paper noise saturates.
-    cv::Mat ratio;
-    cv::divide(page, cv::max(paperLevel, 1.0), ratio);
-    ratio.convertTo(enhanced, CV_8U, 255.0);
-    paperLevel.convertTo(background, CV_8U);
+    // Written aside so that the outputs may share memory with `gray`.
+    PageOutputs outputs{cv::Mat(grey.size(), CV_8UC1), cv::Mat(grey.size(), CV_8UC1)};
+    std::vector<int> unresolvedInRow(static_cast<size_t>(grey.rows), grey.cols);
+    const int largestSide = 2 * std::max(grey.rows, grey.cols) + 1;
+    for (int side = window; side <= largestSide; side *= 2) {
+        if (side <= kNarrowPaperSide) {
+            ResolveWithSide<int32_t>(grey, side, state, unresolvedInRow, outputs);
+        } else {
+            ResolveWithSide<int64_t>(grey, side, state, unresolvedInRow, outputs);
+        }
+    }
+
+    // Pixels that no window resolved take the mean of all paper. The brightest
+    // pixel of the page always passes the ink test, so the page mean is a guard.
+    if (std::any_of(unresolvedInRow.begin(), unresolvedInRow.end(),
+                    [](int count) { return count > 0; })) {
+        const double fallback = PaperMean(grey, state);
+        for (int y = 0; y < grey.rows; ++y) {
+            const unsigned char* g = grey.ptr<unsigned char>(y);
+            const unsigned char* s = state.ptr<unsigned char>(y);
+            unsigned char* enhancedRow = outputs.enhanced.ptr<unsigned char>(y);
+            unsigned char* backgroundRow = outputs.background.ptr<unsigned char>(y);
+            for (int x = 0; x < grey.cols; ++x) {
+                if ((s[x] & kResolved) == 0) {
+                    enhancedRow[x] = EnhancedValue(g[x], fallback);
+                    backgroundRow[x] = cv::saturate_cast<unsigned char>(fallback);
+                }
+            }
+        }
+    }
+    enhanced = outputs.enhanced;
+    background = outputs.background;
 }

@@ -7,6 +7,7 @@
 // `gray`: 8-bit, one or three channels. `window` and `weight` parametrise the
 // local test that marks likely ink: darker than mean - weight * deviation. `enhanced`
 // receives an 8-bit one-channel image of gray's size; `background` may receive the
-// paper estimate (8-bit) or stay empty. Deterministic; cost linear in pixels.
+// paper estimate (8-bit) or stay empty. 1 <= window <= 2048 (the test is taken in
+// exact 64-bit integers). Deterministic; cost linear in pixels.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -154,6 +155,49 @@ TEST(EnhancePageTest, ColourInputMatchesItsGreyAndRepeats) {
     EnhancePage(page.gray, 60, 0.2, again, background);
     EXPECT_EQ(cv::norm(fromGrey, fromColour, cv::NORM_INF), 0.0);
     EXPECT_EQ(cv::norm(fromGrey, again, cv::NORM_INF), 0.0);
+}
+
+TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
+    // Window 2 on the row [200, 100]: pixel 0 sees 200 four times (paper); pixel 1
+    // sees 200, 200, 100, 100, so N*g - S = -200 and N*Q - S*S = 40000: at weight 1
+    // the ink test sits exactly on its edge and keeps the pixel as paper.
+    const cv::Mat row = (cv::Mat_<unsigned char>(1, 2) << 200, 100);
+    cv::Mat enhanced, background;
+    EnhancePage(row, 2, 1.0, enhanced, background);
+    // Paper 150 under pixel 1: 100 / 150 * 255 = 170.
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 0), 255);
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 1), 170);
+    EXPECT_EQ(background.at<unsigned char>(0, 0), 200);
+    EXPECT_EQ(background.at<unsigned char>(0, 1), 150);
+
+    // Just below the tie pixel 1 is ink and its paper is the two 200s: 127.5
+    // rounds half to even.
+    EnhancePage(row, 2, std::nextafter(1.0, 0.0), enhanced, background);
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 1), 128);
+    EXPECT_EQ(background.at<unsigned char>(0, 1), 200);
+}
+
+TEST(EnhancePageTest, PageWithTooLittlePaperTakesTheMeanOfAllPaper) {
+    // Bright dots on every fifth row and column of black ground, weight 0: the
+    // ground lies below its window mean and is ink, so about 4 % of any window is
+    // paper, short of the 5 % every window side asks for. All pixels fall back to
+    // the mean of the dots, 210 or 240 in equal numbers: 225.
+    cv::Mat page = cv::Mat::zeros(100, 100, CV_8UC1);
+    for (int y = 0; y < page.rows; y += 5) {
+        for (int x = 0; x < page.cols; x += 5) {
+            page.at<unsigned char>(y, x) = (x / 5) % 2 == 0 ? 210 : 240;
+        }
+    }
+    cv::Mat enhanced, background;
+    EnhancePage(page, 60, 0.0, enhanced, background);
+    double lo = 0.0;
+    double hi = 0.0;
+    cv::minMaxLoc(background, &lo, &hi);
+    EXPECT_EQ(lo, 225.0);
+    EXPECT_EQ(hi, 225.0);
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 0), 238);  // 210 / 225 * 255 = 238
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 5), 255);
+    EXPECT_EQ(enhanced.at<unsigned char>(1, 1), 0);
 }
 
 }  // namespace

@@ -12,6 +12,10 @@
 
 namespace reference {
 
+// Page enhancement with every window sum from a box filter in double precision.
+void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background);
+
 // Thresholds the map at each of the 256 levels, removes specks and measures the
 // mean contour length of what is left.
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve);

@@ -1,4 +1,5 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference.
+#include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
@@ -6,6 +7,11 @@
 #include "pipeline/labelling.h"
 #include "stroke/edge_gaps.h"
 #include "stroke/window_filters.h"
+
+void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background) {
+    reference::EnhancePage(gray, window, weight, enhanced, background);
+}
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
     reference::BuildContourCurve(gradMap, contourCurve);
