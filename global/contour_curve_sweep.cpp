@@ -43,14 +43,6 @@ using LevelCounts = std::array<long long, kLevels + 1>;
 constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr std::array<int, 8> kRingY = {-1, -1, 0, 1, 1, 1, 0, -1};
 
-// Adds one to the levels from..to-1 (nothing when to <= from). Branch-free: whether
-// a range is empty is close to random on a noisy map.
-void AddToLevels(LevelCounts& difference, int from, int to) {
-    const long long nonEmpty = static_cast<long long>(from < to);
-    difference[static_cast<size_t>(from)] += nonEmpty;
-    difference[static_cast<size_t>(to)] -= nonEmpty;
-}
-
 // The map with a frame of zeros, so every pixel has eight neighbours; zero is never
 // above any level.
 cv::Mat FramedMap(const cv::Mat& gradMap) {
@@ -148,15 +140,25 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
     const int cols = framed.cols - 2;
     std::vector<uint8_t> from(static_cast<size_t>(cols));
     std::vector<uint8_t> to(static_cast<size_t>(cols));
-    // Neighbouring pixels often add to the same level; spreading the updates over
-    // eight copies of the counts keeps them from waiting on each other.
-    constexpr size_t kLanes = 8;
+    // Most ranges are empty. The non-empty ones are first gathered without branches,
+    // then added; neighbouring pixels often add to the same levels, so the updates
+    // are spread over several copies of the counts to keep them from waiting on each
+    // other.
+    constexpr size_t kLanes = 4;
     std::array<LevelCounts, kLanes> speckLanes{};
     std::array<LevelCounts, kLanes> outlineLanes{};
+    std::vector<int> nonEmpty(static_cast<size_t>(cols) + 1);
     const auto addRow = [&](std::array<LevelCounts, kLanes>& lanes) {
+        size_t count = 0;
         for (int x = 0; x < cols; ++x) {
-            AddToLevels(lanes[static_cast<size_t>(x) % kLanes], from[static_cast<size_t>(x)],
-                        to[static_cast<size_t>(x)]);
+            nonEmpty[count] = x;
+            count += static_cast<size_t>(from[static_cast<size_t>(x)] < to[static_cast<size_t>(x)]);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const size_t x = static_cast<size_t>(nonEmpty[i]);
+            LevelCounts& counts = lanes[i % kLanes];
+            ++counts[from[x]];
+            --counts[to[x]];
         }
     };
     for (int y = 1; y + 1 < framed.rows; ++y) {
@@ -400,15 +402,18 @@ class TileSweep {
   private:
     void SortByValue(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
         constexpr int stride = kTileSide + 2;
-        start_.fill(0);
+        // Four histograms, so that runs of equal values do not wait on one counter.
+        std::array<std::array<int, kLevels>, 4> histograms{};
         for (int y = 0; y < height; ++y) {
             const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
             for (int x = 0; x < width; ++x) {
-                ++start_[static_cast<size_t>(row[x]) + 1];
+                ++histograms[static_cast<size_t>(x) % 4][row[x]];
             }
         }
+        start_[0] = 0;
         for (size_t v = 0; v < kLevels; ++v) {
-            start_[v + 1] += start_[v];
+            start_[v + 1] = start_[v] + histograms[0][v] + histograms[1][v] + histograms[2][v] +
+                            histograms[3][v];
         }
         std::array<int, kLevels> next{};
         std::copy(start_.begin(), start_.begin() + kLevels, next.begin());
