@@ -3,9 +3,15 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "app/huge_page_allocator.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
+    // AddressSanitizer watches only the memory of its own allocator.
+#ifndef __SANITIZE_ADDRESS__
+    HugePageAllocator allocator;
+    const ScopedMatAllocator useAllocator(&allocator);
+#endif
     try {
         return RunEdgebin(args);
     } catch (const std::exception& error) {
