@@ -266,8 +266,10 @@ class DisjointSets {
         return p;
     }
 
-    // Makes the single-element set p a child of q.
-    void Attach(int p, int q) { parent_[static_cast<size_t>(p)] = q; }
+    // Makes p a new set, or a child of q when `attach`.
+    void MakeSetOrAttach(int p, int q, bool attach) {
+        parent_[static_cast<size_t>(p)] = attach ? q : ~0;
+    }
 
     // Links two distinct roots; returns the new root.
     int Link(int a, int b) {
@@ -429,22 +431,19 @@ class TileSweep {
     void Add(int p, int borderId, int level, LevelCounts& merges, BorderJoins& borderJoins) {
         const size_t at = static_cast<size_t>(p);
         present_[at] = 1;
-        sets_.MakeSet(p);
         representative_[at] = borderId;
         unsigned pattern = 0;
         for (int d = 0; d < 8; ++d) {
             pattern |= static_cast<unsigned>(present_[static_cast<size_t>(p + ring_[d])]) << d;
         }
         const NeighbourGroups& groups = groups_[pattern];
-        int g = 0;
-        if (groups.count > 0 && borderId < 0) {
-            // A new pixel inside the tile always merges into its first neighbour's
-            // component and can hang below that neighbour without finding its root.
-            sets_.Attach(p, p + ring_[static_cast<size_t>(groups.first[0])]);
-            ++merges[static_cast<size_t>(level)];
-            g = 1;
-        }
-        for (; g < groups.count; ++g) {
+        // A new pixel inside the tile always merges into its first neighbour's
+        // component and can hang below that neighbour without finding its root.
+        // Decided without a branch: whether it has a neighbour is close to random.
+        const int attached = static_cast<int>(groups.count > 0) & static_cast<int>(borderId < 0);
+        sets_.MakeSetOrAttach(p, p + ring_[static_cast<size_t>(groups.first[0])], attached != 0);
+        merges[static_cast<size_t>(level)] += attached;
+        for (int g = attached; g < groups.count; ++g) {
             Join(p, p + ring_[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
         }
     }
