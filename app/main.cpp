@@ -9,7 +9,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     // AddressSanitizer watches only the memory of its own allocator.
 #ifndef __SANITIZE_ADDRESS__
-    HugePageAllocator allocator;
+    // Static: images that outlive main, such as cached ones, are freed through it.
+    static HugePageAllocator allocator;
     const ScopedMatAllocator useAllocator(&allocator);
 #endif
     try {

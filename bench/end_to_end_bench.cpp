@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/huge_page_allocator.h"
 #include "bench/staged_pipeline.h"
 #include "pipeline/binarize.h"
 #include "tools/page_generator.h"
@@ -386,6 +387,10 @@ int main(int argc, char** argv) {
         return options.help ? 0 : 2;
     }
     cv::setNumThreads(1);
+    // The same image memory as the command-line tool, for the stages and Sauvola alike.
+    // Static: images that outlive main, such as cached ones, are freed through it.
+    static HugePageAllocator allocator;
+    const ScopedMatAllocator useAllocator(&allocator);
 
     std::error_code error;
     const fs::path scratch =

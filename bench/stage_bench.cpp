@@ -7,6 +7,7 @@
 #include <opencv2/ximgproc.hpp>
 #include <vector>
 
+#include "app/huge_page_allocator.h"
 #include "bench/staged_pipeline.h"
 #include "global/contour_curve.h"
 #include "global/enhance.h"
@@ -327,6 +328,9 @@ BENCHMARK(BM_Sauvola)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
+    // Static: images that outlive main, such as cached ones, are freed through it.
+    static HugePageAllocator allocator;
+    const ScopedMatAllocator useAllocator(&allocator);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
