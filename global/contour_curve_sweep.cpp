@@ -99,8 +99,8 @@ FramedRows RowsAt(const cv::Mat& framed, const NeighbourMaxima& maxima, int y, i
             maxima.second.ptr<uint8_t>(y) + x};
 }
 
-// The largest value among the neighbours of `of` other than the pixel of value
-// `otherValue` next to it.
+// The largest value among a pixel's neighbours other than one of them, of value
+// `otherValue`, from the pixel's largest and second largest neighbour values.
 inline uint8_t LargestExcept(uint8_t largest, uint8_t second, uint8_t otherValue) {
     return otherValue == largest ? second : largest;
 }
@@ -138,53 +138,51 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
     const NeighbourMaxima maxima = FindNeighbourMaxima(framed);
     const cv::Mat keptBelow = KeptBelowLevels(framed, maxima);
     const int cols = framed.cols - 2;
-    std::vector<uint8_t> from(static_cast<size_t>(cols));
-    std::vector<uint8_t> to(static_cast<size_t>(cols));
-    // Most ranges are empty. The non-empty ones are first gathered without branches,
-    // then added; neighbouring pixels often add to the same levels, so the updates
-    // are spread over several copies of the counts to keep them from waiting on each
-    // other.
+    // One offset serves the map and its maxima: all three share their layout.
+    const int stride = static_cast<int>(framed.step1());
+    CV_Assert(maxima.largest.step1() == framed.step1() && maxima.second.step1() == framed.step1());
+    // Neighbouring pixels often add to the same levels; spreading the updates over
+    // several copies of the counts keeps them from waiting on each other.
     constexpr size_t kLanes = 4;
     std::array<LevelCounts, kLanes> speckLanes{};
     std::array<LevelCounts, kLanes> outlineLanes{};
-    std::vector<int> nonEmpty(static_cast<size_t>(cols) + 1);
-    const auto addRow = [&](std::array<LevelCounts, kLanes>& lanes) {
-        size_t count = 0;
-        for (int x = 0; x < cols; ++x) {
-            nonEmpty[count] = x;
-            count += static_cast<size_t>(from[static_cast<size_t>(x)] < to[static_cast<size_t>(x)]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const size_t x = static_cast<size_t>(nonEmpty[i]);
-            LevelCounts& counts = lanes[i % kLanes];
-            ++counts[from[x]];
-            --counts[to[x]];
+    size_t lane = 0;
+    const auto addRange = [&](std::array<LevelCounts, kLanes>& lanes, int from, int to) {
+        if (from < to) {
+            LevelCounts& counts = lanes[lane++ % kLanes];
+            ++counts[static_cast<size_t>(from)];
+            --counts[static_cast<size_t>(to)];
         }
     };
+    std::vector<uint8_t> from(static_cast<size_t>(cols));
+    std::vector<uint8_t> to(static_cast<size_t>(cols));
+    std::vector<int> listed(static_cast<size_t>(cols) + 1);
     for (int y = 1; y + 1 < framed.rows; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
+        // A one- or two-pixel component needs each of its pixels above all but at
+        // most one of its neighbours, so only such pixels are looked at, each with
+        // its own range and those of its pairs towards E, SE, S and SW. The list is
+        // gathered without branches, as most pixels fail the test.
+        size_t count = 0;
         for (int x = 0; x < cols; ++x) {
-            from[static_cast<size_t>(x)] = centre.largest[x];
-            to[static_cast<size_t>(x)] = centre.value[x];
+            listed[count] = x;
+            count += static_cast<size_t>(centre.value[x] > centre.second[x]);
         }
-        addRow(speckLanes);
-        // Pairs once each, towards E, SE, S and SW.
-        for (int d = 2; d <= 5; ++d) {
-            const FramedRows other = RowsAt(framed, maxima, y + kRingY[d], 1 + kRingX[d]);
-            // Two loops, so that each stays within the compiler's aliasing checks and
-            // is vectorised.
-            for (int x = 0; x < cols; ++x) {
+        for (size_t i = 0; i < count; ++i) {
+            const int x = listed[i];
+            addRange(speckLanes, centre.largest[x], centre.value[x]);
+            for (int d = 2; d <= 5; ++d) {
+                const int offset = kRingY[d] * stride + kRingX[d];
+                const uint8_t value = centre.value[x + offset];
                 const uint8_t beyondCentre =
-                    LargestExcept(centre.largest[x], centre.second[x], other.value[x]);
-                const uint8_t beyondOther =
-                    LargestExcept(other.largest[x], other.second[x], centre.value[x]);
-                from[static_cast<size_t>(x)] = std::max(beyondCentre, beyondOther);
+                    LargestExcept(centre.largest[x], centre.second[x], value);
+                const uint8_t beyondOther = LargestExcept(
+                    centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
+                addRange(speckLanes, std::max(beyondCentre, beyondOther),
+                         std::min(centre.value[x], value));
             }
-            for (int x = 0; x < cols; ++x) {
-                to[static_cast<size_t>(x)] = std::min(centre.value[x], other.value[x]);
-            }
-            addRow(speckLanes);
         }
+        // Outline: gathered the same way, from vectorised bounds.
         const uint8_t* up = keptBelow.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = keptBelow.ptr<uint8_t>(y) + 1;
         const uint8_t* down = keptBelow.ptr<uint8_t>(y + 1) + 1;
@@ -193,12 +191,22 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
             to[static_cast<size_t>(x)] =
                 std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1]));
         }
-        addRow(outlineLanes);
+        count = 0;
+        for (int x = 0; x < cols; ++x) {
+            listed[count] = x;
+            count += static_cast<size_t>(from[static_cast<size_t>(x)] < to[static_cast<size_t>(x)]);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const size_t x = static_cast<size_t>(listed[i]);
+            LevelCounts& counts = outlineLanes[i % kLanes];
+            ++counts[from[x]];
+            --counts[to[x]];
+        }
     }
-    for (size_t lane = 0; lane < kLanes; ++lane) {
+    for (size_t l = 0; l < kLanes; ++l) {
         for (size_t level = 0; level < specks.size(); ++level) {
-            specks[level] += speckLanes[lane][level];
-            outline[level] += outlineLanes[lane][level];
+            specks[level] += speckLanes[l][level];
+            outline[level] += outlineLanes[l][level];
         }
     }
 }
