@@ -78,18 +78,3 @@ TEST(ContourCurveSweep, MatchesOnStripsAndSpecialMaps) {
     }
     ExpectSameCurve(checker, "checkerboard");
 }
-
-TEST(ContourCurveSweep, MatchesOnTheGradientMapOfAGeneratedPage) {
-    PageOptions options;
-    options.seed = 5;
-    options.width = 320;
-    options.height = 240;
-    cv::Mat page;
-    cv::Mat truth;
-    GeneratePage(options, page, truth);
-    cv::Mat gradX;
-    cv::Mat gradY;
-    cv::Mat gradMap;
-    ComputeGradientMap(page, gradX, gradY, gradMap);
-    ExpectSameCurve(gradMap, "generated page");
-}

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "local/local_threshold.h"
 #include "support/test_support.h"
 
@@ -28,21 +26,6 @@ std::vector<cv::Point> InkPixels(const cv::Mat& dst) {
 }
 
 }  // namespace
-
-TEST(LocalThreshold, CvRoundSendsHalvesToEven) {
-    EXPECT_EQ(cvRound(0.5), 0);
-    EXPECT_EQ(cvRound(2.5), 2);
-    EXPECT_EQ(cvRound(4.5), 4);
-    EXPECT_EQ(cvRound(7.5), 8);
-    EXPECT_EQ(cvRound(100.5), 100);
-    EXPECT_EQ(cvRound(-2.5), -2);
-}
-
-TEST(LocalThreshold, NoVoterLeavesPaperEverywhere) {
-    const cv::Mat gray(6, 7, CV_8UC1, cv::Scalar(10));
-    const cv::Mat dst = Vote(Zeros(6, 7), gray, Zeros(6, 7), std::vector<int>(6, 2), 2.0, 0.6);
-    EXPECT_EQ(cv::countNonZero(dst), 42);
-}
 
 TEST(LocalThreshold, SingleVoterMarksDarkerPixelsOfItsWindow) {
     cv::Mat gray(15, 15, CV_8UC1, cv::Scalar(100));
@@ -198,45 +181,4 @@ TEST(LocalThreshold, TooFewRowWidthsIsRefused) {
     MaskedWindowStats(voters, gray, {1, 1, 1}, meanMap, deviationMap, 2.0);
     EXPECT_EQ(meanMap.size(), gray.size());
     EXPECT_EQ(cv::countNonZero(meanMap), 0);
-}
-
-TEST(LocalThreshold, WindowStatsMatchMaskedMeanAndDeviation) {
-    std::mt19937 generator(7);
-    std::uniform_int_distribution<int> grey(0, 255);
-    std::uniform_int_distribution<int> width(0, 5);
-    for (unsigned seed = 1; seed <= 8; ++seed) {
-        const int rows = 20 + static_cast<int>(seed);
-        const int cols = 25 + 2 * static_cast<int>(seed);
-        const cv::Mat voters = RandomMask(rows, cols, 0.3, seed);
-        cv::Mat gray(rows, cols, CV_8UC1);
-        for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < cols; ++x) {
-                gray.at<unsigned char>(y, x) = static_cast<unsigned char>(grey(generator));
-            }
-        }
-        std::vector<int> widths(rows);
-        for (int& w : widths) {
-            w = width(generator);
-        }
-        const double alpha = seed % 2 == 0 ? 2.0 : 1.3;
-        cv::Mat meanMap;
-        cv::Mat deviationMap;
-        MaskedWindowStats(voters, gray, widths, meanMap, deviationMap, alpha);
-        for (int y = 0; y < rows; ++y) {
-            const int half = static_cast<int>(alpha * 0.5 * widths[y]);
-            for (int x = 0; x < cols; ++x) {
-                if (voters.at<unsigned char>(y, x) == 0) {
-                    ASSERT_EQ(meanMap.at<double>(y, x), 0.0);
-                    continue;
-                }
-                const cv::Rect window = cv::Rect(x - half, y - half, 2 * half + 1, 2 * half + 1) &
-                                        cv::Rect(0, 0, cols, rows);
-                cv::Scalar mean;
-                cv::Scalar deviation;
-                cv::meanStdDev(gray(window), mean, deviation, voters(window));
-                ASSERT_NEAR(meanMap.at<double>(y, x), mean[0], 1e-9) << y << "," << x;
-                ASSERT_NEAR(deviationMap.at<double>(y, x), deviation[0], 1e-6) << y << "," << x;
-            }
-        }
-    }
 }

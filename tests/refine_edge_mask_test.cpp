@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <opencv2/imgproc.hpp>
-#include <random>
 
 #include "local/refine_edge_mask.h"
 #include "pipeline/direction_maps.h"
@@ -77,71 +75,6 @@ Outcome Refine(cv::Mat edges, std::vector<cv::Mat> dirMaps, const StrokeDescript
 
 bool AllIn(const cv::Mat& map, cv::Rect block, unsigned char value) {
     return cv::countNonZero(map(block) != value) == 0;
-}
-
-// Straight reference: window counts by direct summation with reflected borders,
-// then the two pixel decisions.
-cv::Mat StraightCounts(const cv::Mat& map, const StrokeDescription& d, double scale) {
-    cv::Mat counts = cv::Mat::zeros(map.size(), CV_32S);
-    for (size_t i = 0; i < d.bands.size(); ++i) {
-        const int side = static_cast<int>(d.bandWidths[i] * scale);
-        const int before = side / 2;
-        for (int y = d.bands[i].top; y <= d.bands[i].bottom; ++y) {
-            for (int x = 0; x < map.cols; ++x) {
-                int sum = 0;
-                for (int dy = -before; dy < side - before; ++dy) {
-                    const int yy = cv::borderInterpolate(y + dy, map.rows, cv::BORDER_REFLECT_101);
-                    for (int dx = -before; dx < side - before; ++dx) {
-                        const int xx =
-                            cv::borderInterpolate(x + dx, map.cols, cv::BORDER_REFLECT_101);
-                        sum += map.at<unsigned char>(yy, xx);
-                    }
-                }
-                counts.at<int>(y, x) = std::min(sum, 65535);
-            }
-        }
-    }
-    return counts;
-}
-
-// 1 where the largest direction count passes `test` against the rounded share.
-template <typename Test>
-cv::Mat Decide(const std::vector<cv::Mat>& counts, const cv::Mat& where, double ratio, Test test) {
-    cv::Mat decided = cv::Mat::zeros(where.size(), CV_8UC1);
-    for (int y = 0; y < where.rows; ++y) {
-        for (int x = 0; x < where.cols; ++x) {
-            int largest = 0;
-            for (int j = 1; j < 9; ++j) {
-                largest = std::max(largest, counts[j].at<int>(y, x));
-            }
-            if (where.at<unsigned char>(y, x) != 0 &&
-                test(largest, cvRound(ratio * counts[0].at<int>(y, x)))) {
-                decided.at<unsigned char>(y, x) = 1;
-            }
-        }
-    }
-    return decided;
-}
-
-Outcome StraightRefine(cv::Mat edges, const std::vector<cv::Mat>& dirMaps,
-                       const StrokeDescription& d, double nearScale, double ratio) {
-    CleanStrokeMap(edges, d.rowWidths, d.bands, d.bandWidths, 0.6);
-    std::vector<cv::Mat> nearCounts;
-    for (const cv::Mat& map : dirMaps) {
-        nearCounts.push_back(StraightCounts(map, d, nearScale));
-    }
-    const cv::Mat removed = Decide(nearCounts, edges, ratio, [](int m, int t) { return m > t; });
-    std::vector<cv::Mat> farCounts;
-    for (const cv::Mat& map : dirMaps) {
-        farCounts.push_back(StraightCounts(map & removed, d, 20.0));
-    }
-    const cv::Mat restored = Decide(farCounts, removed, ratio, [](int m, int t) { return m < t; });
-    Outcome out;
-    out.edges = edges.clone();
-    out.edges.setTo(0, removed);
-    out.edges.setTo(1, restored);
-    out.restored = restored * 255;
-    return out;
 }
 
 }  // namespace
@@ -267,39 +200,4 @@ TEST(RefineEdgeMask, IncompleteDescriptionIsRefused) {
     refined = edges.clone();
     RefineEdgeMask(refined, restored, dirMaps, d.bands, d.bandWidths, d.rowWidths, 2, 6.0, 0.75);
     EXPECT_EQ(cv::countNonZero(refined != edges / 255), 0);
-}
-
-TEST(RefineEdgeMask, MatchesStraightRefinementOnRandomPages) {
-    std::mt19937 generator(11);
-    std::uniform_int_distribution<int> gradient(-40, 40);
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        const int rows = 30 + 2 * static_cast<int>(seed);
-        const int cols = 36;
-        const cv::Mat edges = RandomMask(rows, cols, 0.75, seed);
-        cv::Mat gradX(rows, cols, CV_16SC1);
-        cv::Mat gradY(rows, cols, CV_16SC1);
-        for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < cols; ++x) {
-                // Mostly one direction on the left half, mixed on the right.
-                gradX.at<short>(y, x) = static_cast<short>(x < cols / 2 ? 30 : gradient(generator));
-                gradY.at<short>(y, x) =
-                    static_cast<short>(gradient(generator) / (x < cols / 2 ? 8 : 1));
-            }
-        }
-        std::vector<cv::Mat> dirMaps;
-        BuildDirectionMaps(gradX, gradY, edges, dirMaps);
-        const StrokeDescription d =
-            Bands(cols, {rows / 2, rows - rows / 2}, {1, 1 + static_cast<int>(seed % 2)});
-        const double nearScale = seed % 2 == 0 ? 6.0 : 3.0;
-        const double ratio = seed % 3 == 0 ? 0.6 : 0.75;
-
-        const Outcome expected = StraightRefine(edges.clone(), dirMaps, d, nearScale, ratio);
-        const Outcome actual = Refine(edges.clone(), dirMaps, d, nearScale, ratio);
-        ASSERT_EQ(actual.restored.type(), CV_8UC1);
-        EXPECT_EQ(cv::countNonZero(actual.edges != expected.edges), 0) << "seed " << seed;
-        EXPECT_EQ(cv::countNonZero(actual.restored != expected.restored), 0) << "seed " << seed;
-        // The page must exercise both decisions for the comparison to mean much.
-        EXPECT_GT(cv::countNonZero(expected.edges), 0) << "seed " << seed;
-        EXPECT_LT(cv::countNonZero(expected.edges), cv::countNonZero(edges)) << "seed " << seed;
-    }
 }
