@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "local/band_window_sums.h"
 #include "support/test_support.h"
@@ -12,19 +15,48 @@ LineBand FullWidthBand(int cols, int top, int bottom) {
     return LineBand{0, top, cols - 1, bottom};
 }
 
-// Straight window sum of a 0/1 map with reflect-101 borders: the window of side s
-// reaches s/2 up and left and s - 1 - s/2 down and right.
-unsigned WindowSum(const cv::Mat& map, int y, int x, int side) {
-    const int before = side / 2;
-    unsigned sum = 0;
-    for (int dy = -before; dy < side - before; ++dy) {
-        for (int dx = -before; dx < side - before; ++dx) {
-            const int yy = cv::borderInterpolate(y + dy, map.rows, cv::BORDER_REFLECT_101);
-            const int xx = cv::borderInterpolate(x + dx, map.cols, cv::BORDER_REFLECT_101);
-            sum += map.at<unsigned char>(yy, xx);
+// Position p of a line of n values mirrored about its end pixels (reflect-101),
+// which repeats every 2n - 2 positions.
+int Reflect101(int p, int n) {
+    if (n == 1) {
+        return 0;
+    }
+    const int period = 2 * n - 2;
+    const int q = ((p % period) + period) % period;
+    return q < n ? q : period - q;
+}
+
+// Straight window sums, reading every reflected position one by one: the window
+// of side s reaches s/2 up and left and s - 1 - s/2 down and right.
+cv::Mat ReflectedWindowSums(const cv::Mat& map, int side) {
+    const auto sumsAlong = [side](const std::vector<int>& line) {
+        const int n = static_cast<int>(line.size());
+        std::vector<int> sums(line.size(), 0);
+        for (int x = 0; x < n; ++x) {
+            for (int d = -(side / 2); d < side - side / 2; ++d) {
+                sums[x] += line[Reflect101(x + d, n)];
+            }
+        }
+        return sums;
+    };
+    cv::Mat rowSums(map.size(), CV_32S);
+    for (int y = 0; y < map.rows; ++y) {
+        const std::vector<int> sums =
+            sumsAlong(std::vector<int>(map.ptr(y), map.ptr(y) + map.cols));
+        std::copy(sums.begin(), sums.end(), rowSums.ptr<int>(y));
+    }
+    cv::Mat result(map.size(), CV_16U);
+    for (int x = 0; x < map.cols; ++x) {
+        std::vector<int> column(map.rows);
+        for (int y = 0; y < map.rows; ++y) {
+            column[y] = rowSums.at<int>(y, x);
+        }
+        const std::vector<int> sums = sumsAlong(column);
+        for (int y = 0; y < map.rows; ++y) {
+            result.at<std::uint16_t>(y, x) = cv::saturate_cast<std::uint16_t>(sums[y]);
         }
     }
-    return std::min(sum, 65535u);
+    return result;
 }
 
 }  // namespace
@@ -78,27 +110,54 @@ TEST(BandWindowSums, LaterBandWinsAndUncoveredPixelsAreZero) {
     EXPECT_EQ(map.at<unsigned short>(5, 6), 0);
 }
 
-TEST(BandWindowSums, MatchesStraightSumsOnRandomMaps) {
-    for (unsigned seed = 1; seed <= 20; ++seed) {
-        const int rows = 15 + static_cast<int>(seed % 7) * 3;
-        const int cols = 10 + static_cast<int>(seed % 5) * 4;
-        cv::Mat source = RandomMask(rows, cols, 0.1 + 0.04 * (seed % 10), seed) / 255;
-        const int cut = rows / 3 + static_cast<int>(seed % 4);
-        const std::vector<LineBand> bands = {FullWidthBand(cols, 0, cut),
-                                             FullWidthBand(cols, cut + 1, rows - 1)};
-        const std::vector<int> widths = {1 + static_cast<int>(seed % 3),
-                                         2 + static_cast<int>(seed % 2)};
-        const double scale = seed % 2 == 0 ? 6.0 : 2.5;
-        cv::Mat map = source.clone();
-        BandWindowSums(map, bands, widths, scale);
-        for (int y = 0; y < rows; ++y) {
-            const int side = static_cast<int>(widths[y <= cut ? 0 : 1] * scale);
-            for (int x = 0; x < cols; ++x) {
-                ASSERT_EQ(map.at<unsigned short>(y, x), WindowSum(source, y, x, side))
-                    << "seed " << seed << " at " << y << "," << x;
+// Windows from a few pixels to far larger than the page, where each set pixel is
+// counted thousands of times over its reflections (sparse maps keep such sums
+// below 65535), on pages down to a single row or column.
+TEST(BandWindowSums, MatchesStraightSumsForWindowsOfAnySize) {
+    cv::RNG rng(17);
+    bool sawUnsaturated = false;
+    for (int trial = 0; trial < 24; ++trial) {
+        const bool huge = trial % 3 != 0;
+        const int rows = trial < 3 ? rng.uniform(1, 4) : rng.uniform(15, 49);
+        const int cols = trial < 3 ? rng.uniform(1, 4) : rng.uniform(10, 49);
+        cv::Mat map(rows, cols, CV_8UC1, cv::Scalar(0));
+        if (huge) {
+            for (int i = 0; i <= trial % 2; ++i) {
+                map.at<std::uint8_t>(rng.uniform(0, rows), rng.uniform(0, cols)) = 1;
             }
+        } else {
+            map = RandomMask(rows, cols, rng.uniform(0.1, 0.5), trial) / 255;
         }
+        const double scale = huge ? 20.0 : (trial % 2 == 0 ? 6.0 : 2.5);
+        const auto width = [&] { return huge ? rng.uniform(420, 461) : rng.uniform(1, 4); };
+        // Two bands where the page has rows enough, each with its own side.
+        std::vector<LineBand> bands = {FullWidthBand(cols, 0, rows - 1)};
+        std::vector<int> widths = {width()};
+        if (rows > 1) {
+            bands = {FullWidthBand(cols, 0, rows / 2 - 1), FullWidthBand(cols, rows / 2, rows - 1)};
+            widths.push_back(width());
+        }
+        cv::Mat expected(rows, cols, CV_16U);
+        for (size_t i = 0; i < bands.size(); ++i) {
+            const cv::Rect rect(0, bands[i].top, cols, bands[i].bottom - bands[i].top + 1);
+            const int side = static_cast<int>(widths[i] * scale);
+            ReflectedWindowSums(map, side)(rect).copyTo(expected(rect));
+        }
+        cv::Mat sums = map.clone();
+        BandWindowSums(sums, bands, widths, scale);
+        ASSERT_EQ(sums.type(), CV_16UC1);
+        EXPECT_EQ(cv::norm(sums, expected, cv::NORM_INF), 0.0)
+            << "trial " << trial << ": " << rows << " x " << cols << ", widths " << widths[0];
+        sawUnsaturated = sawUnsaturated || (huge && cv::countNonZero(expected < 65535) > 0);
     }
+    EXPECT_TRUE(sawUnsaturated);
+}
+
+// Widths so large that their product with the scale leaves int behind.
+TEST(BandWindowSums, SaturatesForSidesBeyondInt) {
+    cv::Mat ones(3, 4, CV_8UC1, cv::Scalar(1));
+    BandWindowSums(ones, {{0, 0, 3, 2}}, {std::numeric_limits<int>::max() / 2}, 20.0);
+    EXPECT_EQ(cv::countNonZero(ones == 65535), 12);
 }
 
 TEST(BandWindowSums, ZeroSideIsRejectedAndLeavesTheMap) {
