@@ -35,9 +35,7 @@ TEST(BuildDirectionMaps, AxisAndDiagonalGradientsLandInThreeSectors) {
     EXPECT_EQ(SectorsOf(0, -5), (std::set<int>{2, 7, 8}));
     EXPECT_EQ(SectorsOf(-5, 0), (std::set<int>{3, 6, 8}));
     EXPECT_EQ(SectorsOf(5, 5), (std::set<int>{1, 4, 5}));
-}
-
-TEST(BuildDirectionMaps, ZeroGradientIsACandidateWithoutDirection) {
+    // A zero gradient is a candidate without direction.
     EXPECT_TRUE(SectorsOf(0, 0).empty());
 }
 

@@ -151,14 +151,3 @@ TEST(EdgeGapsTest, NoGapReportsLastColumnAndZeroCounts) {
     EXPECT_EQ(empty.peakCount, 0);
     EXPECT_EQ(empty.width, 0);
 }
-
-TEST(EdgeGapsTest, AnyNonZeroValueIsAnEdge) {
-    const cv::Mat ones = MaskFromText(std::vector<std::string>(6, ".#..#..#."), 1);
-    const cv::Mat full = MaskFromText(std::vector<std::string>(6, ".#..#..#."), 255);
-    const GapResult a = Measure(ones);
-    const GapResult b = Measure(full);
-    EXPECT_EQ(a.gapCount, 8);
-    EXPECT_EQ(a.gapCount, b.gapCount);
-    EXPECT_EQ(a.width, 3);
-    EXPECT_EQ(a.width, b.width);
-}

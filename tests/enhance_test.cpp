@@ -79,7 +79,7 @@ PageRegions Regions(const SyntheticPage& page) {
     return regions;
 }
 
-TEST(EnhancePageTest, FlattensUnevenPaperAndKeepsInkDark) {
+TEST(EnhancePageTest, FlattensUnevenPaperAndEvensOutTheInkContrast) {
     const SyntheticPage page = UnevenPage();
     const PageRegions regions = Regions(page);
     ASSERT_GT(Spread(TileMeans(page.gray, regions.paper, 30)), 120.0);
@@ -113,17 +113,10 @@ TEST(EnhancePageTest, FlattensUnevenPaperAndKeepsInkDark) {
         }
     }
     EXPECT_GT(inkTiles, 10);
-}
 
-TEST(EnhancePageTest, InkContrastNoLongerDependsOnTheLighting) {
-    // The same ink on brightly and on dimly lit paper: in the input its step to
-    // the paper is more than 1.5 times larger on the left than on the right;
-    // after the enhancement the two steps agree within 10 %.
-    const SyntheticPage page = UnevenPage();
-    const PageRegions regions = Regions(page);
-    cv::Mat enhanced, background;
-    EnhancePage(page.gray, 60, 0.2, enhanced, background);
-
+    // The same ink on brightly and on dimly lit paper: in the input its step to the
+    // paper is more than 1.5 times larger on the left than on the right; after the
+    // enhancement the two steps agree within 10 %.
     const int third = page.gray.cols / 3;
     const cv::Rect left(0, 0, third, page.gray.rows);
     const cv::Rect right(2 * third, 0, page.gray.cols - 2 * third, page.gray.rows);

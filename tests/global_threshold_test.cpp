@@ -96,57 +96,68 @@ void ExpectSame(const Description& actual, const Description& expected) {
     }
 }
 
-TEST(RefineStrokeDescriptionTest, RepeatedWidthsEndTheLoopWithoutAdoption) {
-    const Description adopted = Tiled({5, 7}, {29});
-    ScriptedMeasure script{{{0.5, adopted}, {0.5, Tiled({5, 7}, {19})}}, {}};
-    ExpectSame(Refine(Even({4, 6}), script), adopted);
-    EXPECT_EQ(script.maps.size(), 2u);
-}
-
-TEST(RefineStrokeDescriptionTest, AlternationKeepsFewerBands) {
-    ScriptedMeasure shorterCurrent{{{0.5, Even({5})}, {0.5, Even({4, 6})}}, {}};
-    ExpectSame(Refine(Even({4, 6}), shorterCurrent), Even({5}));
-    EXPECT_EQ(shorterCurrent.maps.size(), 2u);
-
-    ScriptedMeasure shorterCandidate{{{0.5, Even({4, 6})}, {0.5, Even({5})}}, {}};
-    ExpectSame(Refine(Even({5}), shorterCandidate), Even({5}));
-    EXPECT_EQ(shorterCandidate.maps.size(), 2u);
-}
-
-TEST(RefineStrokeDescriptionTest, AlternationAtEqualLengthKeepsTheLargerSum) {
-    ScriptedMeasure largerCurrent{{{0.5, Even({5, 6})}, {0.5, Even({4, 6})}}, {}};
-    ExpectSame(Refine(Even({4, 6}), largerCurrent), Even({5, 6}));
-    EXPECT_EQ(largerCurrent.maps.size(), 2u);
-
-    ScriptedMeasure largerCandidate{{{0.5, Even({4, 6})}, {0.5, Even({5, 6})}}, {}};
-    ExpectSame(Refine(Even({5, 6}), largerCandidate), Even({5, 6}));
-    EXPECT_EQ(largerCandidate.maps.size(), 2u);
-
-    ScriptedMeasure equalSums{{{0.5, Even({6, 4})}, {0.5, Even({4, 6})}}, {}};
-    ExpectSame(Refine(Even({4, 6}), equalSums), Even({6, 4}));
-    EXPECT_EQ(equalSums.maps.size(), 2u);
-}
-
-TEST(RefineStrokeDescriptionTest, AtMostElevenPasses) {
-    ScriptedMeasure script;
-    for (int i = 0; i < 20; ++i) {
-        script.steps.push_back({0.5, Even({3 + i})});
-    }
-    ExpectSame(Refine(Even({2}), script), Even({13}));
-    EXPECT_EQ(script.maps.size(), 11u);
-}
-
-TEST(RefineStrokeDescriptionTest, EmptyOrPartialCandidateKeepsTheCurrentDescription) {
-    ScriptedMeasure empty{{{0.5, Even({5})}, {0.0, Description{}}}, {}};
-    ExpectSame(Refine(Even({4}), empty), Even({5}));
-    EXPECT_EQ(empty.maps.size(), 2u);
-
+TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
     Description partial = Even({5, 6});
     partial.lineBands.pop_back();
     partial.bandStrokeWidths.pop_back();
-    ScriptedMeasure incomplete{{{0.5, partial}}, {}};
-    ExpectSame(Refine(Even({4}), incomplete), Even({4}));
-    EXPECT_EQ(incomplete.maps.size(), 1u);
+    struct Case {
+        const char* name;
+        Description start;
+        std::vector<Step> steps;
+        Description expected;
+        size_t passes;
+    };
+    const std::vector<Case> cases = {
+        {"repeated widths end the loop without adoption",
+         Even({4, 6}),
+         {{0.5, Tiled({5, 7}, {29})}, {0.5, Tiled({5, 7}, {19})}},
+         Tiled({5, 7}, {29}),
+         2},
+        {"alternation keeps the current with fewer bands",
+         Even({4, 6}),
+         {{0.5, Even({5})}, {0.5, Even({4, 6})}},
+         Even({5}),
+         2},
+        {"alternation keeps the candidate with fewer bands",
+         Even({5}),
+         {{0.5, Even({4, 6})}, {0.5, Even({5})}},
+         Even({5}),
+         2},
+        {"equal length keeps the current with the larger sum",
+         Even({4, 6}),
+         {{0.5, Even({5, 6})}, {0.5, Even({4, 6})}},
+         Even({5, 6}),
+         2},
+        {"equal length keeps the candidate with the larger sum",
+         Even({5, 6}),
+         {{0.5, Even({4, 6})}, {0.5, Even({5, 6})}},
+         Even({5, 6}),
+         2},
+        {"equal sums keep the current",
+         Even({4, 6}),
+         {{0.5, Even({6, 4})}, {0.5, Even({4, 6})}},
+         Even({6, 4}),
+         2},
+        {"an empty candidate keeps the current",
+         Even({4}),
+         {{0.5, Even({5})}, {0.0, Description{}}},
+         Even({5}),
+         2},
+        {"a partial candidate keeps the current", Even({4}), {{0.5, partial}}, Even({4}), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedMeasure script{c.steps, {}};
+        ExpectSame(Refine(c.start, script), c.expected);
+        EXPECT_EQ(script.maps.size(), c.passes);
+    }
+
+    ScriptedMeasure endless;
+    for (int i = 0; i < 20; ++i) {
+        endless.steps.push_back({0.5, Even({3 + i})});
+    }
+    ExpectSame(Refine(Even({2}), endless), Even({13}));
+    EXPECT_EQ(endless.maps.size(), 11u);
 }
 
 TEST(RefineStrokeDescriptionTest, EachPassCleansAFreshCopyWithTheCurrentDescription) {
@@ -190,55 +201,47 @@ cv::Mat Above(const cv::Mat& gradMap, int level) {
 
 const std::string kReassigned = "----------------- The Reassigned Final Global Threshold is : ";
 
-TEST(MeasureStrokeDescriptionTest, FirstMeasurementKeepsTheMask) {
+TEST(MeasureStrokeDescriptionTest, RetriesOnceAtHalfTheThreshold) {
     const cv::Mat gradMap = RampMap();
-    cv::Mat edgeMask = Above(gradMap, 37);
-    ScriptedMeasure script{{{0.3, Even({4})}}, {}};
-    Description d;
-    int status = -2;
-    const std::string out = CaptureStdout([&] {
-        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
-                                          d.rowStrokeWidths, script.Bind());
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(out, "");
-    ExpectSame(d, Even({4}));
-    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 37), cv::NORM_INF), 0.0);
-    ASSERT_EQ(script.maps.size(), 1u);
-    EXPECT_EQ(cv::norm(script.maps[0], edgeMask, cv::NORM_INF), 0.0);
-}
-
-TEST(MeasureStrokeDescriptionTest, RetriesAtHalfTheThreshold) {
-    const cv::Mat gradMap = RampMap();
-    cv::Mat edgeMask = Above(gradMap, 37);
-    ScriptedMeasure script{{{1e-5, Even({4})}, {0.2, Even({6})}}, {}};
-    Description d;
-    int status = -2;
-    const std::string out = CaptureStdout([&] {
-        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
-                                          d.rowStrokeWidths, script.Bind());
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(out, kReassigned + "18\n");
-    ExpectSame(d, Even({6}));
-    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 18), cv::NORM_INF), 0.0);
-    ASSERT_EQ(script.maps.size(), 2u);
-    EXPECT_EQ(cv::norm(script.maps[1], edgeMask, cv::NORM_INF), 0.0);
-}
-
-TEST(MeasureStrokeDescriptionTest, FailsWhenHalfTheThresholdFindsNothingEither) {
-    const cv::Mat gradMap = RampMap();
-    cv::Mat edgeMask = Above(gradMap, 37);
-    ScriptedMeasure script{{{0.0, Description{}}, {1e-6, Description{}}}, {}};
-    Description d;
-    int status = 0;
-    const std::string out = CaptureStdout([&] {
-        status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
-                                          d.rowStrokeWidths, script.Bind());
-    });
-    EXPECT_EQ(status, kStatusNoStrokes);
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, 18), cv::NORM_INF), 0.0);
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        int status;
+        std::string out;
+        int maskLevel;
+    };
+    const std::vector<Case> cases = {
+        {"the first measurement keeps the mask", {{0.3, Even({4})}}, 0, "", 37},
+        {"a retry at half the threshold",
+         {{1e-5, Even({4})}, {0.2, Even({6})}},
+         0,
+         kReassigned + "18\n",
+         18},
+        {"nothing at half the threshold either",
+         {{0.0, Description{}}, {1e-6, Description{}}},
+         kStatusNoStrokes,
+         "",
+         18},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cv::Mat edgeMask = Above(gradMap, 37);
+        ScriptedMeasure script{c.steps, {}};
+        Description d;
+        int status = -2;
+        const std::string out = CaptureStdout([&] {
+            status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands,
+                                              d.bandStrokeWidths, d.rowStrokeWidths, script.Bind());
+        });
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, c.maskLevel), cv::NORM_INF), 0.0);
+        ASSERT_EQ(script.maps.size(), c.steps.size());
+        if (c.status == 0) {
+            ExpectSame(d, c.steps.back().description);
+            EXPECT_EQ(cv::norm(script.maps.back(), edgeMask, cv::NORM_INF), 0.0);
+        }
+    }
 }
 
 struct GlobalOutputs {

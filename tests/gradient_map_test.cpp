@@ -12,18 +12,6 @@ cv::Mat VerticalStep(int rows, int cols, int stepColumn, unsigned char left, uns
     return image;
 }
 
-TEST(GradientMapTest, ConstantImageHasNoGradient) {
-    const cv::Mat flat(12, 15, CV_8UC1, cv::Scalar(137));
-    cv::Mat gradX, gradY, gradMap;
-    ComputeGradientMap(flat, gradX, gradY, gradMap);
-    ASSERT_EQ(gradX.type(), CV_16SC1);
-    ASSERT_EQ(gradY.type(), CV_16SC1);
-    ASSERT_EQ(gradMap.type(), CV_8UC1);
-    EXPECT_EQ(cv::countNonZero(gradX), 0);
-    EXPECT_EQ(cv::countNonZero(gradY), 0);
-    EXPECT_EQ(cv::countNonZero(gradMap), 0);
-}
-
 TEST(GradientMapTest, VerticalStepGivesHorizontalDerivativeOnly) {
     // Columns 0..5 hold 50, columns 6.. hold 100: the 3x3 Scharr x-kernel sums
     // 3 + 10 + 3 = 16 times the step of 50 at the two columns beside the step.

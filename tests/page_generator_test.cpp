@@ -61,14 +61,4 @@ TEST(PageGeneratorTest, TruthIsTwoLevelAndInkIsDarker) {
     }
 }
 
-TEST(PageGeneratorTest, SmallestPageIsDrawn) {
-    PageOptions options = SmallPage(3, 0.5);
-    options.width = 64;
-    options.height = 64;
-    cv::Mat page, truth;
-    GeneratePage(options, page, truth);
-    EXPECT_EQ(page.size(), cv::Size(64, 64));
-    EXPECT_EQ(truth.size(), cv::Size(64, 64));
-}
-
 }  // namespace
