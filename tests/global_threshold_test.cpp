@@ -101,55 +101,30 @@ TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
     partial.lineBands.pop_back();
     partial.bandStrokeWidths.pop_back();
     struct Case {
-        const char* name;
         Description start;
-        std::vector<Step> steps;
+        std::vector<Step> steps;  // all of them are measured
         Description expected;
-        size_t passes;
     };
     const std::vector<Case> cases = {
-        {"repeated widths end the loop without adoption",
-         Even({4, 6}),
+        // Repeated widths end the loop without adopting the repeat.
+        {Even({4, 6}),
          {{0.5, Tiled({5, 7}, {29})}, {0.5, Tiled({5, 7}, {19})}},
-         Tiled({5, 7}, {29}),
-         2},
-        {"alternation keeps the current with fewer bands",
-         Even({4, 6}),
-         {{0.5, Even({5})}, {0.5, Even({4, 6})}},
-         Even({5}),
-         2},
-        {"alternation keeps the candidate with fewer bands",
-         Even({5}),
-         {{0.5, Even({4, 6})}, {0.5, Even({5})}},
-         Even({5}),
-         2},
-        {"equal length keeps the current with the larger sum",
-         Even({4, 6}),
-         {{0.5, Even({5, 6})}, {0.5, Even({4, 6})}},
-         Even({5, 6}),
-         2},
-        {"equal length keeps the candidate with the larger sum",
-         Even({5, 6}),
-         {{0.5, Even({4, 6})}, {0.5, Even({5, 6})}},
-         Even({5, 6}),
-         2},
-        {"equal sums keep the current",
-         Even({4, 6}),
-         {{0.5, Even({6, 4})}, {0.5, Even({4, 6})}},
-         Even({6, 4}),
-         2},
-        {"an empty candidate keeps the current",
-         Even({4}),
-         {{0.5, Even({5})}, {0.0, Description{}}},
-         Even({5}),
-         2},
-        {"a partial candidate keeps the current", Even({4}), {{0.5, partial}}, Even({4}), 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedMeasure script{c.steps, {}};
-        ExpectSame(Refine(c.start, script), c.expected);
-        EXPECT_EQ(script.maps.size(), c.passes);
+         Tiled({5, 7}, {29})},
+        // Alternation keeps the description with fewer bands, current or candidate,
+        {Even({4, 6}), {{0.5, Even({5})}, {0.5, Even({4, 6})}}, Even({5})},
+        {Even({5}), {{0.5, Even({4, 6})}, {0.5, Even({5})}}, Even({5})},
+        // at equal length the larger sum of widths, and at equal sums the current.
+        {Even({4, 6}), {{0.5, Even({5, 6})}, {0.5, Even({4, 6})}}, Even({5, 6})},
+        {Even({5, 6}), {{0.5, Even({4, 6})}, {0.5, Even({5, 6})}}, Even({5, 6})},
+        {Even({4, 6}), {{0.5, Even({6, 4})}, {0.5, Even({4, 6})}}, Even({6, 4})},
+        // An empty or partial candidate keeps the current description.
+        {Even({4}), {{0.5, Even({5})}, {0.0, Description{}}}, Even({5})},
+        {Even({4}), {{0.5, partial}}, Even({4})}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        ScriptedMeasure script{cases[i].steps, {}};
+        ExpectSame(Refine(cases[i].start, script), cases[i].expected);
+        EXPECT_EQ(script.maps.size(), cases[i].steps.size());
     }
 
     ScriptedMeasure endless;
@@ -204,27 +179,19 @@ const std::string kReassigned = "----------------- The Reassigned Final Global T
 TEST(MeasureStrokeDescriptionTest, RetriesOnceAtHalfTheThreshold) {
     const cv::Mat gradMap = RampMap();
     struct Case {
-        const char* name;
         std::vector<Step> steps;
         int status;
         std::string out;
-        int maskLevel;
+        int maskLevel;  // of the mask left behind
     };
+    // The first measurement keeps the mask; failing that, one retry at half the
+    // threshold either succeeds or finds nothing either.
     const std::vector<Case> cases = {
-        {"the first measurement keeps the mask", {{0.3, Even({4})}}, 0, "", 37},
-        {"a retry at half the threshold",
-         {{1e-5, Even({4})}, {0.2, Even({6})}},
-         0,
-         kReassigned + "18\n",
-         18},
-        {"nothing at half the threshold either",
-         {{0.0, Description{}}, {1e-6, Description{}}},
-         kStatusNoStrokes,
-         "",
-         18},
-    };
+        {{{0.3, Even({4})}}, 0, "", 37},
+        {{{1e-5, Even({4})}, {0.2, Even({6})}}, 0, kReassigned + "18\n", 18},
+        {{{0.0, Description{}}, {1e-6, Description{}}}, kStatusNoStrokes, "", 18}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.steps.size());
         cv::Mat edgeMask = Above(gradMap, 37);
         ScriptedMeasure script{c.steps, {}};
         Description d;

@@ -66,17 +66,6 @@ TEST(MetricsTest, EmptyImagesFollowTheZeroDenominatorRule) {
     EXPECT_DOUBLE_EQ(missed.pseudoFMeasure, 0.0);
 }
 
-// Zhang-Suen thinning reduces a 3×7 bar to columns 1..4 of its middle row (worked
-// through by hand: the first pass of each sub-iteration eats the south and east
-// sides, the second the north and west ones and both ends).
-TEST(MetricsTest, SkeletonOfABarIsPartOfItsMiddleRow) {
-    cv::Mat ink = cv::Mat::zeros(7, 11, CV_8U);
-    ink(cv::Rect(2, 2, 7, 3)).setTo(255);
-    cv::Mat expected = cv::Mat::zeros(7, 11, CV_8U);
-    expected(cv::Rect(3, 3, 4, 1)).setTo(255);
-    EXPECT_EQ(cv::countNonZero(InkSkeleton(ink) != expected), 0);
-}
-
 TEST(MetricsTest, PseudoRecallIsMeasuredOnTheSkeleton) {
     // The same bar twice: inside the page and touching its top-left corner, where
     // the padding must make it thin the same way.

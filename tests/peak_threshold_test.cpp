@@ -11,39 +11,6 @@ namespace {
 const std::string kMainLine = "----------------- The main Peak Threshold is : ";
 const std::string kSecondLine = "----------------- The second Peak Threshold is : ";
 
-TEST(IsolateBandPixelsTest, PixelsTouchingStrongOnesAreRemoved) {
-    const cv::Mat strong = MaskFromText({
-        ".......",
-        ".......",
-        "...#...",
-        ".......",
-        ".......",
-        "......#",
-    });
-    const cv::Mat band = MaskFromText({
-        "#......",
-        "..#....",
-        "..#.#..",
-        "...#...",
-        ".#...#.",
-        ".......",
-    });
-    cv::Mat isolated;
-    IsolateBandPixels(strong, band, isolated);
-    // Corner and side neighbours of (2,3) go, as does (4,5) beside the corner pixel
-    // (5,6); (0,0) and (4,1) are two pixels away from every strong pixel.
-    const cv::Mat expected = MaskFromText({
-        "#......",
-        ".......",
-        ".......",
-        ".......",
-        ".#.....",
-        ".......",
-    });
-    EXPECT_EQ(cv::norm(isolated, expected, cv::NORM_INF), 0.0);
-    EXPECT_EQ(cv::countNonZero(band), 7) << "the band mask is only read";
-}
-
 TEST(ChoosePeakLevelTest, SinglePeakPrintsOneLine) {
     const cv::Mat gradMap = cv::Mat::zeros(5, 5, CV_8UC1);
     int level = -1;

@@ -60,33 +60,18 @@ std::string IntegrationLine(int index, int width) {
 }  // namespace
 
 TEST(RaiseMinimumWidthsTest, RaisesMinimaOneBelowANeighbour) {
+    // Each entry rises once only, so a staircase ({2, 3, 4}) does not climb to the top.
     const std::vector<std::pair<std::vector<int>, std::vector<int>>> cases = {
         {{3, 4, 3}, {4, 4, 4}},
         {{3, 3, 4}, {4, 4, 4}},
         {{2, 5, 2}, {2, 5, 2}},
-        // Each entry rises once only, so a staircase does not climb to the top.
         {{2, 3, 4}, {3, 4, 4}},
         {{3}, {3}},
-        {{}, {}},
-    };
+        {{}, {}}};
     for (const auto& [widths, expected] : cases) {
         std::vector<int> raised = widths;
         RaiseMinimumWidths(raised);
         EXPECT_EQ(raised, expected);
-    }
-}
-
-TEST(SplitIntoLineBandsTest, EachRunOfNonEmptyRowsIsOneFullWidthBand) {
-    const cv::Mat mask = MaskFromText(
-        {"#.....", "......", "..#...", ".....#", "......", "......", "...#..", "......", "#....."},
-        1);
-    std::vector<LineBand> bands{{1, 2, 3, 4}};
-    const std::string printed = CaptureStdout([&] { SplitIntoLineBands(mask, bands); });
-    EXPECT_EQ(printed, "");
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 0}, {2, 3}, {6, 6}, {8, 8}}));
-    for (const LineBand& band : bands) {
-        EXPECT_EQ(band.left, 0);
-        EXPECT_EQ(band.right, 5);
     }
 }
 
