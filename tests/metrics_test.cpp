@@ -136,13 +136,4 @@ TEST(MetricsTest, DrdWithoutNonUniformBlocksDividesByOne) {
     EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), 1.0, 1e-9);
 }
 
-TEST(MetricsTest, FMeasureAgreesWithTheTestSupportCountOnRandomMasks) {
-    for (unsigned seed = 1; seed <= 30; ++seed) {
-        const cv::Mat truth = RandomMask(23, 31, 0.7, seed);
-        const cv::Mat result = RandomMask(23, 31, 0.6 + 0.01 * seed, seed + 100);
-        EXPECT_NEAR(ScoreBinarization(result, truth).fMeasure, InkFMeasure(result, truth), 1e-9)
-            << "seed " << seed;
-    }
-}
-
 }  // namespace
