@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -211,9 +212,10 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
     }
 }
 
-// One neighbour of each group of mutually touching neighbours, for every pattern of
-// present neighbours given as bits in ring order. Present neighbours that touch are
-// already in one component, so one join per group is enough.
+// One neighbour (as a ring direction) of each group of mutually touching neighbours,
+// for every pattern of present neighbours. Present neighbours that touch are already
+// in one component, so one join per group is enough. Patterns hold their bits in the
+// order in which they are gathered: NW, N, NE, W, E, SW, S, SE.
 struct NeighbourGroups {
     int count = 0;
     std::array<int, 4> first{};
@@ -227,11 +229,16 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
         const int gap = (j - i + 8) % 8;
         return gap == 1 || gap == 7 || ((gap == 2 || gap == 6) && i % 2 == 0);
     };
+    constexpr std::array<int, 8> kGatheredDirection = {7, 0, 1, 6, 2, 5, 4, 3};
     NeighbourGroupTable table{};
-    for (unsigned pattern = 0; pattern < 256; ++pattern) {
+    for (unsigned gathered = 0; gathered < 256; ++gathered) {
+        unsigned pattern = 0;  // in ring order
+        for (size_t bit = 0; bit < 8; ++bit) {
+            pattern |= (gathered >> bit & 1U) << kGatheredDirection[bit];
+        }
         std::array<int, 8> group{};
         group.fill(-1);
-        NeighbourGroups& groups = table[pattern];
+        NeighbourGroups& groups = table[gathered];
         for (int i = 0; i < 8; ++i) {
             if ((pattern >> i & 1U) == 0 || group[i] >= 0) {
                 continue;
@@ -365,13 +372,18 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 // The level sweep inside one tile. Joins that certainly merge are counted in
 // `merges`; the others go to `borderJoins` by level.
 class TileSweep {
+    // Offsets of the eight neighbours in the framed tile, in ring order.
+    static constexpr int kStride = kTileSide + 2;
+    static constexpr std::array<int, 8> kRing = {-kStride, -kStride + 1, 1,  kStride + 1,
+                                                 kStride,  kStride - 1,  -1, -kStride - 1};
+    // Not a plain byte: stores through a byte type may alias anything, which would
+    // make the compiler reload every pointer after each store.
+    enum class Presence : uint8_t { kAbsent = 0, kPresent = 1 };
+
   public:
     TileSweep() : groups_(BuildNeighbourGroupTable()) {
-        const int stride = kTileSide + 2;
-        for (int d = 0; d < 8; ++d) {
-            ring_[static_cast<size_t>(d)] = kRingY[d] * stride + kRingX[d];
-        }
-        present_.resize(static_cast<size_t>(stride) * stride);
+        // One spare byte past the frame for the 4-byte loads of the last row.
+        present_.resize(static_cast<size_t>(kStride) * kStride + 1);
         borderId_.resize(present_.size());
         representative_.resize(present_.size());
     }
@@ -383,7 +395,7 @@ class TileSweep {
         const int x0 = tx * kTileSide;
         const int y0 = ty * kTileSide;
         constexpr int stride = kTileSide + 2;
-        std::fill(present_.begin(), present_.end(), 0);
+        std::fill(present_.begin(), present_.end(), Presence::kAbsent);
         sets_.Reset(present_.size());
         std::fill(borderId_.begin(), borderId_.end(), -1);
         const auto markBorder = [&](int x, int y) {
@@ -410,6 +422,15 @@ class TileSweep {
     }
 
   private:
+    // Presence of three neighbours in a row as three bits, from one 4-byte load.
+    static unsigned ThreeBits(const Presence* first) {
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bytes gathered little-endian");
+        uint32_t word = 0;
+        std::memcpy(&word, first, sizeof word);
+        word &= 0x010101U;
+        return (word | word >> 7 | word >> 14) & 7U;
+    }
+
     void SortByValue(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
         constexpr int stride = kTileSide + 2;
         // Four histograms, so that runs of equal values do not wait on one counter.
@@ -438,21 +459,21 @@ class TileSweep {
 
     void Add(int p, int borderId, int level, LevelCounts& merges, BorderJoins& borderJoins) {
         const size_t at = static_cast<size_t>(p);
-        present_[at] = 1;
+        present_[at] = Presence::kPresent;
         representative_[at] = borderId;
-        unsigned pattern = 0;
-        for (int d = 0; d < 8; ++d) {
-            pattern |= static_cast<unsigned>(present_[static_cast<size_t>(p + ring_[d])]) << d;
-        }
+        const Presence* around = present_.data() + p;
+        const unsigned pattern =
+            ThreeBits(around - kStride - 1) | static_cast<unsigned>(around[-1]) << 3 |
+            static_cast<unsigned>(around[1]) << 4 | ThreeBits(around + kStride - 1) << 5;
         const NeighbourGroups& groups = groups_[pattern];
         // A new pixel inside the tile always merges into its first neighbour's
         // component and can hang below that neighbour without finding its root.
         // Decided without a branch: whether it has a neighbour is close to random.
         const int attached = static_cast<int>(groups.count > 0) & static_cast<int>(borderId < 0);
-        sets_.MakeSetOrAttach(p, p + ring_[static_cast<size_t>(groups.first[0])], attached != 0);
+        sets_.MakeSetOrAttach(p, p + kRing[static_cast<size_t>(groups.first[0])], attached != 0);
         merges[static_cast<size_t>(level)] += attached;
         for (int g = attached; g < groups.count; ++g) {
-            Join(p, p + ring_[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
+            Join(p, p + kRing[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
         }
     }
 
@@ -474,8 +495,7 @@ class TileSweep {
     }
 
     NeighbourGroupTable groups_;
-    std::array<int, 8> ring_{};
-    std::vector<uint8_t> present_;     // framed tile; the frame stays absent
+    std::vector<Presence> present_;    // framed tile; the frame stays absent
     std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
     std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
     DisjointSets sets_;
