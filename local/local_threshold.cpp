@@ -20,6 +20,7 @@
 // can receive more than 32767 votes.
 #include "local/local_threshold.h"
 #include "local/row_scan.h"
+#include "local/voter_window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,18 +29,6 @@
 #include <opencv2/core/hal/intrin.hpp>
 
 namespace {
-
-// Inclusive window of one pixel, clipped to the page.
-struct Window {
-    int x0;
-    int y0;
-    int x1;
-    int y1;
-};
-
-// Half sides beyond this reach past every page the front end accepts; the clamp
-// keeps the conversion and the window arithmetic inside int.
-constexpr double kMaxHalfSide = 1 << 29;
 
 // Relative distance from a half below which the fast threshold is recomputed. The
 // two deviations differ by far less: the two-pass sum of n squares carries a
@@ -53,56 +42,6 @@ constexpr double kLargeThreshold = 1 << 30;
 // A column's square sum over this many rows still fits 32 bits (66051 * 255^2 <
 // 2^32), so pages up to this height keep 32-bit column sums.
 constexpr int kMaxRowsForNarrowColumns = 66051;
-
-int HalfSide(double alpha, int strokeWidth, double factor) {
-    const double half = ((alpha * 0.5) * strokeWidth) * factor;
-    return static_cast<int>(std::max(-kMaxHalfSide, std::min(half, kMaxHalfSide)));
-}
-
-Window ClippedWindow(int x, int y, int half, int rows, int cols) {
-    Window w;
-    w.x0 = x - half > 0 ? x - half : 0;
-    w.y0 = y - half > 0 ? y - half : 0;
-    w.x1 = x + half >= cols ? cols - 1 : x + half;
-    w.y1 = y + half >= rows ? rows - 1 : y + half;
-    return w;
-}
-
-bool HasWidthPerRow(const std::vector<int>& rowStrokeWidths, int rows) {
-    return rowStrokeWidths.size() >= static_cast<size_t>(rows);
-}
-
-// Mean and population deviation of the grey values of the voters in `w`, in two
-// passes so that the deviation does not suffer from cancellation. The rounding
-// steps are those of the definition; used where the fast value is not decisive.
-void TwoPassStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window& w, double& mean,
-                  double& deviation) {
-    int n = 0;
-    double sum = 0.0;
-    for (int y = w.y0; y <= w.y1; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        for (int x = w.x0; x <= w.x1; ++x) {
-            if (voter[x] != 0) {
-                ++n;
-                sum += grey[x];
-            }
-        }
-    }
-    mean = n > 0 ? sum / n : 0.0;
-    double squares = 0.0;
-    for (int y = w.y0; y <= w.y1; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        for (int x = w.x0; x <= w.x1; ++x) {
-            if (voter[x] != 0) {
-                const double d = grey[x] - mean;
-                squares += d * d;
-            }
-        }
-    }
-    deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
-}
 
 // Columns of the voters, row by row (compressed rows: the voters of row y are
 // columns[rowStart[y]] .. columns[rowStart[y + 1] - 1], left to right).
@@ -513,7 +452,7 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
         const std::int64_t counts[2] = {voters - wide, wide};
         for (int f = 0; f < 2; ++f) {
             const int half = HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0);
-            const Window w = ClippedWindow(0, y, half, rows, edgeMaskCopy.cols);
+            const VoterWindow w = ClippedWindow(0, y, half, rows, edgeMaskCopy.cols);
             // A pixel is reached by the voters of this row within half columns of it.
             const std::int64_t reaching =
                 std::min(counts[f], 2 * static_cast<std::int64_t>(std::max(half, 0)) + 1);
@@ -554,23 +493,23 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
         const int strokeWidth = rowStrokeWidths[y];
         const int statsHalf = HalfSide(alpha, strokeWidth, 1.0);
         const int wideHalf = HalfSide(alpha, strokeWidth, 3.0);
-        const Window statsRows = ClippedWindow(0, y, statsHalf, rows, cols);
+        const VoterWindow statsRows = ClippedWindow(0, y, statsHalf, rows, cols);
         columnSums.Cover(statsRows.y0, statsRows.y1);
         narrowSegments.clear();
         wideSegments.clear();
         for (int x = firstVoter; x < cols; x = NextNonZero(voter, x + 1, cols)) {
             const bool wide = restored[x] != 0;
-            const Window w = ClippedWindow(x, y, wide ? wideHalf : statsHalf, rows, cols);
+            const VoterWindow w = ClippedWindow(x, y, wide ? wideHalf : statsHalf, rows, cols);
             // A window cut down below one stroke width by the page border sees too
             // little of the page to judge it.
             if (w.y1 - w.y0 + 1 < strokeWidth || w.x1 - w.x0 + 1 < strokeWidth) {
                 continue;
             }
-            const Window statsWindow = ClippedWindow(x, y, statsHalf, rows, cols);
+            const VoterWindow statsWindow = ClippedWindow(x, y, statsHalf, rows, cols);
             const int threshold =
                 VoterThreshold(columnSums.Sum(statsWindow.x0, statsWindow.x1), k,
                                [&](double& mean, double& deviation) {
-                                   TwoPassStats(edgeMaskCopy, gray, statsWindow, mean, deviation);
+                                   VoterStats(edgeMaskCopy, gray, statsWindow, mean, deviation);
                                });
             (wide ? wideSegments : narrowSegments)
                 .push_back(Segment{w.x0, w.x1, std::max(0, std::min(threshold, 256))});
@@ -581,7 +520,7 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
             if (segments.empty()) {
                 continue;
             }
-            const Window w = ClippedWindow(0, y, wide ? wideHalf : statsHalf, rows, cols);
+            const VoterWindow w = ClippedWindow(0, y, wide ? wideHalf : statsHalf, rows, cols);
             rowVoter.Vote(gray, segments, w.y0, w.y1, balance);
         }
     }
@@ -611,13 +550,13 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
             continue;
         }
         const int half = HalfSide(alpha, rowStrokeWidths[y], 1.0);
-        const Window rowWindow = ClippedWindow(0, y, half, rows, cols);
+        const VoterWindow rowWindow = ClippedWindow(0, y, half, rows, cols);
         rowStats.StartRow(rowWindow.y0, rowWindow.y1);
         double* means = meanMap.ptr<double>(y);
         double* deviations = deviationMap.ptr<double>(y);
         for (size_t i = first; i < last; ++i) {
             const int x = voters.columns[i];
-            const Window w = ClippedWindow(x, y, half, rows, cols);
+            const VoterWindow w = ClippedWindow(x, y, half, rows, cols);
             rowStats.Stats(w.x0, w.x1, means[x], deviations[x]);
         }
     }

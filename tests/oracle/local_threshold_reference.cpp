@@ -4,76 +4,16 @@
 #include <cmath>
 #include <cstdint>
 
+#include "local/voter_window.h"
 #include "oracle/oracle.h"
 
 namespace reference {
 
 namespace {
 
-// Inclusive window of one pixel, clipped to the page.
-struct Window {
-    int x0;
-    int y0;
-    int x1;
-    int y1;
-};
-
-// Half sides beyond this reach past every page the front end accepts; the clamp
-// keeps the conversion and the window arithmetic inside int.
-constexpr double kMaxHalfSide = 1 << 29;
-
-int HalfSide(double alpha, int strokeWidth, double factor) {
-    const double half = ((alpha * 0.5) * strokeWidth) * factor;
-    return static_cast<int>(std::max(-kMaxHalfSide, std::min(half, kMaxHalfSide)));
-}
-
-Window ClippedWindow(int x, int y, int half, int rows, int cols) {
-    Window w;
-    w.x0 = x - half > 0 ? x - half : 0;
-    w.y0 = y - half > 0 ? y - half : 0;
-    w.x1 = x + half >= cols ? cols - 1 : x + half;
-    w.y1 = y + half >= rows ? rows - 1 : y + half;
-    return w;
-}
-
-bool HasWidthPerRow(const std::vector<int>& rowStrokeWidths, int rows) {
-    return rowStrokeWidths.size() >= static_cast<size_t>(rows);
-}
-
-// Mean and population deviation of the grey values of the voters in `w`, in two
-// passes so that the deviation does not suffer from cancellation.
-void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const Window& w, double& mean,
-                double& deviation) {
-    int n = 0;
-    double sum = 0.0;
-    for (int y = w.y0; y <= w.y1; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        for (int x = w.x0; x <= w.x1; ++x) {
-            if (voter[x] != 0) {
-                ++n;
-                sum += grey[x];
-            }
-        }
-    }
-    mean = n > 0 ? sum / n : 0.0;
-    double squares = 0.0;
-    for (int y = w.y0; y <= w.y1; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        for (int x = w.x0; x <= w.x1; ++x) {
-            if (voter[x] != 0) {
-                const double d = grey[x] - mean;
-                squares += d * d;
-            }
-        }
-    }
-    deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
-}
-
 // Ink votes count down and paper votes up; 32-bit counters so that very dense
 // pages with large windows cannot wrap around.
-void CastVotes(const cv::Mat& gray, const Window& w, int threshold, cv::Mat& balance) {
+void CastVotes(const cv::Mat& gray, const VoterWindow& w, int threshold, cv::Mat& balance) {
     for (int y = w.y0; y <= w.y1; ++y) {
         const unsigned char* grey = gray.ptr<unsigned char>(y);
         std::int32_t* votes = balance.ptr<std::int32_t>(y);
@@ -141,7 +81,8 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
             }
             const int threshold = cvRound(deviations[x] * k + means[x]);
             const double factor = restored[x] != 0 ? 3.0 : 1.0;
-            const Window w = ClippedWindow(x, y, HalfSide(alpha, strokeWidth, factor), rows, cols);
+            const VoterWindow w =
+                ClippedWindow(x, y, HalfSide(alpha, strokeWidth, factor), rows, cols);
             // A window cut down below one stroke width by the page border sees too
             // little of the page to judge it.
             if (w.y1 - w.y0 + 1 < strokeWidth || w.x1 - w.x0 + 1 < strokeWidth) {
