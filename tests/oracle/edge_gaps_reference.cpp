@@ -28,28 +28,6 @@ void CollectEdgeEnds(const cv::Mat& mask, int r, std::vector<int>& ends) {
     }
 }
 
-// Highest bin at or beyond the peak whose count reaches the tolerance: a stroke
-// seen at slightly varying widths should report its wider readings, not the mode.
-int WidthFromHistogram(const std::vector<int>& histogram, int& peakCount) {
-    const int bins = static_cast<int>(histogram.size());
-    int peakBin = 0;
-    peakCount = 0;
-    for (int b = 0; b < bins; ++b) {
-        if (histogram[b] > peakCount) {
-            peakCount = histogram[b];
-            peakBin = b;
-        }
-    }
-    const int tolerance = static_cast<int>(std::max(peakCount - 20.0, 0.9 * peakCount));
-    int width = peakBin;
-    for (int b = peakBin + 1; b < bins; ++b) {
-        if (histogram[b] >= tolerance) {
-            width = b;
-        }
-    }
-    return width;
-}
-
 }  // namespace
 
 int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
