@@ -19,6 +19,8 @@
 
 #include "pipeline/binarize.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Exit statuses of the front end besides 0 and the driver's codes.

@@ -27,6 +27,8 @@
 #include "pipeline/binarize.h"
 #include "tools/page_generator.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 namespace fs = std::filesystem;

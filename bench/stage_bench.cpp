@@ -25,6 +25,8 @@
 #include "stroke/window_filters.h"
 #include "tools/page_generator.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 constexpr int kPageWidth = 2400;

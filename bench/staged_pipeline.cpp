@@ -15,6 +15,8 @@
 #include "pipeline/direction_maps.h"
 #include "pipeline/small_components.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // The global stage's fixed enhancement settings and the driver's fixed settings of

@@ -10,6 +10,8 @@
 #include "global/contour_curve.h"
 #include "stroke/stroke_width.h"
 
+using namespace edgebin::detail;
+
 enum class Stage {
     kEnhance,
     kGradient,

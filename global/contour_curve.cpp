@@ -8,6 +8,8 @@
 
 #include "pipeline/labelling.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 // Components of fewer pixels than this are specks. One or two 8-connected pixels
@@ -59,3 +61,5 @@ double MeanContourLength(const cv::Mat& img) {
     }
     return static_cast<double>(CountOutlinePixels(img)) / static_cast<double>(n);
 }
+
+}  // namespace edgebin::detail

@@ -4,6 +4,8 @@
 #include <array>
 #include <opencv2/core.hpp>
 
+namespace edgebin::detail {
+
 using ContourCurve = std::array<double, 256>;
 
 // contourCurve[l] = MeanContourLength of (gradMap > l) after RemoveSpecks.
@@ -15,3 +17,5 @@ void RemoveSpecks(cv::Mat& img);
 // Number of background pixels touching the foreground along a side, divided by
 // the number of 8-connected foreground components; 0 without components.
 double MeanContourLength(const cv::Mat& img);
+
+}  // namespace edgebin::detail

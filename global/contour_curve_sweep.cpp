@@ -32,6 +32,8 @@
 
 #include "global/contour_curve.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr int kTileSide = 128;
@@ -606,3 +608,5 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
             kept > 0 ? static_cast<double>(outlineCount) / static_cast<double>(kept) : 0.0;
     }
 }
+
+}  // namespace edgebin::detail

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <vector>
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr int kFirstPeakLevel = 5;
@@ -242,3 +244,5 @@ void FindShoulderPeak(const ContourCurve& contourCurve, int mainPeak, bool& hasS
         secondPeak = (run.start + run.end) / 2 + mainPeak + 4;
     }
 }
+
+}  // namespace edgebin::detail

@@ -6,6 +6,8 @@
 
 #include "global/contour_curve.h"
 
+namespace edgebin::detail {
+
 // Builds the curve of `gradMap` and analyses it with FindCurvePeaks.
 void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak);
 
@@ -21,3 +23,5 @@ bool IsValleyDeep(const ContourCurve& contourCurve, int mainLevel, int secondLev
 // Curvature search on the smoothed curve right of `mainPeak` for a shoulder.
 void FindShoulderPeak(const ContourCurve& contourCurve, int mainPeak, bool& hasSecond,
                       int& secondPeak);
+
+}  // namespace edgebin::detail

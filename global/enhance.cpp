@@ -18,6 +18,8 @@
 #include <type_traits>
 #include <vector>
 
+namespace edgebin::detail {
+
 namespace {
 
 // A paper estimate needs this share of its window to be paper; otherwise a larger
@@ -409,3 +411,5 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
     enhanced = outputs.enhanced;
     background = outputs.background;
 }
+
+}  // namespace edgebin::detail

@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+namespace edgebin::detail {
+
 // `gray`: 8-bit, one or three channels. `window` and `weight` parametrise the
 // local test that marks likely ink: darker than mean - weight * deviation. `enhanced`
 // receives an 8-bit one-channel image of gray's size; `background` may receive the
@@ -11,3 +13,5 @@
 // exact 64-bit integers). Deterministic; cost linear in pixels.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background);
+
+}  // namespace edgebin::detail

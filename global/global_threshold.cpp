@@ -11,6 +11,8 @@
 #include "global/peak_threshold.h"
 #include "stroke/stroke_map.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr int kEnhanceWindow = 60;
@@ -158,3 +160,5 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
                             EstimateStrokeWidth);
     return kStatusOk;
 }
+
+}  // namespace edgebin::detail

@@ -7,6 +7,8 @@
 
 #include "stroke/stroke_width.h"
 
+namespace edgebin::detail {
+
 // Status codes of EstimateGlobalThreshold (and of the driver).
 constexpr int kStatusOk = 0;
 constexpr int kStatusNoRowsOrColumns = 11;
@@ -44,3 +46,5 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                              const StrokeMeasure& measure);
+
+}  // namespace edgebin::detail

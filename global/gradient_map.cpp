@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+namespace edgebin::detail {
+
 void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap) {
     CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
     cv::Mat grayView;
@@ -24,3 +26,5 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
     cv::normalize(gradMap, gradMap, 0.0, 255.0, cv::NORM_MINMAX, -1);
     cv::convertScaleAbs(gradMap, gradMap, 1.0, 0.0);
 }
+
+}  // namespace edgebin::detail

@@ -3,7 +3,11 @@
 
 #include <opencv2/core.hpp>
 
+namespace edgebin::detail {
+
 // `enhanced`: 8-bit, one or three channels (three are converted BGR to grey).
 // `gradX`, `gradY`: CV_16S Scharr derivatives. `gradMap`: CV_8U mean of their
 // absolute values stretched min..max onto 0..255.
 void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap);
+
+}  // namespace edgebin::detail

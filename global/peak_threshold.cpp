@@ -10,6 +10,8 @@
 #include "global/contour_curve.h"
 #include "global/contour_peaks.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 int CountStrongNeighbours(const cv::Mat& strongMask, int y, int x) {
@@ -92,3 +94,5 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre)
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;
 }
+
+}  // namespace edgebin::detail

@@ -3,6 +3,8 @@
 
 #include <opencv2/core.hpp>
 
+namespace edgebin::detail {
+
 // Prints the peak lines (and the ratio line with two peaks), returns the chosen
 // level and writes `edgeMask` = 255 where gradMap > level, else 0.
 int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre);
@@ -16,3 +18,5 @@ int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int se
 // `isolatedMask` = `bandMask` without the pixels that have a non-zero 8-neighbour
 // in `strongMask`.
 void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::Mat& isolatedMask);
+
+}  // namespace edgebin::detail

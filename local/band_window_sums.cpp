@@ -8,6 +8,8 @@
 #include <limits>
 #include <opencv2/imgproc.hpp>
 
+namespace edgebin::detail {
+
 namespace {
 
 // cv::boxFilter buffers `side` rows of (width + side) running sums; beyond this
@@ -123,3 +125,5 @@ void BandWindowSums(cv::Mat& map, const std::vector<LineBand>& lineBands,
     }
     map = sums;
 }
+
+}  // namespace edgebin::detail

@@ -5,6 +5,8 @@
 
 #include "local/band_window_sums.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 void CountWindows(std::vector<cv::Mat>& maps, const std::vector<LineBand>& lineBands,
@@ -110,3 +112,5 @@ void RefineThroughCountMaps(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
     CountWindows(savedMaps, lineBands, bandStrokeWidths, kFarScale);
     RestoreMixedPixels(savedMaps, dominanceRatio, removedMap, edgeMaskCopy, restoredMap);
 }
+
+}  // namespace edgebin::detail

@@ -8,6 +8,8 @@
 
 #include "stroke/stroke_width.h"
 
+namespace edgebin::detail {
+
 constexpr int kDirectionMapCount = 9;
 // Far windows are this many band stroke widths across.
 constexpr double kFarScale = 20.0;
@@ -22,3 +24,5 @@ void RefineThroughCountMaps(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
                             std::vector<cv::Mat>& dirMaps, const std::vector<LineBand>& lineBands,
                             const std::vector<int>& bandStrokeWidths, double nearScale,
                             double dominanceRatio);
+
+}  // namespace edgebin::detail

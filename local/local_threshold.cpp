@@ -28,6 +28,8 @@
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 
+namespace edgebin::detail {
+
 namespace {
 
 // Relative distance from a half below which the fast threshold is recomputed. The
@@ -595,3 +597,5 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     // Ties and pixels no window reached stay paper.
     cv::compare(balance, 0, dst, cv::CMP_GE);
 }
+
+}  // namespace edgebin::detail

@@ -4,6 +4,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // Mean and population deviation of the grey values of the voters (non-zero in
 // `edgeMaskCopy`) in each voter's window of half side trunc(alpha/2 * rowWidth),
 // clipped to the page. CV_64F maps, 0 away from voters.
@@ -18,3 +20,5 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
                         cv::Mat& dst, double alpha, double k);
+
+}  // namespace edgebin::detail

@@ -25,6 +25,8 @@
 #include "stroke/sparse_window_sums.h"
 #include "stroke/stroke_map.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr std::uint32_t kCountLimit = 65535;
@@ -226,3 +228,5 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
     }
     edgeMaskCopy.setTo(1, edgeMaskCopy);
 }
+
+}  // namespace edgebin::detail

@@ -6,6 +6,8 @@
 
 #include "stroke/stroke_width.h"
 
+namespace edgebin::detail {
+
 // mode <= 0: nothing. mode 1: CleanStrokeMap only. mode >= 2: also suppresses
 // pixels whose near window (side bandWidth * nearScale) is dominated by one
 // gradient direction (largest direction count > cvRound(dominanceRatio * all)),
@@ -14,6 +16,9 @@
 // `restoredMap`. `dirMaps` (nine 0/1 maps from BuildDirectionMaps) is consumed.
 // On return `edgeMaskCopy` holds 0/1.
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
-                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
                     double dominanceRatio);
+
+}  // namespace edgebin::detail

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace edgebin::detail {
+
 // The first column from x on whose byte is non-zero, or `cols`. Marked pixels are
 // sparse, so zero bytes are skipped eight at a time.
 inline int NextNonZero(const unsigned char* row, int x, int cols) {
@@ -19,3 +21,5 @@ inline int NextNonZero(const unsigned char* row, int x, int cols) {
     }
     return x;
 }
+
+}  // namespace edgebin::detail

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace edgebin::detail {
+
 void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const VoterWindow& w,
                 double& mean, double& deviation) {
     int n = 0;
@@ -30,3 +32,5 @@ void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const VoterWin
     }
     deviation = n > 0 ? std::sqrt(squares / n) : 0.0;
 }
+
+}  // namespace edgebin::detail

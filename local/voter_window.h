@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // Inclusive window of one pixel, clipped to the page.
 struct VoterWindow {
     int x0;
@@ -41,3 +43,5 @@ inline bool HasWidthPerRow(const std::vector<int>& rowStrokeWidths, int rows) {
 // suffer from cancellation; 0 and 0 without voters.
 void VoterStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const VoterWindow& w,
                 double& mean, double& deviation);
+
+}  // namespace edgebin::detail

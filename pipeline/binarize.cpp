@@ -10,6 +10,8 @@
 #include "pipeline/small_components.h"
 #include "stroke/stroke_width.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 // Fixed settings of the refinement and clean-up stages.
@@ -58,3 +60,5 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     dst = result;
     return kStatusOk;
 }
+
+}  // namespace edgebin::detail

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 
+namespace edgebin::detail {
+
 namespace {
 
 // Slopes of the sector edges, a little above tan 22.5 and below tan 67.5 degrees.
@@ -78,3 +80,5 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
     }
     dirMaps.swap(maps);
 }
+
+}  // namespace edgebin::detail

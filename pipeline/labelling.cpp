@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace edgebin::detail {
+
 namespace {
 
 // Steps of the tracer's eight directions, clockwise on screen (y grows downwards).
@@ -110,3 +112,5 @@ void CollectComponentStats(const int* labels, int cols, int rows, int n,
         }
     }
 }
+
+}  // namespace edgebin::detail

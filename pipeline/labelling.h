@@ -9,6 +9,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // Bounding box (inclusive) and size of one labelled component.
 struct ComponentRecord {
     int xMin;
@@ -39,3 +41,5 @@ void CollectComponentStats(const int* labels, int cols, int rows, int n,
 // Components of the non-zero pixels of an 8-bit one-channel mask: packs the
 // mask's complement, labels it and collects the records. Returns their count.
 int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records);
+
+}  // namespace edgebin::detail

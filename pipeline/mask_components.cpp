@@ -14,6 +14,8 @@
 
 #include "pipeline/labelling.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 // Horizontal runs of foreground pixels, in raster order.
@@ -162,3 +164,5 @@ int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& record
     }
     return static_cast<int>(records.size());
 }
+
+}  // namespace edgebin::detail

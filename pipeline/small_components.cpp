@@ -6,6 +6,8 @@
 
 #include "pipeline/labelling.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr int kMinSide = 3;
@@ -63,3 +65,5 @@ void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowS
             .setTo(255);
     }
 }
+
+}  // namespace edgebin::detail

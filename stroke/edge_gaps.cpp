@@ -7,6 +7,8 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 namespace {
 
 // Counts the gaps between successive edge ends of one row into `histogram`. An
@@ -63,3 +65,5 @@ int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) 
     }
     return WidthFromHistogram(histogram, peakCount);
 }
+
+}  // namespace edgebin::detail

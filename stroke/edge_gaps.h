@@ -5,6 +5,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // `mask`: 8-bit, one channel, possibly a view into a larger mask (only pixels of
 // the view are read); non-zero = edge pixel. Histograms the distances between
 // successive edge ends in each row and returns the width read off the histogram's
@@ -35,3 +37,5 @@ inline int WidthFromHistogram(const std::vector<int>& histogram, int& peakCount)
     }
     return width;
 }
+
+}  // namespace edgebin::detail

@@ -15,6 +15,8 @@
 #include "stroke/sparse_window_sums.h"
 #include "stroke/window_filters.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 // Counts saturate at 65535, so any threshold above that removes every pixel;
@@ -249,3 +251,5 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
         }
     }
 }
+
+}  // namespace edgebin::detail

@@ -20,6 +20,8 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // Position p of a line of n values under reflect-101, for any p (n >= 1).
 inline int Reflect101(long long p, int n) {
     if (n == 1) {
@@ -238,3 +240,5 @@ class RowPrefix {
     std::vector<Entry> entries_;
     long long from_ = 0;
 };
+
+}  // namespace edgebin::detail

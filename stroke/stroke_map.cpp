@@ -7,6 +7,8 @@
 #include "pipeline/labelling.h"
 #include "stroke/window_filters.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 constexpr int kMinComponentSide = 3;
@@ -76,3 +78,5 @@ void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWi
         }
     }
 }
+
+}  // namespace edgebin::detail

@@ -8,6 +8,8 @@
 
 #include "stroke/edge_gaps.h"
 
+namespace edgebin::detail {
+
 namespace {
 
 // Below this height a page is measured as one block: it rarely holds more than
@@ -247,3 +249,5 @@ bool IsCompleteStrokeDescription(int rows, int cols, const std::vector<LineBand>
     }
     return nextTop == rows;
 }
+
+}  // namespace edgebin::detail

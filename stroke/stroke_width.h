@@ -9,6 +9,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace edgebin::detail {
+
 // Horizontal strip of the page; all four coordinates are inclusive.
 struct LineBand {
     int left;
@@ -45,3 +47,5 @@ void RaiseMinimumWidths(std::vector<int>& bandStrokeWidths);
 bool IsCompleteStrokeDescription(int rows, int cols, const std::vector<LineBand>& lineBands,
                                  const std::vector<int>& bandStrokeWidths,
                                  const std::vector<int>& rowStrokeWidths);
+
+}  // namespace edgebin::detail

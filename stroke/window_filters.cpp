@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
+namespace edgebin::detail {
+
 namespace {
 
 cv::Point WindowAnchor(int anchorMode, int side) {
@@ -64,3 +66,5 @@ void CountInBandWindows(const cv::Mat& source, cv::Mat& counts,
         bandCounts.copyTo(counts(region));
     }
 }
+
+}  // namespace edgebin::detail

@@ -7,16 +7,26 @@
 
 #include "stroke/stroke_width.h"
 
+namespace edgebin::detail {
+
 // Where a pixel sits in its counting window.
-enum AnchorMode { kAnchorCentre = 0, kAnchorTopLeft, kAnchorBottomLeft, kAnchorTopRight, kAnchorBottomRight };
+enum AnchorMode {
+    kAnchorCentre = 0,
+    kAnchorTopLeft,
+    kAnchorBottomLeft,
+    kAnchorTopRight,
+    kAnchorBottomRight
+};
 
 // `counts` (CV_16UC1, source's size) receives per band the unnormalised box sum of
 // `source` over a square window of side min(band height, band width,
 // trunc(width * windowFactor)), placed by `anchorMode`. Windows read across band
 // edges; only the image border is reflected (reflect-101).
 // Precondition: the bands lie inside `source` and every window side is >= 1.
-void CountInBandWindows(const cv::Mat& source, cv::Mat& counts, const std::vector<LineBand>& lineBands,
-                        const std::vector<int>& bandStrokeWidths, int anchorMode, double windowFactor);
+void CountInBandWindows(const cv::Mat& source, cv::Mat& counts,
+                        const std::vector<LineBand>& lineBands,
+                        const std::vector<int>& bandStrokeWidths, int anchorMode,
+                        double windowFactor);
 
 // Clears edge pixels whose centred window holds fewer than
 // trunc(rowWidth * countFactor) edge pixels. Leaves `map` as 0/1. A description
@@ -29,5 +39,8 @@ void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
 // with the pixel at each corner) are sparse in the sense of DensityFilter. Same
 // refusal rule as DensityFilter.
 void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                      const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                      int minVotes, double windowFactor, double countFactor);
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
+                      double countFactor);
+
+}  // namespace edgebin::detail

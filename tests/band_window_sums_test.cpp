@@ -9,6 +9,8 @@
 #include "local/band_window_sums.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 LineBand FullWidthBand(int cols, int top, int bottom) {

@@ -9,6 +9,8 @@
 #include "oracle/oracle.h"
 #include "tools/page_generator.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 void ExpectSameCurve(const cv::Mat& gradMap, const std::string& what) {

@@ -4,6 +4,8 @@
 
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 TEST(MeanContourLengthTest, CountsBackgroundNeighboursInsideTheImageOnce) {

@@ -4,6 +4,8 @@
 
 #include <initializer_list>
 
+using namespace edgebin::detail;
+
 namespace {
 
 ContourCurve Flat(double value = 0.0) {

@@ -4,6 +4,8 @@
 
 #include "pipeline/direction_maps.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Maps 1..8 that mark a single candidate pixel with gradient (gx, gy).

@@ -6,6 +6,8 @@
 #include "stroke/edge_gaps.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Mask whose gap histogram is exactly `histogram` (gap -> count): every gap is a

@@ -12,6 +12,8 @@
 #include "support/test_support.h"
 #include "tools/page_generator.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 cv::Mat Binarize(const cv::Mat& grey) {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+using namespace edgebin::detail;
+
 namespace {
 
 struct SyntheticPage {

@@ -10,6 +10,8 @@
 #include "stroke/stroke_map.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 constexpr int kRows = 60;

@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+using namespace edgebin::detail;
+
 namespace {
 
 cv::Mat VerticalStep(int rows, int cols, int stepColumn, unsigned char left, unsigned char right) {

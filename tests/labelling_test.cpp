@@ -8,6 +8,8 @@
 
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Packs "F"/"B" rows into a labelling buffer: F = foreground (0), B = background.

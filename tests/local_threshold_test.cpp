@@ -3,6 +3,8 @@
 #include "local/local_threshold.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 cv::Mat Vote(const cv::Mat& voters, const cv::Mat& gray, const cv::Mat& restored,

@@ -6,6 +6,8 @@
 
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 const std::string kMainLine = "----------------- The main Peak Threshold is : ";

@@ -7,6 +7,8 @@
 #include "stroke/stroke_map.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 struct StrokeDescription {

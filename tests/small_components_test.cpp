@@ -3,6 +3,8 @@
 #include "pipeline/small_components.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Result page from text: '#' is ink (0), anything else paper (255).

@@ -23,6 +23,8 @@
 #include "support/test_support.h"
 #include "tools/page_generator.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // Same size, type and bytes (so also the same sign of zero and the same NaNs).

@@ -5,6 +5,8 @@
 #include "stroke/stroke_map.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 int CountDifferences(const cv::Mat& a, const cv::Mat& b) {

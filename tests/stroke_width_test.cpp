@@ -7,6 +7,8 @@
 #include "stroke/stroke_width.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 // One-pixel vertical strokes every `period` columns over rows top..bottom: every

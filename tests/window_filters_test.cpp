@@ -8,6 +8,8 @@
 #include "stroke/window_filters.h"
 #include "support/test_support.h"
 
+using namespace edgebin::detail;
+
 namespace {
 
 struct Description {

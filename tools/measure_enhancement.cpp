@@ -26,6 +26,8 @@
 #include "stroke/stroke_width.h"
 #include "tools/metrics.h"
 
+using namespace edgebin::detail;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -19,6 +19,8 @@
 #include "app/front_end.h"
 #include "pipeline/binarize.h"
 
+using namespace edgebin::detail;
+
 namespace edgebin_fuzz {
 
 // Larger decoded images are not run through the pipeline, so that every input

@@ -12,6 +12,8 @@
 
 namespace reference {
 
+using namespace edgebin::detail;
+
 // Page enhancement with every window sum from a box filter in double precision.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background);

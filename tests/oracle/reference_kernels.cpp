@@ -8,6 +8,8 @@
 #include "stroke/edge_gaps.h"
 #include "stroke/window_filters.h"
 
+namespace edgebin::detail {
+
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background) {
     reference::EnhancePage(gray, window, weight, enhanced, background);
@@ -65,3 +67,5 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
 int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
     return reference::StrokeWidthFromEdgeGaps(mask, peakCount, gapCount);
 }
+
+}  // namespace edgebin::detail

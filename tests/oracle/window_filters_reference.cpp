@@ -43,7 +43,8 @@ void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     }
     MarkEdgesAsOne(map);
     cv::Mat counts;
-    ::CountInBandWindows(map, counts, lineBands, bandStrokeWidths, kAnchorCentre, windowFactor);
+    edgebin::detail::CountInBandWindows(map, counts, lineBands, bandStrokeWidths, kAnchorCentre,
+                                        windowFactor);
     for (int r = 0; r < map.rows; ++r) {
         const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
         unsigned char* pixels = map.ptr<unsigned char>(r);
@@ -66,8 +67,8 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     MarkEdgesAsOne(map);
     std::array<cv::Mat, kWindowCount> counts;
     for (int mode = 0; mode < kWindowCount; ++mode) {
-        ::CountInBandWindows(map, counts[static_cast<size_t>(mode)], lineBands, bandStrokeWidths,
-                             mode, windowFactor);
+        edgebin::detail::CountInBandWindows(map, counts[static_cast<size_t>(mode)], lineBands,
+                                            bandStrokeWidths, mode, windowFactor);
     }
     for (int r = 0; r < map.rows; ++r) {
         const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
