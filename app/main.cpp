@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "app/arguments.h"
 #include "app/front_end.h"
 #include "app/huge_page_allocator.h"
 
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
     const ScopedMatAllocator useAllocator(&allocator);
 #endif
     try {
-        return RunEdgebin(args);
+        return edgebin::cli::RunEdgebin(args);
     } catch (const std::exception& error) {
         // cv::Exception texts end in a newline; the message stays one line.
         std::string what = error.what();
@@ -22,6 +23,6 @@ int main(int argc, char** argv) {
             what.pop_back();
         }
         std::cout << "edgebin: internal error: " << what << std::endl;
-        return 1;
+        return edgebin::cli::kExitInternalError;
     }
 }

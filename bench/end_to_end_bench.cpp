@@ -208,15 +208,16 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     cv::Mat stagedDst;
     cv::Mat dst;
     {
-        const QuietCout quiet;
         TimeStages(page.gray, parameters, repeat, result, stagedDst);
         result.binarizeSeconds = std::numeric_limits<double>::infinity();
         for (int r = 0; r < repeat; ++r) {
             dst = cv::Mat();
-            result.binarizeSeconds = std::min(result.binarizeSeconds, TimeOnce([&] {
-                                                  BinarizeImage(page.gray, dst, parameters.alpha,
-                                                                parameters.k, parameters.Rthre);
-                                              }));
+            result.binarizeSeconds =
+                std::min(result.binarizeSeconds, TimeOnce([&] {
+                             edgebin::Trace trace;
+                             BinarizeImage(page.gray, dst, parameters.alpha, parameters.k,
+                                           parameters.Rthre, trace);
+                         }));
         }
     }
     result.stagedMatches =

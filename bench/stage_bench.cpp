@@ -42,7 +42,6 @@ const StagedRun& PreparedRun() {
         cv::Mat page;
         cv::Mat truth;
         GeneratePage(options, page, truth);
-        const QuietCout quiet;
         StagedRun run;
         BeginRun(page, run);
         const TuningParameters parameters;
@@ -108,7 +107,6 @@ void BM_BuildContourCurve(benchmark::State& state) {
 
 void BM_EstimateStrokeWidth(benchmark::State& state) {
     const StagedRun& run = PreparedRun();
-    const QuietCout quiet;
     for (auto _ : state) {
         std::vector<LineBand> lineBands;
         std::vector<int> bandStrokeWidths;
@@ -132,7 +130,6 @@ void BM_StrokeWidthFromEdgeGaps(benchmark::State& state) {
 // The measurement and the whole refinement loop of the global stage.
 void BM_StrokeDescription(benchmark::State& state) {
     const StagedRun& prepared = PreparedRun();
-    const QuietCout quiet;
     const TuningParameters parameters;
     for (auto _ : state) {
         state.PauseTiming();
@@ -274,10 +271,10 @@ void BM_RemoveSmallComponents(benchmark::State& state) {
 
 void BM_BinarizeImage(benchmark::State& state) {
     const StagedRun& run = PreparedRun();
-    const QuietCout quiet;
     for (auto _ : state) {
         cv::Mat dst;
-        benchmark::DoNotOptimize(BinarizeImage(run.gray, dst, 2.0, 0.6, 0.05));
+        edgebin::Trace trace;
+        benchmark::DoNotOptimize(BinarizeImage(run.gray, dst, 2.0, 0.6, 0.05, trace));
     }
     SetPixels(state);
 }

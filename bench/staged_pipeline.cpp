@@ -34,17 +34,19 @@ void SelectThreshold(const TuningParameters& parameters, StagedRun& run) {
     int mainPeak = 0;
     int secondPeak = 0;
     FindCurvePeaks(run.contourCurve, hasSecond, mainPeak, secondPeak);
-    run.threshold = ChoosePeakLevel(run.gradMap, hasSecond, mainPeak, secondPeak, parameters.Rthre);
+    run.threshold =
+        ChoosePeakLevel(run.gradMap, hasSecond, mainPeak, secondPeak, parameters.Rthre, run.trace);
     cv::threshold(run.gradMap, run.edgeMask, run.threshold, 255, cv::THRESH_BINARY);
 }
 
 void MeasureStrokes(StagedRun& run) {
-    run.status =
-        MeasureStrokeDescription(run.gradMap, run.threshold, run.edgeMask, run.lineBands,
-                                 run.bandStrokeWidths, run.rowStrokeWidths, EstimateStrokeWidth);
-    if (run.status == kStatusOk) {
+    run.status = MeasureStrokeDescription(run.gradMap, run.threshold, run.edgeMask, run.lineBands,
+                                          run.bandStrokeWidths, run.rowStrokeWidths,
+                                          EstimateStrokeWidth, run.trace);
+    if (run.status == edgebin::kStatusOk) {
         RefineStrokeDescription(run.edgeMask, run.lineBands, run.bandStrokeWidths,
-                                run.rowStrokeWidths, EstimateStrokeWidth);
+                                run.rowStrokeWidths, EstimateStrokeWidth,
+                                run.trace.refinementPasses);
     }
 }
 
@@ -88,7 +90,7 @@ void BeginRun(const cv::Mat& gray, StagedRun& run) {
 }
 
 void RunStage(Stage stage, const TuningParameters& parameters, StagedRun& run) {
-    if (run.status != kStatusOk) {
+    if (run.status != edgebin::kStatusOk) {
         return;
     }
     switch (stage) {
@@ -123,10 +125,4 @@ void RunStage(Stage stage, const TuningParameters& parameters, StagedRun& run) {
             RemoveSmallComponents(run.edgeMaskCopy, run.rowStrokeWidths, kSpeckFactor, run.dst);
             break;
     }
-}
-
-QuietCout::QuietCout() : saved_(std::cout.rdbuf(&nullBuffer_)) {}
-
-QuietCout::~QuietCout() {
-    std::cout.rdbuf(saved_);
 }

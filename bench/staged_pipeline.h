@@ -4,7 +4,6 @@
 
 #include <array>
 #include <opencv2/core.hpp>
-#include <streambuf>
 #include <vector>
 
 #include "global/contour_curve.h"
@@ -51,6 +50,7 @@ struct StagedRun {
     cv::Mat dst;
     // Non-zero once the stroke measurement found nothing; later stages then skip.
     int status = 0;
+    edgebin::Trace trace;
 };
 
 const char* StageName(Stage stage);
@@ -61,21 +61,3 @@ void BeginRun(const cv::Mat& gray, StagedRun& run);
 // Runs one stage on a run whose earlier stages are done, in the driver's order
 // and with its arguments.
 void RunStage(Stage stage, const TuningParameters& parameters, StagedRun& run);
-
-// Swallows everything written to std::cout while it lives, so that the stages'
-// report lines do not mix with a table.
-class QuietCout {
-  public:
-    QuietCout();
-    ~QuietCout();
-    QuietCout(const QuietCout&) = delete;
-    QuietCout& operator=(const QuietCout&) = delete;
-
-  private:
-    class NullBuffer : public std::streambuf {
-      protected:
-        int overflow(int c) override { return traits_type::not_eof(c); }
-    };
-    NullBuffer nullBuffer_;
-    std::streambuf* saved_;
-};

@@ -2,7 +2,6 @@
 // other than 1 or 3 gives 12, both before anything is computed or printed.
 #include "global/global_threshold.h"
 
-#include <iostream>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
@@ -45,9 +44,11 @@ bool IsComplete(const cv::Mat& mask, const StrokeDescription& description) {
 // A measurement counts only when its ratio says so and the description it left
 // covers every row; the later stages index widths by row and by band.
 bool MeasureCopy(const cv::Mat& edgeMask, StrokeDescription& description,
-                 const StrokeMeasure& measure) {
-    const double modalRatio = measure(edgeMask.clone(), description.lineBands,
-                                      description.bandStrokeWidths, description.rowStrokeWidths);
+                 const StrokeMeasure& measure, std::vector<StrokeMeasurement>& reports) {
+    reports.emplace_back();
+    const double modalRatio =
+        measure(edgeMask.clone(), description.lineBands, description.bandStrokeWidths,
+                description.rowStrokeWidths, &reports.back());
     return modalRatio > kNothingMeasured && IsComplete(edgeMask, description);
 }
 
@@ -67,17 +68,17 @@ void SettleAlternation(StrokeDescription& current, const StrokeDescription& cand
 
 int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
                              std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
-                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure) {
+                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
+                             Trace& trace) {
     StrokeDescription description;
-    bool measured = MeasureCopy(edgeMask, description, measure);
+    bool measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
     if (!measured) {
         const int half = threshold / 2;
         cv::threshold(gradMap, edgeMask, half, 255, cv::THRESH_BINARY);
         Clear(description);
-        measured = MeasureCopy(edgeMask, description, measure);
+        measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
         if (measured) {
-            std::cout << "----------------- The Reassigned Final Global Threshold is : " << half
-                      << std::endl;
+            trace.reassignedThreshold = half;
         }
     }
     lineBands = std::move(description.lineBands);
@@ -88,7 +89,8 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
 
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                             const StrokeMeasure& measure) {
+                             const StrokeMeasure& measure,
+                             std::vector<StrokeMeasurement>& passReports) {
     StrokeDescription current{lineBands, bandStrokeWidths, rowStrokeWidths};
     StrokeDescription previous = current;
     StrokeDescription candidate;
@@ -98,8 +100,9 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
         cv::Mat work = edgeMask.clone();
         CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
                        kComponentFactor);
+        passReports.emplace_back();
         const double modalRatio = measure(work, candidate.lineBands, candidate.bandStrokeWidths,
-                                          candidate.rowStrokeWidths);
+                                          candidate.rowStrokeWidths, &passReports.back());
         if (modalRatio <= 0.0 || !IsComplete(edgeMask, candidate)) {
             break;  // nothing measured: keep the last complete description
         }
@@ -125,7 +128,7 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre) {
+                            double Rthre, Trace& trace) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -144,20 +147,17 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
 
     cv::Mat gradMap;
     ComputeGradientMap(enhanced, gradX, gradY, gradMap);
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre);
-    std::cout << "----------------- The Final Global Threshold is : " << threshold << std::endl;
-    std::cout << std::endl;
+    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre, trace);
+    trace.finalThreshold = threshold;
 
     const int status =
         MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands, bandStrokeWidths,
-                                 rowStrokeWidths, EstimateStrokeWidth);
+                                 rowStrokeWidths, EstimateStrokeWidth, trace);
     if (status != kStatusOk) {
         return status;
     }
-    std::cout << std::endl;
-
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                            EstimateStrokeWidth);
+                            EstimateStrokeWidth, trace.refinementPasses);
     return kStatusOk;
 }
 

@@ -10,41 +10,45 @@
 namespace edgebin::detail {
 
 // Status codes of EstimateGlobalThreshold (and of the driver).
-constexpr int kStatusOk = 0;
-constexpr int kStatusNoRowsOrColumns = 11;
-constexpr int kStatusBadChannels = 12;
-constexpr int kStatusNoStrokes = -1;
+constexpr int kStatusNoRowsOrColumns = kStatusEmptyImage;
+constexpr int kStatusBadChannels = kStatusUnsupportedImage;
 
 // From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
 // enhanced page, the thresholded `edgeMask` and its refined stroke description.
 // Returns 0, 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen
-// threshold nor at half of it).
+// threshold nor at half of it). The peaks, thresholds and every measurement go to
+// `trace`.
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre);
+                            double Rthre, Trace& trace);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses
 // EstimateStrokeWidth; tests substitute scripted measurements.
-using StrokeMeasure = std::function<double(const cv::Mat&, std::vector<LineBand>&,
-                                           std::vector<int>&, std::vector<int>&)>;
+using StrokeMeasure =
+    std::function<double(const cv::Mat&, std::vector<LineBand>&, std::vector<int>&,
+                         std::vector<int>&, StrokeMeasurement*)>;
 
 // Measures a copy of `edgeMask` (gradMap > threshold, already written by the
-// caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2,
-// measures again and prints the reassigned-threshold line on success. Returns 0,
-// or -1 when the second measurement finds nothing either.
+// caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2 and
+// measures again. Returns 0, or -1 when the second measurement finds nothing
+// either. Each measurement is appended to trace.measurements; a successful second
+// one sets trace.reassignedThreshold.
 int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
                              std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
-                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure);
+                             std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
+                             Trace& trace);
 
 // Alternates cleaning a fresh copy of `edgeMask` with the current description
 // (component factor 0.6) and measuring it, until the band widths repeat, alternate
 // between two results, or 11 passes have run. A pass that measures no complete
 // description ends the loop with the current one kept, so the description always
-// covers every row. Precondition: the given description is complete.
+// covers every row. Each pass's measurement is appended to `passReports`.
+// Precondition: the given description is complete.
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                             const StrokeMeasure& measure);
+                             const StrokeMeasure& measure,
+                             std::vector<StrokeMeasurement>& passReports);
 
 }  // namespace edgebin::detail

@@ -4,7 +4,6 @@
 #include "global/peak_threshold.h"
 
 #include <algorithm>
-#include <iostream>
 #include <opencv2/imgproc.hpp>
 
 #include "global/contour_curve.h"
@@ -70,27 +69,26 @@ void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::M
 }
 
 int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
-                    double Rthre) {
+                    double Rthre, Trace& trace) {
     CV_Assert(gradMap.type() == CV_8UC1);
-    std::cout << "----------------- The main Peak Threshold is : " << mainPeak << std::endl;
+    trace.mainPeak = mainPeak;
     if (!hasSecond) {
         return mainPeak;
     }
-    std::cout << "----------------- The second Peak Threshold is : " << secondPeak << std::endl;
+    trace.secondPeak = secondPeak;
     const int hi = std::max(mainPeak, secondPeak);
     const int lo = std::min(mainPeak, secondPeak);
-    const double ratio = IsolatedBandRatio(gradMap, lo, hi);
-    std::cout << "ratio = " << ratio << std::endl;
-    return ratio > Rthre ? hi : lo;
+    trace.ratio = IsolatedBandRatio(gradMap, lo, hi);
+    return trace.ratio > Rthre ? hi : lo;
 }
 
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre) {
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace) {
     CV_Assert(gradMap.type() == CV_8UC1);
     bool hasSecond = false;
     int mainPeak = 0;
     int secondPeak = 0;
     FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak);
-    const int threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, Rthre);
+    const int threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, Rthre, trace);
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;
 }

@@ -3,17 +3,20 @@
 
 #include <opencv2/core.hpp>
 
+#include "edgebin/edgebin.hpp"
+
 namespace edgebin::detail {
 
-// Prints the peak lines (and the ratio line with two peaks), returns the chosen
-// level and writes `edgeMask` = 255 where gradMap > level, else 0.
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre);
+// Returns the chosen level and writes `edgeMask` = 255 where gradMap > level,
+// else 0. The peaks (and the ratio with two peaks) go to `trace`.
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace);
 
-// The choice itself, once the peaks are known: prints the same lines and returns
-// the level. With two peaks the higher level wins when the band pixels between
-// them that touch no strong pixel cover more than `Rthre` of the map.
+// The choice itself, once the peaks are known: returns the level and records the
+// peaks and the ratio in `trace`. With two peaks the higher level wins when the
+// band pixels between them that touch no strong pixel cover more than `Rthre` of
+// the map.
 int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
-                    double Rthre);
+                    double Rthre, Trace& trace);
 
 // `isolatedMask` = `bandMask` without the pixels that have a non-zero 8-neighbour
 // in `strongMask`.

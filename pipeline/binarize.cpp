@@ -1,6 +1,5 @@
 #include "pipeline/binarize.h"
 
-#include <iostream>
 #include <vector>
 
 #include "global/global_threshold.h"
@@ -20,15 +19,19 @@ constexpr double kNearScale = 6.0;
 constexpr double kDominanceRatio = 0.75;
 constexpr double kSpeckFactor = 1.0;
 
-void PrintParameters(double alpha, double k, double Rthre) {
-    std::cout << "//******* alpha = " << alpha << " ******* k = " << k
-              << " ******* Rthre = " << Rthre << " *******//" << std::endl;
+std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
+                                    const std::vector<int>& bandStrokeWidths) {
+    std::vector<TextBand> bands;
+    for (size_t i = 0; i < lineBands.size() && i < bandStrokeWidths.size(); ++i) {
+        bands.push_back(TextBand{lineBands[i].top, lineBands[i].bottom, bandStrokeWidths[i]});
+    }
+    return bands;
 }
 
 }  // namespace
 
-int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre) {
-    PrintParameters(alpha, k, Rthre);
+int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                  Trace& trace) {
     if (src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -41,10 +44,11 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
     const int status = EstimateGlobalThreshold(src, gray, gradX, gradY, edgeMask, lineBands,
-                                               bandStrokeWidths, rowStrokeWidths, Rthre);
+                                               bandStrokeWidths, rowStrokeWidths, Rthre, trace);
     if (status != kStatusOk) {
         return status;
     }
+    trace.bands = DescribeBands(lineBands, bandStrokeWidths);
 
     // The later stages work on a copy so that the global edge mask stays as measured.
     cv::Mat result = cv::Mat::zeros(gray.rows, gray.cols, CV_8UC1);

@@ -4,7 +4,6 @@
 #include "stroke/stroke_width.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "stroke/edge_gaps.h"
 
@@ -68,18 +67,13 @@ void MergeEqualNeighbours(std::vector<LineBand>& lineBands, std::vector<int>& ba
     }
 }
 
-void PrintBandWidths(const std::vector<int>& bandStrokeWidths) {
-    for (size_t j = 0; j < bandStrokeWidths.size(); ++j) {
-        std::cout << "After Integration****************The " << j
-                  << "th SW is: " << bandStrokeWidths[j] << std::endl;
-    }
-}
-
 double EstimateOverBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                         std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths) {
+                         std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                         StrokeMeasurement* report) {
     const int rows = edgeMask.rows;
     rowStrokeWidths.assign(static_cast<size_t>(rows), 0);
-    const double modalRatio = IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths);
+    const double modalRatio =
+        IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths, report);
     const size_t measured = std::min(lineBands.size(), bandStrokeWidths.size());
     for (size_t i = 0; i < measured; ++i) {
         const int top = std::max(lineBands[i].top, 0);
@@ -109,15 +103,23 @@ double EstimateOverWholeMask(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 }  // namespace
 
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                           std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths) {
+                           std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                           StrokeMeasurement* report) {
     lineBands.clear();
     bandStrokeWidths.clear();
     rowStrokeWidths.clear();
+    if (report != nullptr) {
+        *report = StrokeMeasurement{};
+    }
     if (edgeMask.rows >= kMinRowsForBands) {
         SplitIntoLineBands(edgeMask, lineBands);
+        if (lineBands.empty() && report != nullptr) {
+            report->emptyMask = true;
+        }
         DropShortBands(lineBands);
         if (!lineBands.empty()) {
-            return EstimateOverBands(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths);
+            return EstimateOverBands(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
+                                     report);
         }
     }
     return EstimateOverWholeMask(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths);
@@ -134,7 +136,6 @@ void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBand
         anyEdge = anyEdge || rowHasEdge[static_cast<size_t>(r)];
     }
     if (!anyEdge) {
-        std::cout << "empty block" << std::endl;
         return;
     }
     int r = 0;
@@ -169,7 +170,7 @@ void DropShortBands(std::vector<LineBand>& lineBands) {
 }
 
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                                 std::vector<int>& bandStrokeWidths) {
+                                 std::vector<int>& bandStrokeWidths, StrokeMeasurement* report) {
     const int rows = edgeMask.rows;
     const int cols = edgeMask.cols;
     bandStrokeWidths.clear();
@@ -196,7 +197,9 @@ double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>&
     RaiseMinimumWidths(bandStrokeWidths);
     TileBands(rows, lineBands);
     MergeEqualNeighbours(lineBands, bandStrokeWidths);
-    PrintBandWidths(bandStrokeWidths);
+    if (report != nullptr) {
+        report->bandStrokeWidths = bandStrokeWidths;
+    }
     return modalRatio;
 }
 

@@ -9,6 +9,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "edgebin/edgebin.hpp"
+
 namespace edgebin::detail {
 
 // Horizontal strip of the page; all four coordinates are inclusive.
@@ -22,20 +24,23 @@ struct LineBand {
 // Measures the stroke description of `edgeMask` into the three (emptied) lists.
 // Returns the modal ratio: at most 1e-5 when nothing stroke-like was measured;
 // whenever it is above 0 the bands tile the mask and every row has a width.
+// `report`, when given, receives what the measurement has to tell.
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                           std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths);
+                           std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                           StrokeMeasurement* report = nullptr);
 
 // Each maximal run of rows holding an edge pixel becomes one full-width band.
-// Prints "empty block" when the mask has no edge pixel at all.
 void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands);
 
 // Removes bands of fewer than 21 rows when some band is taller than that.
 void DropShortBands(std::vector<LineBand>& lineBands);
 
 // Measures each band, drops implausible widths, smooths, tiles and merges the
-// bands, prints one line per band and returns the modal ratio over all bands.
+// bands and returns the modal ratio over all bands. When the bands survive,
+// `report` (if given) receives their widths.
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                                 std::vector<int>& bandStrokeWidths);
+                                 std::vector<int>& bandStrokeWidths,
+                                 StrokeMeasurement* report = nullptr);
 
 // Raises each local minimum that sits one below a neighbour to that neighbour.
 void RaiseMinimumWidths(std::vector<int>& bandStrokeWidths);

@@ -7,7 +7,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/front_end.h"
+#include "edgebin/edgebin.hpp"
+
+using edgebin::IsAlreadyBinary;
 
 namespace fs = std::filesystem;
 

@@ -8,20 +8,16 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc.hpp>
 
-#include "pipeline/binarize.h"
+#include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
 #include "tools/page_generator.h"
-
-using namespace edgebin::detail;
 
 namespace {
 
 cv::Mat Binarize(const cv::Mat& grey) {
-    cv::Mat result;
-    int status = 1;
-    CaptureStdout([&] { status = BinarizeImage(grey, result, 2.0, 0.6, 0.05); });
-    EXPECT_EQ(status, 0);
-    return result;
+    const edgebin::Result result = edgebin::Binarize(grey);
+    EXPECT_EQ(result.status, 0) << result.message;
+    return result.image;
 }
 
 cv::Mat Sauvola(const cv::Mat& grey) {

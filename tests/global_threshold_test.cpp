@@ -8,7 +8,6 @@
 #include "global/enhance.h"
 #include "global/gradient_map.h"
 #include "stroke/stroke_map.h"
-#include "support/test_support.h"
 
 using namespace edgebin::detail;
 
@@ -61,7 +60,8 @@ struct ScriptedMeasure {
 
     StrokeMeasure Bind() {
         return [this](const cv::Mat& map, std::vector<LineBand>& bands, std::vector<int>& bandW,
-                      std::vector<int>& rowW) {
+                      std::vector<int>& rowW, edgebin::StrokeMeasurement* report) {
+            report->bandStrokeWidths.assign(1, static_cast<int>(maps.size()));
             const Step& step = steps.at(maps.size());
             maps.push_back(map.clone());
             bands = step.description.lineBands;
@@ -83,8 +83,14 @@ cv::Mat SomeEdges() {
 Description Refine(const Description& start, ScriptedMeasure& script,
                    const cv::Mat& edgeMask = SomeEdges()) {
     Description d = start;
+    std::vector<edgebin::StrokeMeasurement> passes;
     RefineStrokeDescription(edgeMask, d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
-                            script.Bind());
+                            script.Bind(), passes);
+    // One report per measurement, in order.
+    EXPECT_EQ(passes.size(), script.maps.size());
+    for (size_t i = 0; i < passes.size(); ++i) {
+        EXPECT_EQ(passes[i].bandStrokeWidths, std::vector<int>{static_cast<int>(i)});
+    }
     return d;
 }
 
@@ -176,34 +182,32 @@ cv::Mat Above(const cv::Mat& gradMap, int level) {
     return mask;
 }
 
-const std::string kReassigned = "----------------- The Reassigned Final Global Threshold is : ";
-
 TEST(MeasureStrokeDescriptionTest, RetriesOnceAtHalfTheThreshold) {
     const cv::Mat gradMap = RampMap();
     struct Case {
         std::vector<Step> steps;
         int status;
-        std::string out;
+        int reassigned;
         int maskLevel;  // of the mask left behind
     };
     // The first measurement keeps the mask; failing that, one retry at half the
     // threshold either succeeds or finds nothing either.
     const std::vector<Case> cases = {
-        {{{0.3, Even({4})}}, 0, "", 37},
-        {{{1e-5, Even({4})}, {0.2, Even({6})}}, 0, kReassigned + "18\n", 18},
-        {{{0.0, Description{}}, {1e-6, Description{}}}, kStatusNoStrokes, "", 18}};
+        {{{0.3, Even({4})}}, 0, -1, 37},
+        {{{1e-5, Even({4})}, {0.2, Even({6})}}, 0, 18, 18},
+        {{{0.0, Description{}}, {1e-6, Description{}}}, edgebin::kStatusNoStrokes, -1, 18}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.steps.size());
         cv::Mat edgeMask = Above(gradMap, 37);
         ScriptedMeasure script{c.steps, {}};
         Description d;
-        int status = -2;
-        const std::string out = CaptureStdout([&] {
-            status = MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands,
-                                              d.bandStrokeWidths, d.rowStrokeWidths, script.Bind());
-        });
+        edgebin::Trace trace;
+        const int status =
+            MeasureStrokeDescription(gradMap, 37, edgeMask, d.lineBands, d.bandStrokeWidths,
+                                     d.rowStrokeWidths, script.Bind(), trace);
         EXPECT_EQ(status, c.status);
-        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(trace.reassignedThreshold, c.reassigned);
+        EXPECT_EQ(trace.measurements.size(), c.steps.size());
         EXPECT_EQ(cv::norm(edgeMask, Above(gradMap, c.maskLevel), cv::NORM_INF), 0.0);
         ASSERT_EQ(script.maps.size(), c.steps.size());
         if (c.status == 0) {
@@ -217,37 +221,37 @@ struct GlobalOutputs {
     cv::Mat gray, gradX, gradY, edgeMask;
     Description d;
     int status = -2;
-    std::string out;
+    edgebin::Trace trace;
 };
 
 GlobalOutputs RunGlobal(const cv::Mat& src) {
     GlobalOutputs g;
-    g.out = CaptureStdout([&] {
-        g.status = EstimateGlobalThreshold(src, g.gray, g.gradX, g.gradY, g.edgeMask, g.d.lineBands,
-                                           g.d.bandStrokeWidths, g.d.rowStrokeWidths, 0.05);
-    });
+    g.status = EstimateGlobalThreshold(src, g.gray, g.gradX, g.gradY, g.edgeMask, g.d.lineBands,
+                                       g.d.bandStrokeWidths, g.d.rowStrokeWidths, 0.05, g.trace);
     return g;
 }
 
 TEST(EstimateGlobalThresholdTest, RejectsEmptyAndOddChannelInputs) {
     const GlobalOutputs empty = RunGlobal(cv::Mat());
     EXPECT_EQ(empty.status, kStatusNoRowsOrColumns);
-    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.trace.mainPeak, -1);
     EXPECT_TRUE(empty.gray.empty());
 
     const GlobalOutputs twoChannels = RunGlobal(cv::Mat(10, 10, CV_8UC2, cv::Scalar(9, 9)));
     EXPECT_EQ(twoChannels.status, kStatusBadChannels);
-    EXPECT_EQ(twoChannels.out, "");
+    EXPECT_EQ(twoChannels.trace.mainPeak, -1);
     EXPECT_TRUE(twoChannels.gray.empty());
 }
 
 TEST(EstimateGlobalThresholdTest, FlatPageFailsAfterTheThresholdLines) {
     const cv::Mat flat(40, 60, CV_8UC1, cv::Scalar(200));
     const GlobalOutputs g = RunGlobal(flat);
-    EXPECT_EQ(g.status, kStatusNoStrokes);
-    EXPECT_EQ(g.out,
-              "----------------- The main Peak Threshold is : 0\n"
-              "----------------- The Final Global Threshold is : 0\n\n");
+    EXPECT_EQ(g.status, edgebin::kStatusNoStrokes);
+    EXPECT_EQ(g.trace.mainPeak, 0);
+    EXPECT_EQ(g.trace.secondPeak, -1);
+    EXPECT_EQ(g.trace.finalThreshold, 0);
+    EXPECT_EQ(g.trace.reassignedThreshold, -1);
+    EXPECT_EQ(g.trace.measurements.size(), 2u);
     EXPECT_EQ(g.gray.data, flat.data) << "one channel is shared, not copied";
     EXPECT_EQ(cv::countNonZero(g.gradX), 0);
     EXPECT_EQ(cv::countNonZero(g.gradY), 0);
@@ -275,22 +279,16 @@ TEST(EstimateGlobalThresholdTest, SyntheticPageGivesACompleteDescription) {
     cv::Mat colour;
     cv::cvtColor(page, colour, cv::COLOR_GRAY2BGR);
     const GlobalOutputs g = RunGlobal(colour);
-    ASSERT_EQ(g.status, kStatusOk) << g.out;
+    ASSERT_EQ(g.status, edgebin::kStatusOk);
     EXPECT_NE(g.gray.data, colour.data);
     EXPECT_EQ(cv::norm(g.gray, page, cv::NORM_INF), 0.0);
     EXPECT_TRUE(IsCompleteStrokeDescription(page.rows, page.cols, g.d.lineBands,
                                             g.d.bandStrokeWidths, g.d.rowStrokeWidths));
 
-    // The printed threshold (or its half after a retry) is the one the mask shows.
-    const std::string finalLine = "----------------- The Final Global Threshold is : ";
-    const size_t at = g.out.find(finalLine);
-    ASSERT_NE(at, std::string::npos) << g.out;
-    EXPECT_EQ(g.out.rfind("----------------- The main Peak Threshold is : ", 0), 0u);
-    int level = std::stoi(g.out.substr(at + finalLine.size()));
-    EXPECT_EQ(g.out.compare(g.out.find('\n', at), 2, "\n\n"), 0);
-    if (g.out.find(kReassigned) != std::string::npos) {
-        level /= 2;
-    }
+    // The reported threshold (or its half after a retry) is the one the mask shows.
+    ASSERT_GE(g.trace.finalThreshold, 0);
+    const int level =
+        g.trace.reassignedThreshold >= 0 ? g.trace.reassignedThreshold : g.trace.finalThreshold;
     cv::Mat enhanced, background, gradX, gradY, gradMap;
     EnhancePage(page, 60, 0.2, enhanced, background);
     ComputeGradientMap(enhanced, gradX, gradY, gradMap);

@@ -2,25 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "support/test_support.h"
-
 using namespace edgebin::detail;
 
 namespace {
-
-const std::string kMainLine = "----------------- The main Peak Threshold is : ";
-const std::string kSecondLine = "----------------- The second Peak Threshold is : ";
-
-TEST(ChoosePeakLevelTest, SinglePeakPrintsOneLine) {
-    const cv::Mat gradMap = cv::Mat::zeros(5, 5, CV_8UC1);
-    int level = -1;
-    const std::string out =
-        CaptureStdout([&] { level = ChoosePeakLevel(gradMap, false, 42, 0, 0.05); });
-    EXPECT_EQ(level, 42);
-    EXPECT_EQ(out, kMainLine + "42\n");
-}
 
 // 10 x 10 map, levels 20 and 40: a strong run of three at 50 and five isolated
 // band pixels (four at 30, one at exactly 40), so the ratio is exactly 0.05.
@@ -37,52 +21,57 @@ cv::Mat RatioMap() {
     return gradMap;
 }
 
-TEST(ChoosePeakLevelTest, RatioEqualToRthreSelectsTheLowerLevel) {
-    const cv::Mat gradMap = RatioMap();
-    int level = -1;
-    const std::string out =
-        CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 40, 20, 0.05); });
-    EXPECT_EQ(level, 20);
-    EXPECT_EQ(out, kMainLine + "40\n" + kSecondLine + "20\nratio = 0.05\n");
-
-    EXPECT_EQ(CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 20, 40, 0.049); }),
-              kMainLine + "20\n" + kSecondLine + "40\nratio = 0.05\n");
-    EXPECT_EQ(level, 40);
-}
-
-TEST(ChoosePeakLevelTest, StrongSpecksDoNotShield) {
+// One isolated band pixel beside a two-pixel strong speck, which does not shield;
+// with `third` the strong run is three long and shields it.
+cv::Mat SpeckMap(bool third) {
     cv::Mat gradMap = cv::Mat::zeros(10, 10, CV_8UC1);
     gradMap.at<unsigned char>(5, 5) = 60;
     gradMap.at<unsigned char>(5, 6) = 60;
     gradMap.at<unsigned char>(6, 5) = 30;
-    int level = -1;
-    std::string out = CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 20, 40, 0.0); });
-    EXPECT_NE(out.find("ratio = 0.01\n"), std::string::npos) << out;
-    EXPECT_EQ(level, 40) << "Rthre 0 takes the higher level with any isolated pixel";
-
-    gradMap.at<unsigned char>(5, 7) = 60;  // three strong pixels are no speck
-    out = CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 20, 40, 0.0); });
-    EXPECT_NE(out.find("ratio = 0\n"), std::string::npos) << out;
-    EXPECT_EQ(level, 20);
+    if (third) {
+        gradMap.at<unsigned char>(5, 7) = 60;
+    }
+    return gradMap;
 }
 
-TEST(ChoosePeakLevelTest, RthreOfOneAlwaysSelectsTheLowerLevel) {
-    cv::Mat gradMap(6, 6, CV_8UC1, cv::Scalar(30));
-    int level = -1;
-    CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 40, 20, 1.0); });
-    EXPECT_EQ(level, 20);
-    CaptureStdout([&] { level = ChoosePeakLevel(gradMap, true, 40, 20, 0.99); });
-    EXPECT_EQ(level, 40);
+TEST(ChoosePeakLevelTest, RecordsThePeaksAndPicksByTheIsolatedShare) {
+    const struct {
+        const char* name;
+        cv::Mat gradMap;
+        bool hasSecond;
+        int mainPeak, secondPeak;
+        double Rthre;
+        int level;
+        double ratio;  // -1: not measured
+    } cases[] = {
+        {"single peak", cv::Mat::zeros(5, 5, CV_8UC1), false, 42, 0, 0.05, 42, -1.0},
+        {"ratio equal to Rthre keeps the lower level", RatioMap(), true, 40, 20, 0.05, 20, 0.05},
+        {"ratio above Rthre takes the higher level", RatioMap(), true, 20, 40, 0.049, 40, 0.05},
+        {"two-pixel specks do not shield", SpeckMap(false), true, 20, 40, 0.0, 40, 0.01},
+        {"three strong pixels shield", SpeckMap(true), true, 20, 40, 0.0, 20, 0.0},
+        {"Rthre 1 always keeps the lower level", cv::Mat(6, 6, CV_8UC1, cv::Scalar(30)), true, 40,
+         20, 1.0, 20, 1.0},
+        {"Rthre just below a full band", cv::Mat(6, 6, CV_8UC1, cv::Scalar(30)), true, 40, 20, 0.99,
+         40, 1.0},
+    };
+    for (const auto& c : cases) {
+        edgebin::Trace trace;
+        EXPECT_EQ(ChoosePeakLevel(c.gradMap, c.hasSecond, c.mainPeak, c.secondPeak, c.Rthre, trace),
+                  c.level)
+            << c.name;
+        EXPECT_EQ(trace.mainPeak, c.mainPeak) << c.name;
+        EXPECT_EQ(trace.secondPeak, c.hasSecond ? c.secondPeak : -1) << c.name;
+        EXPECT_DOUBLE_EQ(trace.ratio, c.ratio) << c.name;
+    }
 }
 
 TEST(SelectPeakThresholdTest, FlatMapGivesLevelZeroAndAnEmptyMask) {
     const cv::Mat gradMap = cv::Mat::zeros(20, 30, CV_8UC1);
     cv::Mat edgeMask;
-    int level = -1;
-    const std::string out =
-        CaptureStdout([&] { level = SelectPeakThreshold(gradMap, edgeMask, 0.05); });
-    EXPECT_EQ(level, 0);
-    EXPECT_EQ(out, kMainLine + "0\n");
+    edgebin::Trace trace;
+    EXPECT_EQ(SelectPeakThreshold(gradMap, edgeMask, 0.05, trace), 0);
+    EXPECT_EQ(trace.mainPeak, 0);
+    EXPECT_EQ(trace.secondPeak, -1);
     ASSERT_EQ(edgeMask.type(), CV_8UC1);
     ASSERT_EQ(edgeMask.size(), gradMap.size());
     EXPECT_EQ(cv::countNonZero(edgeMask), 0);

@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/front_end.h"
+#include "app/image_input.h"
+
+using namespace edgebin::cli;
 
 namespace fs = std::filesystem;
 

@@ -29,10 +29,26 @@ struct Description {
     std::string printed;
 };
 
+std::string IntegrationLine(int index, int width) {
+    return "After Integration****************The " + std::to_string(index) +
+           "th SW is: " + std::to_string(width) + "\n";
+}
+
+// The report as the command line prints it.
+std::string Printed(const edgebin::StrokeMeasurement& report) {
+    std::string printed = report.emptyMask ? "empty block\n" : "";
+    for (size_t i = 0; i < report.bandStrokeWidths.size(); ++i) {
+        printed += IntegrationLine(static_cast<int>(i), report.bandStrokeWidths[i]);
+    }
+    return printed;
+}
+
 Description Estimate(const cv::Mat& mask) {
     Description d;
-    d.printed = CaptureStdout(
-        [&] { d.ratio = EstimateStrokeWidth(mask, d.bands, d.bandWidths, d.rowWidths); });
+    edgebin::StrokeMeasurement report;
+    report.emptyMask = true;  // must be reset
+    d.ratio = EstimateStrokeWidth(mask, d.bands, d.bandWidths, d.rowWidths, &report);
+    d.printed = Printed(report);
     return d;
 }
 
@@ -52,11 +68,6 @@ std::vector<LineBand> BandsWithSpans(const std::vector<int>& spans) {
         top += span + 5;
     }
     return bands;
-}
-
-std::string IntegrationLine(int index, int width) {
-    return "After Integration****************The " + std::to_string(index) +
-           "th SW is: " + std::to_string(width) + "\n";
 }
 
 }  // namespace
@@ -102,7 +113,9 @@ TEST(IntegrateBandStrokeWidthsTest, MergesOnlyAdjacentEqualWidths) {
             DrawStrokes(mask, inputBands[i].top, inputBands[i].bottom, periods[i]);
         }
         bands = inputBands;
-        return CaptureStdout([&] { IntegrateBandStrokeWidths(mask, bands, widths); });
+        edgebin::StrokeMeasurement report;
+        IntegrateBandStrokeWidths(mask, bands, widths, &report);
+        return Printed(report);
     };
     std::vector<LineBand> bands;
     std::vector<int> widths;
@@ -128,8 +141,7 @@ TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped
     mask.rowRange(60, 63).col(91).setTo(255);
     std::vector<LineBand> bands{{0, 10, 99, 40}, {0, 60, 99, 62}};
     std::vector<int> widths;
-    double ratio = 0.0;
-    CaptureStdout([&] { ratio = IntegrateBandStrokeWidths(mask, bands, widths); });
+    const double ratio = IntegrateBandStrokeWidths(mask, bands, widths);
     // First band: 29 inner rows of 32 gaps of 3; second band: peak 4 of 5 gaps.
     EXPECT_DOUBLE_EQ(ratio, (29.0 * 32 + 4) / (29.0 * 32 + 5));
     EXPECT_EQ(widths, (std::vector<int>{3}));

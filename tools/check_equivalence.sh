@@ -5,7 +5,11 @@
 # reference takes seconds per page. Not part of the test suite.
 #
 # usage: tools/check_equivalence.sh [--build DIR] [--data DIR] [--args "ALPHA K RTHRE"]...
+#                                   [--first PROGRAM] [--second PROGRAM]
 #   --build DIR  build folder holding both executables (default: build)
+#   --first, --second  the two programs to compare (default: DIR/edgebin and
+#                DIR/edgebin-reference); an older edgebin, say, to show that a
+#                change leaves every output as it was
 #   --data DIR   benchmark pages, <set>/<id>.png (default: ../shared/data)
 #   --args "..." tuning values to pass; repeat for several sets (default: none,
 #                that is the defaults)
@@ -15,20 +19,24 @@ cd "$(dirname "$0")/.." || exit 2
 
 build=build
 data=../shared/data
+fast=""
+reference=""
 argumentSets=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$2; shift 2 ;;
         --data) data=$2; shift 2 ;;
         --args) argumentSets+=("$2"); shift 2 ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        --first) fast=$2; shift 2 ;;
+        --second) reference=$2; shift 2 ;;
+        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
 done
 [ ${#argumentSets[@]} -eq 0 ] && argumentSets=("")
 
-fast=$build/edgebin
-reference=$build/edgebin-reference
+fast=${fast:-$build/edgebin}
+reference=${reference:-$build/edgebin-reference}
 for tool in "$fast" "$reference"; do
     if [ ! -x "$tool" ]; then
         echo "missing $tool: build the targets edgebin and edgebin-reference first" >&2

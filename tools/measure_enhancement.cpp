@@ -98,21 +98,22 @@ PageScores RunPage(const cv::Mat& gray, const cv::Mat& truth, const Enhancement&
     ComputeGradientMap(enhanced, gradX, gradY, gradMap);
     std::vector<LineBand> lineBands;
     std::vector<int> bandStrokeWidths, rowStrokeWidths;
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, 0.05);
+    edgebin::Trace trace;
+    const int threshold = SelectPeakThreshold(gradMap, edgeMask, 0.05, trace);
     const int status =
         MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands, bandStrokeWidths,
-                                 rowStrokeWidths, EstimateStrokeWidth);
+                                 rowStrokeWidths, EstimateStrokeWidth, trace);
 
     const cv::Mat truthEdges = TruthEdges(truth);
     scores.edgePrecision = MatchedShare(edgeMask, truthEdges);
     scores.edgeRecall = MatchedShare(truthEdges, edgeMask);
     scores.edgeF = HarmonicMean(scores.edgePrecision, scores.edgeRecall);
-    if (status != kStatusOk) {
+    if (status != edgebin::kStatusOk) {
         scores.failed = true;
         return scores;
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                            EstimateStrokeWidth);
+                            EstimateStrokeWidth, trace.refinementPasses);
 
     cv::Mat result = cv::Mat::zeros(gray.rows, gray.cols, CV_8UC1);
     cv::Mat edgeMaskCopy = edgeMask.clone();

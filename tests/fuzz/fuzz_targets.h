@@ -7,19 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
-#include "app/front_end.h"
-#include "pipeline/binarize.h"
-
-using namespace edgebin::detail;
+#include "app/image_input.h"
+#include "edgebin/edgebin.hpp"
 
 namespace edgebin_fuzz {
 
@@ -28,47 +24,24 @@ namespace edgebin_fuzz {
 constexpr int kMaxSide = 64;
 constexpr int kMaxStripRows = 8;
 
-// Discards everything written to it.
-class NullBuffer : public std::streambuf {
-  protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-};
-
-// Silences std::cout for its lifetime: the driver reports on it.
-class QuietStdout {
-  public:
-    QuietStdout() : saved_(std::cout.rdbuf(&sink_)) {}
-    QuietStdout(const QuietStdout&) = delete;
-    QuietStdout& operator=(const QuietStdout&) = delete;
-    ~QuietStdout() { std::cout.rdbuf(saved_); }
-
-  private:
-    NullBuffer sink_;
-    std::streambuf* saved_;
-};
-
 inline void Require(bool condition) {
     if (!condition) {
         std::abort();
     }
 }
 
-// Runs the front end's decision and the driver on `grey` and checks the result.
+// Runs the library on `grey` and checks the result.
 inline void BinarizeAndCheck(const cv::Mat& grey, double alpha, double k, double Rthre) {
     Require(grey.type() == CV_8UC1);
-    if (IsAlreadyBinary(grey)) {
+    const edgebin::Result result = edgebin::Binarize(grey, {alpha, k, Rthre});
+    const cv::Mat& dst = result.image;
+    if (result.status != 0) {
+        Require(result.status == -1 || result.status == 11 || result.status == 12);
+        Require(dst.empty());
         return;
     }
-    cv::Mat dst;
-    int status = 0;
-    {
-        const QuietStdout quiet;
-        status = BinarizeImage(grey, dst, alpha, k, Rthre);
-    }
-    if (status != 0) {
-        Require(status == -1 || status == 11 || status == 12);
-        Require(dst.empty());
+    if (result.trace.copiedInput) {
+        Require(cv::norm(dst, grey, cv::NORM_INF) == 0);
         return;
     }
     Require(dst.type() == CV_8UC1 && dst.size() == grey.size());
@@ -83,7 +56,7 @@ inline void FuzzDecode(const std::uint8_t* data, std::size_t size) {
         std::istringstream file(std::string(reinterpret_cast<const char*>(data), size));
         std::uint64_t width = 0;
         std::uint64_t height = 0;
-        ReadDeclaredImageSize(file, width, height);
+        edgebin::cli::ReadDeclaredImageSize(file, width, height);
     }
     cv::Mat image;
     try {

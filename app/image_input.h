@@ -1,0 +1,27 @@
+// Image input of the command line.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <opencv2/core.hpp>
+#include <string>
+
+namespace edgebin::cli {
+
+// Largest image the tool accepts, in pixels (400 megapixels). The pipeline needs
+// some tens of bytes per pixel, so this already asks for several gigabytes; the
+// limit is checked on the file's header before decoding where the format allows.
+constexpr std::uint64_t kMaxImagePixels = 400000000;
+
+// Loads the regular file `imgPath` as colour and converts it to grey (CV_8UC1).
+// Folders, pipes and devices are refused unopened. On failure `refusal` holds a
+// reason worth printing beyond the standard load-failure lines, or stays empty.
+bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal);
+
+// Reads the width and height that an image file declares in its header, without
+// decoding any pixel data. Knows PNG, JPEG, TIFF (classic and BigTIFF, first
+// page), BMP and binary or ASCII PNM; returns false for other formats and for
+// headers too short or malformed to give both sizes.
+bool ReadDeclaredImageSize(std::istream& file, std::uint64_t& width, std::uint64_t& height);
+
+}  // namespace edgebin::cli

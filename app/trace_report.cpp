@@ -1,0 +1,61 @@
+#include "app/trace_report.h"
+
+namespace edgebin::cli {
+
+namespace {
+
+void PrintMeasurement(const StrokeMeasurement& measurement, std::ostream& out) {
+    if (measurement.emptyMask) {
+        out << "empty block" << std::endl;
+    }
+    for (size_t j = 0; j < measurement.bandStrokeWidths.size(); ++j) {
+        out << "After Integration****************The " << j
+            << "th SW is: " << measurement.bandStrokeWidths[j] << std::endl;
+    }
+}
+
+}  // namespace
+
+void PrintParameterLine(const Parameters& parameters, std::ostream& out) {
+    out << "//******* alpha = " << parameters.alpha << " ******* k = " << parameters.k
+        << " ******* Rthre = " << parameters.rthre << " *******//" << std::endl;
+}
+
+void PrintTrace(const Result& result, std::ostream& out) {
+    const Trace& trace = result.trace;
+    if (trace.copiedInput) {
+        out << "The input image is a binarized image. The output image is a copy of the "
+               "input image."
+            << std::endl;
+        return;
+    }
+    if (trace.mainPeak >= 0) {
+        out << "----------------- The main Peak Threshold is : " << trace.mainPeak << std::endl;
+    }
+    if (trace.secondPeak >= 0) {
+        out << "----------------- The second Peak Threshold is : " << trace.secondPeak << std::endl;
+        out << "ratio = " << trace.ratio << std::endl;
+    }
+    if (trace.finalThreshold < 0) {
+        return;
+    }
+    out << "----------------- The Final Global Threshold is : " << trace.finalThreshold
+        << std::endl;
+    out << std::endl;
+    for (const StrokeMeasurement& measurement : trace.measurements) {
+        PrintMeasurement(measurement, out);
+    }
+    if (trace.reassignedThreshold >= 0) {
+        out << "----------------- The Reassigned Final Global Threshold is : "
+            << trace.reassignedThreshold << std::endl;
+    }
+    if (result.status != kStatusOk) {
+        return;
+    }
+    out << std::endl;
+    for (const StrokeMeasurement& measurement : trace.refinementPasses) {
+        PrintMeasurement(measurement, out);
+    }
+}
+
+}  // namespace edgebin::cli

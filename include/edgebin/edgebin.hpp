@@ -1,0 +1,128 @@
+// edgebin: binarization of scanned document pages, as a library.
+//
+//     #include <edgebin/edgebin.hpp>
+//
+//     cv::Mat page = cv::imread("page.png", cv::IMREAD_COLOR);
+//     edgebin::Result result = edgebin::Binarize(page);
+//     if (result.status == edgebin::kStatusOk) cv::imwrite("page_bin.png", result.image);
+//
+// The page is flattened, a gradient map is thresholded at a level chosen from a
+// curve of mean contour length, the stroke width is measured band by band along the
+// text lines, the edge mask is cleaned with windows scaled by that width, and every
+// remaining edge pixel votes ink or paper over a local window.
+//
+// Errors: Binarize never throws for a bad image or bad parameters; it reports them
+// in Result::status and Result::message. Only a failed allocation (std::bad_alloc)
+// or an internal OpenCV failure (cv::Exception) can escape. Nothing is printed.
+//
+// Threads: no global or static mutable state. Calls from several threads at once,
+// on different pages, give exactly the results of sequential calls.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+namespace edgebin {
+
+// Version of the library, also in the CMake package and edgebin.pc.
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 0;
+constexpr int kVersionPatch = 0;
+
+// Result::status values.
+constexpr int kStatusOk = 0;                 // image holds the result
+constexpr int kStatusNoStrokes = -1;         // no stroke structure found on the page
+constexpr int kStatusInvalidParameter = 2;   // a parameter is not finite or out of range
+constexpr int kStatusEmptyImage = 11;        // the image has no rows or no columns
+constexpr int kStatusUnsupportedImage = 12;  // not 8-bit unsigned, or not 1 or 3 channels
+
+// Largest magnitudes accepted for the parameters: beyond them windows and
+// thresholds leave the integer range, and no sensible setting comes near them.
+constexpr double kMaxAbsAlpha = 1.0e4;
+constexpr double kMaxAbsK = 1.0e6;
+constexpr double kMaxAbsRthre = 1.0e6;
+
+// Tuning of the binarization; the defaults suit pages of about 300 dpi.
+struct Parameters {
+    // Window scale of the local vote: each edge pixel votes over a square of
+    // about alpha × 2 × the stroke width of its row. Finite, |alpha| <= 1e4.
+    double alpha = 2.0;
+    // Weight of the deviation in the local threshold mean + k × deviation of the
+    // grey values of the edge pixels in the window. Finite, |k| <= 1e6.
+    double k = 0.6;
+    // Share of the page (0..1) that pixels between two contour-curve peaks must
+    // cover, not touching stronger edges, for the higher peak to become the global
+    // threshold; otherwise the lower one is used. Finite, |rthre| <= 1e6.
+    double rthre = 0.05;
+};
+
+// One stroke-width measurement of an edge mask.
+struct StrokeMeasurement {
+    // The mask held no edge pixel at all (the command line prints "empty block").
+    bool emptyMask = false;
+    // Width of each text band after smoothing and merging, top to bottom, in pixels.
+    // Empty when the mask could not be measured band by band.
+    std::vector<int> bandStrokeWidths;
+};
+
+// A horizontal strip of the page, rows top..bottom inclusive, with one stroke width.
+struct TextBand {
+    int top = 0;
+    int bottom = 0;
+    int strokeWidth = 0;  // pixels, at least 1
+};
+
+// What the binarization decided on the way, everything the command line reports.
+struct Trace {
+    // The input held at most two grey values and was returned as a copy; nothing
+    // below is set then.
+    bool copiedInput = false;
+    // Level of the contour curve's main peak on the 8-bit gradient map, 0..254;
+    // -1 when the run ended before the global stage.
+    int mainPeak = -1;
+    // Level of the second peak, 0..254, or -1 when the curve has none.
+    int secondPeak = -1;
+    // Share of the page (0..1) taken by pixels between the two peaks that touch no
+    // stronger edge; -1 without a second peak.
+    double ratio = -1.0;
+    // Global threshold on the 8-bit gradient map: edges are the pixels above it.
+    int finalThreshold = -1;
+    // Half of finalThreshold, used when nothing stroke-like was measured at the
+    // final threshold but something was at its half; -1 otherwise.
+    int reassignedThreshold = -1;
+    // The measurement at finalThreshold, then the one at its half if that ran.
+    std::vector<StrokeMeasurement> measurements;
+    // One measurement per pass of the refinement loop (1 to 11 passes).
+    std::vector<StrokeMeasurement> refinementPasses;
+    // The stroke description the local stages used: bands tiling the page.
+    std::vector<TextBand> bands;
+};
+
+struct Result {
+    // kStatusOk, or one of the other kStatus values above.
+    int status = kStatusOk;
+    // Why the run failed, in one sentence; empty on success.
+    std::string message;
+    // CV_8UC1 of the input's size: 0 ink, 255 paper (a two-level input comes back
+    // as a grey copy with its own two values). Empty on failure.
+    cv::Mat image;
+    Trace trace;
+};
+
+// Binarizes one page. `image`: 8-bit unsigned, one channel (grey) or three (BGR,
+// as cv::imread delivers them; converted with cv::COLOR_BGR2GRAY); views and
+// non-continuous images are fine. An image with at most two distinct grey values
+// is returned as a copy of its grey version (Trace::copiedInput). Anything else
+// gives a non-zero status with an empty image; see the kStatus values.
+Result Binarize(const cv::Mat& image, const Parameters& parameters = {});
+
+// True when `grey` (CV_8UC1) holds at most two distinct values; such a page is
+// copied rather than binarized. Throws cv::Exception for another type.
+bool IsAlreadyBinary(const cv::Mat& grey);
+
+// Checks `parameters` against the ranges above; on failure returns false and says
+// which value is wrong in `message`.
+bool CheckParameters(const Parameters& parameters, std::string& message);
+
+}  // namespace edgebin
