@@ -2,14 +2,17 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 
-#include "edgebin/edgebin.hpp"
-
-using edgebin::IsAlreadyBinary;
+#include "tools/page_generator.h"
 
 namespace fs = std::filesystem;
 
@@ -72,21 +75,6 @@ class CliTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(IsAlreadyBinary, CountsDistinctValuesOnly) {
-    EXPECT_TRUE(IsAlreadyBinary(cv::Mat(4, 4, CV_8UC1, cv::Scalar(77))));
-    cv::Mat two(3, 3, CV_8UC1, cv::Scalar(30));
-    two.at<unsigned char>(1, 1) = 200;
-    EXPECT_TRUE(IsAlreadyBinary(two));
-    cv::Mat three = two.clone();
-    three.at<unsigned char>(2, 2) = 128;
-    EXPECT_FALSE(IsAlreadyBinary(three));
-    // A view with a row stride wider than its width reads only its own pixels.
-    cv::Mat wide(3, 6, CV_8UC1, cv::Scalar(0));
-    wide.colRange(3, 6).setTo(99);
-    wide.at<unsigned char>(0, 1) = 255;
-    EXPECT_TRUE(IsAlreadyBinary(wide.colRange(0, 3)));
-}
-
 TEST_F(CliTest, NoArgumentPrintsUsageAndFails) {
     const CliRun run = Edgebin("");
     EXPECT_EQ(run.status, 2);
@@ -134,4 +122,86 @@ TEST_F(CliTest, TuningArgumentsFollowThePositionRule) {
     // Six or more arguments: none of the numbers is read.
     EXPECT_EQ(FirstLine(Edgebin(base + " 1.5 0.4 0.1 extra").out),
               "//******* alpha = 2 ******* k = 0.6 ******* Rthre = 0.05 *******//");
+}
+
+namespace {
+
+// FNV-1a over the pixels, row by row: a short fingerprint of a result image.
+std::string PixelHash(const cv::Mat& image) {
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (int y = 0; y < image.rows; ++y) {
+        const unsigned char* row = image.ptr<unsigned char>(y);
+        for (size_t x = 0; x < image.cols * image.elemSize(); ++x) {
+            hash = (hash ^ row[x]) * 1099511628211ULL;
+        }
+    }
+    std::ostringstream text;
+    text << std::hex << hash;
+    return text.str();
+}
+
+// Expected runs, "## name status S pixels P" followed by the run's output.
+std::map<std::string, std::string> ReadGolden(const fs::path& path) {
+    std::ifstream file(path);
+    std::stringstream all;
+    all << file.rdbuf();
+    std::map<std::string, std::string> runs;
+    const std::string text = all.str();
+    for (size_t at = text.find("## "); at != std::string::npos;) {
+        const size_t next = text.find("\n## ", at);
+        const std::string block =
+            text.substr(at + 3, next == std::string::npos ? next : next + 1 - at - 3);
+        runs[block.substr(0, block.find(' '))] = block.substr(block.find(' ') + 1);
+        at = next == std::string::npos ? next : next + 1;
+    }
+    return runs;
+}
+
+}  // namespace
+
+// Whole runs whose lines, status and pixels were recorded from a build known to be
+// right: every report line the command line formats (peaks, ratio, thresholds, the
+// retry at half the threshold, stroke widths, the failure line) must stay exactly
+// as recorded. After a deliberate change of results, rerun with
+// EDGEBIN_UPDATE_GOLDEN=1 to record the new runs, and say why in the commit.
+TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
+    const fs::path golden = fs::path(EDGEBIN_SOURCE_DIR) / "tests/golden";
+    PageOptions options;
+    options.seed = 3;
+    options.width = 400;
+    options.height = 300;
+    cv::Mat generated;
+    cv::Mat truth;
+    GeneratePage(options, generated, truth);
+    cv::imwrite(Path("generated.png"), generated);
+    const struct {
+        const char* name;
+        std::string page;
+        const char* arguments;
+    } cases[] = {
+        {"sample", (fs::path(EDGEBIN_SOURCE_DIR) / "samples/sample_page.png").string(), ""},
+        {"generated", Path("generated.png"), " 1.5 0.4 0.2"},
+        {"second_peak", (golden / "second_peak.png").string(), ""},
+        {"reassigned", (golden / "reassigned.png").string(), " 2 0.6"},
+        {"no_strokes", (golden / "no_strokes.png").string(), ""},
+    };
+    const bool update = std::getenv("EDGEBIN_UPDATE_GOLDEN") != nullptr;
+    std::string recorded;
+    const std::map<std::string, std::string> expected = ReadGolden(golden / "runs.txt");
+    for (const auto& c : cases) {
+        fs::remove(Path("out.png"));
+        const CliRun run = Edgebin(c.page + " " + Path("out.png") + c.arguments);
+        const cv::Mat image = cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED);
+        const std::string block = "status " + std::to_string(run.status) + " pixels " +
+                                  (image.empty() ? "none" : PixelHash(image)) + "\n" + run.out;
+        recorded += std::string("## ") + c.name + " " + block;
+        const auto found = expected.find(c.name);
+        if (!update) {
+            ASSERT_NE(found, expected.end()) << c.name;
+            EXPECT_EQ(block, found->second) << c.name;
+        }
+    }
+    if (update) {
+        std::ofstream(golden / "runs.txt") << recorded;
+    }
 }

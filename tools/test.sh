@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite, then
-# runs it again built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (tools/sanitize_test.sh, in build-asan).
+# Installs what is missing, builds everything and runs the whole test suite, checks
+# the installed package (static and shared), then runs the suite again built with
+# AddressSanitizer and UndefinedBehaviorSanitizer (tools/sanitize_test.sh, in
+# build-asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install_deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The installed package, static and shared, through find_package and pkg-config.
+bash tools/check_install.sh build
+cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
+    -DEDGEBIN_BUILD_TESTS=OFF -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
+cmake --build build-shared -j"$(nproc)" --target edgebin
+bash tools/check_install.sh build-shared
 bash tools/sanitize_test.sh
