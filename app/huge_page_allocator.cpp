@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace edgebin::cli {
+
 namespace {
 
 size_t RoundUp(size_t bytes, size_t unit) {
@@ -87,3 +89,5 @@ ScopedMatAllocator::ScopedMatAllocator(cv::MatAllocator* allocator)
 ScopedMatAllocator::~ScopedMatAllocator() {
     cv::Mat::setDefaultAllocator(previous_);
 }
+
+}  // namespace edgebin::cli

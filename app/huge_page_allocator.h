@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <opencv2/core.hpp>
 
+namespace edgebin::cli {
+
 class HugePageAllocator : public cv::MatAllocator {
   public:
     static constexpr size_t kHugePageBytes = size_t{2} << 20;
@@ -33,3 +35,5 @@ class ScopedMatAllocator {
   private:
     cv::MatAllocator* previous_;
 };
+
+}  // namespace edgebin::cli

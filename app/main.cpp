@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
     // AddressSanitizer watches only the memory of its own allocator.
 #ifndef __SANITIZE_ADDRESS__
     // Static: images that outlive main, such as cached ones, are freed through it.
-    static HugePageAllocator allocator;
-    const ScopedMatAllocator useAllocator(&allocator);
+    static edgebin::cli::HugePageAllocator allocator;
+    const edgebin::cli::ScopedMatAllocator useAllocator(&allocator);
 #endif
     try {
         return edgebin::cli::RunEdgebin(args);

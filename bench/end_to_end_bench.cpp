@@ -392,8 +392,8 @@ int main(int argc, char** argv) {
     cv::setNumThreads(1);
     // The same image memory as the command-line tool, for the stages and Sauvola alike.
     // Static: images that outlive main, such as cached ones, are freed through it.
-    static HugePageAllocator allocator;
-    const ScopedMatAllocator useAllocator(&allocator);
+    static edgebin::cli::HugePageAllocator allocator;
+    const edgebin::cli::ScopedMatAllocator useAllocator(&allocator);
 
     std::error_code error;
     const fs::path scratch =

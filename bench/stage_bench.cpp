@@ -328,8 +328,8 @@ BENCHMARK(BM_Sauvola)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
     // Static: images that outlive main, such as cached ones, are freed through it.
-    static HugePageAllocator allocator;
-    const ScopedMatAllocator useAllocator(&allocator);
+    static edgebin::cli::HugePageAllocator allocator;
+    const edgebin::cli::ScopedMatAllocator useAllocator(&allocator);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

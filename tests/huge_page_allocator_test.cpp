@@ -8,8 +8,8 @@
 TEST(HugePageAllocator, LargeAndSmallImagesWorkAndTheDefaultComesBack) {
     cv::MatAllocator* const standard = cv::Mat::getDefaultAllocator();
     {
-        HugePageAllocator allocator;
-        const ScopedMatAllocator scope(&allocator);
+        edgebin::cli::HugePageAllocator allocator;
+        const edgebin::cli::ScopedMatAllocator scope(&allocator);
         EXPECT_EQ(cv::Mat::getDefaultAllocator(), &allocator);
 
         // Above and below the huge-page size, with a row length that is no multiple of it.
