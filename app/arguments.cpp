@@ -1,5 +1,6 @@
 #include "app/arguments.h"
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -50,8 +51,10 @@ void PrintUsage(std::ostream& out) {
 
 void PrintHelp(std::ostream& out) {
     out << kUsage << "\n"
+        << "       edgebin [OPTIONS] imgPath [outPath] [alpha] [k] [Rthre]\n"
+        << "       edgebin --out-dir DIR [OPTIONS] [INPUT...]\n"
         << "\n"
-        << "Binarizes a document image: ink becomes 0, paper 255.\n"
+        << "Binarizes document images: ink becomes 0, paper 255.\n"
         << "\n"
         << "  imgPath  image to read (any format OpenCV reads; converted to grey)\n"
         << "  outPath  image to write, format from its extension (.png, .tif, .bmp, ...)\n"
@@ -65,11 +68,116 @@ void PrintHelp(std::ostream& out) {
         << "Images above 400 megapixels are refused, from the file header where the\n"
         << "format allows (PNG, JPEG, TIFF, BMP, PNM), before anything is decoded.\n"
         << "\n"
+        << "Options (any argument starting with -- selects them; --name=value works too,\n"
+        << "and -- ends the options):\n"
+        << "  --alpha A, --k K, --rthre R  tuning values, as the positional numbers\n"
+        << "  --bilevel        write 1 bit per pixel: 1-bit PNG (.png), CCITT G4 TIFF\n"
+        << "                   (.tif, .tiff) or PBM (.pbm)\n"
+        << "  --dpi N          resolution to write; by default the input's is kept\n"
+        << "  --debug-dir DIR  also write the stage images of the run as PNG files\n"
+        << "  --quiet          no report lines (single page) or no progress (batch)\n"
+        << "  --help, --version\n"
+        << "With options, every page of a multi-page TIFF is binarized: with --bilevel\n"
+        << "and a .tif output into one multi-page G4 TIFF, otherwise into numbered files\n"
+        << "(out.png gives out-001.png, out-002.png, ...). Without options only the first\n"
+        << "page is read.\n"
+        << "\n"
+        << "Batch (with --out-dir): each INPUT is an image or a folder searched recursively;\n"
+        << "the results mirror the input tree under DIR.\n"
+        << "  --out-dir DIR      folder of the results\n"
+        << "  --from-list FILE   also read input paths from FILE, one per line (- for stdin)\n"
+        << "  --format png|tif|pbm  format of the results (default png)\n"
+        << "  --jobs N           worker threads (default: one per core)\n"
+        << "  --report FILE      one JSON object per page (JSON Lines)\n"
+        << "  --skip-existing    keep results that already exist (resume a run)\n"
+        << "\n"
         << "Exit status: 0 success; 255 (-1) image not loadable or no stroke structure\n"
         << "found; 11 image without rows or columns; 12 unsupported channel count;\n"
-        << "1 internal error; 2 bad command line; 3 output could not be written.\n"
+        << "1 internal error; 2 bad command line; 3 output could not be written;\n"
+        << "4 some pages of a batch failed; 130 batch stopped by a signal.\n"
         << "The output is written to a temporary file beside outPath and renamed over it\n"
         << "only once complete, so a failed run leaves no partial file." << std::endl;
+}
+
+bool IsLongForm(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLine& line,
+                                std::ostream& out, std::ostream& err) {
+    CLI::App app("edgebin");
+    app.set_help_flag();  // -h stays an ordinary argument unless it stands alone
+    bool help = false;
+    bool version = false;
+    Parameters tuning;
+    app.add_flag("--help", help);
+    app.add_flag("--version", version);
+    const CLI::Option* tuningOptions[] = {app.add_option("--alpha", tuning.alpha),
+                                          app.add_option("--k", tuning.k),
+                                          app.add_option("--rthre", tuning.rthre)};
+    app.add_flag("--bilevel", line.bilevel);
+    app.add_option("--dpi", line.dpi)->check(CLI::Range(1.0, 1.0e6));
+    app.add_option("--debug-dir", line.debugDir);
+    app.add_flag("--quiet", line.quiet);
+    CLI::Option* outDir = app.add_option("--out-dir", line.outDir);
+    const CLI::Option* batchOnly[] = {
+        app.add_option("--from-list", line.fromList),
+        app.add_option("--format", line.format)->check(CLI::IsMember({"png", "tif", "pbm"})),
+        app.add_option("--report", line.report),
+        app.add_option("--jobs", line.jobs)->check(CLI::Range(1, 4096)),
+        app.add_flag("--skip-existing", line.skipExisting)};
+    app.add_option("arguments", line.positionals);
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        err << "edgebin: " << error.what() << "\n";
+        PrintUsage(err);
+        return kExitUsage;
+    }
+    if (help || version) {
+        if (help) {
+            PrintHelp(out);
+        } else {
+            out << "edgebin " << kVersionMajor << "." << kVersionMinor << "." << kVersionPatch
+                << std::endl;
+        }
+        return 0;
+    }
+    line.mode = outDir->count() > 0 ? Mode::kBatch : Mode::kSinglePage;
+    for (const CLI::Option* option : batchOnly) {
+        if (line.mode != Mode::kBatch && option->count() > 0) {
+            err << "edgebin: " << option->get_name() << " needs --out-dir\n";
+            return kExitUsage;
+        }
+    }
+    if (line.mode == Mode::kSinglePage) {
+        std::vector<std::string> plain{args[0]};
+        plain.insert(plain.end(), line.positionals.begin(), line.positionals.end());
+        if (!ReadTuningArguments(plain, line.parameters, err)) {
+            return kExitUsage;
+        }
+    }
+    // A tuning option wins over the positional number.
+    double* values[] = {&line.parameters.alpha, &line.parameters.k, &line.parameters.rthre};
+    const double given[] = {tuning.alpha, tuning.k, tuning.rthre};
+    for (int i = 0; i < 3; ++i) {
+        if (tuningOptions[i]->count() > 0) {
+            *values[i] = given[i];
+        }
+    }
+    std::string message;
+    if (!CheckParameters(line.parameters, message)) {
+        err << "edgebin: invalid " << message << ".\n";
+        return kExitUsage;
+    }
+    return std::nullopt;
 }
 
 bool ReadTuningArguments(const std::vector<std::string>& args, Parameters& parameters,

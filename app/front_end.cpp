@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/arguments.h"
+#include "app/batch.h"
 #include "app/image_input.h"
 #include "app/image_output.h"
 #include "app/trace_report.h"
@@ -10,25 +11,58 @@
 
 namespace edgebin::cli {
 
-int RunEdgebin(const std::vector<std::string>& args) {
-    if (args.size() < 2) {
-        PrintUsage(std::cout);
-        return kExitUsage;
-    }
-    if (args[1] == "-h" || args[1] == "--help") {
-        PrintHelp(std::cout);
-        return 0;
-    }
+namespace {
 
+void PrintLoadFailure(const std::string& imgPath, const std::string& refusal, std::ostream& out) {
+    if (!refusal.empty()) {
+        out << refusal << std::endl;
+    }
+    out << "load image failed." << std::endl;
+    out << "imgPath:  " << imgPath << std::endl;
+}
+
+bool CheckEncoder(const std::string& outPath, std::ostream& out) {
+    if (CanEncode(outPath)) {
+        return true;
+    }
+    out << "cannot write " << outPath
+        << ": unknown image format (use an extension such as .png, .tif or .bmp)." << std::endl;
+    return false;
+}
+
+// Binarizes `grey`, reporting on `report` (nothing when null). Returns the status.
+int BinarizeAndReport(const cv::Mat& grey, const Parameters& parameters, Result& result,
+                      std::ostream* report) {
+    // The parameter line goes out before the work, as a sign of life on long runs.
+    if (report != nullptr && !IsAlreadyBinary(grey)) {
+        PrintParameterLine(parameters, *report);
+    }
+    result = Binarize(grey, parameters);
+    if (report != nullptr) {
+        PrintTrace(result, *report);
+    }
+    if (result.status != kStatusOk && report != nullptr) {
+        *report << "There is something wrong in the binarization process." << std::endl;
+    }
+    return result.status;
+}
+
+bool WriteResult(const cv::Mat& image, const std::string& outPath, std::ostream& out) {
+    std::string reason;
+    if (WriteImageAtomically(image, outPath, reason)) {
+        return true;
+    }
+    out << "cannot write " << outPath << ": " << reason << "." << std::endl;
+    return false;
+}
+
+// imgPath [outPath] [alpha] [k] [Rthre], everything on standard output.
+int RunPlain(const std::vector<std::string>& args) {
     const std::string& imgPath = args[1];
     cv::Mat grey;
     std::string refusal;
     if (!LoadGrey(imgPath, grey, refusal)) {
-        if (!refusal.empty()) {
-            std::cout << refusal << std::endl;
-        }
-        std::cout << "load image failed." << std::endl;
-        std::cout << "imgPath:  " << imgPath << std::endl;
+        PrintLoadFailure(imgPath, refusal, std::cout);
         return kExitLoadFailed;
     }
 
@@ -42,30 +76,68 @@ int RunEdgebin(const std::vector<std::string>& args) {
         PrintUsage(std::cout);
         return kExitUsage;
     }
-    if (!CanEncode(outPath)) {
-        std::cout << "cannot write " << outPath
-                  << ": unknown image format (use an extension such as .png, .tif or .bmp)."
-                  << std::endl;
+    if (!CheckEncoder(outPath, std::cout)) {
         return kExitWriteFailed;
     }
-
-    // The parameter line goes out before the work, as a sign of life on long runs.
-    if (!IsAlreadyBinary(grey)) {
-        PrintParameterLine(parameters, std::cout);
+    Result result;
+    const int status = BinarizeAndReport(grey, parameters, result, &std::cout);
+    if (status != kStatusOk) {
+        return status;
     }
-    const Result result = Binarize(grey, parameters);
-    PrintTrace(result, std::cout);
-    if (result.status != kStatusOk) {
-        std::cout << "There is something wrong in the binarization process." << std::endl;
-        return result.status;
-    }
+    return WriteResult(result.image, outPath, std::cout) ? 0 : kExitWriteFailed;
+}
 
-    std::string reason;
-    if (!WriteImageAtomically(result.image, outPath, reason)) {
-        std::cout << "cannot write " << outPath << ": " << reason << "." << std::endl;
+// The plain form with options: report lines on standard output (none with
+// --quiet), messages on standard error.
+int RunSinglePage(const CommandLine& line) {
+    if (line.positionals.size() < 2) {
+        std::cerr << "edgebin: " << (line.positionals.empty() ? "no input" : "no output path")
+                  << " given." << std::endl;
+        PrintUsage(std::cerr);
+        return kExitUsage;
+    }
+    const std::string& imgPath = line.positionals[0];
+    const std::string& outPath = line.positionals[1];
+    cv::Mat grey;
+    std::string refusal;
+    if (!LoadGrey(imgPath, grey, refusal)) {
+        PrintLoadFailure(imgPath, refusal, std::cerr);
+        return kExitLoadFailed;
+    }
+    if (!CheckEncoder(outPath, std::cerr)) {
         return kExitWriteFailed;
     }
-    return 0;
+    Result result;
+    const int status =
+        BinarizeAndReport(grey, line.parameters, result, line.quiet ? nullptr : &std::cout);
+    if (status != kStatusOk) {
+        if (line.quiet) {
+            std::cerr << "edgebin: " << imgPath << ": " << result.message << "." << std::endl;
+        }
+        return status;
+    }
+    return WriteResult(result.image, outPath, std::cerr) ? 0 : kExitWriteFailed;
+}
+
+}  // namespace
+
+int RunEdgebin(const std::vector<std::string>& args) {
+    if (args.size() < 2) {
+        PrintUsage(std::cout);
+        return kExitUsage;
+    }
+    if (args.size() == 2 && args[1] == "-h") {
+        PrintHelp(std::cout);
+        return 0;
+    }
+    if (!IsLongForm(args)) {
+        return RunPlain(args);
+    }
+    CommandLine line;
+    if (const std::optional<int> status = ReadLongForm(args, line, std::cout, std::cerr)) {
+        return *status;
+    }
+    return line.mode == Mode::kBatch ? RunBatch(line) : RunSinglePage(line);
 }
 
 }  // namespace edgebin::cli
