@@ -277,6 +277,18 @@ bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal) {
     return true;
 }
 
+int CountPages(const std::string& path) {
+    cv::Mat grey;
+    std::string refusal;
+    return LoadGrey(path, grey, refusal) ? 1 : 0;
+}
+
+bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
+                  std::string& refusal) {
+    resolution = Resolution{};
+    return index == 0 && LoadGrey(path, grey, refusal);
+}
+
 bool ReadDeclaredImageSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
     unsigned char magic[8] = {};
     if (!ReadAt(file, 0, magic, 4)) {

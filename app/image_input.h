@@ -13,6 +13,21 @@ namespace edgebin::cli {
 // limit is checked on the file's header before decoding where the format allows.
 constexpr std::uint64_t kMaxImagePixels = 400000000;
 
+// Resolution of an image, dots per inch; 0 where the file holds none.
+struct Resolution {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Number of pages of the image file at `path`: a TIFF file may hold several, every
+// other format one. 0 when the file cannot be read as an image.
+int CountPages(const std::string& path);
+
+// Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
+// file declares. Refuses like LoadGrey.
+bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
+                  std::string& refusal);
+
 // Loads the regular file `imgPath` as colour and converts it to grey (CV_8UC1).
 // Folders, pipes and devices are refused unopened. On failure `refusal` holds a
 // reason worth printing beyond the standard load-failure lines, or stays empty.

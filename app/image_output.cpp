@@ -200,4 +200,22 @@ bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std:
     return true;
 }
 
+bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
+                          const OutputOptions& options, std::string& reason) {
+    if (options.bilevel) {
+        reason = "bilevel output is not available yet";
+        return false;
+    }
+    return WriteImageAtomically(image, outPath, reason);
+}
+
+bool WritePagesAtomically(const std::vector<cv::Mat>& pages, const std::string& outPath,
+                          const OutputOptions& options, std::string& reason) {
+    if (pages.size() != 1) {
+        reason = "multi-page output is not available yet";
+        return false;
+    }
+    return WriteImageAtomically(pages[0], outPath, options, reason);
+}
+
 }  // namespace edgebin::cli

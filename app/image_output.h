@@ -3,8 +3,17 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
+
+#include "app/image_input.h"
 
 namespace edgebin::cli {
+
+// How a result is stored.
+struct OutputOptions {
+    bool bilevel = false;   // 1 bit per pixel: 1-bit PNG, G4 TIFF or PBM
+    Resolution resolution;  // written when non-zero
+};
 
 // True when OpenCV has an encoder for the extension of `outPath`.
 bool CanEncode(const std::string& outPath);
@@ -15,5 +24,13 @@ bool CanEncode(const std::string& outPath);
 // The temporary file has no name while it is written where the file system
 // allows it. On failure returns false with the reason in `reason`.
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std::string& reason);
+
+// The same, stored as `options` say.
+bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
+                          const OutputOptions& options, std::string& reason);
+
+// Writes `pages` (CV_8UC1, 0 and 255) as one multi-page TIFF at outPath, as atomically.
+bool WritePagesAtomically(const std::vector<cv::Mat>& pages, const std::string& outPath,
+                          const OutputOptions& options, std::string& reason);
 
 }  // namespace edgebin::cli
