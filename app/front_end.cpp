@@ -6,6 +6,7 @@
 #include "app/batch.h"
 #include "app/image_input.h"
 #include "app/image_output.h"
+#include "app/stage_images.h"
 #include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
 
@@ -30,14 +31,15 @@ bool CheckEncoder(const std::string& outPath, std::ostream& out) {
     return false;
 }
 
-// Binarizes `grey`, reporting on `report` (nothing when null). Returns the status.
+// Binarizes `grey`, reporting on `report` (nothing when null) and keeping the
+// working images in `stages` when given. Returns the status.
 int BinarizeAndReport(const cv::Mat& grey, const Parameters& parameters, Result& result,
-                      std::ostream* report) {
+                      std::ostream* report, detail::StageImages* stages = nullptr) {
     // The parameter line goes out before the work, as a sign of life on long runs.
     if (report != nullptr && !IsAlreadyBinary(grey)) {
         PrintParameterLine(parameters, *report);
     }
-    result = Binarize(grey, parameters);
+    result = detail::BinarizeWithStages(grey, parameters, stages);
     if (report != nullptr) {
         PrintTrace(result, *report);
     }
@@ -108,8 +110,16 @@ int RunSinglePage(const CommandLine& line) {
         return kExitWriteFailed;
     }
     Result result;
+    detail::StageImages stages;
+    const bool debug = !line.debugDir.empty();
     const int status =
-        BinarizeAndReport(grey, line.parameters, result, line.quiet ? nullptr : &std::cout);
+        BinarizeAndReport(grey, line.parameters, result, line.quiet ? nullptr : &std::cout,
+                          debug ? &stages : nullptr);
+    std::string reason;
+    if (debug && !WriteStageImages(line.debugDir, grey, stages, result, reason)) {
+        std::cerr << "edgebin: " << reason << "." << std::endl;
+        return kExitWriteFailed;
+    }
     if (status != kStatusOk) {
         if (line.quiet) {
             std::cerr << "edgebin: " << imgPath << ": " << result.message << "." << std::endl;

@@ -128,7 +128,7 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace) {
+                            double Rthre, Trace& trace, GlobalStageImages* images) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -147,6 +147,10 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
 
     cv::Mat gradMap;
     ComputeGradientMap(enhanced, gradX, gradY, gradMap);
+    if (images != nullptr) {
+        images->enhanced = enhanced;
+        images->gradMap = gradMap;
+    }
     const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre, trace);
     trace.finalThreshold = threshold;
 

@@ -13,15 +13,21 @@ namespace edgebin::detail {
 constexpr int kStatusNoRowsOrColumns = kStatusEmptyImage;
 constexpr int kStatusBadChannels = kStatusUnsupportedImage;
 
+// The global stage's working images, kept for inspection when asked for.
+struct GlobalStageImages {
+    cv::Mat enhanced;  // the enhanced page, 8-bit
+    cv::Mat gradMap;   // the 8-bit gradient map the threshold is chosen on
+};
+
 // From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
 // enhanced page, the thresholded `edgeMask` and its refined stroke description.
 // Returns 0, 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen
 // threshold nor at half of it). The peaks, thresholds and every measurement go to
-// `trace`.
+// `trace`; the working images to `images` when given.
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace);
+                            double Rthre, Trace& trace, GlobalStageImages* images = nullptr);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses

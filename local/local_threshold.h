@@ -17,8 +17,9 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 // of its window (three times wider when restored): ink where gray < T, paper
 // otherwise; voters whose clipped window is narrower or shorter than the row width
 // do not vote. `dst` = 0 where ink votes outnumber paper votes, else 255.
+// `balance`, when given, receives paper votes minus ink votes per pixel (CV_32S).
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k);
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance = nullptr);
 
 }  // namespace edgebin::detail

@@ -31,7 +31,7 @@ std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
 }  // namespace
 
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                  Trace& trace) {
+                  Trace& trace, StageImages* stages) {
     if (src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -43,8 +43,12 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     std::vector<LineBand> lineBands;
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
-    const int status = EstimateGlobalThreshold(src, gray, gradX, gradY, edgeMask, lineBands,
-                                               bandStrokeWidths, rowStrokeWidths, Rthre, trace);
+    const int status =
+        EstimateGlobalThreshold(src, gray, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
+                                rowStrokeWidths, Rthre, trace, stages);
+    if (stages != nullptr) {
+        stages->edgeMask = edgeMask;
+    }
     if (status != kStatusOk) {
         return status;
     }
@@ -59,8 +63,13 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     cv::Mat restoredMap;
     RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths, rowStrokeWidths,
                    kRefineMode, kNearScale, kDominanceRatio);
-    VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k);
+    VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
+                       stages != nullptr ? &stages->balance : nullptr);
     RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result);
+    if (stages != nullptr) {
+        stages->voters = edgeMaskCopy;
+        stages->restoredMap = restoredMap;
+    }
     dst = result;
     return kStatusOk;
 }

@@ -56,7 +56,9 @@ bool IsAlreadyBinary(const cv::Mat& grey) {
     return true;
 }
 
-Result Binarize(const cv::Mat& image, const Parameters& parameters) {
+namespace detail {
+
+Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, StageImages* stages) {
     std::string message;
     if (!CheckParameters(parameters, message)) {
         return Failure(kStatusInvalidParameter, message);
@@ -80,8 +82,8 @@ Result Binarize(const cv::Mat& image, const Parameters& parameters) {
         result.image = grey.clone();
         return result;
     }
-    result.status = detail::BinarizeImage(grey, result.image, parameters.alpha, parameters.k,
-                                          parameters.rthre, result.trace);
+    result.status = BinarizeImage(grey, result.image, parameters.alpha, parameters.k,
+                                  parameters.rthre, result.trace, stages);
     if (result.status == kStatusNoStrokes) {
         result.message = "no stroke structure found at the global threshold nor at its half";
     } else if (result.status != kStatusOk) {
@@ -89,6 +91,12 @@ Result Binarize(const cv::Mat& image, const Parameters& parameters) {
         result.image.release();
     }
     return result;
+}
+
+}  // namespace detail
+
+Result Binarize(const cv::Mat& image, const Parameters& parameters) {
+    return detail::BinarizeWithStages(image, parameters, nullptr);
 }
 
 }  // namespace edgebin

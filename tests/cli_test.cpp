@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -204,4 +205,25 @@ TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
     if (update) {
         std::ofstream(golden / "runs.txt") << recorded;
     }
+}
+
+TEST_F(CliTest, DebugDirHoldsTheStageImagesOfTheRun) {
+    const std::string page = (fs::path(EDGEBIN_SOURCE_DIR) / "samples/sample_page.png").string();
+    const CliRun run =
+        Edgebin("--debug-dir " + Path("stages") + " " + page + " " + Path("out.png"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / "stages")) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"1-enhanced.png", "2-gradient.png", "3-edges.png",
+                                               "4-bands.png", "5-voters.png", "6-votes.png",
+                                               "7-result.png", "contour-curve.png"}));
+    const cv::Mat result = cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED);
+    const cv::Mat staged = cv::imread(Path("stages/7-result.png"), cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(result.empty());
+    EXPECT_EQ(cv::norm(result, staged, cv::NORM_INF), 0.0);
+    const cv::Mat original = cv::imread(page, cv::IMREAD_GRAYSCALE);
+    EXPECT_EQ(cv::imread(Path("stages/3-edges.png")).size(), original.size());
 }

@@ -53,12 +53,15 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balanceOut) {
     const int rows = edgeMaskCopy.rows;
     const int cols = edgeMaskCopy.cols;
     if (gray.size() != edgeMaskCopy.size() || restoredMap.size() != edgeMaskCopy.size() ||
         !HasWidthPerRow(rowStrokeWidths, rows)) {
         dst = cv::Mat(rows, cols, CV_8UC1, cv::Scalar(255));
+        if (balanceOut != nullptr) {
+            *balanceOut = cv::Mat::zeros(rows, cols, CV_32S);
+        }
         return;
     }
     CV_Assert(edgeMaskCopy.type() == CV_8UC1 && gray.type() == CV_8UC1 &&
@@ -93,6 +96,9 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     }
     // Ties and pixels no window reached stay paper.
     cv::compare(balance, 0, dst, cv::CMP_GE);
+    if (balanceOut != nullptr) {
+        *balanceOut = balance;
+    }
 }
 
 }  // namespace reference

@@ -29,7 +29,7 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                        cv::Mat& deviationMap, double alpha);
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k);
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance = nullptr);
 
 // Window count filters from one box filter per band and window placement.
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,

@@ -27,8 +27,9 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k) {
-    reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k);
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance) {
+    reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k,
+                                  balance);
 }
 
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
