@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "oracle/oracle.h"
-#include "stroke/edge_gaps.h"
 
 namespace reference {
 
@@ -28,6 +27,29 @@ void CollectEdgeEnds(const cv::Mat& mask, int r, std::vector<int>& ends) {
     }
 }
 
+// The peak is the first fullest bin; the width is the last bin at or beyond it
+// whose count reaches max(peak - 20, 0.9 peak), truncated.
+int WidthAtTolerance(const std::vector<int>& histogram, int& peakCount) {
+    int peakBin = 0;
+    peakCount = 0;
+    for (size_t b = 0; b < histogram.size(); ++b) {
+        if (histogram[b] > peakCount) {
+            peakCount = histogram[b];
+            peakBin = static_cast<int>(b);
+        }
+    }
+    const double lowered = peakCount - 20.0;
+    const double scaled = 0.9 * peakCount;
+    const int tolerance = static_cast<int>(lowered > scaled ? lowered : scaled);
+    int width = peakBin;
+    for (size_t b = static_cast<size_t>(peakBin) + 1; b < histogram.size(); ++b) {
+        if (histogram[b] >= tolerance) {
+            width = static_cast<int>(b);
+        }
+    }
+    return width;
+}
+
 }  // namespace
 
 int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
@@ -41,7 +63,7 @@ int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) 
             ++gapCount;
         }
     }
-    return WidthFromHistogram(histogram, peakCount);
+    return WidthAtTolerance(histogram, peakCount);
 }
 
 }  // namespace reference

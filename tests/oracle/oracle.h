@@ -14,6 +14,17 @@ namespace reference {
 
 using namespace edgebin::detail;
 
+// Literal versions of the rules the fast stages share with their helpers, written
+// from the rule and not from the fast code, so that a fault in a shared helper
+// shows up as a difference.
+
+// A stroke description fits a rows x cols page when its bands span all columns,
+// follow each other from row 0 to the last row without gap or overlap, and come
+// with one width of at least 1 each, and when every row has a width.
+bool DescribesEveryRow(int rows, int cols, const std::vector<LineBand>& lineBands,
+                       const std::vector<int>& bandStrokeWidths,
+                       const std::vector<int>& rowStrokeWidths);
+
 // Page enhancement with every window sum from a box filter in double precision.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background);

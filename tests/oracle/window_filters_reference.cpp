@@ -29,8 +29,8 @@ void MarkEdgesAsOne(cv::Mat& map) {
 bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                         const std::vector<LineBand>& lineBands,
                         const std::vector<int>& bandStrokeWidths) {
-    return map.type() == CV_8UC1 && IsCompleteStrokeDescription(map.rows, map.cols, lineBands,
-                                                                bandStrokeWidths, rowStrokeWidths);
+    return map.type() == CV_8UC1 &&
+           DescribesEveryRow(map.rows, map.cols, lineBands, bandStrokeWidths, rowStrokeWidths);
 }
 
 }  // namespace
