@@ -45,8 +45,9 @@ constexpr double kMaxAbsRthre = 1.0e6;
 
 // Tuning of the binarization; the defaults suit pages of about 300 dpi.
 struct Parameters {
-    // Window scale of the local vote: each edge pixel votes over a square of
-    // about alpha × 2 × the stroke width of its row. Finite, |alpha| <= 1e4.
+    // Window scale of the local vote: each edge pixel votes over a square of side
+    // about alpha × the stroke width of its row (three times that for edge pixels
+    // restored after suppression). Finite, |alpha| <= 1e4.
     double alpha = 2.0;
     // Weight of the deviation in the local threshold mean + k × deviation of the
     // grey values of the edge pixels in the window. Finite, |k| <= 1e6.
