@@ -84,6 +84,7 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
         int secondPeak;  // -1: not checked
     } cases[] = {
         {"maximum below level 5 is no peak", With(Flat(), {{3, 5.0}}), 0, false, 0},
+        {"peaks from level 5 to 254 only", With(Flat(), {{4, 9.0}, {254, 5.0}}), 254, false, -1},
         {"equal highest peaks keep the lower level",
          With(Flat(), {{30, 10.0}, {80, 10.0}, {120, 9.0}}), 30, false, -1},
         {"second peak more than 20 levels away", TwoPeakCurve(81), 60, true, 81},
