@@ -543,21 +543,25 @@ TEST(RefineEdgeMaskEquivalence, MatchesTheCountMapVersion) {
     std::mt19937 rng(51);
     int suppressed = 0;
     int restored = 0;
+    int countMapRoute = 0;
     for (int trial = 0; trial < 320; ++trial) {
         const int rows = RandomSide(rng);
         const int cols = RandomSide(rng);
         Description d = RandomDescription(rng, rows, cols);
-        if (Uniform(rng, 0, 1) == 0) {
+        // Direction maps holding values above 1 take the count-map route: all of
+        // them doubled (the same decisions in other numbers), or one tripled.
+        const int route = Uniform(rng, 0, 5);
+        if (route < 2 || Uniform(rng, 0, 1) == 0) {
             // Thin strokes: windows small against the page and the stripes.
             for (int& width : d.bandWidths) {
                 width = Uniform(rng, 1, 2);
             }
         }
-        const cv::Mat edges = RandomEdgeMap(rng, rows, cols);
+        cv::Mat edges = RandomEdgeMap(rng, rows, cols);
+        if (route < 2) {
+            edges |= RandomVoters(rng, rows, cols, 0.5);  // dense enough to outlive the cleaning
+        }
         std::vector<cv::Mat> dirMaps = RandomDirectionMaps(rng, edges);
-        // Maps holding values above 1 take the count-map route: all of them doubled
-        // (the same decisions in other numbers), or one of them tripled.
-        const int route = Uniform(rng, 0, 5);
         if (route == 0) {
             for (cv::Mat& map : dirMaps) {
                 map *= 2;
@@ -581,13 +585,16 @@ TEST(RefineEdgeMaskEquivalence, MatchesTheCountMapVersion) {
         if (!expected.threw && mode >= 2) {
             cv::Mat cleaned = edges.clone();
             CleanStrokeMap(cleaned, d.rowWidths, d.bands, d.bandWidths, 0.6);
-            suppressed += cv::countNonZero(expected.edges) < cv::countNonZero(cleaned) ? 1 : 0;
+            const bool removed = cv::countNonZero(expected.edges) < cv::countNonZero(cleaned);
+            suppressed += removed ? 1 : 0;
             restored += cv::countNonZero(expected.restored) > 0 ? 1 : 0;
+            countMapRoute += removed && route < 2 ? 1 : 0;
         }
     }
     // Both decisions must have had work to do for the comparison to mean much.
     EXPECT_GT(suppressed, 20);
     EXPECT_GT(restored, 10);
+    EXPECT_GT(countMapRoute, 15);
 }
 
 TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
