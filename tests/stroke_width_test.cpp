@@ -105,35 +105,6 @@ TEST(DropShortBandsTest, DropsBandsBelowTwentyOnlyWhenATallerOneExists) {
     EXPECT_EQ(alone.size(), 1u);
 }
 
-TEST(IntegrateBandStrokeWidthsTest, MergesOnlyAdjacentEqualWidths) {
-    const std::vector<LineBand> inputBands{{0, 10, 99, 30}, {0, 50, 99, 70}, {0, 90, 99, 110}};
-    const auto integrate = [&](const std::vector<int>& periods, std::vector<LineBand>& bands,
-                               std::vector<int>& widths) {
-        cv::Mat mask = cv::Mat::zeros(150, 100, CV_8UC1);
-        for (size_t i = 0; i < periods.size(); ++i) {
-            DrawStrokes(mask, inputBands[i].top, inputBands[i].bottom, periods[i]);
-        }
-        bands = inputBands;
-        edgebin::StrokeMeasurement report;
-        IntegrateBandStrokeWidths(mask, bands, widths, &report);
-        return Printed(report);
-    };
-    std::vector<LineBand> bands;
-    std::vector<int> widths;
-
-    EXPECT_EQ(integrate({4, 4, 7}, bands, widths), IntegrationLine(0, 4) + IntegrationLine(1, 7));
-    EXPECT_EQ(widths, (std::vector<int>{4, 7}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 80}, {81, 149}}));
-
-    integrate({4, 7, 4}, bands, widths);
-    EXPECT_EQ(widths, (std::vector<int>{4, 7, 4}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 40}, {41, 80}, {81, 149}}));
-
-    EXPECT_EQ(integrate({4, 4, 5}, bands, widths), IntegrationLine(0, 5));
-    EXPECT_EQ(widths, (std::vector<int>{5}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 149}}));
-}
-
 TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped) {
     cv::Mat mask = cv::Mat::zeros(100, 100, CV_8UC1);
     DrawStrokes(mask, 10, 40, 3);
@@ -202,6 +173,16 @@ TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
         {2000, 3000, {{20, 60, 30}}, 1.0, {{0, 1999}}, {30}},
         {2000, 3000, {{20, 60, 31}}, 0.0, {}, {}},
         {200, 100, {{10, 40, 3}, {60, 65, 8}, {120, 160, 6}}, 1.0, {{0, 80}, {81, 199}}, {3, 6}},
+        // Adjacent bands of equal width merge, each band's edges halfway to the next;
+        // widths one below a neighbour's are raised first.
+        {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 7}}, 1.0, {{0, 80}, {81, 149}}, {4, 7}},
+        {150,
+         100,
+         {{10, 30, 4}, {50, 70, 7}, {90, 110, 4}},
+         1.0,
+         {{0, 40}, {41, 80}, {81, 149}},
+         {4, 7, 4}},
+        {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 5}}, 1.0, {{0, 149}}, {5}},
         // A band without gaps keeps its raw width (the last column) but no ratio.
         {60, 40, {{10, 35, 0}}, 0.0, {{10, 35}}, {39}},
     };
