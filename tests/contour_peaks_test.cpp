@@ -76,6 +76,12 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
     const ContourCurve twoCandidates = With(Ranged(TwoPeakCurve(81), 82, 120, 1.0), {{85, 0.0}});
     // The ten levels right of the candidate at 81 average exactly 5 above it.
     const ContourCurve flank = With(Ranged(TwoPeakCurve(81), 83, 91, 61.0), {{82, 1.0}});
+    // Falling straight from the main peak to a candidate: no level lies below both
+    // its neighbours, so there is no valley between them.
+    ContourCurve noValley = With(Flat(), {{60, 100.0}, {81, 50.0}});
+    for (int level = 61; level <= 80; ++level) {
+        noValley[level] = 81 - level;
+    }
     const struct {
         const char* name;
         ContourCurve curve;
@@ -89,6 +95,7 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
          With(Flat(), {{30, 10.0}, {80, 10.0}, {120, 9.0}}), 30, false, -1},
         {"second peak more than 20 levels away", TwoPeakCurve(81), 60, true, 81},
         {"second peak 20 levels away", TwoPeakCurve(80), 60, false, 0},
+        {"no valley towards the main peak", noValley, 60, false, 0},
         {"second peak left of the main peak",
          With(Ranged(Flat(), 80, 99, 1.0), {{100, 100.0}, {89, 0.0}, {79, 50.0}}), 100, true, 79},
         {"flank exactly 5 above", flank, 60, true, 81},
