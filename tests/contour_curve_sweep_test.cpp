@@ -1,13 +1,13 @@
-// The one-sweep contour curve against thresholding and measuring every level.
+// The one-sweep contour curve against thresholding and measuring every level,
+// and a curve, specks and outlines worked out by hand.
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
 #include <random>
 
 #include "global/contour_curve.h"
-#include "global/gradient_map.h"
 #include "oracle/oracle.h"
-#include "tools/page_generator.h"
+#include "support/test_support.h"
 
 using namespace edgebin::detail;
 
@@ -25,58 +25,64 @@ void ExpectSameCurve(const cv::Mat& gradMap, const std::string& what) {
 
 }  // namespace
 
-TEST(ContourCurveSweep, MatchesEveryLevelOnRandomMaps) {
+// Random maps, smooth ones with large components, pages across the sweep's tiles
+// of 128 pixels with strips one or two pixels across and last tiles one pixel
+// wide, flat maps and a checkerboard.
+TEST(ContourCurveSweep, MatchesEveryLevel) {
     std::mt19937 generator(2024);
-    for (int trial = 0; trial < 300; ++trial) {
-        const int rows = 1 + static_cast<int>(generator() % 48);
-        const int cols = 1 + static_cast<int>(generator() % 48);
+    std::vector<cv::Size> sizes = {{129, 131}, {300, 1},   {1, 300},   {2, 260},
+                                   {385, 2},   {257, 140}, {140, 257}, {1, 1}};
+    for (int trial = 0; trial < 240; ++trial) {
+        sizes.emplace_back(1 + static_cast<int>(generator() % 48),
+                           1 + static_cast<int>(generator() % 48));
+    }
+    for (size_t i = 0; i < sizes.size(); ++i) {
         const int spread = 1 + static_cast<int>(generator() % 256);
-        cv::Mat map(rows, cols, CV_8UC1);
-        for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < cols; ++x) {
-                map.at<uchar>(y, x) = static_cast<uchar>(generator() % spread);
+        const int flat = static_cast<int>(generator() % 256);
+        cv::Mat map(sizes[i], CV_8UC1);
+        for (int y = 0; y < map.rows; ++y) {
+            for (int x = 0; x < map.cols; ++x) {
+                const int value = i % 7 == 1   ? ((x + y) % 2) * 255
+                                  : i % 5 == 0 ? flat
+                                               : static_cast<int>(generator() % spread);
+                map.at<uchar>(y, x) = static_cast<uchar>(value);
             }
         }
-        if (trial % 3 == 0) {
-            cv::blur(map, map, cv::Size(3, 3));  // smooth maps give large components
+        const int smoothing = i % 3 == 0 ? 0 : 3 + 6 * static_cast<int>(i % 2);
+        if (smoothing > 0) {
+            cv::blur(map, map, cv::Size(smoothing, smoothing));
         }
-        ExpectSameCurve(map, "trial " + std::to_string(trial));
+        ExpectSameCurve(map, "map " + std::to_string(i));
     }
 }
 
-// Pages wider or taller than the sweep's tiles of 128 pixels, with strips one or two
-// pixels across and last tiles one pixel wide.
-TEST(ContourCurveSweep, MatchesAcrossTileBorders) {
-    std::mt19937 generator(77);
-    const std::vector<cv::Size> sizes = {{129, 131}, {300, 1},   {1, 300},  {2, 260},
-                                         {385, 2},   {257, 140}, {140, 257}};
-    for (const cv::Size& size : sizes) {
-        for (int smoothing : {0, 3, 9}) {
-            cv::Mat map(size, CV_8UC1);
-            for (int y = 0; y < size.height; ++y) {
-                for (int x = 0; x < size.width; ++x) {
-                    map.at<uchar>(y, x) = static_cast<uchar>(generator() % 256);
-                }
-            }
-            if (smoothing > 0) {
-                cv::blur(map, map, cv::Size(smoothing, smoothing));
-            }
-            ExpectSameCurve(map, std::to_string(size.width) + "x" + std::to_string(size.height) +
-                                     " smoothed " + std::to_string(smoothing));
-        }
+TEST(ContourCurveSweep, HandBuiltMap) {
+    // A run of three pixels at 100 and a lone pixel at 200: below level 100 the run
+    // measures 8 and the lone pixel is a speck; from level 100 on nothing is left.
+    cv::Mat gradMap = cv::Mat::zeros(7, 9, CV_8UC1);
+    gradMap(cv::Rect(2, 2, 3, 1)).setTo(100);
+    gradMap.at<unsigned char>(5, 7) = 200;
+    ContourCurve curve{};
+    BuildContourCurve(gradMap, curve);
+    for (int level = 0; level < 256; ++level) {
+        EXPECT_DOUBLE_EQ(curve[level], level < 100 ? 8.0 : 0.0) << level;
     }
 }
 
-TEST(ContourCurveSweep, MatchesOnStripsAndSpecialMaps) {
-    ExpectSameCurve(cv::Mat(1, 1, CV_8UC1, cv::Scalar(255)), "1x1");
-    ExpectSameCurve(cv::Mat(1, 40, CV_8UC1, cv::Scalar(7)), "flat row");
-    ExpectSameCurve(cv::Mat(40, 1, CV_8UC1, cv::Scalar(200)), "flat column");
-    ExpectSameCurve(cv::Mat::zeros(10, 10, CV_8UC1), "all zero");
-    cv::Mat checker(16, 16, CV_8UC1);
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            checker.at<uchar>(y, x) = static_cast<uchar>(((x + y) % 2) * 255);
-        }
-    }
-    ExpectSameCurve(checker, "checkerboard");
+// The helpers kept beside the sweep: speck removal (used by the peak threshold
+// choice) and the outline length.
+TEST(ContourCurveHelpers, SpecksOfOneAndTwoPixelsGoAndOutlinesCountInsideTheImage) {
+    cv::Mat img =
+        MaskFromText({"#.......", "......#.", ".....#..", "........", ".##.....", "..#....."}, 7);
+    RemoveSpecks(img);
+    const cv::Mat expected =
+        MaskFromText({"........", "........", "........", "........", ".##.....", "..#....."});
+    EXPECT_EQ(cv::norm(img, expected, cv::NORM_INF), 0.0);
+    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({".....", ".###.", "....."})), 8.0);
+    // At the top-left border: only three pixels below and one to the right.
+    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({"###..", ".....", "....."}, 1)), 4.0);
+    // Two runs: 3 + 3 above and below, the ends at columns 0 and 8, column 4 once.
+    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({".........", ".###.###.", "........."})),
+                     15.0 / 2.0);
+    EXPECT_DOUBLE_EQ(MeanContourLength(cv::Mat::zeros(6, 7, CV_8UC1)), 0.0);
 }

@@ -58,161 +58,113 @@ PeakResult Analyse(const ContourCurve& curve) {
     return result;
 }
 
-TEST(FindCurvePeaksTest, MaximumBelowLevelFiveIsNoPeak) {
-    ContourCurve curve = Flat();
-    curve[3] = 5.0;
-    const PeakResult result = Analyse(curve);
-    EXPECT_EQ(result.mainPeak, 0);
-    EXPECT_FALSE(result.hasSecond);
-    EXPECT_EQ(result.secondPeak, 0);
+// Curve from a starting curve and changes applied to it in order.
+ContourCurve With(ContourCurve curve, std::initializer_list<std::pair<int, double>> levels) {
+    for (const auto& [level, value] : levels) {
+        curve[level] = value;
+    }
+    return curve;
 }
 
-TEST(FindCurvePeaksTest, EqualHighestPeaksKeepTheLowerLevel) {
-    ContourCurve curve = Flat();
-    curve[30] = 10.0;
-    curve[80] = 10.0;
-    curve[120] = 9.0;
-    EXPECT_EQ(Analyse(curve).mainPeak, 30);
+ContourCurve Ranged(ContourCurve curve, int first, int last, double value) {
+    SetRange(curve, first, last, value);
+    return curve;
 }
 
-TEST(FindCurvePeaksTest, SecondPeakMustLieMoreThanTwentyLevelsAway) {
-    const PeakResult apart = Analyse(TwoPeakCurve(81));
-    EXPECT_EQ(apart.mainPeak, 60);
-    EXPECT_TRUE(apart.hasSecond);
-    EXPECT_EQ(apart.secondPeak, 81);
-
-    const PeakResult tooClose = Analyse(TwoPeakCurve(80));
-    EXPECT_EQ(tooClose.mainPeak, 60);
-    EXPECT_FALSE(tooClose.hasSecond);
-    EXPECT_EQ(tooClose.secondPeak, 0);
-}
-
-TEST(FindCurvePeaksTest, SecondPeakLeftOfTheMainPeak) {
-    // Mirror of the two-peak curve: main peak at 100, candidate 21 levels below.
-    ContourCurve curve = Flat();
-    curve[100] = 100.0;
-    SetRange(curve, 80, 99, 1.0);
-    curve[89] = 0.0;
-    curve[79] = 50.0;
-    const PeakResult result = Analyse(curve);
-    EXPECT_EQ(result.mainPeak, 100);
-    EXPECT_TRUE(result.hasSecond);
-    EXPECT_EQ(result.secondPeak, 79);
-}
-
-TEST(FindCurvePeaksTest, PeakOnASlopeIsRejected) {
-    // The ten levels right of the candidate average exactly 5 above it: accepted.
-    ContourCurve level = TwoPeakCurve(81);
-    level[82] = 1.0;
-    SetRange(level, 83, 91, 61.0);
-    const PeakResult accepted = Analyse(level);
-    EXPECT_TRUE(accepted.hasSecond);
-    EXPECT_EQ(accepted.secondPeak, 81);
-
-    // One more unit makes the flank average 55.1, more than 5 above 50.
-    ContourCurve slope = level;
-    slope[82] = 2.0;
-    const PeakResult rejected = Analyse(slope);
-    EXPECT_FALSE(rejected.hasSecond);
-    EXPECT_EQ(rejected.secondPeak, 0);
-}
-
-TEST(FindCurvePeaksTest, HighestCandidateWinsAndFirstWinsTies) {
-    // Candidates at 81 (50) and 121 (70), both with a valley towards the main peak.
-    ContourCurve curve = TwoPeakCurve(81);
-    SetRange(curve, 82, 120, 1.0);
-    curve[85] = 0.0;
-    curve[121] = 70.0;
-    EXPECT_EQ(Analyse(curve).secondPeak, 121);
-
-    curve[121] = 50.0;
-    EXPECT_EQ(Analyse(curve).secondPeak, 81);
-}
-
-TEST(FindCurvePeaksTest, CandidatesNeedRoomForTheirFlanks) {
-    // Level 250's right flank would reach 260: never a candidate, whatever valley.
-    ContourCurve curve = Flat();
-    curve[200] = 100.0;
-    SetRange(curve, 201, 249, 1.0);
-    curve[215] = 0.0;
-    curve[250] = 50.0;
-    const PeakResult result = Analyse(curve);
-    EXPECT_EQ(result.mainPeak, 200);
-    EXPECT_FALSE(result.hasSecond);
-}
-
-TEST(IsValleyDeepTest, MainPeakTenthIsTruncated) {
-    // trunc(59.9 / 10) = 5; 5 + 0 < 5.5, whereas 5.99 would not be.
-    ContourCurve curve = Flat();
-    curve[60] = 59.9;
-    curve[81] = 5.5;
-    EXPECT_TRUE(IsValleyDeep(curve, 60, 81));
-    curve[81] = 5.0;
-    EXPECT_FALSE(IsValleyDeep(curve, 60, 81));
-}
-
-TEST(IsValleyDeepTest, HalfHeightCrossingsAtLeastFifteenApart) {
-    ContourCurve curve = Flat();
-    SetRange(curve, 60, 65, 100.0);
-    curve[81] = 50.0;
-    EXPECT_TRUE(IsValleyDeep(curve, 60, 81));  // crossings at 65 and 80
-    curve[66] = 100.0;
-    EXPECT_FALSE(IsValleyDeep(curve, 60, 81));  // crossings at 66 and 80
-}
-
-TEST(IsValleyDeepTest, SeventyPercentOfTheWidthBelowHalfHeight) {
-    // Width 20 between the crossings at 60 and 80; bumps above half height take
-    // levels out of the 19 below it.
-    for (const int bumps : {5, 6}) {
-        ContourCurve curve = Flat();
-        curve[60] = 100.0;
-        curve[81] = 50.0;
-        for (int i = 0; i < bumps; ++i) {
-            curve[62 + 2 * i] = 30.0;
+TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
+    // Candidates at 81 (50) and 121, with a valley towards the main peak at 60.
+    const ContourCurve twoCandidates = With(Ranged(TwoPeakCurve(81), 82, 120, 1.0), {{85, 0.0}});
+    // The ten levels right of the candidate at 81 average exactly 5 above it.
+    const ContourCurve flank = With(Ranged(TwoPeakCurve(81), 83, 91, 61.0), {{82, 1.0}});
+    // Falling straight from the main peak to a candidate: no level lies below both
+    // its neighbours, so there is no valley between them.
+    ContourCurve noValley = With(Flat(), {{60, 100.0}, {81, 50.0}});
+    for (int level = 61; level <= 80; ++level) {
+        noValley[level] = 81 - level;
+    }
+    const struct {
+        const char* name;
+        ContourCurve curve;
+        int mainPeak;
+        bool hasSecond;
+        int secondPeak;  // -1: not checked
+    } cases[] = {
+        {"maximum below level 5 is no peak", With(Flat(), {{3, 5.0}}), 0, false, 0},
+        {"peaks from level 5 to 254 only", With(Flat(), {{4, 9.0}, {254, 5.0}}), 254, false, -1},
+        {"equal highest peaks keep the lower level",
+         With(Flat(), {{30, 10.0}, {80, 10.0}, {120, 9.0}}), 30, false, -1},
+        {"second peak more than 20 levels away", TwoPeakCurve(81), 60, true, 81},
+        {"second peak 20 levels away", TwoPeakCurve(80), 60, false, 0},
+        {"no valley towards the main peak", noValley, 60, false, 0},
+        {"second peak left of the main peak",
+         With(Ranged(Flat(), 80, 99, 1.0), {{100, 100.0}, {89, 0.0}, {79, 50.0}}), 100, true, 79},
+        {"flank exactly 5 above", flank, 60, true, 81},
+        {"flank more than 5 above: a slope", With(flank, {{82, 2.0}}), 60, false, 0},
+        {"highest candidate wins", With(twoCandidates, {{121, 70.0}}), 60, true, 121},
+        {"first of equal candidates wins", With(twoCandidates, {{121, 50.0}}), 60, true, 81},
+        // Level 250's right flank would reach 260: never a candidate.
+        {"candidates need room for their flanks",
+         With(Ranged(Flat(), 201, 249, 1.0), {{200, 100.0}, {215, 0.0}, {250, 50.0}}), 200, false,
+         -1},
+        // The bent convex curve rises everywhere: no peak, so the shoulder decides.
+        {"no peak falls back to the shoulder", ConvexCurveWithBend(120), 0, true, 120},
+    };
+    for (const auto& c : cases) {
+        const PeakResult result = Analyse(c.curve);
+        EXPECT_EQ(result.mainPeak, c.mainPeak) << c.name;
+        if (c.secondPeak >= 0) {
+            EXPECT_EQ(result.hasSecond, c.hasSecond) << c.name;
+            EXPECT_EQ(result.secondPeak, c.secondPeak) << c.name;
         }
-        EXPECT_EQ(IsValleyDeep(curve, 60, 81), bumps == 5) << bumps << " bumps";
     }
 }
 
-struct ShoulderResult {
-    bool hasSecond = true;
-    int secondPeak = -1;
-};
-
-ShoulderResult Shoulder(const ContourCurve& curve, int mainPeak) {
-    ShoulderResult result;
-    FindShoulderPeak(curve, mainPeak, result.hasSecond, result.secondPeak);
-    return result;
+TEST(IsValleyDeepTest, DepthWidthAndShareBelowHalfHeight) {
+    // Main peak at 60, candidate at 81.
+    const auto bumps = [](int count) {
+        ContourCurve curve = With(Flat(), {{60, 100.0}, {81, 50.0}});
+        for (int i = 0; i < count; ++i) {
+            curve[62 + 2 * i] = 30.0;
+        }
+        return curve;
+    };
+    const struct {
+        const char* name;
+        ContourCurve curve;
+        bool deep;
+    } cases[] = {
+        // trunc(59.9 / 10) = 5; 5 + 0 < 5.5, whereas 5.0 is not above it.
+        {"tenth truncated", With(Flat(), {{60, 59.9}, {81, 5.5}}), true},
+        {"tenth truncated, no room", With(Flat(), {{60, 59.9}, {81, 5.0}}), false},
+        {"half-height crossings 15 apart", With(Ranged(Flat(), 60, 65, 100.0), {{81, 50.0}}), true},
+        {"crossings 14 apart", With(Ranged(Flat(), 60, 66, 100.0), {{81, 50.0}}), false},
+        // Width 20 between the crossings at 60 and 80: 70 % of it must be below.
+        {"5 of 19 levels above half height", bumps(5), true},
+        {"6 of 19 levels above half height", bumps(6), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsValleyDeep(c.curve, 60, 81), c.deep) << c.name;
+    }
 }
 
 TEST(FindShoulderPeakTest, RunOfSevenNeedsFifteenNegativesBeforeAndThirtySixAfter) {
     // Main 135: 58 curvature entries; the bend at 157 makes entries 15..21 positive.
-    const ShoulderResult found = Shoulder(ConvexCurveWithBend(157), 135);
-    EXPECT_TRUE(found.hasSecond);
-    EXPECT_EQ(found.secondPeak, 157);
-
-    // Main 136: only 14 negative entries before the run.
-    const ShoulderResult fewBefore = Shoulder(ConvexCurveWithBend(157), 136);
-    EXPECT_FALSE(fewBefore.hasSecond);
-    EXPECT_EQ(fewBefore.secondPeak, 0);
-
-    // Main 136, bend 158: 15 before but only 35 after.
-    const ShoulderResult fewAfter = Shoulder(ConvexCurveWithBend(158), 136);
-    EXPECT_FALSE(fewAfter.hasSecond);
-    EXPECT_EQ(fewAfter.secondPeak, 0);
-}
-
-TEST(FindShoulderPeakTest, NoCurvatureRightOfAHighMainPeak) {
-    EXPECT_FALSE(Shoulder(ConvexCurveWithBend(197), 193).hasSecond);
-    EXPECT_FALSE(Shoulder(ConvexCurveWithBend(200), 200).hasSecond);
-}
-
-TEST(FindShoulderPeakTest, CurveWithoutPeaksFallsBackToTheShoulder) {
-    // The bent convex curve rises everywhere, so there is no peak at all.
-    const PeakResult result = Analyse(ConvexCurveWithBend(120));
-    EXPECT_EQ(result.mainPeak, 0);
-    EXPECT_TRUE(result.hasSecond);
-    EXPECT_EQ(result.secondPeak, 120);
+    const struct {
+        int bend, mainPeak;
+        bool found;
+    } cases[] = {
+        {157, 135, true},  {157, 136, false},  // only 14 negative entries before the run
+        {158, 136, false},                     // 15 before but only 35 after
+        {197, 193, false},                     // no curvature right of a high main peak
+        {200, 200, false},
+    };
+    for (const auto& c : cases) {
+        bool hasSecond = !c.found;
+        int secondPeak = -1;
+        FindShoulderPeak(ConvexCurveWithBend(c.bend), c.mainPeak, hasSecond, secondPeak);
+        EXPECT_EQ(hasSecond, c.found) << c.bend << ", " << c.mainPeak;
+        EXPECT_EQ(secondPeak, c.found ? c.bend : 0) << c.bend << ", " << c.mainPeak;
+    }
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// Worked examples of the edge gap histogram and the width rule. Edge ends at
+// borders, in views and on random masks are in the comparison with the
+// pixel-by-pixel version in stage_equivalence_test.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -70,86 +73,25 @@ TEST(EdgeGapsTest, EndsAreRightmostPixelsOfRunsAndGapIsTheirDistance) {
     EXPECT_EQ(many.width, 5);
 }
 
-TEST(EdgeGapsTest, EndNeedsEdgeNeighboursAboveAndBelow) {
-    const std::string full = ".#...#...#..";
-    EXPECT_EQ(Measure(MaskFromText({full, full, full})).gapCount, 2);
-    // Only the diagonal neighbour above the last end: still an end.
-    EXPECT_EQ(Measure(MaskFromText({".#...#....#.", full, full})).gapCount, 2);
-    // Nothing above the last end: it is not counted.
-    EXPECT_EQ(Measure(MaskFromText({".#...#......", full, full})).gapCount, 1);
-    // Nothing below the middle end either.
-    EXPECT_EQ(Measure(MaskFromText({
-                          ".#...#......",
-                          full,
-                          ".#..........",
-                      }))
-                  .gapCount,
-              0);
-}
-
-TEST(EdgeGapsTest, BorderRowsAndColumnsHoldNoEnds) {
-    // An end in the last column would need a pixel beyond the mask.
-    EXPECT_EQ(Measure(MaskFromText({".#..#", ".#..#", ".#..#"})).gapCount, 0);
-    // An edge pixel in column 0 is never an end.
-    EXPECT_EQ(Measure(MaskFromText({"#..#..#.", "#..#..#.", "#..#..#."})).gapCount, 1);
-    // Ends only in rows 1..rows-2: a two-row mask counts nothing.
-    EXPECT_EQ(Measure(MaskFromText({".#..#..#.", ".#..#..#."})).gapCount, 0);
-}
-
-TEST(EdgeGapsTest, ViewReadsOnlyItsOwnPixels) {
-    cv::Mat page = MaskFromText({
-        "############",
-        "..#...#...#.",
-        "..#...#...#.",
-        "..#...#...#.",
-        "..#...#...#.",
-    });
-    // In the whole page rows 1..3 have three ends each.
-    EXPECT_EQ(Measure(page).gapCount, 6);
-    // In the view page row 1 is the border row and column 10 the last column,
-    // so two rows with two ends each remain.
-    const cv::Mat view = page(cv::Rect(0, 1, 11, 4));
-    const GapResult inView = Measure(view);
-    EXPECT_EQ(inView.gapCount, 2);
-    EXPECT_EQ(inView.peakCount, 2);
-}
-
-TEST(EdgeGapsTest, ToleranceWidensToFarthestBinReachingNinetyPercent) {
-    const GapResult result =
-        Measure(MaskWithGapHistogram({{3, 50}, {4, 46}, {5, 44}, {6, 10}, {7, 45}}, 64));
-    EXPECT_EQ(result.peakCount, 50);
-    EXPECT_EQ(result.gapCount, 195);
-    EXPECT_EQ(result.width, 7);
-
-    EXPECT_EQ(Measure(MaskWithGapHistogram({{3, 100}, {5, 90}}, 64)).width, 5);
-    EXPECT_EQ(Measure(MaskWithGapHistogram({{3, 100}, {5, 89}}, 64)).width, 3);
-}
-
-TEST(EdgeGapsTest, ToleranceAboveTwoHundredIsPeakMinusTwenty) {
-    const GapResult result = Measure(MaskWithGapHistogram({{2, 300}, {3, 285}, {4, 279}}, 80));
-    EXPECT_EQ(result.peakCount, 300);
-    EXPECT_EQ(result.gapCount, 864);
-    EXPECT_EQ(result.width, 3);
-    EXPECT_EQ(Measure(MaskWithGapHistogram({{2, 300}, {3, 279}, {4, 280}}, 80)).width, 4);
-}
-
-TEST(EdgeGapsTest, FirstOfEqualMaximaIsThePeak) {
-    const GapResult result = Measure(MaskWithGapHistogram({{4, 10}, {6, 10}}, 40));
-    EXPECT_EQ(result.peakCount, 10);
-    EXPECT_EQ(result.gapCount, 20);
-    EXPECT_EQ(result.width, 6);
-    // With the peak alone far ahead, a later bin below 90 % does not widen it.
-    EXPECT_EQ(Measure(MaskWithGapHistogram({{4, 10}, {6, 8}}, 40)).width, 4);
-}
-
-TEST(EdgeGapsTest, NoGapReportsLastColumnAndZeroCounts) {
-    const GapResult blank = Measure(cv::Mat::zeros(10, 17, CV_8UC1));
-    EXPECT_EQ(blank.gapCount, 0);
-    EXPECT_EQ(blank.peakCount, 0);
-    EXPECT_EQ(blank.width, 16);
-
-    const GapResult empty = Measure(cv::Mat());
-    EXPECT_EQ(empty.gapCount, 0);
-    EXPECT_EQ(empty.peakCount, 0);
-    EXPECT_EQ(empty.width, 0);
+TEST(EdgeGapsTest, WidthIsTheFarthestBinWithinTheToleranceOfThePeak) {
+    // Tolerance 0.9 x peak, or peak - 20 from a peak of 200 on; the first of equal
+    // maxima is the peak.
+    const struct {
+        std::map<int, int> histogram;
+        int cols, peak, gaps, width;
+    } cases[] = {
+        {{{3, 50}, {4, 46}, {5, 44}, {6, 10}, {7, 45}}, 64, 50, 195, 7},
+        {{{3, 100}, {5, 90}}, 64, 100, 190, 5},
+        {{{3, 100}, {5, 89}}, 64, 100, 189, 3},
+        {{{2, 300}, {3, 285}, {4, 279}}, 80, 300, 864, 3},
+        {{{2, 300}, {3, 279}, {4, 280}}, 80, 300, 859, 4},
+        {{{4, 10}, {6, 10}}, 40, 10, 20, 6},
+        {{{4, 10}, {6, 8}}, 40, 10, 18, 4},
+    };
+    for (const auto& c : cases) {
+        const GapResult result = Measure(MaskWithGapHistogram(c.histogram, c.cols));
+        EXPECT_EQ(result.peakCount, c.peak) << c.gaps;
+        EXPECT_EQ(result.gapCount, c.gaps);
+        EXPECT_EQ(result.width, c.width) << c.gaps;
+    }
 }

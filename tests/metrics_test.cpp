@@ -43,23 +43,17 @@ TEST(MetricsTest, PrecisionRecallAndFCountInkPixels) {
     EXPECT_NEAR(s.psnr, 10.0 * std::log10(100.0 / 12.0), 1e-9);
 }
 
-TEST(MetricsTest, AnyNonZeroGreyIsPaper) {
-    cv::Mat truth = Paper(4, 4);
-    truth.at<unsigned char>(1, 1) = 0;
-    cv::Mat result(4, 4, CV_8U, cv::Scalar(1));
-    result.at<unsigned char>(1, 1) = 0;
-    EXPECT_DOUBLE_EQ(ScoreBinarization(result, truth).fMeasure, 100.0);
-}
-
-TEST(MetricsTest, EmptyImagesFollowTheZeroDenominatorRule) {
-    const cv::Mat blank = Paper(8, 8);
-    const BinarizationScores both = ScoreBinarization(blank, blank);
-    EXPECT_DOUBLE_EQ(both.precision, 100.0);
-    EXPECT_DOUBLE_EQ(both.pseudoFMeasure, 100.0);
-
+TEST(MetricsTest, AnyNonZeroGreyIsPaperAndEmptyImagesFollowTheZeroDenominatorRule) {
     cv::Mat truth = Paper(8, 8);
     truth(cv::Rect(2, 2, 3, 3)).setTo(0);
-    const BinarizationScores missed = ScoreBinarization(blank, truth);
+    cv::Mat grey(8, 8, CV_8U, cv::Scalar(1));
+    grey(cv::Rect(2, 2, 3, 3)).setTo(0);
+    EXPECT_DOUBLE_EQ(ScoreBinarization(grey, truth).fMeasure, 100.0);
+
+    const BinarizationScores both = ScoreBinarization(Paper(8, 8), Paper(8, 8));
+    EXPECT_DOUBLE_EQ(both.precision, 100.0);
+    EXPECT_DOUBLE_EQ(both.pseudoFMeasure, 100.0);
+    const BinarizationScores missed = ScoreBinarization(Paper(8, 8), truth);
     EXPECT_DOUBLE_EQ(missed.precision, 0.0);
     EXPECT_DOUBLE_EQ(missed.recall, 0.0);
     EXPECT_DOUBLE_EQ(missed.fMeasure, 0.0);
@@ -95,8 +89,8 @@ TEST(MetricsTest, NonUniformBlocksIncludePartialEdgeBlocks) {
     EXPECT_EQ(CountNonUniformBlocks(Paper(16, 16)), 0);
 }
 
-TEST(MetricsTest, DrdOfAFalseInkPixelNearATruthDot) {
-    // One 8×8 block holding a single truth ink dot at (4,4): NUBN = 1. False ink at
+TEST(MetricsTest, DrdWeighsEachFlippedPixelByItsDifferingNeighbours) {
+    // One 8x8 block holding a single truth ink dot at (4,4): NUBN = 1. False ink at
     // (2,2) differs from all 24 neighbours except the dot, two steps away diagonally.
     cv::Mat truth = Paper(8, 8);
     truth.at<unsigned char>(4, 4) = 0;
@@ -104,36 +98,23 @@ TEST(MetricsTest, DrdOfAFalseInkPixelNearATruthDot) {
     result.at<unsigned char>(2, 2) = 0;
     const double cornerWeight = 1.0 / std::sqrt(8.0) / kWeightSum;
     EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), 1.0 - cornerWeight, 1e-9);
-}
+    // A missed isolated dot: its neighbourhood is paper like the result pixel, so no
+    // distortion, although the pixel counts against PSNR.
+    EXPECT_DOUBLE_EQ(DistanceReciprocalDistortion(Paper(8, 8), truth), 0.0);
+    EXPECT_FALSE(std::isinf(PeakSignalToNoiseRatio(Paper(8, 8), truth)));
+    // Without non-uniform blocks the sum is divided by one.
+    EXPECT_NEAR(DistanceReciprocalDistortion(truth, Paper(8, 8)), 1.0, 1e-9);
 
-TEST(MetricsTest, DrdIgnoresAMissedIsolatedDot) {
-    // The missed dot's neighbourhood is paper like the result pixel: no distortion,
-    // although the pixel counts against PSNR.
-    cv::Mat truth = Paper(8, 8);
-    truth.at<unsigned char>(4, 4) = 0;
-    const cv::Mat result = Paper(8, 8);
-    EXPECT_DOUBLE_EQ(DistanceReciprocalDistortion(result, truth), 0.0);
-    EXPECT_FALSE(std::isinf(PeakSignalToNoiseRatio(result, truth)));
-}
-
-TEST(MetricsTest, DrdAtTheCornerSkipsOutsideNeighboursAndDividesByNubn) {
     // Two non-uniform blocks; false ink at (0,0) sees 8 neighbours inside the image:
-    // two at distance 1, one at √2, two at 2, two at √5, one at √8.
-    cv::Mat truth = Paper(16, 16);
+    // two at distance 1, one at sqrt 2, two at 2, two at sqrt 5, one at sqrt 8.
+    truth = Paper(16, 16);
     truth.at<unsigned char>(12, 3) = 0;
     truth.at<unsigned char>(12, 12) = 0;
-    cv::Mat result = truth.clone();
+    result = truth.clone();
     result.at<unsigned char>(0, 0) = 0;
     const double inside =
         2.0 + 1.0 / std::sqrt(2.0) + 2.0 * 0.5 + 2.0 / std::sqrt(5.0) + 1.0 / std::sqrt(8.0);
     EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), inside / kWeightSum / 2.0, 1e-9);
-}
-
-TEST(MetricsTest, DrdWithoutNonUniformBlocksDividesByOne) {
-    const cv::Mat truth = Paper(8, 8);
-    cv::Mat result = truth.clone();
-    result.at<unsigned char>(4, 4) = 0;
-    EXPECT_NEAR(DistanceReciprocalDistortion(result, truth), 1.0, 1e-9);
 }
 
 }  // namespace

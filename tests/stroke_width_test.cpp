@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,35 +105,6 @@ TEST(DropShortBandsTest, DropsBandsBelowTwentyOnlyWhenATallerOneExists) {
     EXPECT_EQ(alone.size(), 1u);
 }
 
-TEST(IntegrateBandStrokeWidthsTest, MergesOnlyAdjacentEqualWidths) {
-    const std::vector<LineBand> inputBands{{0, 10, 99, 30}, {0, 50, 99, 70}, {0, 90, 99, 110}};
-    const auto integrate = [&](const std::vector<int>& periods, std::vector<LineBand>& bands,
-                               std::vector<int>& widths) {
-        cv::Mat mask = cv::Mat::zeros(150, 100, CV_8UC1);
-        for (size_t i = 0; i < periods.size(); ++i) {
-            DrawStrokes(mask, inputBands[i].top, inputBands[i].bottom, periods[i]);
-        }
-        bands = inputBands;
-        edgebin::StrokeMeasurement report;
-        IntegrateBandStrokeWidths(mask, bands, widths, &report);
-        return Printed(report);
-    };
-    std::vector<LineBand> bands;
-    std::vector<int> widths;
-
-    EXPECT_EQ(integrate({4, 4, 7}, bands, widths), IntegrationLine(0, 4) + IntegrationLine(1, 7));
-    EXPECT_EQ(widths, (std::vector<int>{4, 7}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 80}, {81, 149}}));
-
-    integrate({4, 7, 4}, bands, widths);
-    EXPECT_EQ(widths, (std::vector<int>{4, 7, 4}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 40}, {41, 80}, {81, 149}}));
-
-    EXPECT_EQ(integrate({4, 4, 5}, bands, widths), IntegrationLine(0, 5));
-    EXPECT_EQ(widths, (std::vector<int>{5}));
-    EXPECT_EQ(Spans(bands), (std::vector<std::pair<int, int>>{{0, 149}}));
-}
-
 TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped) {
     cv::Mat mask = cv::Mat::zeros(100, 100, CV_8UC1);
     DrawStrokes(mask, 10, 40, 3);
@@ -177,74 +149,73 @@ TEST(EstimateStrokeWidthTest, FortyNineRowsAreMeasuredAsOneBlock) {
     EXPECT_EQ(d.rowWidths, std::vector<int>(49, 5));
 }
 
-TEST(EstimateStrokeWidthTest, FiftyRowsUseBandsWithWidthLimitFive) {
-    cv::Mat fits = cv::Mat::zeros(50, 50, CV_8UC1);
-    DrawStrokes(fits, 10, 30, 5);
-    const Description kept = Estimate(fits);
-    EXPECT_DOUBLE_EQ(kept.ratio, 1.0);
-    EXPECT_EQ(kept.printed, IntegrationLine(0, 5));
-    EXPECT_EQ(Spans(kept.bands), (std::vector<std::pair<int, int>>{{0, 49}}));
-    EXPECT_EQ(kept.rowWidths, std::vector<int>(50, 5));
-
-    cv::Mat tooWide = cv::Mat::zeros(50, 50, CV_8UC1);
-    DrawStrokes(tooWide, 10, 30, 6);
-    const Description dropped = Estimate(tooWide);
-    EXPECT_EQ(dropped.ratio, 0.0);
-    EXPECT_EQ(dropped.printed, "");
-    EXPECT_TRUE(dropped.bands.empty());
-    EXPECT_TRUE(dropped.bandWidths.empty());
-    EXPECT_EQ(dropped.rowWidths, std::vector<int>(50, 0));
-}
-
-TEST(EstimateStrokeWidthTest, WidthLimitIsATenthOfTheShorterSideCappedAtThirty) {
-    struct Case {
-        int rows;
-        int cols;
-        int limit;
+TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
+    // Blocks of strokes (rows top..bottom, period; period 0: full rows). From fifty
+    // rows on the mask is split into bands, bands below twenty rows go when a
+    // taller one exists, and widths above a tenth of the shorter side (at most 30)
+    // are dropped; rows take their band's width, uncovered rows 0.
+    struct Block {
+        int top, bottom, period;
     };
-    for (const Case& c : {Case{95, 120, 9}, Case{250, 1000, 25}, Case{2000, 3000, 30}}) {
-        for (int period : {c.limit, c.limit + 1}) {
-            cv::Mat mask = cv::Mat::zeros(c.rows, c.cols, CV_8UC1);
-            DrawStrokes(mask, 20, 60, period);
-            const Description d = Estimate(mask);
-            if (period <= c.limit) {
-                EXPECT_GT(d.ratio, 0.0) << c.rows << "x" << c.cols;
-                EXPECT_EQ(d.bandWidths, (std::vector<int>{period}));
+    const struct {
+        int rows, cols;
+        std::vector<Block> blocks;
+        double ratio;
+        std::vector<std::pair<int, int>> spans;
+        std::vector<int> widths;
+    } cases[] = {
+        {50, 50, {{10, 30, 5}}, 1.0, {{0, 49}}, {5}},
+        {50, 50, {{10, 30, 6}}, 0.0, {}, {}},
+        {95, 120, {{20, 60, 9}}, 1.0, {{0, 94}}, {9}},
+        {95, 120, {{20, 60, 10}}, 0.0, {}, {}},
+        {250, 1000, {{20, 60, 25}}, 1.0, {{0, 249}}, {25}},
+        {250, 1000, {{20, 60, 26}}, 0.0, {}, {}},
+        {2000, 3000, {{20, 60, 30}}, 1.0, {{0, 1999}}, {30}},
+        {2000, 3000, {{20, 60, 31}}, 0.0, {}, {}},
+        {200, 100, {{10, 40, 3}, {60, 65, 8}, {120, 160, 6}}, 1.0, {{0, 80}, {81, 199}}, {3, 6}},
+        // Adjacent bands of equal width merge, each band's edges halfway to the next;
+        // widths one below a neighbour's are raised first.
+        {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 7}}, 1.0, {{0, 80}, {81, 149}}, {4, 7}},
+        {150,
+         100,
+         {{10, 30, 4}, {50, 70, 7}, {90, 110, 4}},
+         1.0,
+         {{0, 40}, {41, 80}, {81, 149}},
+         {4, 7, 4}},
+        {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 5}}, 1.0, {{0, 149}}, {5}},
+        // A band without gaps keeps its raw width (the last column) but no ratio. 64
+        // rows fill whole words of row flags: a read past the last row leaves them.
+        {64, 40, {{10, 35, 0}}, 0.0, {{10, 35}}, {39}},
+    };
+    for (const auto& c : cases) {
+        cv::Mat mask = cv::Mat::zeros(c.rows, c.cols, CV_8UC1);
+        for (const Block& block : c.blocks) {
+            if (block.period == 0) {
+                mask.rowRange(block.top, block.bottom + 1).setTo(255);
             } else {
-                EXPECT_EQ(d.ratio, 0.0) << c.rows << "x" << c.cols;
-                EXPECT_TRUE(d.bands.empty());
+                DrawStrokes(mask, block.top, block.bottom, block.period);
             }
         }
+        const Description d = Estimate(mask);
+        SCOPED_TRACE(testing::Message()
+                     << c.rows << "x" << c.cols << " period " << c.blocks[0].period);
+        EXPECT_DOUBLE_EQ(d.ratio, c.ratio);
+        EXPECT_EQ(Spans(d.bands), c.spans);
+        EXPECT_EQ(d.bandWidths, c.widths);
+        std::string printed;
+        std::vector<int> rowWidths(static_cast<size_t>(c.rows), 0);
+        for (size_t i = 0; i < c.spans.size(); ++i) {
+            printed += c.ratio > 0.0 ? IntegrationLine(static_cast<int>(i), c.widths[i]) : "";
+            std::fill(rowWidths.begin() + c.spans[i].first,
+                      rowWidths.begin() + c.spans[i].second + 1, c.widths[i]);
+        }
+        EXPECT_EQ(d.printed, printed);
+        EXPECT_EQ(d.rowWidths, rowWidths);
+        for (const LineBand& band : d.bands) {
+            EXPECT_EQ(band.left, 0);
+            EXPECT_EQ(band.right, c.cols - 1);
+        }
     }
-}
-
-TEST(EstimateStrokeWidthTest, ShortBandsAreDroppedAndRowsTakeTheirBandsWidth) {
-    cv::Mat mask = cv::Mat::zeros(200, 100, CV_8UC1);
-    DrawStrokes(mask, 10, 40, 3);
-    DrawStrokes(mask, 60, 65, 8);  // span 5: dropped before measuring
-    DrawStrokes(mask, 120, 160, 6);
-    const Description d = Estimate(mask);
-    EXPECT_DOUBLE_EQ(d.ratio, 1.0);
-    EXPECT_EQ(Spans(d.bands), (std::vector<std::pair<int, int>>{{0, 80}, {81, 199}}));
-    EXPECT_EQ(d.bandWidths, (std::vector<int>{3, 6}));
-    ASSERT_EQ(d.rowWidths.size(), 200u);
-    EXPECT_EQ(d.rowWidths[0], 3);
-    EXPECT_EQ(d.rowWidths[80], 3);
-    EXPECT_EQ(d.rowWidths[81], 6);
-    EXPECT_EQ(d.rowWidths[199], 6);
-    EXPECT_TRUE(IsCompleteStrokeDescription(200, 100, d.bands, d.bandWidths, d.rowWidths));
-}
-
-TEST(EstimateStrokeWidthTest, BandsWithoutGapsKeepRawWidthsOnTheirRows) {
-    cv::Mat mask = cv::Mat::zeros(60, 40, CV_8UC1);
-    mask.rowRange(10, 36).setTo(255);
-    const Description d = Estimate(mask);
-    EXPECT_EQ(d.ratio, 0.0);
-    EXPECT_EQ(Spans(d.bands), (std::vector<std::pair<int, int>>{{10, 35}}));
-    EXPECT_EQ(d.bandWidths, (std::vector<int>{39}));
-    std::vector<int> expectedRows(60, 0);
-    std::fill(expectedRows.begin() + 10, expectedRows.begin() + 36, 39);
-    EXPECT_EQ(d.rowWidths, expectedRows);
 }
 
 TEST(EstimateStrokeWidthTest, BlankMasksMeasureNothing) {
@@ -303,23 +274,4 @@ TEST(EstimateStrokeWidthTest, PositiveRatioAlwaysComesWithACompleteDescription) 
     }
     EXPECT_GT(measured, 30);
     EXPECT_GT(severalBands, 10);
-}
-
-TEST(IsCompleteStrokeDescriptionTest, AcceptsOnlyFullWidthBandsTilingEveryRow) {
-    const std::vector<LineBand> bands{{0, 0, 9, 3}, {0, 4, 9, 7}};
-    const std::vector<int> widths{2, 3};
-    const std::vector<int> rows(8, 2);
-    EXPECT_TRUE(IsCompleteStrokeDescription(8, 10, bands, widths, rows));
-    EXPECT_TRUE(IsCompleteStrokeDescription(0, 0, {}, {}, {}));
-
-    EXPECT_FALSE(IsCompleteStrokeDescription(9, 10, bands, widths, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, widths, std::vector<int>(7, 2)));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, {2}, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, bands, {2, 0}, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 3}, {0, 5, 9, 7}}, widths, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 4}, {0, 4, 9, 7}}, widths, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 4, 9, 7}, {0, 0, 9, 3}}, widths, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{1, 0, 9, 3}, {0, 4, 9, 7}}, widths, rows));
-    EXPECT_FALSE(IsCompleteStrokeDescription(8, 10, {{0, 0, 9, 3}, {0, 4, 9, 3}, {0, 4, 9, 7}},
-                                             {2, 2, 3}, rows));
 }
