@@ -108,8 +108,57 @@ cv::Mat Prototype(const cv::Mat& grey, const Settings& s, double& sigmaOut) {
         f = 255.0 - depth * (255.0 / limit);
         f.convertTo(enhanced, CV_8U);
     }
+    // Local stretch: depth below the paper over a local scale of the ink's depth, so
+    // that faint and dark ink reach comparable gradients.
+    const double stretchWindow = Get(s, "lw", 0.0);
+    if (stretchWindow > 0.0) {
+        cv::Mat f;
+        enhanced.convertTo(f, CV_32F);
+        cv::Mat depth = 255.0 - f;
+        cv::Mat scale;
+        const int w = static_cast<int>(stretchWindow) | 1;
+        cv::dilate(depth, scale, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(w, w)));
+        cv::blur(scale, scale, cv::Size(w, w), cv::Point(-1, -1), cv::BORDER_REFLECT);
+        const double floor = std::max(Get(s, "lfloor", 40.0), Get(s, "lnoise", 0.0) * sigma);
+        cv::max(scale, floor, scale);
+        cv::divide(depth, scale, depth);
+        cv::min(depth, 1.0, depth);
+        f = 255.0 - depth * 255.0;
+        f.convertTo(enhanced, CV_8U);
+    }
+    const double gamma = Get(s, "gamma", 1.0);
+    if (gamma != 1.0) {
+        cv::Mat f;
+        enhanced.convertTo(f, CV_32F, 1.0 / 255.0);
+        cv::pow(f, gamma, f);
+        f.convertTo(enhanced, CV_8U, 255.0);
+    }
+    if (Get(s, "border", 0) == 2) {
+        std::vector<unsigned char> values(grey.begin<unsigned char>(), grey.end<unsigned char>());
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        const double level = Get(s, "bfrac", 0.45) * values[values.size() / 2];
+        cv::Mat dark = grey < level;
+        const int se = static_cast<int>(Get(s, "bse", 31));
+        cv::morphologyEx(dark, dark, cv::MORPH_OPEN,
+                         cv::getStructuringElement(cv::MORPH_RECT, cv::Size(se, se)));
+        cv::Mat labels, stats, centroids;
+        const int n = cv::connectedComponentsWithStats(dark, labels, stats, centroids, 8);
+        cv::Mat fill = cv::Mat::zeros(grey.size(), CV_8UC1);
+        for (int i = 1; i < n; ++i) {
+            const int x = stats.at<int>(i, cv::CC_STAT_LEFT);
+            const int y = stats.at<int>(i, cv::CC_STAT_TOP);
+            const int w = stats.at<int>(i, cv::CC_STAT_WIDTH);
+            const int h = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+            if (x == 0 || y == 0 || x + w == grey.cols || y + h == grey.rows) {
+                fill.setTo(255, labels == i);
+            }
+        }
+        const int grow = static_cast<int>(Get(s, "bgrow", 7));
+        cv::dilate(fill, fill, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(grow, grow)));
+        enhanced.setTo(255, fill);
+    }
     // Dark borders: large dark regions touching the page edge take the paper's value.
-    if (Get(s, "border", 0) > 0) {
+    if (Get(s, "border", 0) == 1) {
         cv::Mat dark = enhanced < Get(s, "bdark", 100);
         cv::Mat labels, stats, centroids;
         const int n = cv::connectedComponentsWithStats(dark, labels, stats, centroids, 8);
@@ -198,7 +247,12 @@ int main(int argc, char** argv) {
         std::getline(fields, id, '\t');
         std::getline(fields, input, '\t');
         std::getline(fields, truthPath, '\t');
-        const cv::Mat gray = cv::imread(input, cv::IMREAD_GRAYSCALE);
+        // Read and converted as the command-line tool does.
+        const cv::Mat colour = cv::imread(input, cv::IMREAD_COLOR);
+        cv::Mat gray;
+        if (!colour.empty()) {
+            cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
+        }
         const cv::Mat truth = cv::imread(truthPath, cv::IMREAD_GRAYSCALE);
         if (gray.empty() || truth.empty()) {
             std::cerr << "skipped " << input << "\n";

@@ -91,7 +91,7 @@ def check_page(args, page_class, seed, difficulty):
         result = "%s.%s.png" % (stem, method)
         ok = binarize(args.build, args.edgebin, method, page, result)
         scores = score(args.build, result, truth) if ok else None
-        for key, name in (("F", "F"), ("precision", "P"), ("recall", "R")):
+        for key, name in (("f_measure", "F"), ("precision", "P"), ("recall", "R")):
             row["%s_%s" % (name, method)] = scores[key] if scores else 0.0
         if method == "edgebin" and not args.no_ocr:
             read = tesseract(result) if ok else ""
