@@ -529,7 +529,8 @@ void StretchLocalContrast(cv::Mat& divided) {
                 (kScaleBlock * kScaleBlock);
             const double scale = std::max(interpolated, kMinScale);
             const double share = std::min((255 - row[x]) / scale, 1.0);
-            const int level = static_cast<int>(std::floor(255.0 * (1.0 - share) + 0.5));
+            // Never negative, so truncation rounds half up without a call to floor.
+            const int level = static_cast<int>(255.0 * (1.0 - share) + 0.5);
             row[x] = gamma[static_cast<size_t>(level)];
         }
     }
