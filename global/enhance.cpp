@@ -7,11 +7,8 @@
 // than the window) divide out to white, while ink keeps its ratio to the paper.
 //
 // Around that division: a noisy page (measured from the median second difference)
-// is smoothed by a 3x3 median first; the divided depth of each pixel is then
-// stretched by a local scale of the ink's depth, with a floor so that blank paper
-// and a faint verso alone are not stretched, and passed through a gamma curve that
-// puts the gradient's peak on the ink side of each edge; dark regions connected to
-// the page's edge and wider than any stroke become paper.
+// is smoothed by a 3x3 median first, and dark regions connected to the page's edge
+// and wider than any stroke become paper.
 //
 // Every window sum is an exact integer, taken with running sums down the columns
 // and prefix sums along each row, so the page never exists in floating point and
@@ -371,23 +368,19 @@ double PaperMean(const cv::Mat& grey, const cv::Mat& state) {
 
 // --- Noise ---------------------------------------------------------------------
 
-// A page this noisy (in grey levels of white noise) is smoothed before anything
-// else: at the gradient's scale, flatbed noise of about 14 levels looks like ink
-// edges everywhere and the global threshold falls to the noise.
-constexpr double kNoisySigma = 5.0;
 // Rows sampled for the noise level: every fourth is plenty for a robust median.
 constexpr int kNoiseRowStep = 4;
 // The second-difference response of white noise has deviation 6 sigma, and the
 // median of its absolute value is 0.6745 of that.
 constexpr double kResponsePerSigma = 6.0 * 0.6745;
 
-// True when the median absolute response of the 3x3 second difference
-// [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows 1, 5, 9, ... says the
-// page carries more than kNoisySigma of noise. Text edges are too few to move a
-// median, so this reads the paper's grain.
-bool IsNoisy(const cv::Mat& grey) {
+// Noise level in grey levels of white noise: the median absolute response of the
+// 3x3 second difference [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows
+// 1, 5, 9, ..., scaled. Text edges are too few to move a median, so this reads
+// the paper's grain.
+double NoiseLevel(const cv::Mat& grey) {
     if (grey.rows < 3 || grey.cols < 3) {
-        return false;
+        return 0.0;
     }
     std::vector<int64_t> histogram(16 * 255 + 1, 0);
     int64_t samples = 0;
@@ -409,131 +402,7 @@ bool IsNoisy(const cv::Mat& grey) {
         below += histogram[median];
         ++median;
     }
-    return static_cast<double>(median) > kNoisySigma * kResponsePerSigma;
-}
-
-// --- Local contrast -------------------------------------------------------------
-
-// The depth of ink below the paper is divided by a local scale: the mean, over a
-// window of kScaleReach blocks each way, of the deepest pixel of each block. Faint
-// writing then reaches gradients like those of dark writing elsewhere on the page,
-// so a few dark strokes no longer pull the global threshold above the faint ones.
-constexpr int kScaleBlock = 16;
-constexpr int kScaleReach = 3;
-// No scale below this depth (of 255): blank paper, grain and a faint verso alone in
-// a region are not stretched to full contrast.
-constexpr double kMinScale = 80.0;
-// Gamma below one brightens mid-tones, so the gradient peaks on the ink side of an
-// edge and the voters sit where the ink really ends instead of on its halo.
-constexpr double kGamma = 0.6;
-
-// Deepest depth (255 - value) of each kScaleBlock square; partial blocks at the
-// right and bottom hold the pixels they have.
-cv::Mat BlockDepthMaxima(const cv::Mat& divided) {
-    const int blockRows = (divided.rows + kScaleBlock - 1) / kScaleBlock;
-    const int blockCols = (divided.cols + kScaleBlock - 1) / kScaleBlock;
-    cv::Mat minima(blockRows, blockCols, CV_8UC1, cv::Scalar(255));
-    for (int y = 0; y < divided.rows; ++y) {
-        const unsigned char* row = divided.ptr<unsigned char>(y);
-        unsigned char* blockRow = minima.ptr<unsigned char>(y / kScaleBlock);
-        for (int bx = 0; bx < blockCols; ++bx) {
-            const int end = std::min(divided.cols, (bx + 1) * kScaleBlock);
-            unsigned char lowest = blockRow[bx];
-            for (int x = bx * kScaleBlock; x < end; ++x) {
-                lowest = std::min(lowest, row[x]);
-            }
-            blockRow[bx] = lowest;
-        }
-    }
-    cv::Mat maxima(minima.size(), CV_8UC1);
-    cv::subtract(cv::Scalar(255), minima, maxima);
-    return maxima;
-}
-
-// The largest block maximum within kScaleReach blocks (clipped to the grid), then
-// the mean of those over the same reach: the local scale at each block centre.
-cv::Mat BlockScales(const cv::Mat& maxima) {
-    const cv::Size reach(2 * kScaleReach + 1, 2 * kScaleReach + 1);
-    cv::Mat deepest;
-    cv::dilate(maxima, deepest, cv::getStructuringElement(cv::MORPH_RECT, reach));
-    cv::Mat sums;
-    cv::integral(deepest, sums, CV_32S);
-    cv::Mat scales(maxima.size(), CV_64F);
-    for (int y = 0; y < maxima.rows; ++y) {
-        const int y0 = std::max(0, y - kScaleReach);
-        const int y1 = std::min(maxima.rows, y + kScaleReach + 1);
-        for (int x = 0; x < maxima.cols; ++x) {
-            const int x0 = std::max(0, x - kScaleReach);
-            const int x1 = std::min(maxima.cols, x + kScaleReach + 1);
-            const int sum = sums.at<int>(y1, x1) - sums.at<int>(y0, x1) - sums.at<int>(y1, x0) +
-                            sums.at<int>(y0, x0);
-            scales.at<double>(y, x) = static_cast<double>(sum) / ((y1 - y0) * (x1 - x0));
-        }
-    }
-    return scales;
-}
-
-// Lower block index and weight (in 1/kScaleBlock) of the upper one for pixel
-// coordinate `p`, interpolating between block centres and clamped at the ends.
-void BlockInterpolation(int p, int blocks, int& lower, int& weight) {
-    const int offset = p - kScaleBlock / 2;  // from the first block centre
-    if (offset <= 0) {
-        lower = 0;
-        weight = 0;
-        return;
-    }
-    lower = offset / kScaleBlock;
-    weight = offset % kScaleBlock;
-    if (lower >= blocks - 1) {
-        lower = blocks - 1;
-        weight = 0;
-    }
-}
-
-// 255 * (q / 255)^kGamma for every 8-bit q.
-std::vector<unsigned char> GammaTable() {
-    std::vector<unsigned char> table(256);
-    for (int q = 0; q < 256; ++q) {
-        table[static_cast<size_t>(q)] =
-            cv::saturate_cast<unsigned char>(255.0 * std::pow(q / 255.0, kGamma));
-    }
-    return table;
-}
-
-// Each pixel's depth over its interpolated local scale, as a value of 255 (paper)
-// down to 0, through the gamma curve.
-void StretchLocalContrast(cv::Mat& divided) {
-    const cv::Mat scales = BlockScales(BlockDepthMaxima(divided));
-    const std::vector<unsigned char> gamma = GammaTable();
-    std::vector<int> lowerX(static_cast<size_t>(divided.cols));
-    std::vector<int> weightX(static_cast<size_t>(divided.cols));
-    for (int x = 0; x < divided.cols; ++x) {
-        BlockInterpolation(x, scales.cols, lowerX[static_cast<size_t>(x)],
-                           weightX[static_cast<size_t>(x)]);
-    }
-    const int upperCol = scales.cols - 1;
-    for (int y = 0; y < divided.rows; ++y) {
-        int top = 0;
-        int wy = 0;
-        BlockInterpolation(y, scales.rows, top, wy);
-        const double* upper = scales.ptr<double>(top);
-        const double* lower = scales.ptr<double>(std::min(top + 1, scales.rows - 1));
-        unsigned char* row = divided.ptr<unsigned char>(y);
-        for (int x = 0; x < divided.cols; ++x) {
-            const int left = lowerX[static_cast<size_t>(x)];
-            const int right = std::min(left + 1, upperCol);
-            const int wx = weightX[static_cast<size_t>(x)];
-            const double interpolated =
-                ((kScaleBlock - wy) * ((kScaleBlock - wx) * upper[left] + wx * upper[right]) +
-                 wy * ((kScaleBlock - wx) * lower[left] + wx * lower[right])) /
-                (kScaleBlock * kScaleBlock);
-            const double scale = std::max(interpolated, kMinScale);
-            const double share = std::min((255 - row[x]) / scale, 1.0);
-            // Never negative, so truncation rounds half up without a call to floor.
-            const int level = static_cast<int>(255.0 * (1.0 - share) + 0.5);
-            row[x] = gamma[static_cast<size_t>(level)];
-        }
-    }
+    return static_cast<double>(median) / kResponsePerSigma;
 }
 
 // --- Dark borders -----------------------------------------------------------------
@@ -617,13 +486,18 @@ void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced) {
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background) {
+    EnhancePageWith(gray, window, weight, EnhanceSettings{}, enhanced, background);
+}
+
+void EnhancePageWith(const cv::Mat& gray, int window, double weight,
+                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 &&
               window <= kMaxWindow);
     const cv::Mat page = SingleChannel(gray);
     // A 3x3 median takes out grain and keeps strokes of two pixels and more.
     cv::Mat smoothed;
-    if (IsNoisy(page)) {
+    if (NoiseLevel(page) > settings.noisySigma) {
         cv::medianBlur(page, smoothed, 3);
     }
     const cv::Mat& grey = smoothed.empty() ? page : smoothed;
@@ -664,8 +538,9 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
             }
         }
     }
-    StretchLocalContrast(outputs.enhanced);
-    FillDarkBorders(page, outputs.enhanced);
+    if (settings.fillBorders) {
+        FillDarkBorders(page, outputs.enhanced);
+    }
     enhanced = outputs.enhanced;
     background = outputs.background;
 }

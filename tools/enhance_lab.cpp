@@ -30,8 +30,10 @@ const char kHelp[] =
     "usage: enhance-lab PAGES.tsv [--dump DIR] VARIANT...\n"
     "\n"
     "PAGES.tsv: set, id, input, truth per line (tab-separated). A VARIANT is 'product'\n"
-    "(EnhancePage as built) or a comma-separated list of key=value settings of the\n"
-    "prototype (see Settings). Prints per page: variant set id P R F DRD threshold.\n"
+    "(EnhancePage as built), 'exact,KEY=VALUE,...' (EnhancePageWith with noisy or borders\n"
+    "changed) or a comma-separated list of key=value\n"
+    "settings of the floating-point prototype (see Prototype). Prints per page: variant set id P R "
+    "F DRD threshold.\n"
     "--dump DIR writes the enhanced page, gradient map, edge mask and result of every\n"
     "page to DIR/<variant index>_<id>_*.png.\n";
 
@@ -93,9 +95,13 @@ cv::Mat Prototype(const cv::Mat& grey, const Settings& s, double& sigmaOut) {
     } else if (denoise == 4 && sigma > from) {
         cv::medianBlur(work, work, sigma > Get(s, "m5", 100.0) ? 5 : 3);
     }
+    // The plain division by the paper, as before the enhancement had more steps.
+    EnhanceSettings divisionOnly;
+    divisionOnly.noisySigma = 1e9;
+    divisionOnly.fillBorders = false;
     cv::Mat enhanced, background;
-    EnhancePage(work, static_cast<int>(Get(s, "window", 60)), Get(s, "weight", 0.2), enhanced,
-                background);
+    EnhancePageWith(work, static_cast<int>(Get(s, "window", 60)), Get(s, "weight", 0.2),
+                    divisionOnly, enhanced, background);
     // Depth clipping: ink deeper than `clip` below the paper is as dark as ink gets.
     const double clip = Get(s, "clip", 0.0);
     const double noiseClip = Get(s, "nclip", 0.0);
@@ -266,6 +272,13 @@ int main(int argc, char** argv) {
             if (variants[v] == "product") {
                 cv::Mat background;
                 EnhancePage(gray, 60, 0.2, enhanced, background);
+            } else if (variants[v].rfind("exact", 0) == 0) {
+                const Settings settings = ParseSettings(variants[v]);
+                EnhanceSettings chosen;
+                chosen.noisySigma = Get(settings, "noisy", chosen.noisySigma);
+                chosen.fillBorders = Get(settings, "borders", 1.0) != 0.0;
+                cv::Mat background;
+                EnhancePageWith(gray, 60, 0.2, chosen, enhanced, background);
             } else {
                 enhanced = Prototype(gray, ParseSettings(variants[v]), sigma);
             }

@@ -1,9 +1,8 @@
 // Straightforward page enhancement: the noise level from a sorted list of
 // responses, a 3x3 median by sorting nine values, every window sum from a box
 // filter over a double copy of the page (sums of 8-bit values, hence exact), the
-// ink test, the paper estimate and the division pixel by pixel, then the local
-// stretch from block maxima and the dark borders by plain window minima, maxima
-// and a breadth-first search.
+// ink test, the paper estimate and the division pixel by pixel, then the dark
+// borders by plain window minima and maxima and a breadth-first search.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -82,9 +81,12 @@ cv::Mat EstimatePaper(const cv::Mat& page, const cv::Mat& paper, int window) {
     return background;
 }
 
+// Above this noise level (grey levels of white noise) the page is smoothed first.
+constexpr double kNoisySigma = 5.0;
+
 // Median of the absolute 3x3 second difference over interior pixels of rows
-// 1, 5, 9, ..., against 5 grey levels of white noise (6 * 0.6745 per level).
-bool IsNoisy(const cv::Mat& page) {
+// 1, 5, 9, ..., in grey levels of white noise (6 * 0.6745 per level).
+double NoiseLevel(const cv::Mat& page) {
     std::vector<int> responses;
     for (int y = 1; y + 1 < page.rows; y += 4) {
         for (int x = 1; x + 1 < page.cols; ++x) {
@@ -99,10 +101,10 @@ bool IsNoisy(const cv::Mat& page) {
         }
     }
     if (responses.empty()) {
-        return false;
+        return 0.0;
     }
     std::sort(responses.begin(), responses.end());
-    return responses[responses.size() / 2] > 5.0 * 6.0 * 0.6745;
+    return responses[responses.size() / 2] / (6.0 * 0.6745);
 }
 
 // 3x3 median, rows and columns beyond the page repeating the nearest one.
@@ -123,89 +125,6 @@ cv::Mat Median3x3(const cv::Mat& page) {
         }
     }
     return out;
-}
-
-// Local scale at each 16-pixel block centre: the deepest depth (255 - value) of
-// each block, the largest of those within 3 blocks each way, then their mean over
-// the same reach, both clipped to the block grid.
-cv::Mat BlockScales(const cv::Mat& divided) {
-    const int block = 16;
-    const int reach = 3;
-    const int rows = (divided.rows + block - 1) / block;
-    const int cols = (divided.cols + block - 1) / block;
-    std::vector<int> deepest(static_cast<size_t>(rows * cols), 0);
-    for (int y = 0; y < divided.rows; ++y) {
-        for (int x = 0; x < divided.cols; ++x) {
-            int& d = deepest[static_cast<size_t>((y / block) * cols + x / block)];
-            d = std::max(d, 255 - divided.at<unsigned char>(y, x));
-        }
-    }
-    const auto at = [cols](const std::vector<int>& grid, int y, int x) {
-        return grid[static_cast<size_t>(y * cols + x)];
-    };
-    std::vector<int> widened(deepest.size(), 0);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            int most = 0;
-            for (int v = std::max(0, y - reach); v <= std::min(rows - 1, y + reach); ++v) {
-                for (int u = std::max(0, x - reach); u <= std::min(cols - 1, x + reach); ++u) {
-                    most = std::max(most, at(deepest, v, u));
-                }
-            }
-            widened[static_cast<size_t>(y * cols + x)] = most;
-        }
-    }
-    cv::Mat scales(rows, cols, CV_64F);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            int sum = 0;
-            int count = 0;
-            for (int v = std::max(0, y - reach); v <= std::min(rows - 1, y + reach); ++v) {
-                for (int u = std::max(0, x - reach); u <= std::min(cols - 1, x + reach); ++u) {
-                    sum += at(widened, v, u);
-                    ++count;
-                }
-            }
-            scales.at<double>(y, x) = static_cast<double>(sum) / count;
-        }
-    }
-    return scales;
-}
-
-// Block index below pixel coordinate p and the weight (of 16) of the next block,
-// between block centres, clamped at both ends.
-void Interpolation(int p, int blocks, int& lower, int& weight) {
-    const int offset = p - 8;
-    lower = offset <= 0 ? 0 : std::min(offset / 16, blocks - 1);
-    weight = offset <= 0 || offset / 16 >= blocks - 1 ? 0 : offset % 16;
-}
-
-// Depth over the interpolated scale (at least 80), mapped to 255 (paper) .. 0 and
-// through the gamma curve 255 * (q / 255)^0.6.
-void StretchLocalContrast(cv::Mat& divided) {
-    const cv::Mat scales = BlockScales(divided);
-    for (int y = 0; y < divided.rows; ++y) {
-        int top = 0;
-        int wy = 0;
-        Interpolation(y, scales.rows, top, wy);
-        const int bottom = std::min(top + 1, scales.rows - 1);
-        for (int x = 0; x < divided.cols; ++x) {
-            int left = 0;
-            int wx = 0;
-            Interpolation(x, scales.cols, left, wx);
-            const int right = std::min(left + 1, scales.cols - 1);
-            const double interpolated = ((16 - wy) * ((16 - wx) * scales.at<double>(top, left) +
-                                                      wx * scales.at<double>(top, right)) +
-                                         wy * ((16 - wx) * scales.at<double>(bottom, left) +
-                                               wx * scales.at<double>(bottom, right))) /
-                                        (16 * 16);
-            const double scale = std::max(interpolated, 80.0);
-            unsigned char& value = divided.at<unsigned char>(y, x);
-            const double share = std::min((255 - value) / scale, 1.0);
-            const int level = static_cast<int>(std::floor(255.0 * (1.0 - share) + 0.5));
-            value = cv::saturate_cast<unsigned char>(255.0 * std::pow(level / 255.0, 0.6));
-        }
-    }
 }
 
 // Minimum (erode) or maximum of `mask` over the side x side window, clipped to the
@@ -292,7 +211,7 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
     if (gray.channels() == 3) {
         cv::cvtColor(gray, single, cv::COLOR_BGR2GRAY);
     }
-    const cv::Mat smoothed = IsNoisy(single) ? Median3x3(single) : single;
+    const cv::Mat smoothed = NoiseLevel(single) > kNoisySigma ? Median3x3(single) : single;
     cv::Mat page;
     smoothed.convertTo(page, CV_64F);
     const cv::Mat paper = PaperWeights(page, window, weight);
@@ -307,7 +226,6 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
             enhanced.at<unsigned char>(y, x) = cv::saturate_cast<unsigned char>(ratio * 255.0);
         }
     }
-    StretchLocalContrast(enhanced);
     FillDarkBorders(single, enhanced);
     paperLevel.convertTo(background, CV_8U);
 }
