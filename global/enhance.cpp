@@ -6,6 +6,10 @@
 // fills their place. Slow changes of the paper (illumination, shadows, stains wider
 // than the window) divide out to white, while ink keeps its ratio to the paper.
 //
+// Around that division: a noisy page (measured from the median second difference)
+// is smoothed by a 3x3 median first, and dark regions connected to the page's edge
+// and wider than any stroke become paper.
+//
 // Every window sum is an exact integer, taken with running sums down the columns
 // and prefix sums along each row, so the page never exists in floating point and
 // the working memory beyond the 8-bit images is a few rows.
@@ -14,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <opencv2/imgproc.hpp>
 #include <type_traits>
 #include <vector>
@@ -363,14 +368,141 @@ double PaperMean(const cv::Mat& grey, const cv::Mat& state) {
     return count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : cv::mean(grey)[0];
 }
 
+// --- Noise ---------------------------------------------------------------------
+
+// Rows sampled for the noise level: every fourth is plenty for a robust median.
+constexpr int kNoiseRowStep = 4;
+// The second-difference response of white noise has deviation 6 sigma, and the
+// median of its absolute value is 0.6745 of that.
+constexpr double kResponsePerSigma = 6.0 * 0.6745;
+
+// Noise level in grey levels of white noise: the median absolute response of the
+// 3x3 second difference [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows
+// 1, 5, 9, ..., scaled. Text edges are too few to move a median, so this reads
+// the paper's grain.
+double NoiseLevel(const cv::Mat& grey) {
+    if (grey.rows < 3 || grey.cols < 3) {
+        return 0.0;
+    }
+    std::vector<int64_t> histogram(16 * 255 + 1, 0);
+    int64_t samples = 0;
+    for (int y = 1; y + 1 < grey.rows; y += kNoiseRowStep) {
+        const unsigned char* up = grey.ptr<unsigned char>(y - 1);
+        const unsigned char* mid = grey.ptr<unsigned char>(y);
+        const unsigned char* down = grey.ptr<unsigned char>(y + 1);
+        for (int x = 1; x + 1 < grey.cols; ++x) {
+            const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
+                                 2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) + 4 * mid[x];
+            ++histogram[static_cast<size_t>(std::abs(response))];
+        }
+        samples += grey.cols - 2;
+    }
+    // The median is the smallest response with more than half the samples at or below it.
+    int64_t below = 0;
+    size_t median = 0;
+    while (below + histogram[median] <= samples / 2) {
+        below += histogram[median];
+        ++median;
+    }
+    return static_cast<double>(median) / kResponsePerSigma;
+}
+
+// --- Dark borders -----------------------------------------------------------------
+
+// Dark means darker than this share of the page's median grey (most of a page is
+// paper, so the median is a paper level).
+constexpr double kBorderDarkShare = 0.45;
+// Only dark regions that hold a square of this side are borders, never strokes.
+constexpr int kBorderCore = 31;
+// The filled region grows by this square so that its soft rim goes too.
+constexpr int kBorderRim = 7;
+
+unsigned char MedianGrey(const cv::Mat& grey) {
+    std::vector<int64_t> histogram(256, 0);
+    for (int y = 0; y < grey.rows; ++y) {
+        const unsigned char* row = grey.ptr<unsigned char>(y);
+        for (int x = 0; x < grey.cols; ++x) {
+            ++histogram[row[x]];
+        }
+    }
+    const int64_t half = static_cast<int64_t>(grey.total()) / 2;
+    int64_t below = 0;
+    int value = 0;
+    while (below + histogram[static_cast<size_t>(value)] <= half) {
+        below += histogram[static_cast<size_t>(value)];
+        ++value;
+    }
+    return static_cast<unsigned char>(value);
+}
+
+bool TouchesPageEdge(const cv::Mat& mask) {
+    const int last = mask.rows - 1;
+    return cv::countNonZero(mask.row(0)) > 0 || cv::countNonZero(mask.row(last)) > 0 ||
+           cv::countNonZero(mask.col(0)) > 0 || cv::countNonZero(mask.col(mask.cols - 1)) > 0;
+}
+
+// Scanner lids, tables and book edges around a page are not ink, and their edges
+// against the paper would outshine every stroke in the gradient map: dark regions
+// wide enough to hold a kBorderCore square and connected to the page's edge take
+// the value of paper.
+void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced) {
+    const double level = kBorderDarkShare * MedianGrey(grey);
+    cv::Mat dark;
+    cv::compare(grey, cv::Scalar(level), dark, cv::CMP_LT);
+    if (!TouchesPageEdge(dark)) {
+        return;
+    }
+    cv::morphologyEx(dark, dark, cv::MORPH_OPEN,
+                     cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kBorderCore, kBorderCore)));
+    if (!TouchesPageEdge(dark)) {
+        return;
+    }
+    cv::Mat labels;
+    const int count = cv::connectedComponents(dark, labels, 8, CV_32S);
+    std::vector<unsigned char> border(static_cast<size_t>(count), 0);
+    const auto markEdgePixel = [&labels, &border](int y, int x) {
+        border[static_cast<size_t>(labels.at<int>(y, x))] = 1;
+    };
+    for (int x = 0; x < labels.cols; ++x) {
+        markEdgePixel(0, x);
+        markEdgePixel(labels.rows - 1, x);
+    }
+    for (int y = 0; y < labels.rows; ++y) {
+        markEdgePixel(y, 0);
+        markEdgePixel(y, labels.cols - 1);
+    }
+    border[0] = 0;  // the background label
+    cv::Mat fill(grey.size(), CV_8UC1);
+    for (int y = 0; y < labels.rows; ++y) {
+        const int* label = labels.ptr<int>(y);
+        unsigned char* out = fill.ptr<unsigned char>(y);
+        for (int x = 0; x < labels.cols; ++x) {
+            out[x] = border[static_cast<size_t>(label[x])] != 0 ? 255 : 0;
+        }
+    }
+    cv::dilate(fill, fill,
+               cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kBorderRim, kBorderRim)));
+    enhanced.setTo(255, fill);
+}
 }  // namespace
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background) {
+    EnhancePageWith(gray, window, weight, EnhanceSettings{}, enhanced, background);
+}
+
+void EnhancePageWith(const cv::Mat& gray, int window, double weight,
+                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 &&
               window <= kMaxWindow);
-    const cv::Mat grey = SingleChannel(gray);
+    const cv::Mat page = SingleChannel(gray);
+    // A 3x3 median takes out grain and keeps strokes of two pixels and more.
+    cv::Mat smoothed;
+    if (NoiseLevel(page) > settings.noisySigma) {
+        cv::medianBlur(page, smoothed, 3);
+    }
+    const cv::Mat& grey = smoothed.empty() ? page : smoothed;
     cv::Mat state(grey.size(), CV_8UC1);
     if (window <= kNarrowInkWindow) {
         MarkPaper<int32_t>(grey, window, weight, state);
@@ -407,6 +539,9 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
                 }
             }
         }
+    }
+    if (settings.fillBorders) {
+        FillDarkBorders(page, outputs.enhanced);
     }
     enhanced = outputs.enhanced;
     background = outputs.background;

@@ -1,5 +1,6 @@
 // Page enhancement that feeds the gradient map: flattens the paper so that the
-// gradient sees ink edges rather than stains, shadows and uneven lighting.
+// gradient sees ink edges rather than stains, shadows, uneven lighting, scanner
+// grain or dark borders.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -7,11 +8,27 @@
 namespace edgebin::detail {
 
 // `gray`: 8-bit, one or three channels. `window` and `weight` parametrise the
-// local test that marks likely ink: darker than mean - weight * deviation. `enhanced`
-// receives an 8-bit one-channel image of gray's size; `background` may receive the
-// paper estimate (8-bit) or stay empty. 1 <= window <= 2048 (the test is taken in
-// exact 64-bit integers). Deterministic; cost linear in pixels.
+// local test that marks likely ink: darker than mean - weight * deviation.
+// `enhanced` receives an 8-bit one-channel image of gray's size (paper 255);
+// `background` may receive the paper estimate (8-bit) or stay empty.
+// 1 <= window <= 2048 (the test is taken in exact 64-bit integers). Deterministic;
+// cost linear in pixels.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background);
+
+// What the enhancement does besides dividing by the paper; the defaults are the
+// tool's. Measurement tools vary them to see what each step is worth.
+struct EnhanceSettings {
+    // A page noisier than this (grey levels of white noise) is smoothed by a 3x3
+    // median first: at the gradient's scale, flatbed noise of about 14 levels looks
+    // like ink edges everywhere and the global threshold falls to the noise.
+    double noisySigma = 5.0;
+    // Dark regions connected to the page's edge and wider than any stroke become paper.
+    bool fillBorders = true;
+};
+
+// EnhancePage with other settings; same preconditions.
+void EnhancePageWith(const cv::Mat& gray, int window, double weight,
+                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background);
 
 }  // namespace edgebin::detail

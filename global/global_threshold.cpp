@@ -142,8 +142,14 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     CV_Assert(gray.depth() == CV_8U);
 
     cv::Mat enhanced;
-    cv::Mat background;
-    EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background);
+    if (images != nullptr && !images->enhancedInstead.empty()) {
+        CV_Assert(images->enhancedInstead.size() == gray.size() &&
+                  images->enhancedInstead.depth() == CV_8U);
+        enhanced = images->enhancedInstead;
+    } else {
+        cv::Mat background;
+        EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background);
+    }
 
     cv::Mat gradMap;
     ComputeGradientMap(enhanced, gradX, gradY, gradMap);

@@ -15,6 +15,9 @@ constexpr int kStatusBadChannels = kStatusUnsupportedImage;
 
 // The global stage's working images, kept for inspection when asked for.
 struct GlobalStageImages {
+    // Set by measurement tools before the run: an 8-bit page of the input's size
+    // used in place of the page enhancement, to see what another one would give.
+    cv::Mat enhancedInstead;
     cv::Mat enhanced;  // the enhanced page, 8-bit
     cv::Mat gradMap;   // the 8-bit gradient map the threshold is chosen on
 };

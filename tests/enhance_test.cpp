@@ -129,15 +129,23 @@ TEST(EnhancePageTest, FlattensUnevenPaperAndEvensOutTheInkContrast) {
     EXPECT_NEAR(step(enhanced, left), step(enhanced, right), 0.1 * step(enhanced, left));
 }
 
-TEST(EnhancePageTest, FlatPageStaysFlat) {
-    const cv::Mat flat(50, 70, CV_8UC1, cv::Scalar(123));
+TEST(EnhancePageTest, FillsDarkBordersAndKeepsBlankPaperFlat) {
+    // Paper 210 with a dark border 40 pixels wide on the left and a dark bar of ink
+    // (40) four pixels high: the border is wider than any stroke and touches the
+    // page's edge, so it becomes paper; the bar stays ink at 40 / 210 * 255 = 49.
+    cv::Mat page(200, 300, CV_8UC1, cv::Scalar(210));
+    page.colRange(0, 40).setTo(30);
+    page(cv::Rect(80, 50, 180, 4)).setTo(40);
     cv::Mat enhanced, background;
-    EnhancePage(flat, 60, 0.2, enhanced, background);
-    double lo = 0.0;
-    double hi = 0.0;
-    cv::minMaxLoc(enhanced, &lo, &hi);
-    EXPECT_EQ(lo, hi);
-    EXPECT_EQ(hi, 255.0);
+    EnhancePage(page, 60, 0.2, enhanced, background);
+    const auto lowest = [&enhanced](const cv::Rect& r) {
+        double lo = 0.0;
+        cv::minMaxLoc(enhanced(r), &lo);
+        return lo;
+    };
+    EXPECT_EQ(lowest(cv::Rect(0, 0, 40, 200)), 255.0);      // the border and its rim
+    EXPECT_EQ(lowest(cv::Rect(270, 100, 30, 100)), 255.0);  // blank paper
+    EXPECT_EQ(lowest(cv::Rect(80, 50, 180, 4)), 49.0);
 }
 
 TEST(EnhancePageTest, ColourInputMatchesItsGreyAndRepeats) {

@@ -4,7 +4,9 @@ ground truth and the best baseline of that set, with their figures.
 usage: contact_sheet.py EVAL_DIR [PAGES_EACH_WAY]
 
 Reads EVAL_DIR/results.csv and EVAL_DIR/pages.tsv as written by evaluate.sh and
-writes EVAL_DIR/sheet_<set>.png.
+writes EVAL_DIR/sheet_<set>.png, and EVAL_DIR/sheet_weakest.png with edgebin's ten
+weakest pages over all sets (input, ground truth, edgebin, the best baseline of the
+page's set) and a text list of them, EVAL_DIR/weakest.txt.
 """
 import csv
 import os
@@ -122,6 +124,41 @@ def draw_sheet(eval_dir, set_name, rows, pages, each_way):
     return np.vstack([title, sheet])
 
 
+def draw_weakest(eval_dir, results, pages, count=10):
+    """Edgebin's weakest pages over all sets, one line each."""
+    edgebin_rows = sorted((r for r in results if r["method"] == "edgebin"), key=lambda r: float(r["F"]))
+    lines = []
+    listing = []
+    for rank, row in enumerate(edgebin_rows[:count], 1):
+        set_name, page = row["set"], row["page"]
+        image_path, truth_path = pages[(set_name, page)]
+        set_rows = [r for r in results if r["set"] == set_name]
+        baseline = best_baseline(set_rows)
+        rival = next(r for r in set_rows if r["method"] == baseline and r["page"] == page)
+        listing.append(f"{rank:2d} {set_name}/{page} F {float(row['F']):.2f} P {float(row['precision']):.2f} "
+                       f"R {float(row['recall']):.2f} DRD {float(row['DRD']):.2f} ({baseline} F {float(rival['F']):.2f})")
+        lines.append(
+            np.hstack(
+                [
+                    labelled(cv2.imread(image_path, cv2.IMREAD_COLOR), f"{set_name}/{page}  input", f"weakest #{rank}"),
+                    labelled(cv2.imread(truth_path, cv2.IMREAD_COLOR), "ground truth", ""),
+                    method_tile(eval_dir, set_name, row),
+                    method_tile(eval_dir, set_name, rival),
+                ]
+            )
+        )
+    if not lines:
+        return
+    sheet = np.vstack(lines)
+    title = np.full((TITLE_HEIGHT, sheet.shape[1], 3), 255, np.uint8)
+    cv2.putText(title, "edgebin's weakest pages over all sets by F; baseline: best mean F of the page's set",
+                (8, 26), FONT, 0.6, (0, 0, 0), 1, cv2.LINE_AA)
+    cv2.imwrite(os.path.join(eval_dir, "sheet_weakest.png"), np.vstack([title, sheet]),
+                [cv2.IMWRITE_PNG_COMPRESSION, 9])
+    with open(os.path.join(eval_dir, "weakest.txt"), "w", encoding="utf-8") as handle:
+        handle.write("\n".join(listing) + "\n")
+
+
 def main():
     if len(sys.argv) not in (2, 3):
         sys.exit(__doc__)
@@ -136,6 +173,7 @@ def main():
             continue
         name = "sheet_" + set_name.replace("/", "_") + ".png"
         cv2.imwrite(os.path.join(eval_dir, name), sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
+    draw_weakest(eval_dir, [r for r in results if r["set"] != "generated"], pages)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // edgebin-genpage: writes a synthetic degraded page and its exact ground truth.
 #include <cmath>
+#include <fstream>
 #include <iostream>
 #include <limits>
 #include <opencv2/imgcodecs.hpp>
@@ -17,7 +18,7 @@ constexpr int kOutputError = 1;
 
 const char kHelp[] =
     "usage: edgebin-genpage --out PAGE.png [--gt TRUTH.png] [--seed N] [--width W]\n"
-    "                       [--height H] [--difficulty D]\n"
+    "                       [--height H] [--difficulty D] [--class NAME [--fonts DIR]]\n"
     "\n"
     "Draws lines of printed or handwritten-looking text on paper with an illumination\n"
     "gradient, stains, faded ink, bleed-through, blur, noise and JPEG artefacts, and\n"
@@ -28,21 +29,30 @@ const char kHelp[] =
     "  --seed N        random seed (default 1)\n"
     "  --width W       page width in pixels, at least 64 (default 1200)\n"
     "  --height H      page height in pixels, at least 64 (default 900)\n"
-    "  --difficulty D  0 clean .. 1 heavily degraded (default 0.5)\n";
+    "  --difficulty D  0 clean .. 1 heavily degraded (default 0.5)\n"
+    "  --class NAME    instead, a page of real words in a DejaVu font with one kind of\n"
+    "                  degradation: noise, faint, verso, border, texture or thin; the\n"
+    "                  words go to PAGE's name with .txt in place of its extension\n"
+    "  --fonts DIR     folder of the DejaVu fonts (default\n"
+    "                  /usr/share/fonts/truetype/dejavu, from fonts-dejavu-core)\n";
 
 struct GenpageArguments {
     PageOptions page;
     std::string pagePath;
     std::string truthPath;
+    std::string fontDir = "/usr/share/fonts/truetype/dejavu";
+    bool classPage = false;
+    PageClass pageClass = PageClass::kNoise;
     bool help = false;
 };
 
-std::string DefaultTruthPath(const std::string& pagePath) {
+// `pagePath` without its extension, followed by `suffix`.
+std::string SiblingPath(const std::string& pagePath, const std::string& suffix) {
     const std::size_t slash = pagePath.find_last_of('/');
     const std::size_t dot = pagePath.find_last_of('.');
     const bool hasExtension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (hasExtension ? pagePath.substr(0, dot) : pagePath) + "_gt.png";
+    return (hasExtension ? pagePath.substr(0, dot) : pagePath) + suffix;
 }
 
 // Whole of `value` as a number, or std::invalid_argument naming `option`.
@@ -89,6 +99,13 @@ GenpageArguments ParseArguments(int argc, char** argv) {
             arguments.pagePath = value;
         } else if (option == "--gt") {
             arguments.truthPath = value;
+        } else if (option == "--class") {
+            if (!ParsePageClass(value, arguments.pageClass)) {
+                throw std::invalid_argument("unknown class " + value);
+            }
+            arguments.classPage = true;
+        } else if (option == "--fonts") {
+            arguments.fontDir = value;
         } else {
             throw std::invalid_argument("unknown option " + option);
         }
@@ -102,8 +119,11 @@ GenpageArguments ParseArguments(int argc, char** argv) {
     if (arguments.page.width < 64 || arguments.page.height < 64) {
         throw std::invalid_argument("width and height must be at least 64");
     }
+    if (arguments.classPage && (arguments.page.width < 600 || arguments.page.height < 300)) {
+        throw std::invalid_argument("class pages need a width of 600 and a height of 300");
+    }
     if (arguments.truthPath.empty()) {
-        arguments.truthPath = DefaultTruthPath(arguments.pagePath);
+        arguments.truthPath = SiblingPath(arguments.pagePath, "_gt.png");
     }
     return arguments;
 }
@@ -124,7 +144,25 @@ int main(int argc, char** argv) {
     }
     cv::Mat page;
     cv::Mat truth;
-    GeneratePage(arguments.page, page, truth);
+    if (arguments.classPage) {
+        std::string text;
+        try {
+            GenerateClassPage(arguments.page, arguments.pageClass, arguments.fontDir, page, truth,
+                              text);
+        } catch (const cv::Exception& error) {
+            std::cerr << "edgebin-genpage: " << error.what() << std::endl;
+            return kOutputError;
+        }
+        const std::string textPath = SiblingPath(arguments.pagePath, ".txt");
+        std::ofstream textFile(textPath);
+        textFile << text;
+        if (!textFile) {
+            std::cerr << "edgebin-genpage: cannot write " << textPath << std::endl;
+            return kOutputError;
+        }
+    } else {
+        GeneratePage(arguments.page, page, truth);
+    }
     for (const auto& [path, image] :
          {std::pair{arguments.pagePath, page}, std::pair{arguments.truthPath, truth}}) {
         bool written = false;

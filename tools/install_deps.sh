@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
-# Usage: tools/install_deps.sh [fuzz]   ("fuzz" adds clang and libFuzzer for tools/fuzz.sh;
-# the normal build never needs them)
+# Usage: tools/install_deps.sh [fuzz] [ocr]   ("fuzz" adds clang and libFuzzer for
+# tools/fuzz.sh; "ocr" adds tesseract and the DejaVu fonts for the class pages of
+# edgebin-genpage and tools/ocr_check.py; the normal build never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev python3-opencv python3-numpy)
-if [ "${1:-}" = fuzz ]; then
-    packages+=(clang libclang-rt-14-dev)
-fi
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        ocr) packages+=(tesseract-ocr tesseract-ocr-eng fonts-dejavu-core) ;;
+    esac
+done
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

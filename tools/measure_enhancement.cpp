@@ -16,14 +16,7 @@
 #include <vector>
 
 #include "global/enhance.h"
-#include "global/global_threshold.h"
-#include "global/gradient_map.h"
-#include "global/peak_threshold.h"
-#include "local/local_threshold.h"
-#include "local/refine_edge_mask.h"
-#include "pipeline/direction_maps.h"
-#include "pipeline/small_components.h"
-#include "stroke/stroke_width.h"
+#include "pipeline/binarize.h"
 #include "tools/metrics.h"
 
 using namespace edgebin::detail;
@@ -89,41 +82,22 @@ cv::Mat TruthEdges(const cv::Mat& truth) {
     return edges;
 }
 
-// The driver's sequence with the enhanced image supplied from outside.
+// The whole binarization with the enhanced image supplied from outside.
 PageScores RunPage(const cv::Mat& gray, const cv::Mat& truth, const Enhancement& enhance) {
     PageScores scores;
-    cv::Mat enhanced;
-    enhance(gray, enhanced);
-    cv::Mat gradX, gradY, gradMap, edgeMask;
-    ComputeGradientMap(enhanced, gradX, gradY, gradMap);
-    std::vector<LineBand> lineBands;
-    std::vector<int> bandStrokeWidths, rowStrokeWidths;
+    StageImages stages;
+    enhance(gray, stages.enhancedInstead);
     edgebin::Trace trace;
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, 0.05, trace);
-    const int status =
-        MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands, bandStrokeWidths,
-                                 rowStrokeWidths, EstimateStrokeWidth, trace);
-
+    cv::Mat result;
+    const int status = BinarizeImage(gray, result, 2.0, 0.6, 0.05, trace, &stages);
     const cv::Mat truthEdges = TruthEdges(truth);
-    scores.edgePrecision = MatchedShare(edgeMask, truthEdges);
-    scores.edgeRecall = MatchedShare(truthEdges, edgeMask);
+    scores.edgePrecision = MatchedShare(stages.edgeMask, truthEdges);
+    scores.edgeRecall = MatchedShare(truthEdges, stages.edgeMask);
     scores.edgeF = HarmonicMean(scores.edgePrecision, scores.edgeRecall);
     if (status != edgebin::kStatusOk) {
         scores.failed = true;
         return scores;
     }
-    RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                            EstimateStrokeWidth, trace.refinementPasses);
-
-    cv::Mat result = cv::Mat::zeros(gray.rows, gray.cols, CV_8UC1);
-    cv::Mat edgeMaskCopy = edgeMask.clone();
-    std::vector<cv::Mat> dirMaps(9);
-    BuildDirectionMaps(gradX, gradY, edgeMaskCopy, dirMaps);
-    cv::Mat restoredMap;
-    RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths, rowStrokeWidths,
-                   2, 6.0, 0.75);
-    VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, 2.0, 0.6);
-    RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, 1.0, result);
     scores.fMeasure = ScoreBinarization(result, truth).fMeasure;
     return scores;
 }

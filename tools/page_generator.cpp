@@ -1,7 +1,9 @@
 #include "tools/page_generator.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <opencv2/freetype.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
@@ -45,7 +47,9 @@ enum RandomStream : std::uint32_t {
     kInkStream,
     kStainStream,
     kNoiseStream,
-    kFinishStream
+    kFinishStream,
+    kVersoStream,
+    kBorderStream
 };
 
 struct TextStyle {
@@ -227,6 +231,16 @@ cv::Mat SmoothField(PageRandom& random, const cv::Size& size, int cells, double 
     return field;
 }
 
+// Unit Gaussian noise in every pixel of a CV_32F image.
+void AddNoiseField(PageRandom& random, cv::Mat& field) {
+    for (int y = 0; y < field.rows; ++y) {
+        float* row = field.ptr<float>(y);
+        for (int x = 0; x < field.cols; ++x) {
+            row[x] = static_cast<float>(random.Gaussian());
+        }
+    }
+}
+
 cv::Mat MakePaper(PageRandom& random, const cv::Size& size, double difficulty) {
     const double base = random.Uniform(185.0, 235.0);
     const double gradient = difficulty * random.Uniform(30.0, 90.0);
@@ -325,7 +339,294 @@ cv::Mat CompressJpeg(const cv::Mat& page, int quality) {
     return cv::imdecode(bytes, cv::IMREAD_GRAYSCALE);
 }
 
+// Common English words, so that an OCR engine's dictionary helps it the way it does
+// on real pages and a character error rate means what it says.
+const char* const kWords[] = {
+    "the",        "of",         "and",       "to",       "in",       "is",       "was",
+    "that",       "for",        "with",      "as",       "on",       "by",       "he",
+    "she",        "it",         "at",        "from",     "his",      "her",      "they",
+    "which",      "this",       "be",        "are",      "had",      "have",     "were",
+    "not",        "but",        "all",       "one",      "their",    "there",    "been",
+    "when",       "who",        "will",      "more",     "would",    "into",     "about",
+    "after",      "other",      "some",      "time",     "than",     "only",     "made",
+    "over",       "could",      "first",     "years",    "new",      "may",      "most",
+    "people",     "also",       "what",      "such",     "then",     "these",    "two",
+    "many",       "before",     "must",      "through",  "back",     "where",    "much",
+    "should",     "well",       "each",      "under",    "great",    "state",    "between",
+    "house",      "being",      "life",      "water",    "against",  "world",    "never",
+    "because",    "country",    "three",     "place",    "during",   "without",  "again",
+    "small",      "family",     "school",    "letter",   "morning",  "evening",  "garden",
+    "river",      "church",     "market",    "winter",   "summer",   "weather",  "journey",
+    "village",    "mother",     "father",    "brother",  "sister",   "friend",   "children",
+    "company",    "meeting",    "council",   "harbour",  "station",  "railway",  "printing",
+    "paper",      "office",     "record",    "account",  "report",   "number",   "nothing",
+    "something",  "everything", "always",    "perhaps",  "however",  "although", "together",
+    "already",    "towards",    "general",   "public",   "history",  "question", "certain",
+    "evidence",   "government", "history",   "interest", "language", "material", "national",
+    "particular", "position",   "possible",  "practice", "present",  "problem",  "process",
+    "product",    "purpose",    "quality",   "reason",   "result",   "service",  "society",
+    "subject",    "surface",    "system",    "travel",   "value",    "window",   "writing",
+    "yesterday",  "answer",     "bridge",    "castle",   "doctor",   "engine",   "forest",
+    "island",     "kitchen",    "ladder",    "machine",  "needle",   "orchard",  "pocket",
+    "quarter",    "saddle",     "silver",    "timber",   "valley",   "wagon",    "yellow",
+    "autumn",     "bright",     "candle",    "distant",  "eleven",   "famous",   "gentle",
+    "hundred",    "journal",    "knowledge", "little",   "modest",   "narrow",   "ordinary",
+    "patient",    "quiet",      "rapid",     "simple",   "thousand", "useful",   "various",
+    "wonderful",  "Monday",     "Tuesday",   "Friday",   "London",   "Boston",   "March",
+    "April",      "October",    "December"};
+
+// Faces for the body text; the thin class uses the extra-light face instead.
+const char* const kBodyFonts[] = {"DejaVuSerif.ttf", "DejaVuSans.ttf", "DejaVuSerifCondensed.ttf",
+                                  "DejaVuSansCondensed.ttf", "DejaVuSansMono.ttf"};
+
+struct ClassTextStyle {
+    std::string font;
+    int fontHeight = 34;
+    double lineSpacing = 1.7;
+};
+
+// One line of words that fits `width` pixels in the font.
+std::string FillWordLine(PageRandom& random, cv::freetype::FreeType2& face, int fontHeight,
+                         int width, bool& sentenceStart) {
+    std::string line;
+    const int wordCount = static_cast<int>(sizeof kWords / sizeof kWords[0]);
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        std::string word = kWords[random.Integer(0, wordCount - 1)];
+        if (sentenceStart) {
+            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+        }
+        const bool endsSentence = random.Chance(0.1);
+        if (endsSentence) {
+            word += '.';
+        } else if (random.Chance(0.06)) {
+            word += ',';
+        }
+        const std::string candidate = line.empty() ? word : line + " " + word;
+        int baseline = 0;
+        if (face.getTextSize(candidate, fontHeight, -1, &baseline).width > width) {
+            break;
+        }
+        line = candidate;
+        sentenceStart = endsSentence;
+    }
+    return line;
+}
+
+// Glyph masks (255 on ink) of lines of words, drawn without anti-aliasing so that
+// the truth is exactly two-level. `lineTops` receives each line's top row.
+cv::Mat DrawWordLines(PageRandom& random, const ClassTextStyle& style, const std::string& fontDir,
+                      const cv::Size& size, std::string& text, std::vector<int>& lineTops) {
+    cv::Ptr<cv::freetype::FreeType2> face = cv::freetype::createFreeType2();
+    face->loadFontData(fontDir + "/" + style.font, 0);
+    // The renderer draws on three channels only.
+    cv::Mat canvas = cv::Mat::zeros(size, CV_8UC3);
+    const int left = static_cast<int>(size.width * random.Uniform(0.10, 0.14));
+    const int right = size.width - static_cast<int>(size.width * random.Uniform(0.10, 0.14));
+    const int step = static_cast<int>(style.fontHeight * style.lineSpacing);
+    int y = static_cast<int>(size.height * random.Uniform(0.10, 0.13));
+    bool sentenceStart = true;
+    while (y + step < size.height * 0.9) {
+        const std::string line =
+            FillWordLine(random, *face, style.fontHeight, right - left, sentenceStart);
+        if (line.empty()) {
+            break;
+        }
+        face->putText(canvas, line, cv::Point(left, y), style.fontHeight, cv::Scalar(255, 255, 255),
+                      -1, cv::LINE_8, false);
+        lineTops.push_back(y);
+        text += line + "\n";
+        y += step;
+    }
+    cv::Mat mask;
+    cv::extractChannel(canvas, mask, 0);
+    return mask;
+}
+
+ClassTextStyle ChooseClassStyle(PageRandom& random, PageClass pageClass, double scale) {
+    ClassTextStyle style;
+    const int faces = static_cast<int>(sizeof kBodyFonts / sizeof kBodyFonts[0]);
+    style.font = kBodyFonts[random.Integer(0, faces - 1)];
+    style.fontHeight = static_cast<int>(random.Uniform(30.0, 40.0) * scale);
+    if (pageClass == PageClass::kThin) {
+        style.font = "DejaVuSans-ExtraLight.ttf";
+        style.fontHeight = static_cast<int>(random.Uniform(32.0, 42.0) * scale);
+    }
+    style.lineSpacing = random.Uniform(1.6, 1.9);
+    return style;
+}
+
+// Paper level with a gentle slope and blotches, as on a plain scanned sheet.
+cv::Mat PlainPaper(PageRandom& random, const cv::Size& size) {
+    const double base = random.Uniform(200.0, 232.0);
+    cv::Mat paper = SmoothField(random, size, 5, -6.0, 6.0);
+    paper += base;
+    return paper;
+}
+
+// Fibres: noise stretched along a random direction, a few grey levels deep.
+cv::Mat FibreTexture(PageRandom& random, const cv::Size& size, double depth) {
+    cv::Mat noise(size, CV_32F);
+    AddNoiseField(random, noise);
+    const bool across = random.Chance(0.5);
+    cv::GaussianBlur(noise, noise, cv::Size(), across ? 5.0 : 0.8, across ? 0.8 : 5.0);
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(noise, mean, deviation);
+    noise = (noise - mean[0]) * (depth / std::max(deviation[0], 1e-6));
+    return noise;
+}
+
+// A dark border on some sides (the scanner lid or the table), the page edge slightly
+// wavy, and the shadow of a book's gutter darkening the paper towards one side.
+void AddBordersAndShadow(PageRandom& random, cv::Mat& paper) {
+    const cv::Size size = paper.size();
+    const double gutterDepth = random.Uniform(0.35, 0.6);
+    const double gutterReach = size.width * random.Uniform(0.08, 0.18);
+    const bool gutterLeft = random.Chance(0.5);
+    for (int y = 0; y < size.height; ++y) {
+        float* row = paper.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double distance = gutterLeft ? x : size.width - 1 - x;
+            const double t = std::min(1.0, distance / gutterReach);
+            row[x] *= static_cast<float>(1.0 - gutterDepth * (1.0 - t) * (1.0 - t));
+        }
+    }
+    const double borderGrey = random.Uniform(10.0, 50.0);
+    const cv::Mat wobble =
+        SmoothField(random, cv::Size(1, std::max(size.width, size.height)), 8, -1.0, 1.0);
+    for (int side = 0; side < 4; ++side) {
+        if (side != 0 && !random.Chance(0.6)) {
+            continue;
+        }
+        const bool vertical = side < 2;
+        const int length = vertical ? size.height : size.width;
+        const int across = vertical ? size.width : size.height;
+        const double width = across * random.Uniform(0.02, 0.06);
+        for (int i = 0; i < length; ++i) {
+            const int depth = static_cast<int>(width * (1.0 + 0.3 * wobble.at<float>(i, 0)));
+            for (int j = 0; j < depth && j < across; ++j) {
+                const int along = (side % 2 == 0) ? j : across - 1 - j;
+                const int y = vertical ? i : along;
+                const int x = vertical ? along : i;
+                paper.at<float>(y, x) = static_cast<float>(borderGrey);
+            }
+        }
+    }
+}
+
+// Darkening mask of a mirrored, blurred page of bold words from the other side.
+cv::Mat VersoDarkness(PageRandom& random, const std::string& fontDir, const cv::Size& size) {
+    ClassTextStyle style;
+    style.font = random.Chance(0.5) ? "DejaVuSerif-Bold.ttf" : "DejaVuSans-Bold.ttf";
+    style.fontHeight = static_cast<int>(random.Uniform(30.0, 40.0));
+    style.lineSpacing = random.Uniform(1.5, 1.8);
+    std::string ignored;
+    std::vector<int> tops;
+    cv::Mat mask = DrawWordLines(random, style, fontDir, size, ignored, tops);
+    cv::flip(mask, mask, 1);
+    const int shift = random.Integer(0, style.fontHeight);
+    const cv::Mat moved = cv::Mat::zeros(size, CV_8UC1);
+    mask.rowRange(0, size.height - shift).copyTo(moved.rowRange(shift, size.height));
+    cv::Mat darkness;
+    moved.convertTo(darkness, CV_32F, 1.0 / 255.0);
+    cv::GaussianBlur(darkness, darkness, cv::Size(), random.Uniform(1.5, 3.0));
+    return darkness;
+}
+
 }  // namespace
+
+bool ParsePageClass(const std::string& name, PageClass& pageClass) {
+    const std::pair<const char*, PageClass> kNames[] = {
+        {"noise", PageClass::kNoise},     {"faint", PageClass::kFaint},
+        {"verso", PageClass::kVerso},     {"border", PageClass::kBorder},
+        {"texture", PageClass::kTexture}, {"thin", PageClass::kThin}};
+    for (const auto& [known, value] : kNames) {
+        if (name == known) {
+            pageClass = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+void GenerateClassPage(const PageOptions& options, PageClass pageClass, const std::string& fontDir,
+                       cv::Mat& page, cv::Mat& truth, std::string& text) {
+    CV_Assert(options.width >= 600 && options.height >= 300);
+    const double difficulty = std::min(1.0, std::max(0.0, options.difficulty));
+    const cv::Size size(options.width, options.height);
+    const double scale = std::min(1.0, options.width / 1200.0 + 0.25);
+
+    PageRandom textRandom(options.seed, kTextStream);
+    const ClassTextStyle style = ChooseClassStyle(textRandom, pageClass, scale);
+    text.clear();
+    std::vector<int> lineTops;
+    const cv::Mat ink = DrawWordLines(textRandom, style, fontDir, size, text, lineTops);
+    cv::bitwise_not(ink, truth);
+
+    PageRandom paperRandom(options.seed, kPaperStream);
+    cv::Mat paper = PlainPaper(paperRandom, size);
+    PageRandom inkRandom(options.seed, kInkStream);
+    double inkGrey = inkRandom.Uniform(15.0, 55.0);
+    // How dark each ink pixel is, 1 = inkGrey, 0 = paper.
+    cv::Mat coverage;
+    ink.convertTo(coverage, CV_32F, 1.0 / 255.0);
+    cv::Mat strength = coverage.clone();
+    double noiseSigma = 3.0;
+    double blurSigma = inkRandom.Uniform(0.6, 0.9);
+
+    switch (pageClass) {
+        case PageClass::kNoise:
+            noiseSigma = 4.0 + 20.0 * difficulty;
+            blurSigma = inkRandom.Uniform(0.7, 1.0);
+            break;
+        case PageClass::kFaint: {
+            // Faint ink is given as a depth below the paper, as a reader sees it.
+            const double faintDepth = inkRandom.Uniform(40.0, 70.0) - 25.0 * difficulty;
+            const int darkLines = inkRandom.Integer(1, 3);
+            const int faintFrom =
+                lineTops.size() > static_cast<size_t>(darkLines)
+                    ? lineTops[static_cast<size_t>(darkLines)] - style.fontHeight / 3
+                    : size.height;
+            const double paperMean = cv::mean(paper)[0];
+            const double share = faintDepth / std::max(1.0, paperMean - inkGrey);
+            strength.rowRange(faintFrom, size.height) *= share;
+            break;
+        }
+        case PageClass::kVerso: {
+            PageRandom versoRandom(options.seed, kVersoStream);
+            const double depth = versoRandom.Uniform(35.0, 55.0);
+            const cv::Mat verso = VersoDarkness(versoRandom, fontDir, size);
+            paper -= verso * depth;
+            break;
+        }
+        case PageClass::kBorder: {
+            PageRandom borderRandom(options.seed, kBorderStream);
+            AddBordersAndShadow(borderRandom, paper);
+            break;
+        }
+        case PageClass::kTexture: {
+            PageRandom stainRandom(options.seed, kStainStream);
+            paper += FibreTexture(paperRandom, size, 3.0 + 6.0 * difficulty);
+            paper = paper.mul(1.0 - MakeStains(stainRandom, size, 0.4 + 0.6 * difficulty));
+            // Pencil: light and grainy, darker where the grain catches the graphite.
+            const double pencilDepth = inkRandom.Uniform(55.0, 95.0) - 20.0 * difficulty;
+            inkGrey = cv::mean(paper)[0] - pencilDepth;
+            cv::Mat grain = SmoothField(inkRandom, size, std::max(8, size.width / 6), 0.55, 1.0);
+            strength = strength.mul(grain);
+            noiseSigma = 4.0;
+            break;
+        }
+        case PageClass::kThin:
+            blurSigma = inkRandom.Uniform(0.5, 0.8);
+            break;
+    }
+
+    const cv::Mat contrast = paper - inkGrey;
+    cv::Mat composed = paper - contrast.mul(strength);
+    cv::GaussianBlur(composed, composed, cv::Size(), blurSigma);
+    PageRandom noiseRandom(options.seed, kNoiseStream);
+    AddNoise(noiseRandom, noiseSigma, composed);
+    composed.convertTo(page, CV_8U);
+}
 
 void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth) {
     const double difficulty = std::min(1.0, std::max(0.0, options.difficulty));

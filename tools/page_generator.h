@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <string>
 
 struct PageOptions {
     std::uint32_t seed = 1;
@@ -22,3 +23,27 @@ struct PageOptions {
 // their degradations.
 // Preconditions: width and height at least 64.
 void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth);
+
+// Ways a scan goes wrong, one per class page, so that a method's weak spot shows up
+// class by class instead of vanishing in a mean.
+enum class PageClass {
+    kNoise,    // flatbed or camera noise (sigma 4 + 20 * difficulty) with a slight blur
+    kFaint,    // the first lines in dark ink, the rest faint
+    kVerso,    // a blurred mirrored verso 35-55 grey levels below the paper
+    kBorder,   // dark page borders, a book edge and its shadow
+    kTexture,  // fibrous textured paper, stains and faint pencil-like writing
+    kThin      // hairline type
+};
+
+// Class names as the command line spells them: noise, faint, verso, border, texture,
+// thin. Returns false for an unknown name.
+bool ParsePageClass(const std::string& name, PageClass& pageClass);
+
+// A page of real English words set in a DejaVu font (fonts-dejavu-core, looked up in
+// `fontDir`), degraded the way `pageClass` says. `truth` is the ink mask of the
+// glyphs as rendered, before any degradation; `text` receives the words, one line of
+// text per line, for OCR checks. Deterministic like GeneratePage; `difficulty`
+// scales the degradation. Throws cv::Exception when a font cannot be loaded.
+// Preconditions: width at least 600 and height at least 300.
+void GenerateClassPage(const PageOptions& options, PageClass pageClass, const std::string& fontDir,
+                       cv::Mat& page, cv::Mat& truth, std::string& text);

@@ -1,10 +1,15 @@
-// Straightforward page enhancement: every window sum from a box filter over a
-// double copy of the page (sums of 8-bit values, hence exact), then the ink test,
-// the paper estimate and the division pixel by pixel.
+// Straightforward page enhancement: the noise level from a sorted list of
+// responses, a 3x3 median by sorting nine values, every window sum from a box
+// filter over a double copy of the page (sums of 8-bit values, hence exact), the
+// ink test, the paper estimate and the division pixel by pixel, then the dark
+// borders by plain window minima and maxima and a breadth-first search.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <deque>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "oracle/oracle.h"
 
@@ -76,18 +81,139 @@ cv::Mat EstimatePaper(const cv::Mat& page, const cv::Mat& paper, int window) {
     return background;
 }
 
+// Above this noise level (grey levels of white noise) the page is smoothed first.
+constexpr double kNoisySigma = 5.0;
+
+// Median of the absolute 3x3 second difference over interior pixels of rows
+// 1, 5, 9, ..., in grey levels of white noise (6 * 0.6745 per level).
+double NoiseLevel(const cv::Mat& page) {
+    std::vector<int> responses;
+    for (int y = 1; y + 1 < page.rows; y += 4) {
+        for (int x = 1; x + 1 < page.cols; ++x) {
+            int response = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int weight = (dy == 0 ? 2 : -1) * (dx == 0 ? 2 : -1);
+                    response += weight * page.at<unsigned char>(y + dy, x + dx);
+                }
+            }
+            responses.push_back(std::abs(response));
+        }
+    }
+    if (responses.empty()) {
+        return 0.0;
+    }
+    std::sort(responses.begin(), responses.end());
+    return responses[responses.size() / 2] / (6.0 * 0.6745);
+}
+
+// 3x3 median, rows and columns beyond the page repeating the nearest one.
+cv::Mat Median3x3(const cv::Mat& page) {
+    cv::Mat out(page.size(), CV_8UC1);
+    for (int y = 0; y < page.rows; ++y) {
+        for (int x = 0; x < page.cols; ++x) {
+            std::vector<unsigned char> values;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int yy = std::min(std::max(y + dy, 0), page.rows - 1);
+                    const int xx = std::min(std::max(x + dx, 0), page.cols - 1);
+                    values.push_back(page.at<unsigned char>(yy, xx));
+                }
+            }
+            std::sort(values.begin(), values.end());
+            out.at<unsigned char>(y, x) = values[4];
+        }
+    }
+    return out;
+}
+
+// Minimum (erode) or maximum of `mask` over the side x side window, clipped to the
+// page: the extreme along each row, then along each column of those.
+cv::Mat WindowExtreme(const cv::Mat& mask, int side, bool minimum) {
+    const int half = side / 2;
+    const auto extremeOf = [minimum](int a, int b) {
+        return minimum ? std::min(a, b) : std::max(a, b);
+    };
+    cv::Mat along(mask.size(), CV_8UC1);
+    for (int y = 0; y < mask.rows; ++y) {
+        for (int x = 0; x < mask.cols; ++x) {
+            int extreme = mask.at<unsigned char>(y, x);
+            for (int u = std::max(0, x - half); u <= std::min(mask.cols - 1, x + half); ++u) {
+                extreme = extremeOf(extreme, mask.at<unsigned char>(y, u));
+            }
+            along.at<unsigned char>(y, x) = static_cast<unsigned char>(extreme);
+        }
+    }
+    cv::Mat out(mask.size(), CV_8UC1);
+    for (int y = 0; y < mask.rows; ++y) {
+        for (int x = 0; x < mask.cols; ++x) {
+            int extreme = along.at<unsigned char>(y, x);
+            for (int v = std::max(0, y - half); v <= std::min(mask.rows - 1, y + half); ++v) {
+                extreme = extremeOf(extreme, along.at<unsigned char>(v, x));
+            }
+            out.at<unsigned char>(y, x) = static_cast<unsigned char>(extreme);
+        }
+    }
+    return out;
+}
+
+// Pixels darker than 0.45 of the page's median grey, opened by a 31 x 31 square,
+// connected (8 ways) to the page's edge, then widened by a 7 x 7 square, become
+// paper (255).
+void FillDarkBorders(const cv::Mat& page, cv::Mat& enhanced) {
+    std::vector<unsigned char> values(page.begin<unsigned char>(), page.end<unsigned char>());
+    std::sort(values.begin(), values.end());
+    const double level = 0.45 * values[values.size() / 2];
+    cv::Mat dark(page.size(), CV_8UC1);
+    for (int y = 0; y < page.rows; ++y) {
+        for (int x = 0; x < page.cols; ++x) {
+            dark.at<unsigned char>(y, x) = page.at<unsigned char>(y, x) < level ? 255 : 0;
+        }
+    }
+    const cv::Mat opened = WindowExtreme(WindowExtreme(dark, 31, true), 31, false);
+    cv::Mat border = cv::Mat::zeros(page.size(), CV_8UC1);
+    std::deque<cv::Point> queue;
+    for (int y = 0; y < page.rows; ++y) {
+        for (int x = 0; x < page.cols; ++x) {
+            const bool onEdge = y == 0 || x == 0 || y == page.rows - 1 || x == page.cols - 1;
+            if (onEdge && opened.at<unsigned char>(y, x) != 0) {
+                border.at<unsigned char>(y, x) = 255;
+                queue.emplace_back(x, y);
+            }
+        }
+    }
+    while (!queue.empty()) {
+        const cv::Point p = queue.front();
+        queue.pop_front();
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int y = p.y + dy;
+                const int x = p.x + dx;
+                if (y >= 0 && x >= 0 && y < page.rows && x < page.cols &&
+                    opened.at<unsigned char>(y, x) != 0 && border.at<unsigned char>(y, x) == 0) {
+                    border.at<unsigned char>(y, x) = 255;
+                    queue.emplace_back(x, y);
+                }
+            }
+        }
+    }
+    enhanced.setTo(255, WindowExtreme(border, 7, false));
+}
+
 }  // namespace
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
                  cv::Mat& background) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 && window <= 2048);
-    cv::Mat single = gray;
+    // A copy: the outputs may share memory with `gray`, which the border fill reads last.
+    cv::Mat single = gray.clone();
     if (gray.channels() == 3) {
         cv::cvtColor(gray, single, cv::COLOR_BGR2GRAY);
     }
+    const cv::Mat smoothed = NoiseLevel(single) > kNoisySigma ? Median3x3(single) : single;
     cv::Mat page;
-    single.convertTo(page, CV_64F);
+    smoothed.convertTo(page, CV_64F);
     const cv::Mat paper = PaperWeights(page, window, weight);
     const cv::Mat paperLevel = EstimatePaper(page, paper, window);
 
@@ -100,6 +226,7 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
             enhanced.at<unsigned char>(y, x) = cv::saturate_cast<unsigned char>(ratio * 255.0);
         }
     }
+    FillDarkBorders(single, enhanced);
     paperLevel.convertTo(background, CV_8U);
 }
 
