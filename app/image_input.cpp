@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
@@ -34,11 +35,55 @@ int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
-TiffPtr OpenTiff(const std::string& path) {
+// Keeps libtiff's first error message in the std::string that `firstError` points to.
+int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
+                       va_list arguments) {
+    auto* kept = static_cast<std::string*>(firstError);
+    if (kept->empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *kept = text[0] != '\0' ? text : "unreadable data";
+    }
+    return 1;
+}
+
+// Opens a TIFF file for reading; with `firstError`, libtiff's first error is kept there.
+TiffPtr OpenTiff(const std::string& path, std::string* firstError = nullptr) {
     const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
+    if (firstError != nullptr) {
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, firstError);
+    } else {
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
+    }
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
     return TiffPtr(TIFFOpenExt(path.c_str(), "r", options.get()));
+}
+
+// OpenCV's colour reading of a TIFF page turns strips or tiles that do not decode
+// into black without a word. libtiff decodes each of them once beforehand, so that
+// a damaged page is refused instead of binarized as black. Sets `problem`.
+bool TiffPageDecodes(const std::string& path, int index, std::string& problem) {
+    std::string firstError;
+    const TiffPtr tiff = OpenTiff(path, &firstError);
+    if (!tiff || TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)) != 1) {
+        problem = firstError.empty() ? "unreadable directory" : firstError;
+        return false;
+    }
+    const bool tiled = TIFFIsTiled(tiff.get()) != 0;
+    const tmsize_t chunkSize = tiled ? TIFFTileSize(tiff.get()) : TIFFStripSize(tiff.get());
+    const std::uint32_t chunks =
+        tiled ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
+    std::vector<unsigned char> buffer(chunkSize > 0 ? static_cast<size_t>(chunkSize) : 0);
+    for (std::uint32_t chunk = 0; chunk < chunks && firstError.empty(); ++chunk) {
+        const tmsize_t got =
+            tiled ? TIFFReadEncodedTile(tiff.get(), chunk, buffer.data(), chunkSize)
+                  : TIFFReadEncodedStrip(tiff.get(), chunk, buffer.data(), chunkSize);
+        if (got < 0 && firstError.empty()) {
+            firstError = "unreadable data";
+        }
+    }
+    problem = firstError;
+    return firstError.empty();
 }
 
 int FileFormat(const std::string& path) {
@@ -123,6 +168,27 @@ std::string TooLargeMessage(std::uint64_t width, std::uint64_t height) {
     return message.str();
 }
 
+// Width and height of page `index`; for TIFF also its resolution, which libtiff
+// gives with them.
+bool ReadPageSize(const std::string& path, int index, int format, ImageHeader& header) {
+    header = ImageHeader{};
+    if (L_FORMAT_IS_TIFF(format)) {
+        return ReadTiffHeader(path, index, header);
+    }
+    l_int32 leptonicaFormat = 0;
+    l_int32 width = 0;
+    l_int32 height = 0;
+    if (index != 0 || format == IFF_UNKNOWN ||
+        pixReadHeader(path.c_str(), &leptonicaFormat, &width, &height, nullptr, nullptr, nullptr) !=
+            0 ||
+        width <= 0 || height <= 0) {
+        return false;
+    }
+    header.width = static_cast<std::uint64_t>(width);
+    header.height = static_cast<std::uint64_t>(height);
+    return true;
+}
+
 // Decodes page `index` as colour; OpenCV's single-page reader for the first page,
 // so that it stays exactly what the tool has always read.
 cv::Mat DecodePage(const std::string& path, int index) {
@@ -143,23 +209,11 @@ cv::Mat DecodePage(const std::string& path, int index) {
 
 bool ReadImageHeader(const std::string& path, int index, ImageHeader& header) {
     assert(index >= 0);
-    header = ImageHeader{};
     const int format = FileFormat(path);
-    if (L_FORMAT_IS_TIFF(format)) {
-        return ReadTiffHeader(path, index, header);
-    }
-    l_int32 leptonicaFormat = 0;
-    l_int32 width = 0;
-    l_int32 height = 0;
-    if (index != 0 || format == IFF_UNKNOWN ||
-        pixReadHeader(path.c_str(), &leptonicaFormat, &width, &height, nullptr, nullptr, nullptr) !=
-            0 ||
-        width <= 0 || height <= 0) {
+    if (!ReadPageSize(path, index, format, header)) {
         return false;
     }
-    header.width = static_cast<std::uint64_t>(width);
-    header.height = static_cast<std::uint64_t>(height);
-    if (!IsTooLarge(header.width, header.height)) {
+    if (!L_FORMAT_IS_TIFF(format) && !IsTooLarge(header.width, header.height)) {
         header.resolution = ReadResolution(path, format);
     }
     return true;
@@ -202,18 +256,24 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
         return false;
     }
     // Refuse an oversized image on its header, before the decoder allocates it.
+    const int format = FileFormat(path);
     ImageHeader header;
-    if (ReadImageHeader(path, index, header)) {
-        if (IsTooLarge(header.width, header.height)) {
-            refusal = TooLargeMessage(header.width, header.height);
-            return false;
-        }
-        resolution = header.resolution;
+    if (ReadPageSize(path, index, format, header) && IsTooLarge(header.width, header.height)) {
+        refusal = TooLargeMessage(header.width, header.height);
+        return false;
+    }
+    std::string problem;
+    if (L_FORMAT_IS_TIFF(format) && !TiffPageDecodes(path, index, problem)) {
+        refusal = "damaged TIFF page: " + problem + ".";
+        return false;
     }
     cv::Mat image = DecodePage(path, index);
     if (image.empty() || image.total() == 0) {
         return false;
     }
+    // Read once the pixels decoded, so that a damaged file draws no messages from
+    // the header libraries.
+    resolution = L_FORMAT_IS_TIFF(format) ? header.resolution : ReadResolution(path, format);
     // Formats whose header is not read above are checked once decoded.
     if (IsTooLarge(static_cast<std::uint64_t>(image.cols),
                    static_cast<std::uint64_t>(image.rows))) {
