@@ -18,11 +18,6 @@ struct PixDeleter {
 };
 using PixPtr = std::unique_ptr<PIX, PixDeleter>;
 
-struct PixaDeleter {
-    void operator()(PIXA* pixa) const { pixaDestroy(&pixa); }
-};
-using PixaPtr = std::unique_ptr<PIXA, PixaDeleter>;
-
 // Memory that Leptonica allocated for an encoded file.
 struct LeptonicaFree {
     void operator()(l_uint8* data) const { lept_free(data); }

@@ -3,6 +3,7 @@
 #include "app/image_output.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cassert>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>
@@ -60,6 +62,37 @@ bool HasResolution(const Resolution& resolution) {
     return resolution.x > 0.0 && resolution.y > 0.0;
 }
 
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
+
+// Owns an open file descriptor.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    // Closes now, reporting the error that a delayed write may only show here.
+    bool Close(std::string& reason) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0) {
+            reason = ErrorText(errno);
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    int fd_;
+};
+
 // ---- encoding ------------------------------------------------------------------
 
 // Leptonica's image of a CV_8UC1 Mat, with the resolution rounded to whole dots
@@ -83,18 +116,21 @@ PixPtr ToPix(const cv::Mat& image, const Resolution& resolution) {
     return pix;
 }
 
-// One bit per pixel: ink where the image is below its largest value, or, for an
-// image of one value, where that value is below 128.
-PixPtr ToBilevelPix(const cv::Mat& image, const Resolution& resolution) {
+// Pixels below this value are ink in a 1-bit file: all but the largest value,
+// or, for an image of one value, that value when it is below 128.
+int BilevelThreshold(const cv::Mat& image) {
     double lowest = 0.0;
     double highest = 0.0;
     cv::minMaxLoc(image, &lowest, &highest);
+    return lowest == highest ? 128 : static_cast<int>(highest);
+}
+
+PixPtr ToBilevelPix(const cv::Mat& image, const Resolution& resolution) {
     const PixPtr grey = ToPix(image, resolution);
     if (!grey) {
         return PixPtr();
     }
-    const l_int32 threshold = lowest == highest ? 128 : static_cast<l_int32>(highest);
-    PixPtr bits(pixThresholdToBinary(grey.get(), threshold));
+    PixPtr bits(pixThresholdToBinary(grey.get(), BilevelThreshold(image)));
     if (bits) {
         pixCopyResolution(bits.get(), grey.get());
     }
@@ -129,6 +165,102 @@ bool OpenCvEncode(const cv::Mat& image, const std::string& extension,
     return false;
 }
 
+// Keeps libtiff's first error message in the std::string that `firstError` points to.
+int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
+                       va_list arguments) {
+    auto* kept = static_cast<std::string*>(firstError);
+    if (kept->empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *kept = text;
+    }
+    return 1;
+}
+
+int IgnoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// One row of 1-bit pixels, most significant bit first, 1 for ink (min-is-white).
+void PackInk(const unsigned char* row, int width, int threshold, std::vector<unsigned char>& bits) {
+    std::fill(bits.begin(), bits.end(), 0);
+    for (int x = 0; x < width; ++x) {
+        if (row[x] < threshold) {
+            bits[static_cast<size_t>(x) / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
+        }
+    }
+}
+
+// Writes one page into `tiff`: G4 and 1 bit per pixel, or deflate and 8 bits.
+// The resolution tags are written only for a page that has one (Leptonica's TIFF
+// writer would claim 300 dpi for a page without).
+bool WriteTiffPage(TIFF* tiff, const cv::Mat& page, const Resolution& resolution, bool bilevel) {
+    assert(page.type() == CV_8UC1);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(page.cols));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(page.rows));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bilevel ? 1 : 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION,
+                 bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    // G4 compresses a page best as one strip, as fax pages are stored.
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
+                 bilevel ? static_cast<std::uint32_t>(page.rows) : TIFFDefaultStripSize(tiff, 0));
+    if (HasResolution(resolution)) {
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<float>(resolution.x));
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<float>(resolution.y));
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
+    const int threshold = BilevelThreshold(page);
+    std::vector<unsigned char> row(bilevel ? (static_cast<size_t>(page.cols) + 7) / 8
+                                           : static_cast<size_t>(page.cols));
+    for (int y = 0; y < page.rows; ++y) {
+        if (bilevel) {
+            PackInk(page.ptr(y), page.cols, threshold, row);
+        } else {
+            std::memcpy(row.data(), page.ptr(y), row.size());
+        }
+        if (TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) != 1) {
+            return false;
+        }
+    }
+    return TIFFWriteDirectory(tiff) == 1;
+}
+
+// Encodes the pages as one TIFF file through libtiff, into an in-memory file.
+bool EncodeTiff(const std::vector<cv::Mat>& pages, const std::vector<Resolution>& resolutions,
+                bool bilevel, Bytes& bytes, std::string& reason) {
+    const FileDescriptor memory(memfd_create("edgebin-tiff", MFD_CLOEXEC));
+    if (memory.get() < 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    std::string firstError;
+    const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, &firstError);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffWarning, nullptr);
+    // libtiff closes the descriptor it is given; `memory` keeps its own.
+    TiffPtr tiff(TIFFFdOpenExt(dup(memory.get()), "page", "w", options.get()));
+    bool written = tiff != nullptr;
+    for (size_t i = 0; written && i < pages.size(); ++i) {
+        written = WriteTiffPage(tiff.get(), pages[i], resolutions[i], bilevel);
+    }
+    tiff.reset();
+    const off_t size = lseek(memory.get(), 0, SEEK_END);
+    if (!written || !firstError.empty() || size <= 0) {
+        reason = firstError.empty() ? "the encoder failed" : firstError;
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    if (pread(memory.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(size)) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
 // The Leptonica format that writes a result with this extension, IFF_UNKNOWN
 // where OpenCV writes it.
 int LeptonicaFormat(const std::string& extension, const OutputOptions& options) {
@@ -158,6 +290,9 @@ bool Encode(const cv::Mat& image, const std::string& extension, const OutputOpti
             reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
             return false;
         }
+        if (format == IFF_TIFF_G4) {
+            return EncodeTiff({image}, {options.resolution}, true, bytes, reason);
+        }
         return LeptonicaEncode(ToBilevelPix(image, options.resolution), format, bytes, reason);
     }
     if (format != IFF_UNKNOWN) {
@@ -173,61 +308,7 @@ bool Encode(const cv::Mat& image, const std::string& extension, const OutputOpti
     return OpenCvEncode(image, extension, parameters, bytes, reason);
 }
 
-bool EncodePages(const std::vector<cv::Mat>& pages, const std::vector<Resolution>& resolutions,
-                 bool bilevel, Bytes& bytes, std::string& reason) {
-    const PixaPtr pixa(pixaCreate(static_cast<l_int32>(pages.size())));
-    for (size_t i = 0; i < pages.size(); ++i) {
-        PixPtr pix =
-            bilevel ? ToBilevelPix(pages[i], resolutions[i]) : ToPix(pages[i], resolutions[i]);
-        if (!pix || pixaAddPix(pixa.get(), pix.release(), L_INSERT) != 0) {
-            reason = "the encoder failed";
-            return false;
-        }
-    }
-    l_uint8* data = nullptr;
-    size_t size = 0;
-    const bool written = pixaWriteMemMultipageTiff(&data, &size, pixa.get()) == 0;
-    const LeptonicaBytes owned(data);
-    if (!written || data == nullptr) {
-        reason = "the encoder failed";
-        return false;
-    }
-    bytes.assign(data, data + size);
-    return true;
-}
-
 // ---- writing -------------------------------------------------------------------
-
-std::string ErrorText(int error) {
-    return std::strerror(error);
-}
-
-// Owns an open file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // Closes now, reporting the error that a delayed write may only show here.
-    bool Close(std::string& reason) {
-        const int fd = fd_;
-        fd_ = -1;
-        if (close(fd) != 0) {
-            reason = ErrorText(errno);
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const Bytes& bytes, std::string& reason) {
     size_t done = 0;
@@ -492,7 +573,7 @@ bool WritePagesAtomically(const std::vector<cv::Mat>& pages,
         return false;
     }
     Bytes bytes;
-    return EncodePages(pages, resolutions, options.bilevel, bytes, reason) &&
+    return EncodeTiff(pages, resolutions, options.bilevel, bytes, reason) &&
            WriteBytesAtomically(bytes, outPath, reason);
 }
 

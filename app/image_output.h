@@ -39,18 +39,19 @@ bool CheckWritable(const std::string& outPath, std::string& reason);
 // the reason in `reason`.
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std::string& reason);
 
-// The same, stored as `options` say. `image` is CV_8UC1. The 8-bit file is the
-// one OpenCV writes, with the resolution added (PNG and JPEG through Leptonica,
-// at OpenCV's JPEG quality; TIFF through OpenCV; BMP through Leptonica); formats
-// without a resolution field are written without one. A bilevel file holds
-// ink (1) where the image is below its largest value: 0 in a result of 0 and
-// 255, the darker value of a two-valued image; one value below 128 is all ink.
+// The same, stored as `options` say. `image` is CV_8UC1. Without a resolution the
+// 8-bit file is the one OpenCV writes; with one, TIFF is still OpenCV's, PNG, JPEG
+// (at OpenCV's quality) and BMP are Leptonica's; formats without a resolution
+// field are written without one. Bilevel: 1-bit PNG and PBM through Leptonica,
+// G4 TIFF through libtiff. A bilevel file holds ink where the image is below its
+// largest value: 0 in a result of 0 and 255, the darker value of a two-valued
+// image; an image of one value is all ink when that value is below 128.
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
                           const OutputOptions& options, std::string& reason);
 
 // Writes `pages` (CV_8UC1, 0 and 255) as one multi-page TIFF at outPath, as
-// atomically; G4 for bilevel pages. One page is written as WriteImageAtomically
-// does, in any format.
+// atomically, through libtiff: G4 for bilevel pages, deflate for 8-bit ones. One
+// page is written as WriteImageAtomically does, in any format.
 bool WritePagesAtomically(const std::vector<cv::Mat>& pages, const std::string& outPath,
                           const OutputOptions& options, std::string& reason);
 
