@@ -602,6 +602,88 @@ TEST_F(RobustnessTest, ASuccessfulRunReplacesTheOutputKeepingItsMode) {
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"out.png", "page.png", "same.png"}));
 }
 
+// The four ways the file system shapes a write: a write-protected output is
+// refused and kept; a symbolic link is followed to its target; in a folder closed
+// to new files an existing writable output is written in place; a new output has
+// the mode the umask gives. Root ignores folder permissions, so the closed folder
+// is written as user nobody there.
+TEST_F(RobustnessTest, OutputsAreWrittenAsTheFileSystemAllows) {
+    const cv::Mat image(20, 20, CV_8UC1, cv::Scalar(9));  // one value: copied, fast
+    const std::string page = Write("page.png", image);
+    const std::string asNobody =
+        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const auto decodes = [&](const std::string& path) {
+        const cv::Mat written = cv::imread(path, cv::IMREAD_UNCHANGED);
+        return written.size() == image.size() && cv::norm(written, image, cv::NORM_INF) == 0.0;
+    };
+    const auto mode = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    struct Case {
+        const char* name;
+        std::string outPath;
+        std::function<void()> setUp;
+        std::string prefix;
+        int status;
+        std::function<void(const Outcome&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"write-protected", Path("kept.png"),
+         [&] {
+             Write("kept.png", Text("old"));
+             chmod(Path("kept.png").c_str(), 0444);
+         },
+         "", 3,
+         [&](const Outcome& outcome) {
+             EXPECT_EQ(outcome.out,
+                       "cannot write " + Path("kept.png") + ": the file is write-protected.\n");
+             EXPECT_EQ(ReadText(dir / "kept.png"), "old");
+             EXPECT_EQ(mode(Path("kept.png")), 0444u);
+         }},
+        {"symbolic link", Path("link.png"),
+         [&] {
+             fs::create_directories(dir / "real");
+             Write("real/target.png", Text("old"));
+             fs::create_symlink("real/target.png", dir / "link.png");
+         },
+         "", 0,
+         [&](const Outcome&) {
+             EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+             EXPECT_TRUE(decodes(Path("real/target.png")));
+             EXPECT_EQ(Entries(dir / "real"), std::vector<std::string>{"target.png"});
+         }},
+        {"closed folder", Path("closed/out.png"),
+         [&] {
+             fs::create_directories(dir / "closed");
+             Write("closed/out.png", Text("old"));
+             chmod(Path("closed/out.png").c_str(), 0666);
+             chmod(Path("closed").c_str(), 0555);
+         },
+         asNobody, 0,
+         [&](const Outcome&) {
+             EXPECT_TRUE(decodes(Path("closed/out.png")));
+             EXPECT_EQ(Entries(dir / "closed"), std::vector<std::string>{"out.png"});
+             chmod(Path("closed").c_str(), 0755);
+         }},
+        {"new file, umask 027", Path("new027.png"), [] {}, "umask 027; ", 0,
+         [&](const Outcome&) { EXPECT_EQ(mode(Path("new027.png")), 0640u); }},
+        {"new file, umask 002", Path("new002.png"), [] {}, "umask 002; ", 0,
+         [&](const Outcome&) { EXPECT_EQ(mode(Path("new002.png")), 0664u); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setUp();
+        const Outcome outcome = Shell(
+            c.prefix + Edgebin() + " " + Quote(page) + " " + Quote(c.outPath), dir / "stderr.txt");
+        EXPECT_EQ(outcome.status, c.status) << outcome.out << outcome.err;
+        c.check(outcome);
+    }
+    EXPECT_EQ(Entries(dir),
+              (std::vector<std::string>{"closed", "kept.png", "link.png", "new002.png",
+                                        "new027.png", "page.png", "real"}));
+}
+
 // A run killed while the pipeline works leaves the old output as it was.
 TEST_F(RobustnessTest, AnInterruptedRunLeavesTheOldOutput) {
     const Bytes previous = Text("previous result");
