@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev libleptonica-dev libtiff-dev libpng-dev
-          python3-opencv python3-numpy)
+          python3-opencv python3-numpy tesseract-ocr tesseract-ocr-eng)
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi

@@ -9,6 +9,8 @@ bash tools/install_deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
+bash tools/ocr_check.sh build
 # The installed package, static and shared, through find_package and pkg-config.
 bash tools/check_install.sh build
 cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
