@@ -602,10 +602,10 @@ TEST_F(RobustnessTest, ASuccessfulRunReplacesTheOutputKeepingItsMode) {
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"out.png", "page.png", "same.png"}));
 }
 
-// The four ways the file system shapes a write: a write-protected output is
-// refused and kept; a symbolic link is followed to its target; in a folder closed
-// to new files an existing writable output is written in place; a new output has
-// the mode the umask gives. Root ignores folder permissions, so the closed folder
+// The ways the file system shapes a write: a write-protected output is refused
+// and kept; a symbolic link is followed to its target; in a folder closed to new
+// files an existing writable output is written in place; a replaced file keeps
+// its owner and mode; a new output has the mode the umask gives. Root ignores folder permissions, so the closed folder
 // is written as user nobody there.
 TEST_F(RobustnessTest, OutputsAreWrittenAsTheFileSystemAllows) {
     const cv::Mat image(20, 20, CV_8UC1, cv::Scalar(9));  // one value: copied, fast
@@ -666,6 +666,23 @@ TEST_F(RobustnessTest, OutputsAreWrittenAsTheFileSystemAllows) {
              EXPECT_EQ(Entries(dir / "closed"), std::vector<std::string>{"out.png"});
              chmod(Path("closed").c_str(), 0755);
          }},
+        // Only root can hand a file to someone else; elsewhere the owner is the runner.
+        {"another owner's file", Path("owned.png"),
+         [&] {
+             Write("owned.png", Text("old"));
+             chmod(Path("owned.png").c_str(), 0664);
+             EXPECT_EQ(lchown(Path("owned.png").c_str(), geteuid() == 0 ? 65534 : geteuid(),
+                              geteuid() == 0 ? 65534 : getegid()),
+                       0);
+         },
+         "", 0,
+         [&](const Outcome&) {
+             struct stat info {};
+             ASSERT_EQ(stat(Path("owned.png").c_str(), &info), 0);
+             EXPECT_EQ(info.st_uid, geteuid() == 0 ? 65534u : geteuid());
+             EXPECT_EQ(info.st_mode & 07777, 0664u);
+             EXPECT_TRUE(decodes(Path("owned.png")));
+         }},
         {"new file, umask 027", Path("new027.png"), [] {}, "umask 027; ", 0,
          [&](const Outcome&) { EXPECT_EQ(mode(Path("new027.png")), 0640u); }},
         {"new file, umask 002", Path("new002.png"), [] {}, "umask 002; ", 0,
@@ -681,7 +698,7 @@ TEST_F(RobustnessTest, OutputsAreWrittenAsTheFileSystemAllows) {
     }
     EXPECT_EQ(Entries(dir),
               (std::vector<std::string>{"closed", "kept.png", "link.png", "new002.png",
-                                        "new027.png", "page.png", "real"}));
+                                        "new027.png", "owned.png", "page.png", "real"}));
 }
 
 // A run killed while the pipeline works leaves the old output as it was.
