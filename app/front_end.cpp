@@ -1,6 +1,7 @@
 #include "app/front_end.h"
 
 #include <algorithm>
+#include <cassert>
 #include <iostream>
 
 #include "app/arguments.h"
@@ -30,12 +31,14 @@ bool CheckOutput(const std::string& outPath, const OutputOptions& options, std::
             << ": unknown image format (use an extension such as .png, .tif or .bmp)." << std::endl;
         return false;
     }
-    std::string reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
-    if (!CanEncode(outPath, options) || !CheckWritable(outPath, reason)) {
-        out << "cannot write " << outPath << ": " << reason << "." << std::endl;
-        return false;
+    std::string reason;
+    if (!CanEncode(outPath, options)) {
+        reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
+    } else if (CheckWritable(outPath, reason)) {
+        return true;
     }
-    return true;
+    out << "cannot write " << outPath << ": " << reason << "." << std::endl;
+    return false;
 }
 
 // Binarizes `grey`, reporting on `report` (nothing when null). Returns the status.
@@ -119,6 +122,7 @@ struct PageRun {
 // Loads and binarizes page `index` of `pages`; failures are told on standard
 // error, naming the page when the file has several.
 PageRun BinarizePage(const CommandLine& line, int index, int pages) {
+    assert(index >= 0 && index < pages && !line.positionals.empty());
     const std::string& imgPath = line.positionals[0];
     const std::string where =
         pages > 1 ? imgPath + ": page " + std::to_string(index + 1) + " of " + std::to_string(pages)
@@ -176,7 +180,7 @@ int RunSinglePage(const CommandLine& line) {
     std::vector<Resolution> resolutions;
     int failed = 0;
     for (int index = 0; index < pages; ++index) {
-        PageRun run = BinarizePage(line, index, pages);
+        const PageRun run = BinarizePage(line, index, pages);
         if (run.status != kStatusOk) {
             if (pages == 1) {
                 return run.status;
