@@ -79,8 +79,11 @@ void PrintHelp(std::ostream& out) {
         << "  --help, --version\n"
         << "With options, every page of a multi-page TIFF is binarized: with --bilevel\n"
         << "and a .tif output into one multi-page G4 TIFF, otherwise into numbered files\n"
-        << "(out.png gives out-001.png, out-002.png, ...). Without options only the first\n"
-        << "page is read.\n"
+        << "(out.png gives out-001.png, out-002.png, ...). A page that fails is reported\n"
+        << "and the others still come out, with status 4. Without options only the first\n"
+        << "page is read, and standard error says how many were left out.\n"
+        << "The output keeps the input's resolution (PNG, TIFF, JPEG, BMP) unless --dpi\n"
+        << "sets one.\n"
         << "\n"
         << "Batch (with --out-dir): each INPUT is an image or a folder searched recursively;\n"
         << "the results mirror the input tree under DIR.\n"
@@ -94,9 +97,13 @@ void PrintHelp(std::ostream& out) {
         << "Exit status: 0 success; 255 (-1) image not loadable or no stroke structure\n"
         << "found; 11 image without rows or columns; 12 unsupported channel count;\n"
         << "1 internal error; 2 bad command line; 3 output could not be written;\n"
-        << "4 some pages of a batch failed; 130 batch stopped by a signal.\n"
+        << "4 some pages failed (of a batch or a multi-page TIFF), the others were\n"
+        << "written; 130 batch stopped by a signal.\n"
         << "The output is written to a temporary file beside outPath and renamed over it\n"
-        << "only once complete, so a failed run leaves no partial file." << std::endl;
+        << "only once complete, so a failed run leaves no partial file. A write-protected\n"
+        << "output is refused (3); a symbolic link is followed to its target. In a folder\n"
+        << "where no file may be created, an existing writable output is overwritten in\n"
+        << "place, which is not atomic." << std::endl;
 }
 
 bool IsLongForm(const std::vector<std::string>& args) {

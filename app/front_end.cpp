@@ -1,5 +1,7 @@
 #include "app/front_end.h"
 
+#include <algorithm>
+#include <cassert>
 #include <iostream>
 
 #include "app/arguments.h"
@@ -22,12 +24,21 @@ void PrintLoadFailure(const std::string& imgPath, const std::string& refusal, st
     out << "imgPath:  " << imgPath << std::endl;
 }
 
-bool CheckEncoder(const std::string& outPath, std::ostream& out) {
-    if (CanEncode(outPath)) {
+// Refuses, before any work, an output whose format cannot hold the result or
+// that is write-protected.
+bool CheckOutput(const std::string& outPath, const OutputOptions& options, std::ostream& out) {
+    if (!CanEncode(outPath)) {
+        out << "cannot write " << outPath
+            << ": unknown image format (use an extension such as .png, .tif or .bmp)." << std::endl;
+        return false;
+    }
+    std::string reason;
+    if (!CanEncode(outPath, options)) {
+        reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
+    } else if (CheckWritable(outPath, reason)) {
         return true;
     }
-    out << "cannot write " << outPath
-        << ": unknown image format (use an extension such as .png, .tif or .bmp)." << std::endl;
+    out << "cannot write " << outPath << ": " << reason << "." << std::endl;
     return false;
 }
 
@@ -49,24 +60,38 @@ int BinarizeAndReport(const cv::Mat& grey, const Parameters& parameters, Result&
     return result.status;
 }
 
-bool WriteResult(const cv::Mat& image, const std::string& outPath, std::ostream& out) {
+bool WriteResult(const cv::Mat& image, const std::string& outPath, const OutputOptions& options,
+                 std::ostream& out) {
     std::string reason;
-    if (WriteImageAtomically(image, outPath, reason)) {
+    if (WriteImageAtomically(image, outPath, options, reason)) {
         return true;
     }
     out << "cannot write " << outPath << ": " << reason << "." << std::endl;
     return false;
 }
 
+// The plain form reads only the first page of a multi-page file; says so, on
+// standard error so that the report stays as it always was.
+void NoteLeftOutPages(const std::string& imgPath) {
+    const int pages = CountPages(imgPath);
+    if (pages > 1) {
+        std::cerr << "edgebin: " << imgPath << " has " << pages
+                  << " pages; only the first was read, " << pages - 1
+                  << " left out (with any --option every page is binarized)." << std::endl;
+    }
+}
+
 // imgPath [outPath] [alpha] [k] [Rthre], everything on standard output.
 int RunPlain(const std::vector<std::string>& args) {
     const std::string& imgPath = args[1];
     cv::Mat grey;
+    OutputOptions options;
     std::string refusal;
-    if (!LoadGrey(imgPath, grey, refusal)) {
+    if (!LoadGreyPage(imgPath, 0, grey, options.resolution, refusal)) {
         PrintLoadFailure(imgPath, refusal, std::cout);
         return kExitLoadFailed;
     }
+    NoteLeftOutPages(imgPath);
 
     const std::string outPath = args.size() >= 3 ? args[2] : std::string();
     Parameters parameters;
@@ -78,7 +103,7 @@ int RunPlain(const std::vector<std::string>& args) {
         PrintUsage(std::cout);
         return kExitUsage;
     }
-    if (!CheckEncoder(outPath, std::cout)) {
+    if (!CheckOutput(outPath, options, std::cout)) {
         return kExitWriteFailed;
     }
     Result result;
@@ -86,11 +111,69 @@ int RunPlain(const std::vector<std::string>& args) {
     if (status != kStatusOk) {
         return status;
     }
-    return WriteResult(result.image, outPath, std::cout) ? 0 : kExitWriteFailed;
+    return WriteResult(result.image, outPath, options, std::cout) ? 0 : kExitWriteFailed;
+}
+
+// One page of a long-form run, binarized with its report lines.
+struct PageRun {
+    int status = kStatusOk;
+    cv::Mat image;
+    Resolution resolution;
+};
+
+// Loads and binarizes page `index` of `pages`; failures are told on standard
+// error, naming the page when the file has several.
+PageRun BinarizePage(const CommandLine& line, int index, int pages) {
+    assert(index >= 0 && index < pages && !line.positionals.empty());
+    const std::string& imgPath = line.positionals[0];
+    const std::string where =
+        pages > 1 ? imgPath + ": page " + std::to_string(index + 1) + " of " + std::to_string(pages)
+                  : imgPath;
+    PageRun run;
+    cv::Mat grey;
+    std::string refusal;
+    if (!LoadGreyPage(imgPath, index, grey, run.resolution, refusal)) {
+        if (pages > 1) {
+            std::cerr << "edgebin: " << where << ": "
+                      << (refusal.empty() ? "load image failed." : refusal) << std::endl;
+        } else {
+            PrintLoadFailure(imgPath, refusal, std::cerr);
+        }
+        run.status = kExitLoadFailed;
+        return run;
+    }
+    if (line.dpi > 0.0) {
+        run.resolution = Resolution{line.dpi, line.dpi};
+    }
+    std::ostream* report = line.quiet ? nullptr : &std::cout;
+    if (report != nullptr && pages > 1) {
+        *report << "page " << index + 1 << " of " << pages << ":" << std::endl;
+    }
+    Result result;
+    detail::StageImages stages;
+    const bool debug = !line.debugDir.empty();
+    run.status =
+        BinarizeAndReport(grey, line.parameters, result, report, debug ? &stages : nullptr);
+    if (run.status != kStatusOk && (line.quiet || pages > 1)) {
+        std::cerr << "edgebin: " << where << ": " << result.message << "." << std::endl;
+    }
+    std::string reason;
+    const std::string debugDir =
+        pages > 1 ? NumberedPagePath(line.debugDir + "/page", index + 1) : line.debugDir;
+    if (debug && !WriteStageImages(debugDir, grey, stages, result, reason)) {
+        std::cerr << "edgebin: " << reason << "." << std::endl;
+        run.status = kExitWriteFailed;
+        return run;
+    }
+    run.image = result.image;
+    return run;
 }
 
 // The plain form with options: report lines on standard output (none with
-// --quiet), messages on standard error.
+// --quiet), messages on standard error. Every page of a multi-page TIFF is
+// binarized: into one multi-page TIFF with --bilevel and a TIFF output, else into
+// numbered files. A page that fails is told and the others still come out, with
+// status kExitSomePagesFailed.
 int RunSinglePage(const CommandLine& line) {
     if (line.positionals.size() < 2) {
         std::cerr << "edgebin: " << (line.positionals.empty() ? "no input" : "no output path")
@@ -98,35 +181,44 @@ int RunSinglePage(const CommandLine& line) {
         PrintUsage(std::cerr);
         return kExitUsage;
     }
-    const std::string& imgPath = line.positionals[0];
     const std::string& outPath = line.positionals[1];
-    cv::Mat grey;
-    std::string refusal;
-    if (!LoadGrey(imgPath, grey, refusal)) {
-        PrintLoadFailure(imgPath, refusal, std::cerr);
-        return kExitLoadFailed;
-    }
-    if (!CheckEncoder(outPath, std::cerr)) {
+    const int pages = std::max(1, CountPages(line.positionals[0]));
+    OutputOptions options;
+    options.bilevel = line.bilevel;
+    const bool oneFile = pages == 1 || HoldsSeveralPages(outPath, options);
+    if (!CheckOutput(oneFile ? outPath : NumberedPagePath(outPath, 1), options, std::cerr)) {
         return kExitWriteFailed;
     }
-    Result result;
-    detail::StageImages stages;
-    const bool debug = !line.debugDir.empty();
-    const int status =
-        BinarizeAndReport(grey, line.parameters, result, line.quiet ? nullptr : &std::cout,
-                          debug ? &stages : nullptr);
-    std::string reason;
-    if (debug && !WriteStageImages(line.debugDir, grey, stages, result, reason)) {
-        std::cerr << "edgebin: " << reason << "." << std::endl;
-        return kExitWriteFailed;
-    }
-    if (status != kStatusOk) {
-        if (line.quiet) {
-            std::cerr << "edgebin: " << imgPath << ": " << result.message << "." << std::endl;
+    std::vector<cv::Mat> images;
+    std::vector<Resolution> resolutions;
+    int failed = 0;
+    for (int index = 0; index < pages; ++index) {
+        const PageRun run = BinarizePage(line, index, pages);
+        if (run.status != kStatusOk) {
+            if (pages == 1) {
+                return run.status;
+            }
+            ++failed;
+            continue;
         }
-        return status;
+        if (oneFile) {
+            images.push_back(run.image);
+            resolutions.push_back(run.resolution);
+            continue;
+        }
+        options.resolution = run.resolution;
+        if (!WriteResult(run.image, NumberedPagePath(outPath, index + 1), options, std::cerr)) {
+            ++failed;
+        }
     }
-    return WriteResult(result.image, outPath, std::cerr) ? 0 : kExitWriteFailed;
+    if (!images.empty()) {
+        std::string reason;
+        if (!WritePagesAtomically(images, resolutions, outPath, options, reason)) {
+            std::cerr << "cannot write " << outPath << ": " << reason << "." << std::endl;
+            return kExitWriteFailed;
+        }
+    }
+    return failed == 0 ? 0 : kExitSomePagesFailed;
 }
 
 }  // namespace

@@ -1,226 +1,158 @@
 // Image input of the command line: refuses what cannot be an image file, refuses
-// oversized images from their header before decoding, and loads the rest as grey.
+// oversized images from their header before decoding, and loads the rest as grey
+// with the resolution the file declares. Headers are read by libtiff and Leptonica;
+// the pixels by OpenCV, whose decoding the results have always been made from.
 #include "app/image_input.h"
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
-#include <fstream>
+#include <cassert>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
 #include <vector>
 
+#include "app/image_handles.h"
+
 namespace edgebin::cli {
 
 namespace {
 
-// Header reading: offsets beyond this cannot be sought portably, directories
-// with more entries than this are read only in part (the size tags come first),
-// and PNM numbers stop growing here instead of overflowing.
-constexpr std::uint64_t kMaxFileOffset = std::uint64_t{1} << 62;
-constexpr std::uint64_t kMaxTiffEntries = 4096;
-constexpr std::uint64_t kPnmSaturation = std::uint64_t{1} << 40;
-constexpr std::uint64_t kBmpCoreHeaderSize = 12;
-constexpr std::uint64_t kTiffVersion = 42;
-constexpr std::uint64_t kBigTiffVersion = 43;
-constexpr std::uint64_t kTiffShort = 3;
-constexpr std::uint64_t kTiffLong = 4;
-constexpr std::uint64_t kTiffLong8 = 16;
-constexpr std::uint64_t kTiffImageWidth = 256;
-constexpr std::uint64_t kTiffImageLength = 257;
+constexpr double kCentimetresPerInch = 2.54;
 
-// Reads `count` bytes at `offset`; false when the file ends before them.
-bool ReadAt(std::istream& file, std::uint64_t offset, unsigned char* bytes, size_t count) {
-    if (offset > kMaxFileOffset) {
+bool IsRegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// libtiff's messages stay with libtiff: a file it cannot read is reported by
+// the command line in its own words. Returning 1 keeps the process-wide handler
+// from being called.
+int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// Keeps libtiff's first error message in the std::string that `firstError` points to.
+int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
+                       va_list arguments) {
+    auto* kept = static_cast<std::string*>(firstError);
+    if (kept->empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *kept = text[0] != '\0' ? text : "unreadable data";
+    }
+    return 1;
+}
+
+// Opens a TIFF file for reading; with `firstError`, libtiff's first error is kept there.
+TiffPtr OpenTiff(const std::string& path, std::string* firstError = nullptr) {
+    const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
+    if (firstError != nullptr) {
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, firstError);
+    } else {
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
+    }
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
+    return TiffPtr(TIFFOpenExt(path.c_str(), "r", options.get()));
+}
+
+// OpenCV's colour reading of a TIFF page turns strips or tiles that do not decode
+// into black without a word. libtiff decodes each of them once beforehand, so that
+// a damaged page is refused instead of binarized as black. Sets `problem`.
+bool TiffPageDecodes(const std::string& path, int index, std::string& problem) {
+    std::string firstError;
+    const TiffPtr tiff = OpenTiff(path, &firstError);
+    if (!tiff || TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)) != 1) {
+        problem = firstError.empty() ? "unreadable directory" : firstError;
         return false;
     }
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-    if (!file) {
-        return false;
-    }
-    file.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
-    return file.gcount() == static_cast<std::streamsize>(count);
-}
-
-std::uint64_t ReadUnsigned(const unsigned char* bytes, int count, bool bigEndian) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < count; ++i) {
-        value = (value << 8) | bytes[bigEndian ? i : count - 1 - i];
-    }
-    return value;
-}
-
-// Size of a signed 32-bit field read as unsigned, without its sign.
-std::uint64_t Magnitude32(std::uint64_t field) {
-    return (field & 0x80000000u) != 0 ? 0x100000000u - field : field;
-}
-
-bool ReadPngSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    unsigned char header[24];
-    if (!ReadAt(file, 0, header, sizeof header) || std::memcmp(header + 12, "IHDR", 4) != 0) {
-        return false;
-    }
-    width = ReadUnsigned(header + 16, 4, true);
-    height = ReadUnsigned(header + 20, 4, true);
-    return true;
-}
-
-bool ReadBmpSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    unsigned char header[26];
-    if (!ReadAt(file, 0, header, sizeof header)) {
-        return false;
-    }
-    const std::uint64_t infoSize = ReadUnsigned(header + 14, 4, false);
-    if (infoSize == kBmpCoreHeaderSize) {
-        width = ReadUnsigned(header + 18, 2, false);
-        height = ReadUnsigned(header + 20, 2, false);
-        return true;
-    }
-    // Later headers hold signed sizes; a negative height marks rows stored top-down.
-    width = Magnitude32(ReadUnsigned(header + 18, 4, false));
-    height = Magnitude32(ReadUnsigned(header + 22, 4, false));
-    return true;
-}
-
-bool IsJpegFrameMarker(int marker) {
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-bool IsJpegMarkerWithoutLength(int marker) {
-    return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
-}
-
-// Walks the marker segments up to the first frame header, which holds the size.
-bool ReadJpegSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    std::uint64_t offset = 2;
-    for (;;) {
-        unsigned char byte = 0;
-        if (!ReadAt(file, offset, &byte, 1) || byte != 0xFF) {
-            return false;
+    const bool tiled = TIFFIsTiled(tiff.get()) != 0;
+    const tmsize_t chunkSize = tiled ? TIFFTileSize(tiff.get()) : TIFFStripSize(tiff.get());
+    const std::uint32_t chunks =
+        tiled ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
+    std::vector<unsigned char> buffer(chunkSize > 0 ? static_cast<size_t>(chunkSize) : 0);
+    for (std::uint32_t chunk = 0; chunk < chunks && firstError.empty(); ++chunk) {
+        const tmsize_t got =
+            tiled ? TIFFReadEncodedTile(tiff.get(), chunk, buffer.data(), chunkSize)
+                  : TIFFReadEncodedStrip(tiff.get(), chunk, buffer.data(), chunkSize);
+        if (got < 0 && firstError.empty()) {
+            firstError = "unreadable data";
         }
-        while (byte == 0xFF) {  // any number of fill bytes may precede a marker code
-            if (!ReadAt(file, ++offset, &byte, 1)) {
-                return false;
+    }
+    problem = firstError;
+    return firstError.empty();
+}
+
+int FileFormat(const std::string& path) {
+    l_int32 format = IFF_UNKNOWN;
+    return findFileFormat(path.c_str(), &format) == 0 ? format : IFF_UNKNOWN;
+}
+
+// A resolution with one direction missing is taken as square; one that is not
+// finite and positive in both is none.
+Resolution CleanResolution(double x, double y) {
+    if (!(x > 0.0)) {
+        x = y;
+    }
+    if (!(y > 0.0)) {
+        y = x;
+    }
+    if (!(x > 0.0) || !std::isfinite(x) || !std::isfinite(y)) {
+        return Resolution{};
+    }
+    return Resolution{x, y};
+}
+
+bool ReadTiffHeader(const std::string& path, int index, ImageHeader& header) {
+    const TiffPtr tiff = OpenTiff(path);
+    if (!tiff || TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)) != 1) {
+        return false;
+    }
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+        TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) != 1) {
+        return false;
+    }
+    header.width = width;
+    header.height = height;
+    float x = 0.0f;
+    float y = 0.0f;
+    std::uint16_t unit = RESUNIT_INCH;
+    TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &x);
+    TIFFGetField(tiff.get(), TIFFTAG_YRESOLUTION, &y);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+    // Without a unit the two values give only the pixels' aspect ratio.
+    const double scale =
+        unit == RESUNIT_INCH ? 1.0 : (unit == RESUNIT_CENTIMETER ? kCentimetresPerInch : 0.0);
+    header.resolution = CleanResolution(x * scale, y * scale);
+    return true;
+}
+
+// Leptonica reads the resolution of these formats from their headers; a BMP file
+// gives it only through a full read, done once the size is known to be sane.
+Resolution ReadResolution(const std::string& path, int format) {
+    l_int32 x = 0;
+    l_int32 y = 0;
+    if (format == IFF_PNG || format == IFF_JFIF_JPEG) {
+        const FilePtr file(std::fopen(path.c_str(), "rb"));
+        if (file) {
+            const bool read = format == IFF_PNG ? fgetPngResolution(file.get(), &x, &y) == 0
+                                                : fgetJpegResolution(file.get(), &x, &y) == 0;
+            if (!read) {
+                x = y = 0;
             }
         }
-        ++offset;
-        const int marker = byte;
-        if (IsJpegMarkerWithoutLength(marker)) {
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) {  // image end or scan data before any frame
-            return false;
-        }
-        unsigned char segment[7];
-        const bool frame = IsJpegFrameMarker(marker);
-        if (!ReadAt(file, offset, segment, frame ? 7 : 2)) {
-            return false;
-        }
-        const std::uint64_t length = ReadUnsigned(segment, 2, true);
-        if (length < 2) {
-            return false;
-        }
-        if (frame) {
-            height = ReadUnsigned(segment + 3, 2, true);
-            width = ReadUnsigned(segment + 5, 2, true);
-            return true;
-        }
-        offset += length;
-    }
-}
-
-// Reads the size tags of the first directory of a classic or big TIFF file.
-bool ReadTiffSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    unsigned char header[16];
-    if (!ReadAt(file, 0, header, 8)) {
-        return false;
-    }
-    const bool bigEndian = header[0] == 'M';
-    const std::uint64_t version = ReadUnsigned(header + 2, 2, bigEndian);
-    if (version != kTiffVersion && version != kBigTiffVersion) {
-        return false;
-    }
-    const bool big = version == kBigTiffVersion;
-    std::uint64_t directoryOffset = ReadUnsigned(header + 4, 4, bigEndian);
-    if (big) {
-        if (!ReadAt(file, 0, header, 16)) {
-            return false;
-        }
-        directoryOffset = ReadUnsigned(header + 8, 8, bigEndian);
-    }
-    const int countBytes = big ? 8 : 2;
-    const size_t entryBytes = big ? 20 : 12;
-    unsigned char countField[8];
-    if (directoryOffset > kMaxFileOffset ||
-        !ReadAt(file, directoryOffset, countField, countBytes)) {
-        return false;
-    }
-    const std::uint64_t entries =
-        std::min(ReadUnsigned(countField, countBytes, bigEndian), kMaxTiffEntries);
-    std::vector<unsigned char> directory(static_cast<size_t>(entries) * entryBytes);
-    if (!ReadAt(file, directoryOffset + countBytes, directory.data(), directory.size())) {
-        return false;
-    }
-    bool haveWidth = false;
-    bool haveHeight = false;
-    for (size_t i = 0; i < static_cast<size_t>(entries); ++i) {
-        const unsigned char* entry = directory.data() + i * entryBytes;
-        const std::uint64_t tag = ReadUnsigned(entry, 2, bigEndian);
-        const std::uint64_t type = ReadUnsigned(entry + 2, 2, bigEndian);
-        const unsigned char* field = entry + (big ? 12 : 8);
-        std::uint64_t value = 0;
-        if (type == kTiffShort) {
-            value = ReadUnsigned(field, 2, bigEndian);
-        } else if (type == kTiffLong) {
-            value = ReadUnsigned(field, 4, bigEndian);
-        } else if (big && type == kTiffLong8) {
-            value = ReadUnsigned(field, 8, bigEndian);
-        } else {
-            continue;
-        }
-        if (tag == kTiffImageWidth) {
-            width = value;
-            haveWidth = true;
-        } else if (tag == kTiffImageLength) {
-            height = value;
-            haveHeight = true;
+    } else if (format == IFF_BMP) {
+        const PixPtr pix(pixRead(path.c_str()));
+        if (pix) {
+            pixGetResolution(pix.get(), &x, &y);
         }
     }
-    return haveWidth && haveHeight;
-}
-
-// Reads one decimal field of a PNM header, skipping white space and comments.
-bool ReadPnmNumber(std::istream& file, std::uint64_t& number) {
-    int c = file.get();
-    while (c == '#' || std::isspace(c)) {
-        if (c == '#') {
-            while (c != '\n' && c != '\r' && c != std::char_traits<char>::eof()) {
-                c = file.get();
-            }
-        }
-        c = file.get();
-    }
-    if (!std::isdigit(c)) {
-        return false;
-    }
-    number = 0;
-    while (std::isdigit(c)) {
-        if (number < kPnmSaturation) {
-            number = number * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        c = file.get();
-    }
-    return true;
-}
-
-bool ReadPnmSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    file.clear();
-    file.seekg(2, std::ios::beg);
-    return file && ReadPnmNumber(file, width) && ReadPnmNumber(file, height);
+    return CleanResolution(x, y);
 }
 
 // True when width × height is above the pixel limit; the division keeps huge
@@ -236,34 +168,112 @@ std::string TooLargeMessage(std::uint64_t width, std::uint64_t height) {
     return message.str();
 }
 
+// Width and height of page `index`; for TIFF also its resolution, which libtiff
+// gives with them.
+bool ReadPageSize(const std::string& path, int index, int format, ImageHeader& header) {
+    header = ImageHeader{};
+    if (L_FORMAT_IS_TIFF(format)) {
+        return ReadTiffHeader(path, index, header);
+    }
+    l_int32 leptonicaFormat = 0;
+    l_int32 width = 0;
+    l_int32 height = 0;
+    if (index != 0 || format == IFF_UNKNOWN ||
+        pixReadHeader(path.c_str(), &leptonicaFormat, &width, &height, nullptr, nullptr, nullptr) !=
+            0 ||
+        width <= 0 || height <= 0) {
+        return false;
+    }
+    header.width = static_cast<std::uint64_t>(width);
+    header.height = static_cast<std::uint64_t>(height);
+    return true;
+}
+
+// Decodes page `index` as colour; OpenCV's single-page reader for the first page,
+// so that it stays exactly what the tool has always read.
+cv::Mat DecodePage(const std::string& path, int index) {
+    try {
+        if (index == 0) {
+            return cv::imread(path, cv::IMREAD_COLOR);
+        }
+        std::vector<cv::Mat> pages;
+        if (cv::imreadmulti(path, pages, index, 1, cv::IMREAD_COLOR) && pages.size() == 1) {
+            return pages[0];
+        }
+    } catch (const cv::Exception&) {
+    }
+    return cv::Mat();
+}
+
 }  // namespace
 
-bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal) {
+bool ReadImageHeader(const std::string& path, int index, ImageHeader& header) {
+    assert(index >= 0);
+    const int format = FileFormat(path);
+    if (!ReadPageSize(path, index, format, header)) {
+        return false;
+    }
+    if (!L_FORMAT_IS_TIFF(format) && !IsTooLarge(header.width, header.height)) {
+        header.resolution = ReadResolution(path, format);
+    }
+    return true;
+}
+
+bool ReadDeclaredImageSize(const std::uint8_t* data, std::size_t size, std::uint64_t& width,
+                           std::uint64_t& height) {
+    assert(data != nullptr || size == 0);
+    l_int32 format = 0;
+    l_int32 w = 0;
+    l_int32 h = 0;
+    if (size == 0 ||
+        pixReadHeaderMem(data, size, &format, &w, &h, nullptr, nullptr, nullptr) != 0 || w <= 0 ||
+        h <= 0) {
+        return false;
+    }
+    width = static_cast<std::uint64_t>(w);
+    height = static_cast<std::uint64_t>(h);
+    return true;
+}
+
+int CountPages(const std::string& path) {
+    if (!IsRegularFile(path)) {
+        return 0;
+    }
+    if (!L_FORMAT_IS_TIFF(FileFormat(path))) {
+        return 1;
+    }
+    const TiffPtr tiff = OpenTiff(path);
+    return tiff ? static_cast<int>(TIFFNumberOfDirectories(tiff.get())) : 0;
+}
+
+bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
+                  std::string& refusal) {
+    assert(index >= 0);
+    resolution = Resolution{};
     // Folders, pipes and devices are refused before they are opened, so that
     // reading can neither block nor run forever.
-    struct stat info {};
-    if (stat(imgPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!IsRegularFile(path)) {
         return false;
     }
     // Refuse an oversized image on its header, before the decoder allocates it.
-    {
-        std::ifstream file(imgPath, std::ios::binary);
-        std::uint64_t width = 0;
-        std::uint64_t height = 0;
-        if (file && ReadDeclaredImageSize(file, width, height) && IsTooLarge(width, height)) {
-            refusal = TooLargeMessage(width, height);
-            return false;
-        }
+    const int format = FileFormat(path);
+    ImageHeader header;
+    if (ReadPageSize(path, index, format, header) && IsTooLarge(header.width, header.height)) {
+        refusal = TooLargeMessage(header.width, header.height);
+        return false;
     }
-    cv::Mat image;
-    try {
-        image = cv::imread(imgPath, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        image.release();
+    std::string problem;
+    if (L_FORMAT_IS_TIFF(format) && !TiffPageDecodes(path, index, problem)) {
+        refusal = "damaged TIFF page: " + problem + ".";
+        return false;
     }
+    cv::Mat image = DecodePage(path, index);
     if (image.empty() || image.total() == 0) {
         return false;
     }
+    // Read once the pixels decoded, so that a damaged file draws no messages from
+    // the header libraries.
+    resolution = L_FORMAT_IS_TIFF(format) ? header.resolution : ReadResolution(path, format);
     // Formats whose header is not read above are checked once decoded.
     if (IsTooLarge(static_cast<std::uint64_t>(image.cols),
                    static_cast<std::uint64_t>(image.rows))) {
@@ -277,38 +287,9 @@ bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal) {
     return true;
 }
 
-int CountPages(const std::string& path) {
-    cv::Mat grey;
-    std::string refusal;
-    return LoadGrey(path, grey, refusal) ? 1 : 0;
+bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal) {
+    Resolution unused;
+    return LoadGreyPage(imgPath, 0, grey, unused, refusal);
 }
 
-bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
-                  std::string& refusal) {
-    resolution = Resolution{};
-    return index == 0 && LoadGrey(path, grey, refusal);
-}
-
-bool ReadDeclaredImageSize(std::istream& file, std::uint64_t& width, std::uint64_t& height) {
-    unsigned char magic[8] = {};
-    if (!ReadAt(file, 0, magic, 4)) {
-        return false;
-    }
-    if (ReadAt(file, 0, magic, 8) && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        return ReadPngSize(file, width, height);
-    }
-    if (magic[0] == 0xFF && magic[1] == 0xD8) {
-        return ReadJpegSize(file, width, height);
-    }
-    if ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M')) {
-        return ReadTiffSize(file, width, height);
-    }
-    if (magic[0] == 'B' && magic[1] == 'M') {
-        return ReadBmpSize(file, width, height);
-    }
-    if (magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6') {
-        return ReadPnmSize(file, width, height);
-    }
-    return false;
-}
 }  // namespace edgebin::cli

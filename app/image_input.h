@@ -1,8 +1,8 @@
 // Image input of the command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <istream>
 #include <opencv2/core.hpp>
 #include <string>
 
@@ -19,12 +19,15 @@ struct Resolution {
     double y = 0.0;
 };
 
-// Number of pages of the image file at `path`: a TIFF file may hold several, every
-// other format one. 0 when the file cannot be read as an image.
+// Number of pages of the image file at `path`, from its headers only: a TIFF file
+// may hold several, every other regular file counts as one (whether it decodes is
+// for LoadGreyPage to say). 0 for what is no regular file and for a TIFF file
+// whose first directory cannot be read.
 int CountPages(const std::string& path);
 
 // Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
-// file declares. Refuses like LoadGrey.
+// file declares (0 where it declares none). Refuses like LoadGrey; the pixels of
+// page 0 are exactly those LoadGrey gives.
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
                   std::string& refusal);
 
@@ -33,10 +36,24 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
 // reason worth printing beyond the standard load-failure lines, or stays empty.
 bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal);
 
-// Reads the width and height that an image file declares in its header, without
-// decoding any pixel data. Knows PNG, JPEG, TIFF (classic and BigTIFF, first
-// page), BMP and binary or ASCII PNM; returns false for other formats and for
-// headers too short or malformed to give both sizes.
-bool ReadDeclaredImageSize(std::istream& file, std::uint64_t& width, std::uint64_t& height);
+// What page `index` (from 0) of an image file declares in its header.
+struct ImageHeader {
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    Resolution resolution;
+};
+
+// Reads the header of page `index` of the file at `path` without decoding any
+// pixel data: libtiff for TIFF (every page, both resolutions and their unit),
+// Leptonica for the other formats (resolution from PNG pHYs, JPEG JFIF density
+// and BMP). False when the format is unknown or the header malformed, and for an
+// index beyond the file's pages.
+bool ReadImageHeader(const std::string& path, int index, ImageHeader& header);
+
+// Width and height that the image file held in `data` declares (first page),
+// through Leptonica's header reading. False for unknown formats and for headers
+// too short or malformed to give both sizes.
+bool ReadDeclaredImageSize(const std::uint8_t* data, std::size_t size, std::uint64_t& width,
+                           std::uint64_t& height);
 
 }  // namespace edgebin::cli

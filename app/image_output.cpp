@@ -3,21 +3,38 @@
 #include "app/image_output.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cassert>
 #include <cerrno>
+#include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
 
+#include "app/image_handles.h"
+
 namespace edgebin::cli {
 
 namespace {
 
+using Bytes = std::vector<unsigned char>;
+
 // Temporary names tried beside outPath before giving up.
 constexpr int kTempNameAttempts = 100;
+// Symbolic links followed from outPath before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+// OpenCV's default JPEG quality, so that a JPEG with a resolution has the pixels
+// of one without.
+constexpr int kJpegQuality = 95;
+constexpr int kTiffUnitInch = 2;
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any new file
 
 std::string Extension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -25,44 +42,28 @@ std::string Extension(const std::string& path) {
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
         return "";
     }
-    return path.substr(dot);
+    std::string extension = path.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
 }
 
+// The folder part of `path`, ending in a slash.
 std::string Directory(const std::string& path) {
     const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-// The temporary file is created private; give the result the mode of the file it
-// replaces, or the usual mode of a new file.
-mode_t OutputMode(const std::string& outPath) {
-    struct stat existing {};
-    if (stat(outPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        return existing.st_mode & 07777;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+bool IsTiff(const std::string& extension) {
+    return extension == ".tif" || extension == ".tiff";
 }
 
-bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string& reason) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            reason = wrote < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    if (fsync(fd) != 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    return true;
+bool HasResolution(const Resolution& resolution) {
+    return resolution.x > 0.0 && resolution.y > 0.0;
+}
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
 }
 
 // Owns an open file descriptor.
@@ -82,7 +83,7 @@ class FileDescriptor {
         const int fd = fd_;
         fd_ = -1;
         if (close(fd) != 0) {
-            reason = std::strerror(errno);
+            reason = ErrorText(errno);
             return false;
         }
         return true;
@@ -92,24 +93,306 @@ class FileDescriptor {
     int fd_;
 };
 
+// ---- encoding ------------------------------------------------------------------
+
+// Leptonica's image of a CV_8UC1 Mat, with the resolution rounded to whole dots
+// per inch (the unit Leptonica keeps).
+PixPtr ToPix(const cv::Mat& image, const Resolution& resolution) {
+    assert(image.type() == CV_8UC1);
+    PixPtr pix(pixCreate(image.cols, image.rows, 8));
+    if (!pix) {
+        return pix;
+    }
+    l_uint32* data = pixGetData(pix.get());
+    const l_int32 wordsPerLine = pixGetWpl(pix.get());
+    for (int y = 0; y < image.rows; ++y) {
+        std::memcpy(data + static_cast<size_t>(y) * wordsPerLine, image.ptr(y),
+                    static_cast<size_t>(image.cols));
+    }
+    // Leptonica stores the bytes of each 32-bit word most significant first.
+    pixEndianByteSwap(pix.get());
+    pixSetResolution(pix.get(), static_cast<l_int32>(std::lround(resolution.x)),
+                     static_cast<l_int32>(std::lround(resolution.y)));
+    return pix;
+}
+
+// Pixels below this value are ink in a 1-bit file: all but the largest value,
+// or, for an image of one value, that value when it is below 128.
+int BilevelThreshold(const cv::Mat& image) {
+    double lowest = 0.0;
+    double highest = 0.0;
+    cv::minMaxLoc(image, &lowest, &highest);
+    return lowest == highest ? 128 : static_cast<int>(highest);
+}
+
+PixPtr ToBilevelPix(const cv::Mat& image, const Resolution& resolution) {
+    const PixPtr grey = ToPix(image, resolution);
+    if (!grey) {
+        return PixPtr();
+    }
+    PixPtr bits(pixThresholdToBinary(grey.get(), BilevelThreshold(image)));
+    if (bits) {
+        pixCopyResolution(bits.get(), grey.get());
+    }
+    return bits;
+}
+
+bool LeptonicaEncode(const PixPtr& pix, int format, Bytes& bytes, std::string& reason) {
+    l_uint8* data = nullptr;
+    size_t size = 0;
+    const bool written =
+        pix && (format == IFF_JFIF_JPEG ? pixWriteMemJpeg(&data, &size, pix.get(), kJpegQuality, 0)
+                                        : pixWriteMem(&data, &size, pix.get(), format)) == 0;
+    const LeptonicaBytes owned(data);
+    if (!written || data == nullptr) {
+        reason = "the encoder failed";
+        return false;
+    }
+    bytes.assign(data, data + size);
+    return true;
+}
+
+bool OpenCvEncode(const cv::Mat& image, const std::string& extension,
+                  const std::vector<int>& parameters, Bytes& bytes, std::string& reason) {
+    try {
+        if (cv::imencode(extension, image, bytes, parameters)) {
+            return true;
+        }
+        reason = "the encoder failed";
+    } catch (const cv::Exception& error) {
+        reason = error.err;
+    }
+    return false;
+}
+
+// Keeps libtiff's first error message in the std::string that `firstError` points to.
+int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
+                       va_list arguments) {
+    auto* kept = static_cast<std::string*>(firstError);
+    if (kept->empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *kept = text;
+    }
+    return 1;
+}
+
+int IgnoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// One row of 1-bit pixels, most significant bit first, 1 for ink (min-is-white).
+void PackInk(const unsigned char* row, int width, int threshold, std::vector<unsigned char>& bits) {
+    std::fill(bits.begin(), bits.end(), 0);
+    for (int x = 0; x < width; ++x) {
+        if (row[x] < threshold) {
+            bits[static_cast<size_t>(x) / 8] |= static_cast<unsigned char>(0x80u >> (x % 8));
+        }
+    }
+}
+
+// Writes one page into `tiff`: G4 and 1 bit per pixel, or deflate and 8 bits.
+// The resolution tags are written only for a page that has one (Leptonica's TIFF
+// writer would claim 300 dpi for a page without).
+bool WriteTiffPage(TIFF* tiff, const cv::Mat& page, const Resolution& resolution, bool bilevel) {
+    assert(page.type() == CV_8UC1);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(page.cols));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(page.rows));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bilevel ? 1 : 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION,
+                 bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    // G4 compresses a page best as one strip, as fax pages are stored.
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
+                 bilevel ? static_cast<std::uint32_t>(page.rows) : TIFFDefaultStripSize(tiff, 0));
+    if (HasResolution(resolution)) {
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<float>(resolution.x));
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<float>(resolution.y));
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
+    const int threshold = BilevelThreshold(page);
+    std::vector<unsigned char> row(bilevel ? (static_cast<size_t>(page.cols) + 7) / 8
+                                           : static_cast<size_t>(page.cols));
+    for (int y = 0; y < page.rows; ++y) {
+        if (bilevel) {
+            PackInk(page.ptr(y), page.cols, threshold, row);
+        } else {
+            std::memcpy(row.data(), page.ptr(y), row.size());
+        }
+        if (TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) != 1) {
+            return false;
+        }
+    }
+    return TIFFWriteDirectory(tiff) == 1;
+}
+
+// Encodes the pages as one TIFF file through libtiff, into an in-memory file.
+bool EncodeTiff(const std::vector<cv::Mat>& pages, const std::vector<Resolution>& resolutions,
+                bool bilevel, Bytes& bytes, std::string& reason) {
+    const FileDescriptor memory(memfd_create("edgebin-tiff", MFD_CLOEXEC));
+    if (memory.get() < 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    std::string firstError;
+    const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, &firstError);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffWarning, nullptr);
+    // libtiff closes the descriptor it is given; `memory` keeps its own.
+    TiffPtr tiff(TIFFFdOpenExt(dup(memory.get()), "page", "w", options.get()));
+    bool written = tiff != nullptr;
+    for (size_t i = 0; written && i < pages.size(); ++i) {
+        written = WriteTiffPage(tiff.get(), pages[i], resolutions[i], bilevel);
+    }
+    tiff.reset();
+    const off_t size = lseek(memory.get(), 0, SEEK_END);
+    if (!written || !firstError.empty() || size <= 0) {
+        reason = firstError.empty() ? "the encoder failed" : firstError;
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    if (pread(memory.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(size)) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+// The Leptonica format that writes a result with this extension, IFF_UNKNOWN
+// where OpenCV writes it.
+int LeptonicaFormat(const std::string& extension, const OutputOptions& options) {
+    if (options.bilevel) {
+        return extension == ".png"   ? IFF_PNG
+               : IsTiff(extension)   ? IFF_TIFF_G4
+               : extension == ".pbm" ? IFF_PNM
+                                     : IFF_UNKNOWN;
+    }
+    if (!HasResolution(options.resolution)) {
+        return IFF_UNKNOWN;  // nothing to add: exactly the file OpenCV writes
+    }
+    if (extension == ".png") {
+        return IFF_PNG;
+    }
+    if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
+        return IFF_JFIF_JPEG;
+    }
+    return extension == ".bmp" ? IFF_BMP : IFF_UNKNOWN;
+}
+
+bool Encode(const cv::Mat& image, const std::string& extension, const OutputOptions& options,
+            Bytes& bytes, std::string& reason) {
+    const int format = LeptonicaFormat(extension, options);
+    if (options.bilevel) {
+        if (format == IFF_UNKNOWN) {
+            reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
+            return false;
+        }
+        if (format == IFF_TIFF_G4) {
+            return EncodeTiff({image}, {options.resolution}, true, bytes, reason);
+        }
+        return LeptonicaEncode(ToBilevelPix(image, options.resolution), format, bytes, reason);
+    }
+    if (format != IFF_UNKNOWN) {
+        return LeptonicaEncode(ToPix(image, options.resolution), format, bytes, reason);
+    }
+    std::vector<int> parameters;
+    if (IsTiff(extension) && HasResolution(options.resolution)) {
+        parameters = {
+            cv::IMWRITE_TIFF_RESUNIT, kTiffUnitInch,
+            cv::IMWRITE_TIFF_XDPI,    static_cast<int>(std::lround(options.resolution.x)),
+            cv::IMWRITE_TIFF_YDPI,    static_cast<int>(std::lround(options.resolution.y))};
+    }
+    return OpenCvEncode(image, extension, parameters, bytes, reason);
+}
+
+// ---- writing -------------------------------------------------------------------
+
+bool WriteAll(int fd, const Bytes& bytes, std::string& reason) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            reason = wrote < 0 ? ErrorText(errno) : "nothing could be written";
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    if (fsync(fd) != 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+// Follows the symbolic links from `path` to the file they name, which need not
+// exist yet: writing through a link writes its target, as opening it would.
+bool FollowLinks(const std::string& path, std::string& target, std::string& reason) {
+    target = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        std::array<char, 4096> link{};
+        const ssize_t length = readlink(target.c_str(), link.data(), link.size());
+        if (length < 0 || static_cast<size_t>(length) >= link.size()) {
+            reason = ErrorText(length < 0 ? errno : ENAMETOOLONG);
+            return false;
+        }
+        const std::string next(link.data(), static_cast<size_t>(length));
+        target = next[0] == '/' ? next : Directory(target) + next;
+    }
+    reason = ErrorText(ELOOP);
+    return false;
+}
+
+// Write protection as its owner sees it: no write bit at all counts even for a
+// process whose privileges would let it write anyway. A read-only file system is
+// no protection of the file; writing there fails with its own reason.
+bool IsWriteProtected(const std::string& path, const struct stat& info) {
+    return (info.st_mode & 0222) == 0 ||
+           (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
+}
+
+// Gives the file the mode and, where allowed, the owner of the file it replaces.
+bool MatchExisting(int fd, const struct stat* existing, std::string& reason) {
+    if (existing == nullptr) {
+        return true;
+    }
+    // Only a privileged process may give a file away; for others the file stays
+    // theirs, as it would after any editor's save.
+    if (fchown(fd, existing->st_uid, existing->st_gid) != 0 && errno != EPERM) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    if (fchmod(fd, existing->st_mode & 07777) != 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
 // Writes `bytes` into an unnamed file in `directory` and gives it a temporary
 // name (set in `tempPath`) only once complete, so that an interrupted write
 // leaves nothing behind. Sets `unsupported` when the file system or the system
-// offers no unnamed files.
+// offers no unnamed files. Sets `error` to the errno of a failure.
 bool WriteUnnamedThenLink(const std::string& directory, const std::string& extension,
-                          const std::vector<unsigned char>& bytes, mode_t mode,
-                          std::string& tempPath, bool& unsupported, std::string& reason) {
-    FileDescriptor file(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+                          const Bytes& bytes, const struct stat* existing, std::string& tempPath,
+                          bool& unsupported, int& error, std::string& reason) {
+    FileDescriptor file(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode));
     if (file.get() < 0) {
+        error = errno;
         unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
-        reason = std::strerror(errno);
+        reason = ErrorText(errno);
         return false;
     }
-    if (fchmod(file.get(), mode) != 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    if (!WriteAll(file.get(), bytes, reason)) {
+    if (!MatchExisting(file.get(), existing, reason) || !WriteAll(file.get(), bytes, reason)) {
         return false;
     }
     const std::string handle = "/proc/self/fd/" + std::to_string(file.get());
@@ -127,28 +410,88 @@ bool WriteUnnamedThenLink(const std::string& directory, const std::string& exten
             break;
         }
     }
+    error = errno;
     unsupported = errno == ENOENT;  // no /proc to name the file through
-    reason = std::strerror(errno);
+    reason = ErrorText(errno);
     return false;
 }
 
-// Writes `bytes` to a fresh temporary file named after `pattern` and sets
+// Writes `bytes` to a fresh named temporary file in `directory` and sets
 // `tempPath`; removes the file again when writing fails.
-bool WriteNamedTemporary(const std::string& pattern, int suffixLength,
-                         const std::vector<unsigned char>& bytes, mode_t mode,
-                         std::string& tempPath, std::string& reason) {
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    FileDescriptor file(mkostemps(name.data(), suffixLength, O_CLOEXEC));
+bool WriteNamedTemporary(const std::string& directory, const std::string& extension,
+                         const Bytes& bytes, const struct stat* existing, std::string& tempPath,
+                         int& error, std::string& reason) {
+    const std::string stem = directory + ".edgebin-" + std::to_string(getpid()) + "-n";
+    int fd = -1;
+    for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+        tempPath = stem + std::to_string(attempt) + extension;
+        fd = open(tempPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, kNewFileMode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    FileDescriptor file(fd);
     if (file.get() < 0) {
-        reason = std::strerror(errno);
+        error = errno;
+        reason = ErrorText(errno);
         return false;
     }
-    tempPath = name.data();
-    if (fchmod(file.get(), mode) != 0) {
-        reason = std::strerror(errno);
+    if (!MatchExisting(file.get(), existing, reason) || !WriteAll(file.get(), bytes, reason) ||
+        !file.Close(reason)) {
+        unlink(tempPath.c_str());
+        return false;
     }
-    if (!reason.empty() || !WriteAll(file.get(), bytes, reason) || !file.Close(reason)) {
+    return true;
+}
+
+// The fallback for a folder where no file may be created: the existing file is
+// overwritten where it is. Not atomic: a failure half-way leaves it half-written.
+bool WriteInPlace(const std::string& path, const Bytes& bytes, std::string& reason) {
+    FileDescriptor file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    if (!WriteAll(file.get(), bytes, reason)) {
+        return false;
+    }
+    if (ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
+        reason = ErrorText(errno);
+        return false;
+    }
+    return file.Close(reason);
+}
+
+bool WriteBytesAtomically(const Bytes& bytes, const std::string& outPath, std::string& reason) {
+    std::string target;
+    if (!FollowLinks(outPath, target, reason)) {
+        return false;
+    }
+    struct stat info {};
+    const bool exists = stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (exists && IsWriteProtected(target, info)) {
+        reason = "the file is write-protected";
+        return false;
+    }
+    const struct stat* existing = exists ? &info : nullptr;
+    const std::string directory = Directory(target);
+    const std::string extension = Extension(target);
+    std::string tempPath;
+    bool unsupported = false;
+    int error = 0;
+    bool written = WriteUnnamedThenLink(directory, extension, bytes, existing, tempPath,
+                                        unsupported, error, reason);
+    if (!written && unsupported) {
+        reason.clear();
+        written =
+            WriteNamedTemporary(directory, extension, bytes, existing, tempPath, error, reason);
+    }
+    if (!written) {
+        const bool folderClosed = error == EACCES || error == EPERM || error == EROFS;
+        return exists && folderClosed && WriteInPlace(target, bytes, reason);
+    }
+    if (std::rename(tempPath.c_str(), target.c_str()) != 0) {
+        reason = ErrorText(errno);
         unlink(tempPath.c_str());
         return false;
     }
@@ -165,57 +508,73 @@ bool CanEncode(const std::string& outPath) {
     }
 }
 
-bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std::string& reason) {
-    const std::string extension = Extension(outPath);
-    std::vector<unsigned char> encoded;
-    try {
-        if (!cv::imencode(extension, image, encoded, std::vector<int>())) {
-            reason = "the encoder failed";
-            return false;
-        }
-    } catch (const cv::Exception& error) {
-        reason = error.err;
+bool CanEncode(const std::string& outPath, const OutputOptions& options) {
+    if (options.bilevel) {
+        return LeptonicaFormat(Extension(outPath), options) != IFF_UNKNOWN;
+    }
+    return CanEncode(outPath);
+}
+
+bool CheckWritable(const std::string& outPath, std::string& reason) {
+    std::string target;
+    if (!FollowLinks(outPath, target, reason)) {
         return false;
     }
-    const std::string directory = Directory(outPath);
-    const mode_t mode = OutputMode(outPath);
-    std::string tempPath;
-    bool unsupported = false;
-    bool written =
-        WriteUnnamedThenLink(directory, extension, encoded, mode, tempPath, unsupported, reason);
-    if (!written && unsupported) {
-        reason.clear();
-        written = WriteNamedTemporary(directory + ".edgebin-XXXXXX" + extension,
-                                      static_cast<int>(extension.size()), encoded, mode, tempPath,
-                                      reason);
-    }
-    if (!written) {
-        return false;
-    }
-    if (std::rename(tempPath.c_str(), outPath.c_str()) != 0) {
-        reason = std::strerror(errno);
-        unlink(tempPath.c_str());
+    struct stat info {};
+    if (stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        IsWriteProtected(target, info)) {
+        reason = "the file is write-protected";
         return false;
     }
     return true;
 }
 
+bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std::string& reason) {
+    return WriteImageAtomically(image, outPath, OutputOptions{}, reason);
+}
+
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
                           const OutputOptions& options, std::string& reason) {
-    if (options.bilevel) {
-        reason = "bilevel output is not available yet";
-        return false;
-    }
-    return WriteImageAtomically(image, outPath, reason);
+    Bytes bytes;
+    return Encode(image, Extension(outPath), options, bytes, reason) &&
+           WriteBytesAtomically(bytes, outPath, reason);
+}
+
+bool HoldsSeveralPages(const std::string& outPath, const OutputOptions& options) {
+    return options.bilevel && IsTiff(Extension(outPath));
+}
+
+std::string NumberedPagePath(const std::string& outPath, int page) {
+    assert(page >= 1);
+    const std::string extension = Extension(outPath);
+    const std::string stem = outPath.substr(0, outPath.size() - extension.size());
+    char number[16];
+    std::snprintf(number, sizeof number, "-%03d", page);
+    return stem + number + outPath.substr(stem.size());
 }
 
 bool WritePagesAtomically(const std::vector<cv::Mat>& pages, const std::string& outPath,
                           const OutputOptions& options, std::string& reason) {
-    if (pages.size() != 1) {
-        reason = "multi-page output is not available yet";
+    return WritePagesAtomically(pages, std::vector<Resolution>(pages.size(), options.resolution),
+                                outPath, options, reason);
+}
+
+bool WritePagesAtomically(const std::vector<cv::Mat>& pages,
+                          const std::vector<Resolution>& resolutions, const std::string& outPath,
+                          const OutputOptions& options, std::string& reason) {
+    assert(pages.size() == resolutions.size());
+    if (pages.size() == 1) {
+        OutputOptions one = options;
+        one.resolution = resolutions[0];
+        return WriteImageAtomically(pages[0], outPath, one, reason);
+    }
+    if (pages.empty() || !IsTiff(Extension(outPath))) {
+        reason = pages.empty() ? "no page to write" : "several pages are written only as TIFF";
         return false;
     }
-    return WriteImageAtomically(pages[0], outPath, options, reason);
+    Bytes bytes;
+    return EncodeTiff(pages, resolutions, options.bilevel, bytes, reason) &&
+           WriteBytesAtomically(bytes, outPath, reason);
 }
 
 }  // namespace edgebin::cli

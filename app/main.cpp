@@ -1,3 +1,5 @@
+#include <leptonica/allheaders.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,6 +16,9 @@ int main(int argc, char** argv) {
     static edgebin::cli::HugePageAllocator allocator;
     const edgebin::cli::ScopedMatAllocator useAllocator(&allocator);
 #endif
+    // Leptonica would print its own lines about files it cannot read; the command
+    // line says what went wrong in its words.
+    setMsgSeverity(L_SEVERITY_NONE);
     try {
         return edgebin::cli::RunEdgebin(args);
     } catch (const std::exception& error) {

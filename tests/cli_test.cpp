@@ -9,11 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
 
+#include <leptonica/allheaders.h>
+
+#include "edgebin/edgebin.hpp"
 #include "tools/page_generator.h"
+
+// After OpenCV: libtiff's headers deprecate the int64 name that OpenCV's use.
+#include <tiffio.h>
 
 namespace fs = std::filesystem;
 
@@ -24,8 +31,11 @@ struct CliRun {
     std::string out;
 };
 
-CliRun Edgebin(const std::string& arguments) {
-    const std::string command = std::string(EDGEBIN_BINARY) + " " + arguments + " 2>/dev/null";
+// Runs edgebin; `out` holds its standard output, followed by its standard error
+// when `withErrors` is set.
+CliRun Edgebin(const std::string& arguments, bool withErrors = false) {
+    const std::string command =
+        std::string(EDGEBIN_BINARY) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     FILE* pipe = popen(command.c_str(), "r");
     CliRun run{-1000, ""};
     if (pipe == nullptr) {
@@ -226,4 +236,185 @@ TEST_F(CliTest, DebugDirHoldsTheStageImagesOfTheRun) {
     EXPECT_EQ(cv::norm(result, staged, cv::NORM_INF), 0.0);
     const cv::Mat original = cv::imread(page, cv::IMREAD_GRAYSCALE);
     EXPECT_EQ(cv::imread(Path("stages/3-edges.png")).size(), original.size());
+}
+
+namespace {
+
+// The resolution an image file declares, as Leptonica reads it with the pixels.
+std::pair<int, int> ReadResolution(const std::string& path) {
+    PIX* pix = pixRead(path.c_str());
+    l_int32 x = -1;
+    l_int32 y = -1;
+    if (pix != nullptr) {
+        pixGetResolution(pix, &x, &y);
+        pixDestroy(&pix);
+    }
+    return {x, y};
+}
+
+// Writes `grey` through Leptonica, which stores the resolution in every format.
+void WriteWithResolution(const cv::Mat& grey, const std::string& path, int format, int x, int y) {
+    PIX* pix = pixCreate(grey.cols, grey.rows, 8);
+    for (int row = 0; row < grey.rows; ++row) {
+        for (int col = 0; col < grey.cols; ++col) {
+            pixSetPixel(pix, col, row, grey.at<unsigned char>(row, col));
+        }
+    }
+    pixSetResolution(pix, x, y);
+    pixWrite(path.c_str(), pix, format);
+    pixDestroy(&pix);
+}
+
+// What the library makes of the file's first page, decoded as the tool decodes it.
+cv::Mat LibraryResult(const std::string& path) {
+    cv::Mat grey;
+    cv::cvtColor(cv::imread(path, cv::IMREAD_COLOR), grey, cv::COLOR_BGR2GRAY);
+    return edgebin::Binarize(grey).image;
+}
+
+bool SamePixels(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
+}
+
+}  // namespace
+
+// The input's resolution reaches the output in every format that has a field for
+// it, --dpi sets it, and the pixels stay the library's result: 1-bit files hold
+// exactly the 8-bit pixels, a JPEG those of OpenCV's JPEG of the result.
+TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
+    const cv::Mat page = StrokePage();
+    WriteWithResolution(page, Path("in300.png"), IFF_PNG, 300, 300);
+    WriteWithResolution(page, Path("in200.jpg"), IFF_JFIF_JPEG, 200, 200);
+    WriteWithResolution(page, Path("in150.bmp"), IFF_BMP, 150, 150);
+    cv::imwrite(Path("none.png"), page);
+    // 100 by 50 dots per centimetre: 254 by 127 dots per inch.
+    cv::imwrite(
+        Path("cm.tif"), page,
+        {cv::IMWRITE_TIFF_RESUNIT, 3, cv::IMWRITE_TIFF_XDPI, 100, cv::IMWRITE_TIFF_YDPI, 50});
+    const struct {
+        const char* input;
+        const char* options;
+        const char* output;
+        std::pair<int, int> resolution;
+    } cases[] = {
+        {"in300.png", "", "a.png", {300, 300}},
+        {"in300.png", "", "b.tif", {300, 300}},
+        {"in300.png", "", "c.jpg", {300, 300}},
+        {"in300.png", "--bilevel", "d.png", {300, 300}},
+        {"in300.png", "--bilevel", "e.tif", {300, 300}},
+        {"in300.png", "--bilevel", "f.pbm", {0, 0}},
+        {"in300.png", "--dpi 600 --bilevel", "g.tif", {600, 600}},
+        {"cm.tif", "", "h.png", {254, 127}},
+        {"cm.tif", "--bilevel", "i.tif", {254, 127}},
+        {"in200.jpg", "", "j.jpg", {200, 200}},
+        {"in150.bmp", "", "k.bmp", {150, 150}},
+        {"none.png", "", "l.png", {0, 0}},
+        {"none.png", "--dpi=400", "m.png", {400, 400}},
+        {"none.png", "--bilevel", "n.tif", {0, 0}},
+        {"none.png", "--bilevel", "o.png", {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " " + c.options + " " + c.output);
+        const CliRun run =
+            Edgebin(std::string(c.options) + " " + Path(c.input) + " " + Path(c.output));
+        ASSERT_EQ(run.status, 0);
+        EXPECT_EQ(ReadResolution(Path(c.output)), c.resolution);
+        cv::Mat expected = LibraryResult(Path(c.input));
+        if (fs::path(c.output).extension() == ".jpg") {
+            std::vector<unsigned char> jpeg;
+            cv::imencode(".jpg", expected, jpeg);
+            expected = cv::imdecode(jpeg, cv::IMREAD_GRAYSCALE);
+        }
+        EXPECT_TRUE(SamePixels(cv::imread(Path(c.output), cv::IMREAD_GRAYSCALE), expected));
+    }
+    // Without a resolution to add, the file is byte for byte the one OpenCV writes.
+    std::vector<unsigned char> openCv;
+    cv::imencode(".png", LibraryResult(Path("none.png")), openCv);
+    std::ifstream written(Path("l.png"), std::ios::binary);
+    EXPECT_EQ(std::vector<unsigned char>(std::istreambuf_iterator<char>(written), {}), openCv);
+    // In a 1-bit copy of a two-valued input, the darker value is the ink.
+    cv::Mat two(20, 30, CV_8UC1, cv::Scalar(1));
+    two(cv::Rect(3, 4, 10, 5)).setTo(0);
+    cv::imwrite(Path("two.png"), two);
+    ASSERT_EQ(Edgebin("--bilevel " + Path("two.png") + " " + Path("two.tif")).status, 0);
+    EXPECT_TRUE(SamePixels(cv::imread(Path("two.tif"), cv::IMREAD_GRAYSCALE), two * 255));
+}
+
+namespace {
+
+// A three-page TIFF (deflate) whose second page's data is overwritten with
+// bytes that do not inflate.
+void WriteTiffWithDamagedSecondPage(const std::string& path, std::vector<cv::Mat>& pages) {
+    for (int i = 0; i < 3; ++i) {
+        cv::Mat page = StrokePage();
+        cv::putText(page, "page " + std::to_string(i), cv::Point(10, 110), cv::FONT_HERSHEY_SIMPLEX,
+                    0.5 + 0.2 * i, cv::Scalar(60), 1, cv::LINE_AA);
+        pages.push_back(page);
+    }
+    cv::imwritemulti(path, pages, {cv::IMWRITE_TIFF_COMPRESSION, COMPRESSION_ADOBE_DEFLATE});
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> strips;
+    {
+        const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "r"), TIFFClose);
+        ASSERT_TRUE(tiff && TIFFSetDirectory(tiff.get(), 1));
+        std::uint64_t* offsets = nullptr;
+        std::uint64_t* counts = nullptr;
+        TIFFGetField(tiff.get(), TIFFTAG_STRIPOFFSETS, &offsets);
+        TIFFGetField(tiff.get(), TIFFTAG_STRIPBYTECOUNTS, &counts);
+        for (std::uint32_t i = 0; i < TIFFNumberOfStrips(tiff.get()); ++i) {
+            strips.emplace_back(offsets[i], counts[i]);
+        }
+    }
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    for (const auto& [offset, count] : strips) {
+        file.seekp(static_cast<std::streamoff>(offset));
+        file << std::string(count, '\xff');
+    }
+}
+
+}  // namespace
+
+// Every page is binarized in the long form, the damaged one is reported and the
+// others come out with status 4; the plain form reads the first page as always
+// and says what it left out.
+TEST_F(CliTest, MultiPageTiffWithADamagedPage) {
+    std::vector<cv::Mat> pages;
+    WriteTiffWithDamagedSecondPage(Path("in.tif"), pages);
+    const cv::Mat first = edgebin::Binarize(pages[0]).image;
+    const cv::Mat third = edgebin::Binarize(pages[2]).image;
+    const std::string damaged = Path("in.tif") + ": page 2 of 3: damaged TIFF page";
+    const struct {
+        const char* arguments;
+        int status;
+        std::string message;
+        std::vector<std::pair<std::string, cv::Mat>> files;  // page files or pages of one file
+    } cases[] = {
+        {"--bilevel", 4, damaged, {{"out.tif", first}, {"out.tif", third}}},
+        {"--quiet", 4, damaged, {{"out-001.png", first}, {"out-003.png", third}}},
+        {"", 0, "has 3 pages; only the first was read, 2 left out", {{"out.png", first}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::path out = dir / "out";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        const std::string extension = c.files[0].first.substr(c.files[0].first.find('.'));
+        const CliRun run = Edgebin(std::string(c.arguments) + " " + Path("in.tif") + " " +
+                                       (out / ("out" + extension)).string(),
+                                   true);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+        std::map<std::string, size_t> pagesSeen;  // pages checked so far in each file
+        for (const auto& [name, expected] : c.files) {
+            std::vector<cv::Mat> got;
+            cv::imreadmulti((out / name).string(), got, cv::IMREAD_GRAYSCALE);
+            const size_t index = pagesSeen[name]++;
+            ASSERT_GT(got.size(), index) << name;
+            EXPECT_TRUE(SamePixels(got[index], expected)) << name;
+        }
+        for (const auto& [name, count] : pagesSeen) {
+            EXPECT_EQ(cv::imcount((out / name).string()), count) << name;
+        }
+        EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(out), {})),
+                  pagesSeen.size());
+    }
 }

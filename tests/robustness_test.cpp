@@ -208,15 +208,6 @@ Bytes PalettePage() {
     return Png(page.cols, page.rows, 8, 3, scanlines, palette);
 }
 
-Bytes JpegHeader(std::uint32_t width, std::uint32_t height) {
-    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
-    jpeg.insert(jpeg.end(), {0xFF, 0xFF, 0xC0, 0, 11, 8});  // a fill byte before the frame
-    PutBigEndian(jpeg, height, 2);
-    PutBigEndian(jpeg, width, 2);
-    jpeg.insert(jpeg.end(), {1, 1, 0x11, 0, 0xFF, 0xD9});
-    return jpeg;
-}
-
 struct TiffTag {
     std::uint16_t tag;
     std::uint16_t type;
@@ -249,20 +240,6 @@ Bytes TiffHeader(bool bigEndian, bool big, const std::vector<TiffTag>& tags) {
     }
     put(0, big ? 8 : 4);
     return tiff;
-}
-
-Bytes BmpHeader(std::int32_t width, std::int32_t height) {
-    Bytes bmp = {'B', 'M'};
-    PutLittleEndian(bmp, 54, 4);
-    PutLittleEndian(bmp, 0, 4);
-    PutLittleEndian(bmp, 54, 4);
-    PutLittleEndian(bmp, 40, 4);
-    PutLittleEndian(bmp, static_cast<std::uint32_t>(width), 4);
-    PutLittleEndian(bmp, static_cast<std::uint32_t>(height), 4);
-    PutLittleEndian(bmp, 1, 2);
-    PutLittleEndian(bmp, 24, 2);
-    bmp.resize(54, 0);
-    return bmp;
 }
 
 Bytes Text(const std::string& text) {
@@ -342,85 +319,6 @@ void ExpectBinarizedOrDriverFailure(const Outcome& outcome, const std::string& o
 
 }  // namespace
 
-// ---- the header reader ----------------------------------------------------------
-
-TEST(ReadDeclaredImageSize, ReadsTheSizeOfFilesTheEncodersWrite) {
-    const cv::Mat page = StrokePage(37, 53);
-    cv::Mat colour;
-    cv::cvtColor(page, colour, cv::COLOR_GRAY2BGR);
-    const std::vector<std::pair<std::string, cv::Mat>> files = {
-        {".png", page}, {".png", colour}, {".jpg", page}, {".jpg", colour},
-        {".tif", page}, {".tif", colour}, {".bmp", page}, {".bmp", colour},
-        {".pgm", page}, {".ppm", colour}, {".pbm", page}};
-    for (const auto& [extension, image] : files) {
-        const Bytes bytes = Encode(extension, image);
-        std::istringstream file(std::string(bytes.begin(), bytes.end()));
-        std::uint64_t width = 0;
-        std::uint64_t height = 0;
-        ASSERT_TRUE(ReadDeclaredImageSize(file, width, height)) << extension;
-        EXPECT_EQ(width, 53u) << extension;
-        EXPECT_EQ(height, 37u) << extension;
-    }
-}
-
-TEST(ReadDeclaredImageSize, ReadsCraftedHeadersOfEveryKnownLayout) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        std::uint64_t width;  // a lower bound when the field cannot be held exactly
-        std::uint64_t height;
-        bool exact;
-    };
-    const std::vector<Case> cases = {
-        {"png", Png(70000, 3, 8, 0, Bytes(1)), 70000, 3, true},
-        {"jpeg after APP0 and a fill byte", JpegHeader(65000, 40000), 65000, 40000, true},
-        {"tiff little-endian long", TiffHeader(false, false, {{256, 4, 100000}, {257, 4, 7}}),
-         100000, 7, true},
-        {"tiff big-endian short", TiffHeader(true, false, {{257, 3, 300}, {256, 3, 65535}}), 65535,
-         300, true},
-        {"bigtiff long8", TiffHeader(false, true, {{256, 16, 5000000000}, {257, 4, 2}}), 5000000000,
-         2, true},
-        {"bmp top-down", BmpHeader(30000, -20000), 30000, 20000, true},
-        {"pnm with comments", Text("P5\n# made by hand\n 1234\t# width\n5678\n255\n"), 1234, 5678,
-         true},
-        {"pnm beyond 64 bits", Text("P6 99999999999999999999999 2 255\n"), kMaxImagePixels, 2,
-         false},
-    };
-    for (const Case& c : cases) {
-        std::istringstream file(std::string(c.bytes.begin(), c.bytes.end()));
-        std::uint64_t width = 0;
-        std::uint64_t height = 0;
-        ASSERT_TRUE(ReadDeclaredImageSize(file, width, height)) << c.name;
-        if (c.exact) {
-            EXPECT_EQ(width, c.width) << c.name;
-        } else {
-            EXPECT_GT(width, c.width) << c.name;
-        }
-        EXPECT_EQ(height, c.height) << c.name;
-    }
-}
-
-TEST(ReadDeclaredImageSize, RefusesShortMalformedAndUnknownHeaders) {
-    const std::vector<std::pair<const char*, Bytes>> cases = {
-        {"empty", Bytes()},
-        {"png cut in IHDR", Prefix(Png(10, 10, 8, 0, Bytes(11 * 10)), 20)},
-        {"jpeg scan before frame", Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0, 2, 1, 2, 3}},
-        {"jpeg cut in a segment", Truncated(JpegHeader(100, 100), 0.5)},
-        {"tiff without height", TiffHeader(false, false, {{256, 4, 10}, {258, 3, 8}})},
-        {"tiff directory beyond the end", Bytes{'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}},
-        {"tiff with a float size", TiffHeader(true, false, {{256, 11, 5}, {257, 3, 5}})},
-        {"bmp cut short", Truncated(BmpHeader(10, 10), 0.4)},
-        {"pnm without height", Text("P5 12 #")},
-        {"gif", Text("GIF89a\x10\0\x10\0")},
-    };
-    for (const auto& [name, bytes] : cases) {
-        std::istringstream file(std::string(bytes.begin(), bytes.end()));
-        std::uint64_t width = 0;
-        std::uint64_t height = 0;
-        EXPECT_FALSE(ReadDeclaredImageSize(file, width, height)) << name;
-    }
-}
-
 // ---- bad input files ------------------------------------------------------------
 
 TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
@@ -448,7 +346,9 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         {"png one pixel above the limit", Write("over.png", Png(20001, 20000, 8, 0, Bytes(1))),
          "image too large: 20001 x 20000 pixels, the limit is 400000000 pixels.\n"},
         {"bigtiff bomb",
-         Write("bomb.btf", TiffHeader(true, true, {{256, 16, 1u << 31}, {257, 3, 1}})),
+         Write(
+             "bomb.btf",
+             TiffHeader(true, true, {{256, 16, 1u << 31}, {257, 3, 1}, {273, 4, 0}, {279, 4, 0}})),
          "image too large: 2147483648 x 1 pixels, the limit is 400000000 pixels.\n"},
         {"pgm bomb", Write("bomb.pgm", Text("P5\n30000 30000\n255\n")),
          "image too large: 30000 x 30000 pixels, the limit is 400000000 pixels.\n"},
@@ -700,6 +600,105 @@ TEST_F(RobustnessTest, ASuccessfulRunReplacesTheOutputKeepingItsMode) {
     const Outcome inPlace = Run(Quote(same) + " " + Quote(same));
     ExpectBinarizedOrDriverFailure(inPlace, same, image.size());
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"out.png", "page.png", "same.png"}));
+}
+
+// The ways the file system shapes a write: a write-protected output is refused
+// and kept; a symbolic link is followed to its target; in a folder closed to new
+// files an existing writable output is written in place; a replaced file keeps
+// its owner and mode; a new output has the mode the umask gives. Root ignores folder permissions,
+// so the closed folder is written as user nobody there.
+TEST_F(RobustnessTest, OutputsAreWrittenAsTheFileSystemAllows) {
+    const cv::Mat image(20, 20, CV_8UC1, cv::Scalar(9));  // one value: copied, fast
+    const std::string page = Write("page.png", image);
+    const std::string asNobody =
+        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const auto decodes = [&](const std::string& path) {
+        const cv::Mat written = cv::imread(path, cv::IMREAD_UNCHANGED);
+        return written.size() == image.size() && cv::norm(written, image, cv::NORM_INF) == 0.0;
+    };
+    const auto mode = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    struct Case {
+        const char* name;
+        std::string outPath;
+        std::function<void()> setUp;
+        std::string prefix;
+        int status;
+        std::function<void(const Outcome&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"write-protected", Path("kept.png"),
+         [&] {
+             Write("kept.png", Text("old"));
+             chmod(Path("kept.png").c_str(), 0444);
+         },
+         "", 3,
+         [&](const Outcome& outcome) {
+             EXPECT_EQ(outcome.out,
+                       "cannot write " + Path("kept.png") + ": the file is write-protected.\n");
+             EXPECT_EQ(ReadText(dir / "kept.png"), "old");
+             EXPECT_EQ(mode(Path("kept.png")), 0444u);
+         }},
+        {"symbolic link", Path("link.png"),
+         [&] {
+             fs::create_directories(dir / "real");
+             Write("real/target.png", Text("old"));
+             fs::create_symlink("real/target.png", dir / "link.png");
+         },
+         "", 0,
+         [&](const Outcome&) {
+             EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+             EXPECT_TRUE(decodes(Path("real/target.png")));
+             EXPECT_EQ(Entries(dir / "real"), std::vector<std::string>{"target.png"});
+         }},
+        {"closed folder", Path("closed/out.png"),
+         [&] {
+             fs::create_directories(dir / "closed");
+             Write("closed/out.png", Text("old"));
+             chmod(Path("closed/out.png").c_str(), 0666);
+             chmod(Path("closed").c_str(), 0555);
+         },
+         asNobody, 0,
+         [&](const Outcome&) {
+             EXPECT_TRUE(decodes(Path("closed/out.png")));
+             EXPECT_EQ(Entries(dir / "closed"), std::vector<std::string>{"out.png"});
+             chmod(Path("closed").c_str(), 0755);
+         }},
+        // Only root can hand a file to someone else; elsewhere the owner is the runner.
+        {"another owner's file", Path("owned.png"),
+         [&] {
+             Write("owned.png", Text("old"));
+             chmod(Path("owned.png").c_str(), 0664);
+             EXPECT_EQ(lchown(Path("owned.png").c_str(), geteuid() == 0 ? 65534 : geteuid(),
+                              geteuid() == 0 ? 65534 : getegid()),
+                       0);
+         },
+         "", 0,
+         [&](const Outcome&) {
+             struct stat info {};
+             ASSERT_EQ(stat(Path("owned.png").c_str(), &info), 0);
+             EXPECT_EQ(info.st_uid, geteuid() == 0 ? 65534u : geteuid());
+             EXPECT_EQ(info.st_mode & 07777, 0664u);
+             EXPECT_TRUE(decodes(Path("owned.png")));
+         }},
+        {"new file, umask 027", Path("new027.png"), [] {}, "umask 027; ", 0,
+         [&](const Outcome&) { EXPECT_EQ(mode(Path("new027.png")), 0640u); }},
+        {"new file, umask 002", Path("new002.png"), [] {}, "umask 002; ", 0,
+         [&](const Outcome&) { EXPECT_EQ(mode(Path("new002.png")), 0664u); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setUp();
+        const Outcome outcome = Shell(
+            c.prefix + Edgebin() + " " + Quote(page) + " " + Quote(c.outPath), dir / "stderr.txt");
+        EXPECT_EQ(outcome.status, c.status) << outcome.out << outcome.err;
+        c.check(outcome);
+    }
+    EXPECT_EQ(Entries(dir),
+              (std::vector<std::string>{"closed", "kept.png", "link.png", "new002.png",
+                                        "new027.png", "owned.png", "page.png", "real"}));
 }
 
 // A run killed while the pipeline works leaves the old output as it was.

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
 # Usage: tools/install_deps.sh [fuzz] [ocr]   ("fuzz" adds clang and libFuzzer for
-# tools/fuzz.sh; "ocr" adds tesseract and the DejaVu fonts for the class pages of
-# edgebin-genpage and tools/ocr_check.py; the normal build never needs them)
+# tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of edgebin-genpage
+# and tools/ocr_check.py; the normal build and tests never need them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev python3-opencv python3-numpy)
+          libbenchmark-dev libcli11-dev libleptonica-dev libtiff-dev libpng-dev
+          python3-opencv python3-numpy tesseract-ocr tesseract-ocr-eng)
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        ocr) packages+=(tesseract-ocr tesseract-ocr-eng fonts-dejavu-core) ;;
+        ocr) packages+=(fonts-dejavu-core) ;;
     esac
 done
 missing=()

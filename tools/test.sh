@@ -11,6 +11,8 @@ cmake --build build -j"$(nproc)"
 # The whole-tool comparison with the reference build (label slow) runs on every
 # fourth of its pages here; `ctest --test-dir build -L slow` compares them all.
 EDGEBIN_QUICK_EQUIVALENCE=1 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
+bash tools/tesseract_check.sh build
 # The installed package, static and shared, through find_package and pkg-config.
 bash tools/check_install.sh build
 cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \

@@ -10,7 +10,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,10 +52,9 @@ inline void BinarizeAndCheck(const cv::Mat& grey, double alpha, double k, double
 // pipeline for images of at most kMaxSide × kMaxSide.
 inline void FuzzDecode(const std::uint8_t* data, std::size_t size) {
     {
-        std::istringstream file(std::string(reinterpret_cast<const char*>(data), size));
         std::uint64_t width = 0;
         std::uint64_t height = 0;
-        edgebin::cli::ReadDeclaredImageSize(file, width, height);
+        edgebin::cli::ReadDeclaredImageSize(data, size, width, height);
     }
     cv::Mat image;
     try {
