@@ -4,7 +4,9 @@
 # the normal build never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev python3-opencv python3-numpy)
+          libbenchmark-dev python3-opencv python3-numpy
+          python3-dev pybind11-dev python3-pybind11 python3-pytest python3-dask
+          python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi

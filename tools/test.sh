@@ -8,4 +8,17 @@ bash tools/install_deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The Python module from the build tree, then installed by pip into a virtual
+# environment that sees Debian's numpy, checked against the command line.
+PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
+venv="$(mktemp -d)"
+trap 'rm -rf "$venv"' EXIT
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+"$venv/bin/pip" install -q --no-build-isolation --no-index --no-cache-dir .
+./build/edgebin samples/sample_page.png "$venv/expected.png" >/dev/null
+(cd "$venv" && bin/python -c '
+import sys, cv2, numpy, edgebin
+page = cv2.imread(sys.argv[1], cv2.IMREAD_COLOR)
+assert numpy.array_equal(edgebin.binarize(page), cv2.imread("expected.png", 0))
+print("pip-installed", edgebin.__file__, "matches the command line")' "$OLDPWD/samples/sample_page.png")
 bash tools/sanitize_test.sh
