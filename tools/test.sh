@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite, checks
-# the installed package (static and shared), then runs the suite again built with
+# the real clients (Tesseract, the installed package static and shared, the Python
+# module from the build tree and from pip), then runs the suite again built with
 # AddressSanitizer and UndefinedBehaviorSanitizer (tools/sanitize_test.sh, in
 # build-asan).
 set -euo pipefail
@@ -11,6 +12,8 @@ cmake --build build -j"$(nproc)"
 # The whole-tool comparison with the reference build (label slow) runs on every
 # fourth of its pages here; `ctest --test-dir build -L slow` compares them all.
 EDGEBIN_QUICK_EQUIVALENCE=1 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The Python module from the build tree.
+PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
 # A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
 bash tools/tesseract_check.sh build
 # The installed package, static and shared, through find_package and pkg-config.
@@ -19,4 +22,16 @@ cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
     -DEDGEBIN_BUILD_TESTS=OFF -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-shared -j"$(nproc)" --target edgebin
 bash tools/check_install.sh build-shared
+# The Python module installed by pip into a virtual environment that sees Debian's
+# numpy, checked against the command line.
+venv="$(mktemp -d)"
+trap 'rm -rf "$venv"' EXIT
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+"$venv/bin/pip" install -q --no-build-isolation --no-index --no-cache-dir .
+./build/edgebin samples/sample_page.png "$venv/expected.png" >/dev/null
+(cd "$venv" && bin/python -c '
+import sys, cv2, numpy, edgebin
+page = cv2.imread(sys.argv[1], cv2.IMREAD_COLOR)
+assert numpy.array_equal(edgebin.binarize(page), cv2.imread("expected.png", 0))
+print("pip-installed", edgebin.__file__, "matches the command line")' "$OLDPWD/samples/sample_page.png")
 bash tools/sanitize_test.sh

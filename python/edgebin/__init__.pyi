@@ -1,0 +1,68 @@
+from typing import List, Literal, Optional, Tuple, TypedDict
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+class StrokeMeasurement(TypedDict):
+    empty_mask: bool
+    band_stroke_widths: List[int]
+
+class TextBand(TypedDict):
+    top: int
+    bottom: int
+    stroke_width: int
+
+class Trace(TypedDict):
+    copied_input: bool
+    main_peak: Optional[int]
+    second_peak: Optional[int]
+    ratio: Optional[float]
+    final_threshold: Optional[int]
+    reassigned_threshold: Optional[int]
+    measurements: List[StrokeMeasurement]
+    refinement_passes: List[StrokeMeasurement]
+    bands: List[TextBand]
+
+class Scores(TypedDict):
+    precision: float
+    recall: float
+    f_measure: float
+    pseudo_recall: float
+    pseudo_f_measure: float
+    psnr: float
+    drd: float
+
+class NoStrokesError(RuntimeError):
+    """No stroke structure was found on the page (a blank or nearly blank page)."""
+
+    trace: Trace
+
+def binarize(
+    image: npt.NDArray[np.uint8],
+    *,
+    alpha: float = 2.0,
+    k: float = 0.6,
+    rthre: float = 0.05,
+    color: Literal["bgr", "rgb"] = "bgr",
+) -> npt.NDArray[np.uint8]:
+    """Binarizes an H×W or H×W×3 uint8 page; returns H×W uint8, 0 ink, 255 paper."""
+
+def binarize_with_trace(
+    image: npt.NDArray[np.uint8],
+    *,
+    alpha: float = 2.0,
+    k: float = 0.6,
+    rthre: float = 0.05,
+    color: Literal["bgr", "rgb"] = "bgr",
+) -> Tuple[npt.NDArray[np.uint8], Trace]:
+    """Like binarize(), and returns the trace of thresholds and stroke widths too."""
+
+def evaluate(
+    result: npt.NDArray[np.uint8], ground_truth: npt.NDArray[np.uint8]
+) -> Scores:
+    """The figures of edgebin-eval --json: percentages, PSNR in dB, DRD."""
+
+def is_already_binary(image: npt.NDArray[np.uint8]) -> bool:
+    """True when the grey page holds at most two distinct values."""

@@ -1,0 +1,153 @@
+"""The Python module against the command line and edgebin-eval of the same build.
+
+Run from the repository with PYTHONPATH=build/python; EDGEBIN_BUILD_DIR names
+another build folder for the executables.
+"""
+
+import concurrent.futures
+import functools
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import cv2
+import numpy as np
+import pytest
+
+import edgebin
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("EDGEBIN_BUILD_DIR", ROOT / "build"))
+SHARED = ROOT.parent / "shared" / "data"
+SAMPLE = ROOT / "samples" / "sample_page.png"
+RAMP = np.tile(np.arange(64, dtype=np.uint8), (48, 1))  # no strokes on it
+
+
+@pytest.fixture(scope="session")
+def pages(tmp_path_factory):
+    """Page files by name: the grey sample, a colour page made from it whose
+    channels differ (so that a swap of red and blue changes its grey), and
+    shared pages, grey and colour, when ../shared/data is there."""
+    folder = tmp_path_factory.mktemp("pages")
+    grey = cv2.imread(str(SAMPLE), cv2.IMREAD_GRAYSCALE).astype(np.float32)
+    tinted = np.dstack([grey, 0.8 * grey + 30, 0.4 * grey + 150]).astype(np.uint8)
+    cv2.imwrite(str(folder / "tinted.png"), tinted)
+    cv2.imwrite(str(folder / "turned.png"), cv2.rotate(tinted, cv2.ROTATE_90_CLOCKWISE))
+    found = {"sample": SAMPLE, "tinted": folder / "tinted.png", "turned": folder / "turned.png"}
+    found.update({name: SHARED / name for name in ["dibco2009/H03.png", "hdibco2014/H06.png"]})
+    return found
+
+
+@pytest.fixture(scope="session")
+def cli(tmp_path_factory):
+    """Runs the command line once per page: (output image, stdout, output path)."""
+    folder = tmp_path_factory.mktemp("cli")
+
+    @functools.lru_cache(maxsize=None)
+    def run(page):
+        target = folder / f"{len(os.listdir(folder))}.png"
+        done = subprocess.run([str(BUILD / "edgebin"), str(page), str(target)],
+                              capture_output=True, text=True, check=True)
+        return cv2.imread(str(target), cv2.IMREAD_UNCHANGED), done.stdout, target
+    return run
+
+
+def page_file(pages, name):
+    if not pages[name].exists():
+        pytest.skip(f"{pages[name]} is absent (no ../shared/data)")
+    return pages[name]
+
+
+@pytest.mark.parametrize("mode", ["grey", "bgr", "rgb"])
+@pytest.mark.parametrize("name", ["sample", "tinted", "dibco2009/H03.png", "hdibco2014/H06.png"])
+def test_matches_command_line(pages, cli, name, mode):
+    path = page_file(pages, name)
+    bgr = cv2.imread(str(path), cv2.IMREAD_COLOR)
+    image = {"grey": cv2.cvtColor(bgr, cv2.COLOR_BGR2GRAY), "bgr": bgr,
+             "rgb": cv2.cvtColor(bgr, cv2.COLOR_BGR2RGB)}[mode]
+    result, trace = edgebin.binarize_with_trace(image, color="rgb" if mode == "rgb" else "bgr")
+    expected, stdout, _ = cli(path)
+    assert result.shape == expected.shape and np.array_equal(result, expected)
+    passes = trace["measurements"] + trace["refinement_passes"]
+    widths = [w for measurement in passes for w in measurement["band_stroke_widths"]]
+    assert widths == [int(w) for w in re.findall(r"th SW is: (\d+)", stdout)]
+    assert f"Final Global Threshold is : {trace['final_threshold']}\n" in stdout
+
+
+@pytest.mark.parametrize("view", [
+    lambda p: p[40:500, 100:900],            # rows further apart than they are long
+    lambda p: p[:, ::2],                     # pixels not packed
+    lambda p: p[::-1],                       # negative row stride
+    lambda p: np.asfortranarray(p),
+    lambda p: np.dstack([p, p[..., :1]])[..., :3] if p.ndim == 3 else p.T,
+], ids=["crop", "columns", "flipped", "fortran", "alpha-or-transposed"])
+@pytest.mark.parametrize("name", ["sample", "tinted"])
+def test_views_match_copies(pages, name, view):
+    image = view(cv2.imread(str(pages[name]), cv2.IMREAD_UNCHANGED))
+    assert np.array_equal(edgebin.binarize(image), edgebin.binarize(np.ascontiguousarray(image)))
+
+
+@pytest.mark.parametrize("call, error, text", [
+    (lambda: edgebin.binarize(RAMP.astype(np.float32)), TypeError, "uint8"),
+    (lambda: edgebin.binarize(RAMP.astype(np.int16)), TypeError, "uint8"),
+    (lambda: edgebin.binarize(RAMP[0]), ValueError, "shape"),
+    (lambda: edgebin.binarize(np.dstack([RAMP] * 4)), ValueError, "shape"),
+    (lambda: edgebin.binarize(RAMP[:, :0]), ValueError, "empty"),
+    (lambda: edgebin.binarize(RAMP, alpha=float("nan")), ValueError, "alpha"),
+    (lambda: edgebin.binarize(RAMP, k=1e7), ValueError, "k ="),
+    (lambda: edgebin.binarize(RAMP, color="hsv"), ValueError, "color"),
+    (lambda: edgebin.binarize(RAMP, 2.0), TypeError, "incompatible"),
+    (lambda: edgebin.binarize(RAMP), edgebin.NoStrokesError, "no stroke"),
+    (lambda: edgebin.evaluate(RAMP, RAMP[1:]), ValueError, "differ"),
+    (lambda: edgebin.evaluate(RAMP, np.dstack([RAMP] * 3)), ValueError, "shape"),
+    (lambda: edgebin.evaluate(RAMP, RAMP > 0), TypeError, "uint8"),
+], ids=["float", "int16", "1-D", "4-channel", "empty", "nan", "huge-k", "color",
+        "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
+def test_bad_input_raises(call, error, text):
+    with pytest.raises(error, match=text) as raised:
+        call()
+    if error is edgebin.NoStrokesError:  # the trace says how far the run got
+        trace = raised.value.trace
+        assert trace["final_threshold"] is not None and not trace["bands"]
+
+
+@pytest.mark.parametrize("truth_as_result", [False, True])
+def test_evaluate_matches_eval_tool(cli, truth_as_result):
+    truth_path = ROOT / "samples" / "sample_page_gt.png"
+    result_path = truth_path if truth_as_result else cli(SAMPLE)[2]
+    tool = subprocess.run([str(BUILD / "edgebin-eval"), "--json", str(result_path),
+                           str(truth_path)], capture_output=True, text=True, check=True)
+    read = [cv2.imread(str(p), cv2.IMREAD_GRAYSCALE) for p in (result_path, truth_path)]
+    scores = edgebin.evaluate(*read)
+    assert scores == {key: pytest.approx(float(value), abs=5e-5)
+                      for key, value in json.loads(tool.stdout).items()}
+
+
+def test_threads_match_sequential_calls(pages):
+    images = [cv2.imread(str(pages[name]), cv2.IMREAD_UNCHANGED)
+              for name in ["sample", "tinted", "turned"]]
+    expected = [edgebin.binarize(image) for image in images]
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        results = list(pool.map(edgebin.binarize, images * 2))
+    assert all(np.array_equal(r, e) for r, e in zip(results, expected * 2))
+
+
+def test_dask_example_matches_command_line(pages, cli, tmp_path):
+    sources = tmp_path / "in"
+    sources.mkdir()
+    for name in ["sample", "tinted", "turned"]:
+        shutil.copy(pages[name], sources / f"{name}.png")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [str(Path(edgebin.__file__).parents[1]), os.environ.get("PYTHONPATH", "")]))
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "dask_batch.py"),
+                           str(sources), str(tmp_path / "out"), "--workers", "2"],
+                          env=env, capture_output=True, text=True, timeout=180)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert "binarized 3 of 3 pages" in done.stdout
+    for name in ["sample", "tinted", "turned"]:
+        written = cv2.imread(str(tmp_path / "out" / f"{name}.png"), cv2.IMREAD_UNCHANGED)
+        assert np.array_equal(written, cli(pages[name])[0])
