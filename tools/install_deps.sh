@@ -4,7 +4,7 @@
 # the normal build never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev python3-opencv python3-numpy)
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel python3-opencv python3-numpy)
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
