@@ -3,6 +3,7 @@
 // the calling thread shows the progress and watches for a stop signal.
 #include "app/batch.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -300,6 +301,16 @@ std::string Summary(const BatchRun& run, double seconds) {
     return text.str();
 }
 
+// The cores this process may run on: a scheduler's job or taskset may allow fewer
+// than the machine has, which is all std::thread::hardware_concurrency counts.
+size_t AvailableCores() {
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0) {
+        return static_cast<size_t>(CPU_COUNT(&cores));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 ProgressDisplay::Style ProgressStyle(const CommandLine& line) {
     if (line.quiet) {
         return ProgressDisplay::Style::kNone;
@@ -341,8 +352,8 @@ int RunBatch(const CommandLine& line) {
     // Each page runs on one worker; OpenCV's own thread pool inside every worker
     // would only compete with the other workers for the same cores.
     cv::setNumThreads(1);
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t jobs = std::min<size_t>(line.jobs > 0 ? line.jobs : cores, inputs.size());
+    const size_t jobs =
+        std::min<size_t>(line.jobs > 0 ? line.jobs : AvailableCores(), inputs.size());
     RunWorkers(run, static_cast<int>(std::max<size_t>(jobs, 1)));
 
     const bool reportGood = run.report.Good();
