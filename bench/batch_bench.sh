@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 repeats=${2:-3}
 edgebin=$PWD/$build/edgebin
-data=../shared/data
+data=$(realpath -m ../shared/data)  # absolute: results mirror it under the output folder
 if [ ! -d "$data" ]; then
     echo "batch_bench: $data is absent; nothing to measure" >&2
     exit 0
@@ -101,9 +101,9 @@ import json, sys
 print(max(j["width"] * j["height"] for j in map(json.loads, open(sys.argv[1]))))' \
     "$work/report.jsonl")
 mkdir -p "$work/one" "$work/two/a" "$work/two/b" "$work/tiny"
-ln -s "$PWD/$largest" "$work/one/page.png"
-ln -s "$PWD/$largest" "$work/two/a/page.png"
-ln -s "$PWD/$largest" "$work/two/b/page.png"
+ln -s "$largest" "$work/one/page.png"
+ln -s "$largest" "$work/two/a/page.png"
+ln -s "$largest" "$work/two/b/page.png"
 "$PWD/$build/edgebin-genpage" --out "$work/tiny/page.png" --gt "$work/tiny_gt.png" \
     --width 64 --height 64 > /dev/null
 Peak() { Measure "$edgebin" --out-dir "$work/out" --quiet "$@" | awk '{print $3}'; }
