@@ -340,6 +340,14 @@ int RunBatch(const CommandLine& line) {
         std::cerr << "edgebin: " << message << "; nothing was done." << std::endl;
         return kExitUsage;
     }
+    // An output folder that cannot be made would fail every page, one by one.
+    std::error_code folderError;
+    fs::create_directories(line.outDir, folderError);
+    if (folderError) {
+        std::cerr << "edgebin: cannot create " << line.outDir << ": " << folderError.message()
+                  << std::endl;
+        return kExitWriteFailed;
+    }
     ProgressDisplay display(std::cerr, ProgressStyle(line), STDERR_FILENO);
     const StopSignals stop;
     BatchRun run(line, inputs, naming, display, stop);
