@@ -14,6 +14,7 @@
 #include <iostream>
 #include <mutex>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -164,13 +165,29 @@ void WritePagesTogether(BatchRun& run, std::vector<PageWork>& works) {
     }
 }
 
+// Binarizes page `page` into `work` and, unless it waits for the other pages of
+// its file, writes and reports it.
+void ProcessPage(BatchRun& run, const std::string& input, int page, bool together, PageWork& work) {
+    try {
+        BinarizePage(run, input, page, work);
+        if (!together) {
+            WritePage(run, work);
+        }
+    } catch (const std::exception& exception) {
+        // An exhausted memory or a codec fault costs this page, not the run.
+        Fail(work, std::string("internal error: ") + exception.what());
+        if (!together) {
+            Finish(run, work);
+        }
+    }
+}
+
 void ProcessInput(BatchRun& run, const std::string& input) {
     fs::path relative;
-    std::string unused;
-    MirrorPath(input, relative, unused);  // accepted before the run started
-    const std::string wholeOutput = OutputPath(run.naming, relative, 0, 1);
+    std::string refusal;
+    MirrorPath(input, relative, refusal);  // every input was accepted before the run
     std::error_code error;
-    if (run.line.skipExisting && fs::exists(wholeOutput, error)) {
+    if (run.line.skipExisting && fs::exists(OutputPath(run.naming, relative, 0, 1), error)) {
         ++run.counts.skipped;
         return;
     }
@@ -192,19 +209,8 @@ void ProcessInput(BatchRun& run, const std::string& input) {
         work.record.output = OutputPath(run.naming, relative, page, pageCount);
         if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
             ++run.counts.skipped;
-            continue;
-        }
-        try {
-            BinarizePage(run, input, page, work);
-            if (!together) {
-                WritePage(run, work);
-            }
-        } catch (const std::exception& exception) {
-            // An exhausted memory or a codec fault costs this page, not the run.
-            Fail(work, std::string("internal error: ") + exception.what());
-            if (!together) {
-                Finish(run, work);
-            }
+        } else {
+            ProcessPage(run, input, page, together, work);
         }
     }
     if (together) {
@@ -225,6 +231,21 @@ void Work(BatchRun& run) {
     run.workersDone.notify_all();
 }
 
+void ShowProgressUntilDone(BatchRun& run) {
+    bool stopAnnounced = false;
+    std::unique_lock<std::mutex> lock(run.workersMutex);
+    while (run.activeWorkers > 0) {
+        run.workersDone.wait_for(lock, kMonitorInterval);
+        if (run.stop.Received() != 0 && !stopAnnounced) {
+            stopAnnounced = true;
+            run.display.Message(std::string("edgebin: ") + SignalName(run.stop.Received()) +
+                                ": finishing the pages in progress (send it again to stop at "
+                                "once)");
+        }
+        run.display.Show(TakeSnapshot(run.counts, SecondsSince(run.start)));
+    }
+}
+
 // Starts the workers and shows the progress until they are done.
 void RunWorkers(BatchRun& run, int jobs) {
     run.activeWorkers = jobs;
@@ -232,20 +253,7 @@ void RunWorkers(BatchRun& run, int jobs) {
     for (int i = 0; i < jobs; ++i) {
         workers.emplace_back(Work, std::ref(run));
     }
-    bool stopSeen = false;
-    {
-        std::unique_lock<std::mutex> lock(run.workersMutex);
-        while (run.activeWorkers > 0) {
-            run.workersDone.wait_for(lock, kMonitorInterval);
-            if (run.stop.Received() != 0 && !stopSeen) {
-                stopSeen = true;
-                run.display.Message(std::string("edgebin: ") + SignalName(run.stop.Received()) +
-                                    ": finishing the pages in progress (send it again to stop "
-                                    "at once)");
-            }
-            run.display.Show(TakeSnapshot(run.counts, SecondsSince(run.start)));
-        }
-    }
+    ShowProgressUntilDone(run);
     for (std::thread& worker : workers) {
         worker.join();
     }
@@ -318,39 +326,75 @@ ProgressDisplay::Style ProgressStyle(const CommandLine& line) {
     return isatty(STDERR_FILENO) ? ProgressDisplay::Style::kBar : ProgressDisplay::Style::kLines;
 }
 
-}  // namespace
+OutputNaming NamingFor(const CommandLine& line) {
+    OutputNaming naming;
+    naming.outDir = line.outDir;
+    naming.format = line.format;
+    naming.multiPageFile = line.bilevel && line.format == "tif";
+    return naming;
+}
 
-int RunBatch(const CommandLine& line) {
-    std::vector<std::string> inputs;
-    std::string message;
-    if (!GatherInputs(line, inputs, message)) {
-        std::cerr << "edgebin: " << message << std::endl;
-        return kExitUsage;
-    }
+// Gathers the inputs and checks, before any work, that the run can go ahead.
+// Returns the status to exit with when it cannot.
+std::optional<int> PrepareInputs(const CommandLine& line, const OutputNaming& naming,
+                                 std::vector<std::string>& inputs) {
     if (line.positionals.empty() && line.fromList.empty()) {
         std::cerr << "edgebin: no input given." << std::endl;
         PrintUsage(std::cerr);
         return kExitUsage;
     }
-    OutputNaming naming;
-    naming.outDir = line.outDir;
-    naming.format = line.format;
-    naming.multiPageFile = line.bilevel && line.format == "tif";
+    std::string message;
+    if (!GatherInputs(line, inputs, message)) {
+        std::cerr << "edgebin: " << message << std::endl;
+        return kExitUsage;
+    }
     if (!CheckOutputsDistinct(inputs, naming, message)) {
         std::cerr << "edgebin: " << message << "; nothing was done." << std::endl;
         return kExitUsage;
     }
     // An output folder that cannot be made would fail every page, one by one.
-    std::error_code folderError;
-    fs::create_directories(line.outDir, folderError);
-    if (folderError) {
-        std::cerr << "edgebin: cannot create " << line.outDir << ": " << folderError.message()
+    std::error_code error;
+    fs::create_directories(line.outDir, error);
+    if (error) {
+        std::cerr << "edgebin: cannot create " << line.outDir << ": " << error.message()
                   << std::endl;
         return kExitWriteFailed;
+    }
+    return std::nullopt;
+}
+
+// Writes the summary and returns the exit status of a finished run.
+int Conclude(BatchRun& run) {
+    const bool reportGood = run.report.Good();
+    if (!reportGood) {
+        std::cerr << "edgebin: the report " << run.line.report << " could not be written in full"
+                  << std::endl;
+    }
+    const bool stopped = run.stop.Received() != 0;
+    if (!run.line.quiet || stopped || run.counts.failed > 0 || !reportGood) {
+        std::cerr << Summary(run, SecondsSince(run.start)) << std::endl;
+    }
+    if (stopped) {
+        return kExitInterrupted;
+    }
+    if (run.counts.failed > 0) {
+        return kExitSomePagesFailed;
+    }
+    return reportGood ? 0 : kExitWriteFailed;
+}
+
+}  // namespace
+
+int RunBatch(const CommandLine& line) {
+    std::vector<std::string> inputs;
+    const OutputNaming naming = NamingFor(line);
+    if (const std::optional<int> status = PrepareInputs(line, naming, inputs)) {
+        return *status;
     }
     ProgressDisplay display(std::cerr, ProgressStyle(line), STDERR_FILENO);
     const StopSignals stop;
     BatchRun run(line, inputs, naming, display, stop);
+    std::string message;
     // With --skip-existing the run continues an earlier one, and so does its report.
     if (!run.report.Open(line.report, line.skipExisting, message)) {
         std::cerr << "edgebin: " << message << std::endl;
@@ -363,23 +407,7 @@ int RunBatch(const CommandLine& line) {
     const size_t jobs =
         std::min<size_t>(line.jobs > 0 ? line.jobs : AvailableCores(), inputs.size());
     RunWorkers(run, static_cast<int>(std::max<size_t>(jobs, 1)));
-
-    const bool reportGood = run.report.Good();
-    if (!reportGood) {
-        std::cerr << "edgebin: the report " << line.report << " could not be written in full"
-                  << std::endl;
-    }
-    const bool clean = stop.Received() == 0 && run.counts.failed == 0 && reportGood;
-    if (!line.quiet || !clean) {
-        std::cerr << Summary(run, SecondsSince(run.start)) << std::endl;
-    }
-    if (stop.Received() != 0) {
-        return kExitInterrupted;
-    }
-    if (run.counts.failed > 0) {
-        return kExitSomePagesFailed;
-    }
-    return reportGood ? 0 : kExitWriteFailed;
+    return Conclude(run);
 }
 
 }  // namespace edgebin::cli
