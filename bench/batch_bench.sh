@@ -8,7 +8,9 @@
 #   jobs 1  one batch process, one worker thread
 #   jobs 2  one batch process, two worker threads
 # Each is run REPEATS times; the table shows the fastest run (the one least
-# disturbed by other work on a shared machine) and the median. Targets: jobs 2 at
+# disturbed by other work on a shared machine), the median, and how many cores
+# the rest of the machine kept busy during the fastest run. Each run waits first
+# for the machine to be idle (up to IDLE_WAIT seconds, default 300). Targets: jobs 2 at
 # least 1.7 times the pages per second of jobs 1, and jobs 1 at least 1.25 times
 # those of the loop.
 #
@@ -33,12 +35,38 @@ pages=$(wc -l < "$work/list")
 cat $(cat "$work/list") > /dev/null  # read once, so that every run finds them cached
 echo "load before: $(uptime)"
 
-# Prints "wall user+sys peak_kb" of the command, run after removing the results.
+# Processor seconds the whole machine has spent busy since boot.
+MachineBusy() {
+    awk -v hz="$(getconf CLK_TCK)" '/^cpu / {print ($2 + $3 + $4 + $7 + $8) / hz}' /proc/stat
+}
+
+# Waits, up to IDLE_WAIT seconds (default 300), until the machine has used less
+# than a tenth of a core over two seconds.
+WaitForIdle() {
+    local waited=0 before
+    while [ "$waited" -lt "${IDLE_WAIT:-300}" ]; do
+        before=$(MachineBusy)
+        sleep 2
+        waited=$((waited + 2))
+        awk -v a="$(MachineBusy)" -v b="$before" 'BEGIN { exit !((a - b) / 2 < 0.1) }' && return
+    done
+    return 0  # measured anyway; the "others" column shows the disturbance
+}
+
+# Prints "wall user+sys peak_kb others" of the command, run after removing the
+# results; "others" is the processor time the rest of the machine used meanwhile,
+# as a share of the run's wall time: near 0 on a quiet machine. A busy neighbour
+# takes a core away from a two-job run whatever its nice value, since the kernel
+# shares the processors between sessions first (autogroups).
 Measure() {
     rm -rf "$work/out"
     mkdir -p "$work/out"
+    WaitForIdle
+    local before
+    before=$(MachineBusy)
     /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" > /dev/null
-    awk '{printf "%s %.2f %s\n", $1, $2 + $3, $4}' "$work/time"
+    awk -v b="$before" -v a="$(MachineBusy)" \
+        '{printf "%s %.2f %s %.2f\n", $1, $2 + $3, $4, (a - b - $2 - $3) / $1}' "$work/time"
 }
 
 Loop() {
@@ -70,19 +98,21 @@ for mode in loop "jobs 1" "jobs 2"; do
     done
     best[$mode]=$(sort -n "$work/runs" | head -1)
     median[$mode]=$(sort -n "$work/runs" | awk -v n="$repeats" 'NR == int((n + 1) / 2)')
-    echo "$mode runs (wall s, cpu s, peak KB):" $(tr '\n' ';' < "$work/runs")
+    echo "$mode runs (wall s, cpu s, peak KB, others' cores):" $(tr '\n' ';' < "$work/runs")
 done
 echo "load after: $(uptime)"
 echo
 echo "$pages pages, $megapixels MP"
-echo "| mode | wall s (best) | wall s (median) | pages/s | s/MP | CPU s | peak RSS MB |"
-echo "|---|---|---|---|---|---|---|"
+echo "| mode | wall s (best) | wall s (median) | pages/s | s/MP | CPU s | peak RSS MB |" \
+    "others' cores |"
+echo "|---|---|---|---|---|---|---|---|"
 for mode in loop "jobs 1" "jobs 2"; do
-    read -r wall cpu peak <<< "${best[$mode]}"
-    read -r mid _ _ <<< "${median[$mode]}"
-    awk -v m="$mode" -v w="$wall" -v mid="$mid" -v c="$cpu" -v p="$peak" -v n="$pages" \
-        -v mp="$megapixels" 'BEGIN { printf "| %s | %.2f | %.2f | %.2f | %.3f | %.2f | %.0f |\n",
-        m, w, mid, n / w, w / mp, c, p / 1024 }'
+    read -r wall cpu peak others <<< "${best[$mode]}"
+    read -r mid _ _ _ <<< "${median[$mode]}"
+    awk -v m="$mode" -v w="$wall" -v mid="$mid" -v c="$cpu" -v p="$peak" -v o="$others" \
+        -v n="$pages" -v mp="$megapixels" 'BEGIN {
+        printf "| %s | %.2f | %.2f | %.2f | %.3f | %.2f | %.0f | %.2f |\n",
+            m, w, mid, n / w, w / mp, c, p / 1024, o }'
 done
 read -r loopWall _ <<< "${best[loop]}"
 read -r oneWall _ <<< "${best[jobs 1]}"
