@@ -5,7 +5,7 @@
 # and tools/ocr_check.py; the normal build and tests never need them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libleptonica-dev libtiff-dev libpng-dev
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev
           python3-opencv python3-numpy tesseract-ocr tesseract-ocr-eng
           python3-dev pybind11-dev python3-pybind11 python3-pytest python3-dask
           python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
