@@ -378,13 +378,17 @@ bool MatchExisting(int fd, const struct stat* existing, std::string& reason) {
     return true;
 }
 
-// Writes `bytes` into an unnamed file in `directory` and gives it a temporary
-// name (set in `tempPath`) only once complete, so that an interrupted write
-// leaves nothing behind. Sets `unsupported` when the file system or the system
-// offers no unnamed files. Sets `error` to the errno of a failure.
-bool WriteUnnamedThenLink(const std::string& directory, const std::string& extension,
-                          const Bytes& bytes, const struct stat* existing, std::string& tempPath,
-                          bool& unsupported, int& error, std::string& reason) {
+// Writes `bytes` into an unnamed file in `directory` and gives it a name only once
+// complete, so that an interrupted write leaves nothing behind: `target` itself
+// when no file of that name exists (then `tempPath` stays empty), else a temporary
+// name set in `tempPath` for the caller to rename. Naming the target directly
+// leaves no window in which a killed process strands a temporary file. Sets
+// `unsupported` when the file system or the system offers no unnamed files, and
+// `error` to the errno of a failure.
+bool WriteUnnamedThenLink(const std::string& directory, const std::string& target,
+                          const std::string& extension, const Bytes& bytes,
+                          const struct stat* existing, std::string& tempPath, bool& unsupported,
+                          int& error, std::string& reason) {
     FileDescriptor file(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode));
     if (file.get() < 0) {
         error = errno;
@@ -396,6 +400,15 @@ bool WriteUnnamedThenLink(const std::string& directory, const std::string& exten
         return false;
     }
     const std::string handle = "/proc/self/fd/" + std::to_string(file.get());
+    tempPath.clear();
+    if (existing == nullptr &&
+        linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (!file.Close(reason)) {
+            unlink(target.c_str());
+            return false;
+        }
+        return true;
+    }
     const std::string stem = directory + ".edgebin-" + std::to_string(getpid()) + "-";
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         tempPath = stem + std::to_string(attempt) + extension;
@@ -479,8 +492,11 @@ bool WriteBytesAtomically(const Bytes& bytes, const std::string& outPath, std::s
     std::string tempPath;
     bool unsupported = false;
     int error = 0;
-    bool written = WriteUnnamedThenLink(directory, extension, bytes, existing, tempPath,
+    bool written = WriteUnnamedThenLink(directory, target, extension, bytes, existing, tempPath,
                                         unsupported, error, reason);
+    if (written && tempPath.empty()) {
+        return true;
+    }
     if (!written && unsupported) {
         reason.clear();
         written =
