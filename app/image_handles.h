@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 // libtiff's headers deprecate their own int64 names, which OpenCV's still use:
 // OpenCV must be included before any file that includes this one.
@@ -38,5 +39,11 @@ struct TiffOptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
 using TiffOptionsPtr = std::unique_ptr<TIFFOpenOptions, TiffOptionsFree>;
+
+// Options for opening a TIFF file that keep libtiff's messages with libtiff: a file
+// it cannot handle is reported by the command line in its own words. With
+// `firstError`, the first error message is kept there (thread-safe: no
+// process-wide handler is involved).
+TiffOptionsPtr QuietTiffOptions(std::string* firstError);
 
 }  // namespace edgebin::cli

@@ -28,34 +28,9 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// libtiff's messages stay with libtiff: a file it cannot read is reported by
-// the command line in its own words. Returning 1 keeps the process-wide handler
-// from being called.
-int IgnoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
-// Keeps libtiff's first error message in the std::string that `firstError` points to.
-int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
-                       va_list arguments) {
-    auto* kept = static_cast<std::string*>(firstError);
-    if (kept->empty()) {
-        char text[256];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        *kept = text[0] != '\0' ? text : "unreadable data";
-    }
-    return 1;
-}
-
 // Opens a TIFF file for reading; with `firstError`, libtiff's first error is kept there.
 TiffPtr OpenTiff(const std::string& path, std::string* firstError = nullptr) {
-    const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
-    if (firstError != nullptr) {
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, firstError);
-    } else {
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
-    }
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffMessage, nullptr);
+    const TiffOptionsPtr options = QuietTiffOptions(firstError);
     return TiffPtr(TIFFOpenExt(path.c_str(), "r", options.get()));
 }
 

@@ -165,22 +165,6 @@ bool OpenCvEncode(const cv::Mat& image, const std::string& extension,
     return false;
 }
 
-// Keeps libtiff's first error message in the std::string that `firstError` points to.
-int KeepFirstTiffError(TIFF*, void* firstError, const char*, const char* format,
-                       va_list arguments) {
-    auto* kept = static_cast<std::string*>(firstError);
-    if (kept->empty()) {
-        char text[256];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        *kept = text;
-    }
-    return 1;
-}
-
-int IgnoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
 // One row of 1-bit pixels, most significant bit first, 1 for ink (min-is-white).
 void PackInk(const unsigned char* row, int width, int threshold, std::vector<unsigned char>& bits) {
     std::fill(bits.begin(), bits.end(), 0);
@@ -238,9 +222,7 @@ bool EncodeTiff(const std::vector<cv::Mat>& pages, const std::vector<Resolution>
         return false;
     }
     std::string firstError;
-    const TiffOptionsPtr options(TIFFOpenOptionsAlloc());
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstTiffError, &firstError);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreTiffWarning, nullptr);
+    const TiffOptionsPtr options = QuietTiffOptions(&firstError);
     // libtiff closes the descriptor it is given; `memory` keeps its own.
     TiffPtr tiff(TIFFFdOpenExt(dup(memory.get()), "page", "w", options.get()));
     bool written = tiff != nullptr;
