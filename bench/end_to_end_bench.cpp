@@ -216,7 +216,7 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
                 std::min(result.binarizeSeconds, TimeOnce([&] {
                              edgebin::Trace trace;
                              BinarizeImage(page.gray, dst, parameters.alpha, parameters.k,
-                                           parameters.Rthre, trace);
+                                           parameters.rthre, trace);
                          }));
         }
     }

@@ -35,7 +35,7 @@ void SelectThreshold(const TuningParameters& parameters, StagedRun& run) {
     int secondPeak = 0;
     FindCurvePeaks(run.contourCurve, hasSecond, mainPeak, secondPeak);
     run.threshold =
-        ChoosePeakLevel(run.gradMap, hasSecond, mainPeak, secondPeak, parameters.Rthre, run.trace);
+        ChoosePeakLevel(run.gradMap, hasSecond, mainPeak, secondPeak, parameters.rthre, run.trace);
     cv::threshold(run.gradMap, run.edgeMask, run.threshold, 255, cv::THRESH_BINARY);
 }
 

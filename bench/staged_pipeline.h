@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "edgebin/edgebin.hpp"
 #include "global/contour_curve.h"
 #include "stroke/stroke_width.h"
 
@@ -24,11 +25,7 @@ enum class Stage {
 };
 constexpr int kStageCount = 9;
 
-struct TuningParameters {
-    double alpha = 2.0;
-    double k = 0.6;
-    double Rthre = 0.05;
-};
+using TuningParameters = edgebin::Parameters;
 
 // Every image and list the driver and its global stage pass along, in one place.
 struct StagedRun {
