@@ -6,22 +6,31 @@
 # build-asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Where the time goes, in the CI log.
+phase() { echo "== tools/test.sh at ${SECONDS} s: $*"; }
+phase "dependencies"
 bash tools/install_deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+phase "Release build"
 cmake --build build -j"$(nproc)"
+phase "tests"
 # The whole-tool comparison with the reference build (label slow) runs on every
 # fourth of its pages here; `ctest --test-dir build -L slow` compares them all.
 EDGEBIN_QUICK_EQUIVALENCE=1 ctest --test-dir build --output-on-failure -j"$(nproc)"
+phase "Python tests"
 # The Python module from the build tree.
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
+phase "Tesseract and installed package"
 # A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
 bash tools/tesseract_check.sh build
 # The installed package, static and shared, through find_package and pkg-config.
 bash tools/check_install.sh build
+phase "shared library"
 cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
     -DEDGEBIN_BUILD_TESTS=OFF -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-shared -j"$(nproc)" --target edgebin
 bash tools/check_install.sh build-shared
+phase "pip install"
 # The Python module installed by pip into a virtual environment that sees Debian's
 # numpy, checked against the command line.
 venv="$(mktemp -d)"
@@ -34,4 +43,6 @@ import sys, cv2, numpy, edgebin
 page = cv2.imread(sys.argv[1], cv2.IMREAD_COLOR)
 assert numpy.array_equal(edgebin.binarize(page), cv2.imread("expected.png", 0))
 print("pip-installed", edgebin.__file__, "matches the command line")' "$OLDPWD/samples/sample_page.png")
+phase "sanitized build and tests"
 bash tools/sanitize_test.sh
+phase "done"
