@@ -24,7 +24,17 @@ hosts=$1
 out=$2
 shift 2
 mkdir -p "$out/reports"
+# GNU parallel builds the remote command for the shell named by SHELL; with none
+# set (cron, env -i, some CI runners) the remote side runs nothing and still
+# reports success.
+export SHELL="${SHELL:-/bin/sh}"
 parallel --will-cite --sshloginfile "$hosts" --jobs 1 --pipe --block "${BLOCK:-100k}" \
     --workdir "$PWD" --joblog "$out/reports/joblog" --quote \
     "${EDGEBIN:-edgebin}" --from-list - --out-dir "$out" --report "$out/reports/{#}.jsonl" \
     --quiet "$@"
+# A block that ran must have left its report; anything else is a silent failure.
+missing=$(awk -F'\t' -v dir="$out/reports" 'NR > 1 { f = dir "/" $1 ".jsonl"; if (system("test -e \"" f "\"")) n++ } END { print n + 0 }' "$out/reports/joblog")
+if [ "$missing" -ne 0 ]; then
+    echo "$0: $missing of the blocks that ran left no report" >&2
+    exit 1
+fi
