@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "support/test_support.h"
-#include "tools/page_generator.h"
 
 namespace fs = std::filesystem;
 
@@ -43,15 +42,8 @@ class BatchTest : public TempDirTest {
             names.push_back("in/page" + std::to_string(100 + i) + ".png");
         }
         for (size_t i = 0; i < names.size(); ++i) {
-            PageOptions options;
-            options.seed = static_cast<std::uint32_t>(i + 1);
-            options.width = 240;
-            options.height = 180;
-            cv::Mat page;
-            cv::Mat truth;
-            GeneratePage(options, page, truth);
             fs::create_directories((dir / names[i]).parent_path());
-            ASSERT_TRUE(cv::imwrite((dir / names[i]).string(), page));
+            ASSERT_TRUE(cv::imwrite(Path(names[i]), GeneratedPage(i + 1, 240, 180)));
         }
     }
     std::vector<nlohmann::json> Report(const fs::path& path) const {

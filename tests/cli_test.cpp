@@ -12,7 +12,6 @@
 
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
-#include "tools/page_generator.h"
 
 // After OpenCV: libtiff's headers deprecate the int64 name that OpenCV's use.
 #include <tiffio.h>
@@ -24,21 +23,6 @@ namespace {
 // Runs edgebin; `out` holds its standard output, `err` its standard error.
 ShellRun Edgebin(const std::string& arguments) {
     return RunShell(std::string(EDGEBIN_BINARY) + " " + arguments);
-}
-
-// A grey page with a few dark strokes on a lit background: not two-level.
-cv::Mat StrokePage() {
-    cv::Mat page(120, 160, CV_8UC1);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            page.at<unsigned char>(y, x) = static_cast<unsigned char>(200 + (x + y) % 7);
-        }
-    }
-    for (int line = 0; line < 3; ++line) {
-        cv::putText(page, "edge text", cv::Point(5, 30 + 35 * line), cv::FONT_HERSHEY_SIMPLEX, 0.8,
-                    cv::Scalar(40), 2);
-    }
-    return page;
 }
 
 using CliTest = TempDirTest;
@@ -119,14 +103,7 @@ TEST_F(CliTest, UsageHelpAndCopiesOfTwoLevelInputs) {
 // EDGEBIN_UPDATE_GOLDEN=1 to record the new runs, and say why in the commit.
 TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
     const fs::path golden = fs::path(EDGEBIN_SOURCE_DIR) / "tests/golden";
-    PageOptions options;
-    options.seed = 3;
-    options.width = 400;
-    options.height = 300;
-    cv::Mat generated;
-    cv::Mat truth;
-    GeneratePage(options, generated, truth);
-    cv::imwrite(Path("generated.png"), generated);
+    cv::imwrite(Path("generated.png"), GeneratedPage(3, 400, 300));
     const struct {
         const char* name;
         std::string page;
@@ -213,7 +190,7 @@ cv::Mat LibraryResult(const std::string& path) {
 // it, --dpi sets it, and the pixels stay the library's result: 1-bit files hold
 // exactly the 8-bit pixels, a JPEG those of OpenCV's JPEG of the result.
 TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
-    const cv::Mat page = StrokePage();
+    const cv::Mat page = StrokePage(120, 160);
     WriteWithResolution(page, Path("in300.png"), IFF_PNG, 300);
     WriteWithResolution(page, Path("in200.jpg"), IFF_JFIF_JPEG, 200);
     WriteWithResolution(page, Path("in150.bmp"), IFF_BMP, 150);
@@ -277,7 +254,7 @@ TEST_F(CliTest, MultiPageTiffWithADamagedPage) {
     // not inflate.
     std::vector<cv::Mat> pages;
     for (int i = 0; i < 3; ++i) {
-        pages.push_back(StrokePage());
+        pages.push_back(StrokePage(120, 160));
         cv::putText(pages.back(), "page " + std::to_string(i), cv::Point(10, 110),
                     cv::FONT_HERSHEY_SIMPLEX, 0.5 + 0.2 * i, cv::Scalar(60), 1, cv::LINE_AA);
     }

@@ -10,21 +10,8 @@
 #include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
-#include "tools/page_generator.h"
 
 namespace {
-
-cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty) {
-    PageOptions options;
-    options.seed = seed;
-    options.width = width;
-    options.height = height;
-    options.difficulty = difficulty;
-    cv::Mat page;
-    cv::Mat truth;
-    GeneratePage(options, page, truth);
-    return page;
-}
 
 // Status, pixels and trace (the lines the command line prints of it, and the bands)
 // the same.

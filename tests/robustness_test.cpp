@@ -18,22 +18,6 @@ namespace {
 
 using Bytes = std::string;
 
-// A grey page with dark strokes on a textured background: not two-level, and
-// small enough to run in a fraction of a second.
-cv::Mat StrokePage(int rows = 90, int cols = 140) {
-    cv::Mat page(rows, cols, CV_8UC1);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            page.at<std::uint8_t>(y, x) = static_cast<std::uint8_t>(195 + (x * 7 + y * 3) % 11);
-        }
-    }
-    for (int line = 0; 28 + 30 * line < rows; ++line) {
-        cv::putText(page, "ink text", cv::Point(4, 24 + 30 * line), cv::FONT_HERSHEY_SIMPLEX, 0.7,
-                    cv::Scalar(45), 2);
-    }
-    return page;
-}
-
 cv::Mat Noise(int rows, int cols, int low, int high, std::uint64_t seed) {
     cv::Mat noise(rows, cols, CV_8UC1);
     cv::RNG(seed).fill(noise, cv::RNG::UNIFORM, low, high);

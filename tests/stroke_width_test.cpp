@@ -61,16 +61,6 @@ std::vector<std::pair<int, int>> Spans(const std::vector<LineBand>& bands) {
     return spans;
 }
 
-std::vector<LineBand> BandsWithSpans(const std::vector<int>& spans) {
-    std::vector<LineBand> bands;
-    int top = 0;
-    for (int span : spans) {
-        bands.push_back(LineBand{0, top, 9, top + span});
-        top += span + 5;
-    }
-    return bands;
-}
-
 }  // namespace
 
 TEST(RaiseMinimumWidthsTest, RaisesMinimaOneBelowANeighbour) {
@@ -87,22 +77,6 @@ TEST(RaiseMinimumWidthsTest, RaisesMinimaOneBelowANeighbour) {
         RaiseMinimumWidths(raised);
         EXPECT_EQ(raised, expected);
     }
-}
-
-TEST(DropShortBandsTest, DropsBandsBelowTwentyOnlyWhenATallerOneExists) {
-    std::vector<LineBand> mixed = BandsWithSpans({19, 20, 30});
-    DropShortBands(mixed);
-    ASSERT_EQ(mixed.size(), 2u);
-    EXPECT_EQ(mixed[0].bottom - mixed[0].top, 20);
-    EXPECT_EQ(mixed[1].bottom - mixed[1].top, 30);
-
-    std::vector<LineBand> allShort = BandsWithSpans({5, 20});
-    DropShortBands(allShort);
-    EXPECT_EQ(allShort.size(), 2u);
-
-    std::vector<LineBand> alone = BandsWithSpans({2});
-    DropShortBands(alone);
-    EXPECT_EQ(alone.size(), 1u);
 }
 
 TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped) {
@@ -173,6 +147,9 @@ TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
         {2000, 3000, {{20, 60, 30}}, 1.0, {{0, 1999}}, {30}},
         {2000, 3000, {{20, 60, 31}}, 0.0, {}, {}},
         {200, 100, {{10, 40, 3}, {60, 65, 8}, {120, 160, 6}}, 1.0, {{0, 80}, {81, 199}}, {3, 6}},
+        // A band of 20 rows stays beside a taller one; with none taller, all stay.
+        {100, 100, {{5, 24, 3}, {30, 50, 4}, {60, 90, 6}}, 1.0, {{0, 55}, {56, 99}}, {4, 6}},
+        {60, 100, {{5, 25, 3}, {35, 40, 6}}, 1.0, {{0, 30}, {31, 59}}, {3, 6}},
         // Adjacent bands of equal width merge, each band's edges halfway to the next;
         // widths one below a neighbour's are raised first.
         {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 7}}, 1.0, {{0, 80}, {81, 149}}, {4, 7}},

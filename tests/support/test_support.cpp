@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <opencv2/imgproc.hpp>
 #include <random>
+
+#include "tools/page_generator.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +37,32 @@ cv::Mat RandomMask(int rows, int cols, double density, unsigned seed) {
         }
     }
     return mask;
+}
+
+cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty, cv::Mat* truth) {
+    PageOptions options;
+    options.seed = seed;
+    options.width = width;
+    options.height = height;
+    options.difficulty = difficulty;
+    cv::Mat page;
+    cv::Mat ink;
+    GeneratePage(options, page, truth != nullptr ? *truth : ink);
+    return page;
+}
+
+cv::Mat StrokePage(int rows, int cols) {
+    cv::Mat page(rows, cols, CV_8UC1);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            page.at<unsigned char>(y, x) = static_cast<unsigned char>(195 + (x * 7 + y * 3) % 11);
+        }
+    }
+    for (int line = 0; 28 + 30 * line < rows; ++line) {
+        cv::putText(page, "ink text", cv::Point(4, 24 + 30 * line), cv::FONT_HERSHEY_SIMPLEX, 0.7,
+                    cv::Scalar(45), 2);
+    }
+    return page;
 }
 
 double InkFMeasure(const cv::Mat& result, const cv::Mat& truth) {

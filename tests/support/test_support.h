@@ -15,6 +15,14 @@ cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value =
 // Random 0/255 mask with the given share of non-zero pixels, deterministic in seed.
 cv::Mat RandomMask(int rows, int cols, double density, unsigned seed);
 
+// A page of tools/page_generator.h, and its ink when `truth` is given.
+cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty = 0.5,
+                      cv::Mat* truth = nullptr);
+
+// A grey page with dark strokes on a textured background: not two-level, and
+// small enough to binarize in a fraction of a second.
+cv::Mat StrokePage(int rows = 90, int cols = 140);
+
 // F-measure (%) of the ink (0) pixels of `result` against `truth` (ink 0).
 double InkFMeasure(const cv::Mat& result, const cv::Mat& truth);
 
