@@ -8,27 +8,31 @@ using namespace edgebin::detail;
 
 namespace {
 
-ContourCurve Flat(double value = 0.0) {
-    ContourCurve curve{};
-    curve.fill(value);
+ContourCurve Flat() {
+    return ContourCurve{};
+}
+
+// Curve from a starting curve and levels set in order.
+ContourCurve With(ContourCurve curve, std::initializer_list<std::pair<int, double>> levels) {
+    for (const auto& [level, value] : levels) {
+        curve[level] = value;
+    }
     return curve;
 }
 
-void SetRange(ContourCurve& curve, int first, int last, double value) {
+// Curve with levels first..last set to `value`.
+ContourCurve Ranged(ContourCurve curve, int first, int last, double value) {
     for (int level = first; level <= last; ++level) {
         curve[level] = value;
     }
+    return curve;
 }
 
 // Main peak 100 at level 60 falling straight to a floor of 1 with a dip to 0 at
 // level 70, then a single-level peak of 50 at `secondLevel`.
 ContourCurve TwoPeakCurve(int secondLevel) {
-    ContourCurve curve = Flat();
-    curve[60] = 100.0;
-    SetRange(curve, 61, secondLevel - 1, 1.0);
-    curve[70] = 0.0;
-    curve[secondLevel] = 50.0;
-    return curve;
+    return With(Ranged(Flat(), 61, secondLevel - 1, 1.0),
+                {{60, 100.0}, {70, 0.0}, {secondLevel, 50.0}});
 }
 
 // Convex curve (second difference 1 everywhere) with one sharp concave bend of
@@ -43,31 +47,6 @@ ContourCurve ConvexCurveWithBend(int bendLevel) {
         const double secondDifference = k == bendLevel ? -100.0 : 1.0;
         curve[k + 1] = 2.0 * curve[k] - curve[k - 1] + secondDifference;
     }
-    return curve;
-}
-
-struct PeakResult {
-    bool hasSecond = true;
-    int mainPeak = -1;
-    int secondPeak = -1;
-};
-
-PeakResult Analyse(const ContourCurve& curve) {
-    PeakResult result;
-    FindCurvePeaks(curve, result.hasSecond, result.mainPeak, result.secondPeak);
-    return result;
-}
-
-// Curve from a starting curve and changes applied to it in order.
-ContourCurve With(ContourCurve curve, std::initializer_list<std::pair<int, double>> levels) {
-    for (const auto& [level, value] : levels) {
-        curve[level] = value;
-    }
-    return curve;
-}
-
-ContourCurve Ranged(ContourCurve curve, int first, int last, double value) {
-    SetRange(curve, first, last, value);
     return curve;
 }
 
@@ -110,11 +89,14 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
         {"no peak falls back to the shoulder", ConvexCurveWithBend(120), 0, true, 120},
     };
     for (const auto& c : cases) {
-        const PeakResult result = Analyse(c.curve);
-        EXPECT_EQ(result.mainPeak, c.mainPeak) << c.name;
+        bool hasSecond = !c.hasSecond;
+        int mainPeak = -1;
+        int secondPeak = -1;
+        FindCurvePeaks(c.curve, hasSecond, mainPeak, secondPeak);
+        EXPECT_EQ(mainPeak, c.mainPeak) << c.name;
         if (c.secondPeak >= 0) {
-            EXPECT_EQ(result.hasSecond, c.hasSecond) << c.name;
-            EXPECT_EQ(result.secondPeak, c.secondPeak) << c.name;
+            EXPECT_EQ(hasSecond, c.hasSecond) << c.name;
+            EXPECT_EQ(secondPeak, c.secondPeak) << c.name;
         }
     }
 }

@@ -10,7 +10,6 @@
 
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
-#include "tools/page_generator.h"
 
 namespace {
 
@@ -39,14 +38,8 @@ TEST(EndToEnd, GeneratedPagesMatchTheirDrawnInk) {
     } pages[] = {{2, 0.2}, {3, 0.4}, {4, 0.3}, {2, 0.5}};
     double sum = 0.0;
     for (const auto& page : pages) {
-        PageOptions options;
-        options.seed = page.seed;
-        options.difficulty = page.difficulty;
-        options.width = 800;
-        options.height = 600;
-        cv::Mat grey;
         cv::Mat truth;
-        GeneratePage(options, grey, truth);
+        const cv::Mat grey = GeneratedPage(page.seed, 800, 600, page.difficulty, &truth);
         const cv::Mat result = Binarize(grey);
         ASSERT_EQ(result.size(), grey.size());
         ASSERT_EQ(result.type(), CV_8UC1);

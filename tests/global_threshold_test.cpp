@@ -5,8 +5,6 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "global/enhance.h"
-#include "global/gradient_map.h"
 #include "stroke/stroke_map.h"
 
 using namespace edgebin::detail;
@@ -215,86 +213,6 @@ TEST(MeasureStrokeDescriptionTest, RetriesOnceAtHalfTheThreshold) {
             EXPECT_EQ(cv::norm(script.maps.back(), edgeMask, cv::NORM_INF), 0.0);
         }
     }
-}
-
-struct GlobalOutputs {
-    cv::Mat gray, gradX, gradY, edgeMask;
-    Description d;
-    int status = -2;
-    edgebin::Trace trace;
-};
-
-GlobalOutputs RunGlobal(const cv::Mat& src) {
-    GlobalOutputs g;
-    g.status = EstimateGlobalThreshold(src, g.gray, g.gradX, g.gradY, g.edgeMask, g.d.lineBands,
-                                       g.d.bandStrokeWidths, g.d.rowStrokeWidths, 0.05, g.trace);
-    return g;
-}
-
-TEST(EstimateGlobalThresholdTest, RejectsEmptyAndOddChannelInputs) {
-    const GlobalOutputs empty = RunGlobal(cv::Mat());
-    EXPECT_EQ(empty.status, kStatusNoRowsOrColumns);
-    EXPECT_EQ(empty.trace.mainPeak, -1);
-    EXPECT_TRUE(empty.gray.empty());
-
-    const GlobalOutputs twoChannels = RunGlobal(cv::Mat(10, 10, CV_8UC2, cv::Scalar(9, 9)));
-    EXPECT_EQ(twoChannels.status, kStatusBadChannels);
-    EXPECT_EQ(twoChannels.trace.mainPeak, -1);
-    EXPECT_TRUE(twoChannels.gray.empty());
-}
-
-TEST(EstimateGlobalThresholdTest, FlatPageFailsAfterTheThresholdLines) {
-    const cv::Mat flat(40, 60, CV_8UC1, cv::Scalar(200));
-    const GlobalOutputs g = RunGlobal(flat);
-    EXPECT_EQ(g.status, edgebin::kStatusNoStrokes);
-    EXPECT_EQ(g.trace.mainPeak, 0);
-    EXPECT_EQ(g.trace.secondPeak, -1);
-    EXPECT_EQ(g.trace.finalThreshold, 0);
-    EXPECT_EQ(g.trace.reassignedThreshold, -1);
-    EXPECT_EQ(g.trace.measurements.size(), 2u);
-    EXPECT_EQ(g.gray.data, flat.data) << "one channel is shared, not copied";
-    EXPECT_EQ(cv::countNonZero(g.gradX), 0);
-    EXPECT_EQ(cv::countNonZero(g.gradY), 0);
-    ASSERT_EQ(g.edgeMask.size(), flat.size());
-    EXPECT_EQ(cv::countNonZero(g.edgeMask), 0);
-}
-
-cv::Mat SyntheticPage() {
-    cv::Mat page(180, 320, CV_8UC1);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            page.at<unsigned char>(y, x) = static_cast<unsigned char>(150 + x / 4 + (y % 7));
-        }
-    }
-    const char* lines[] = {"Dear Sir, the weather", "has been kind to us", "since Monday last."};
-    for (int i = 0; i < 3; ++i) {
-        cv::putText(page, lines[i], cv::Point(10, 45 + 55 * i), cv::FONT_HERSHEY_SIMPLEX, 0.9,
-                    cv::Scalar(40), 2, cv::LINE_AA);
-    }
-    return page;
-}
-
-TEST(EstimateGlobalThresholdTest, SyntheticPageGivesACompleteDescription) {
-    const cv::Mat page = SyntheticPage();
-    cv::Mat colour;
-    cv::cvtColor(page, colour, cv::COLOR_GRAY2BGR);
-    const GlobalOutputs g = RunGlobal(colour);
-    ASSERT_EQ(g.status, edgebin::kStatusOk);
-    EXPECT_NE(g.gray.data, colour.data);
-    EXPECT_EQ(cv::norm(g.gray, page, cv::NORM_INF), 0.0);
-    EXPECT_TRUE(IsCompleteStrokeDescription(page.rows, page.cols, g.d.lineBands,
-                                            g.d.bandStrokeWidths, g.d.rowStrokeWidths));
-
-    // The reported threshold (or its half after a retry) is the one the mask shows.
-    ASSERT_GE(g.trace.finalThreshold, 0);
-    const int level =
-        g.trace.reassignedThreshold >= 0 ? g.trace.reassignedThreshold : g.trace.finalThreshold;
-    cv::Mat enhanced, background, gradX, gradY, gradMap;
-    EnhancePage(page, 60, 0.2, enhanced, background);
-    ComputeGradientMap(enhanced, gradX, gradY, gradMap);
-    EXPECT_EQ(cv::norm(g.gradX, gradX, cv::NORM_INF), 0.0);
-    EXPECT_EQ(cv::norm(g.edgeMask, Above(gradMap, level), cv::NORM_INF), 0.0);
-    EXPECT_GT(cv::countNonZero(g.edgeMask), 0);
 }
 
 }  // namespace

@@ -1,59 +1,31 @@
 // The public API as another program uses it: what it refuses and how, what it
 // returns, and calls from several threads at once.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
-#include "tools/page_generator.h"
+#include "support/test_support.h"
 
 namespace {
 
-cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty) {
-    PageOptions options;
-    options.seed = seed;
-    options.width = width;
-    options.height = height;
-    options.difficulty = difficulty;
-    cv::Mat page;
-    cv::Mat truth;
-    GeneratePage(options, page, truth);
-    return page;
-}
-
+// Status, pixels and trace (the lines the command line prints of it, and the bands)
+// the same.
 bool SameResult(const edgebin::Result& a, const edgebin::Result& b) {
-    const auto sameMeasurements = [](const std::vector<edgebin::StrokeMeasurement>& x,
-                                     const std::vector<edgebin::StrokeMeasurement>& y) {
-        if (x.size() != y.size()) {
-            return false;
+    const auto describe = [](const edgebin::Result& result) {
+        std::ostringstream text;
+        text << result.status << "\n";
+        edgebin::cli::PrintTrace(result, text);
+        for (const edgebin::TextBand& band : result.trace.bands) {
+            text << band.top << " " << band.bottom << " " << band.strokeWidth << "\n";
         }
-        for (size_t i = 0; i < x.size(); ++i) {
-            if (x[i].emptyMask != y[i].emptyMask ||
-                x[i].bandStrokeWidths != y[i].bandStrokeWidths) {
-                return false;
-            }
-        }
-        return true;
+        return text.str();
     };
-    const edgebin::Trace& s = a.trace;
-    const edgebin::Trace& t = b.trace;
-    bool same = a.status == b.status && a.image.size() == b.image.size() &&
-                a.image.type() == b.image.type() && s.mainPeak == t.mainPeak &&
-                s.secondPeak == t.secondPeak && s.ratio == t.ratio &&
-                s.finalThreshold == t.finalThreshold &&
-                s.reassignedThreshold == t.reassignedThreshold &&
-                sameMeasurements(s.measurements, t.measurements) &&
-                sameMeasurements(s.refinementPasses, t.refinementPasses) &&
-                s.bands.size() == t.bands.size();
-    for (size_t i = 0; same && i < s.bands.size(); ++i) {
-        same = s.bands[i].top == t.bands[i].top && s.bands[i].bottom == t.bands[i].bottom &&
-               s.bands[i].strokeWidth == t.bands[i].strokeWidth;
-    }
-    return same && (a.image.empty() || cv::norm(a.image, b.image, cv::NORM_INF) == 0.0);
+    return describe(a) == describe(b) && SamePixels(a.image, b.image);
 }
 
 }  // namespace

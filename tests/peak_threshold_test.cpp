@@ -65,16 +65,4 @@ TEST(ChoosePeakLevelTest, RecordsThePeaksAndPicksByTheIsolatedShare) {
     }
 }
 
-TEST(SelectPeakThresholdTest, FlatMapGivesLevelZeroAndAnEmptyMask) {
-    const cv::Mat gradMap = cv::Mat::zeros(20, 30, CV_8UC1);
-    cv::Mat edgeMask;
-    edgebin::Trace trace;
-    EXPECT_EQ(SelectPeakThreshold(gradMap, edgeMask, 0.05, trace), 0);
-    EXPECT_EQ(trace.mainPeak, 0);
-    EXPECT_EQ(trace.secondPeak, -1);
-    ASSERT_EQ(edgeMask.type(), CV_8UC1);
-    ASSERT_EQ(edgeMask.size(), gradMap.size());
-    EXPECT_EQ(cv::countNonZero(edgeMask), 0);
-}
-
 }  // namespace

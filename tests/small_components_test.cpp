@@ -74,12 +74,3 @@ TEST(RemoveSmallComponents, SizeLimitIsTheClampedWidthOfTheMiddleRow) {
     widths[3] = 3;
     EXPECT_TRUE(SameImage(Cleaned(page, cv::Mat(), widths, 1.0), page));
 }
-
-TEST(RemoveSmallComponents, MakesTheResultTwoLevelAndOnlyThatWithoutOneWidthPerRow) {
-    const cv::Mat grey = (cv::Mat_<unsigned char>(3, 4) << 0, 0, 0, 7, 0, 0, 0, 128, 0, 0, 0, 254);
-    const cv::Mat twoLevel =
-        (cv::Mat_<unsigned char>(3, 4) << 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255);
-    EXPECT_TRUE(SameImage(Cleaned(grey, cv::Mat(), {1, 1, 1}, 1.0), twoLevel));
-    EXPECT_TRUE(SameImage(Cleaned(grey, cv::Mat(), {3, 3}, 1.0), twoLevel));
-    EXPECT_TRUE(SameImage(Cleaned(Page(kDiagonal), cv::Mat(), {1, 1, 1, 1}, 1.0), Page(kDiagonal)));
-}

@@ -27,29 +27,12 @@ struct Description {
     std::vector<int> bandWidths{-1, -1};
     std::vector<int> rowWidths{-1};
     double ratio = -1.0;
-    std::string printed;
+    edgebin::StrokeMeasurement report{true, {-1}};  // must be reset
 };
-
-std::string IntegrationLine(int index, int width) {
-    return "After Integration****************The " + std::to_string(index) +
-           "th SW is: " + std::to_string(width) + "\n";
-}
-
-// The report as the command line prints it.
-std::string Printed(const edgebin::StrokeMeasurement& report) {
-    std::string printed = report.emptyMask ? "empty block\n" : "";
-    for (size_t i = 0; i < report.bandStrokeWidths.size(); ++i) {
-        printed += IntegrationLine(static_cast<int>(i), report.bandStrokeWidths[i]);
-    }
-    return printed;
-}
 
 Description Estimate(const cv::Mat& mask) {
     Description d;
-    edgebin::StrokeMeasurement report;
-    report.emptyMask = true;  // must be reset
-    d.ratio = EstimateStrokeWidth(mask, d.bands, d.bandWidths, d.rowWidths, &report);
-    d.printed = Printed(report);
+    d.ratio = EstimateStrokeWidth(mask, d.bands, d.bandWidths, d.rowWidths, &d.report);
     return d;
 }
 
@@ -59,16 +42,6 @@ std::vector<std::pair<int, int>> Spans(const std::vector<LineBand>& bands) {
         spans.emplace_back(band.top, band.bottom);
     }
     return spans;
-}
-
-std::vector<LineBand> BandsWithSpans(const std::vector<int>& spans) {
-    std::vector<LineBand> bands;
-    int top = 0;
-    for (int span : spans) {
-        bands.push_back(LineBand{0, top, 9, top + span});
-        top += span + 5;
-    }
-    return bands;
 }
 
 }  // namespace
@@ -87,22 +60,6 @@ TEST(RaiseMinimumWidthsTest, RaisesMinimaOneBelowANeighbour) {
         RaiseMinimumWidths(raised);
         EXPECT_EQ(raised, expected);
     }
-}
-
-TEST(DropShortBandsTest, DropsBandsBelowTwentyOnlyWhenATallerOneExists) {
-    std::vector<LineBand> mixed = BandsWithSpans({19, 20, 30});
-    DropShortBands(mixed);
-    ASSERT_EQ(mixed.size(), 2u);
-    EXPECT_EQ(mixed[0].bottom - mixed[0].top, 20);
-    EXPECT_EQ(mixed[1].bottom - mixed[1].top, 30);
-
-    std::vector<LineBand> allShort = BandsWithSpans({5, 20});
-    DropShortBands(allShort);
-    EXPECT_EQ(allShort.size(), 2u);
-
-    std::vector<LineBand> alone = BandsWithSpans({2});
-    DropShortBands(alone);
-    EXPECT_EQ(alone.size(), 1u);
 }
 
 TEST(IntegrateBandStrokeWidthsTest, RatioCountsEveryBandBeforeWideOnesAreDropped) {
@@ -139,7 +96,8 @@ TEST(EstimateStrokeWidthTest, FortyNineRowsAreMeasuredAsOneBlock) {
     }
     const Description d = Estimate(mask);
     EXPECT_DOUBLE_EQ(d.ratio, 0.25);
-    EXPECT_EQ(d.printed, "");
+    EXPECT_FALSE(d.report.emptyMask);
+    EXPECT_TRUE(d.report.bandStrokeWidths.empty());  // measured as one block: no report
     ASSERT_EQ(d.bands.size(), 1u);
     EXPECT_EQ(d.bands[0].left, 0);
     EXPECT_EQ(d.bands[0].top, 0);
@@ -173,6 +131,9 @@ TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
         {2000, 3000, {{20, 60, 30}}, 1.0, {{0, 1999}}, {30}},
         {2000, 3000, {{20, 60, 31}}, 0.0, {}, {}},
         {200, 100, {{10, 40, 3}, {60, 65, 8}, {120, 160, 6}}, 1.0, {{0, 80}, {81, 199}}, {3, 6}},
+        // A band of 20 rows stays beside a taller one; with none taller, all stay.
+        {100, 100, {{5, 24, 3}, {30, 50, 4}, {60, 90, 6}}, 1.0, {{0, 55}, {56, 99}}, {4, 6}},
+        {60, 100, {{5, 25, 3}, {35, 40, 6}}, 1.0, {{0, 30}, {31, 59}}, {3, 6}},
         // Adjacent bands of equal width merge, each band's edges halfway to the next;
         // widths one below a neighbour's are raised first.
         {150, 100, {{10, 30, 4}, {50, 70, 4}, {90, 110, 7}}, 1.0, {{0, 80}, {81, 149}}, {4, 7}},
@@ -202,14 +163,13 @@ TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
         EXPECT_DOUBLE_EQ(d.ratio, c.ratio);
         EXPECT_EQ(Spans(d.bands), c.spans);
         EXPECT_EQ(d.bandWidths, c.widths);
-        std::string printed;
+        EXPECT_FALSE(d.report.emptyMask);
+        EXPECT_EQ(d.report.bandStrokeWidths, c.ratio > 0.0 ? c.widths : std::vector<int>{});
         std::vector<int> rowWidths(static_cast<size_t>(c.rows), 0);
         for (size_t i = 0; i < c.spans.size(); ++i) {
-            printed += c.ratio > 0.0 ? IntegrationLine(static_cast<int>(i), c.widths[i]) : "";
             std::fill(rowWidths.begin() + c.spans[i].first,
                       rowWidths.begin() + c.spans[i].second + 1, c.widths[i]);
         }
-        EXPECT_EQ(d.printed, printed);
         EXPECT_EQ(d.rowWidths, rowWidths);
         for (const LineBand& band : d.bands) {
             EXPECT_EQ(band.left, 0);
@@ -220,14 +180,14 @@ TEST(EstimateStrokeWidthTest, BandsTheirWidthsAndTheWidthLimit) {
 
 TEST(EstimateStrokeWidthTest, BlankMasksMeasureNothing) {
     // Only a mask of fifty rows or more is split into bands, and says so.
-    const std::vector<std::pair<cv::Mat, std::string>> cases = {
-        {cv::Mat::zeros(60, 30, CV_8UC1), "empty block\n"},
-        {cv::Mat::zeros(20, 30, CV_8UC1), ""},
-        {cv::Mat(), ""}};
-    for (const auto& [mask, printed] : cases) {
+    const std::vector<std::pair<cv::Mat, bool>> cases = {{cv::Mat::zeros(60, 30, CV_8UC1), true},
+                                                         {cv::Mat::zeros(20, 30, CV_8UC1), false},
+                                                         {cv::Mat(), false}};
+    for (const auto& [mask, empty] : cases) {
         const Description d = Estimate(mask);
         EXPECT_EQ(d.ratio, 0.0) << mask.rows;
-        EXPECT_EQ(d.printed, printed) << mask.rows;
+        EXPECT_EQ(d.report.emptyMask, empty) << mask.rows;
+        EXPECT_TRUE(d.report.bandStrokeWidths.empty()) << mask.rows;
         EXPECT_TRUE(d.bands.empty()) << mask.rows;
         EXPECT_TRUE(d.bandWidths.empty()) << mask.rows;
         EXPECT_TRUE(d.rowWidths.empty()) << mask.rows;

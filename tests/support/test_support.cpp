@@ -1,8 +1,17 @@
 #include "support/test_support.h"
 
-#include <iostream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgproc.hpp>
 #include <random>
-#include <sstream>
+
+#include "tools/page_generator.h"
+
+namespace fs = std::filesystem;
 
 cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value, char on) {
     const int height = static_cast<int>(rows.size());
@@ -18,19 +27,6 @@ cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value, 
     return mask;
 }
 
-std::string CaptureStdout(const std::function<void()>& body) {
-    std::ostringstream captured;
-    std::streambuf* previous = std::cout.rdbuf(captured.rdbuf());
-    try {
-        body();
-    } catch (...) {
-        std::cout.rdbuf(previous);
-        throw;
-    }
-    std::cout.rdbuf(previous);
-    return captured.str();
-}
-
 cv::Mat RandomMask(int rows, int cols, double density, unsigned seed) {
     std::mt19937 generator(seed);
     std::bernoulli_distribution on(density);
@@ -43,24 +39,86 @@ cv::Mat RandomMask(int rows, int cols, double density, unsigned seed) {
     return mask;
 }
 
-double InkFMeasure(const cv::Mat& result, const cv::Mat& truth) {
-    CV_Assert(result.size() == truth.size() && result.type() == CV_8UC1 && truth.type() == CV_8UC1);
-    double truePositive = 0;
-    double resultInk = 0;
-    double truthInk = 0;
-    for (int y = 0; y < result.rows; ++y) {
-        for (int x = 0; x < result.cols; ++x) {
-            const bool r = result.at<unsigned char>(y, x) == 0;
-            const bool t = truth.at<unsigned char>(y, x) == 0;
-            resultInk += r;
-            truthInk += t;
-            truePositive += r && t;
+cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty, cv::Mat* truth) {
+    PageOptions options;
+    options.seed = seed;
+    options.width = width;
+    options.height = height;
+    options.difficulty = difficulty;
+    cv::Mat page;
+    cv::Mat ink;
+    GeneratePage(options, page, truth != nullptr ? *truth : ink);
+    return page;
+}
+
+cv::Mat StrokePage(int rows, int cols) {
+    cv::Mat page(rows, cols, CV_8UC1);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            page.at<unsigned char>(y, x) = static_cast<unsigned char>(195 + (x * 7 + y * 3) % 11);
         }
     }
-    if (resultInk == 0 || truthInk == 0 || truePositive == 0) {
+    for (int line = 0; 28 + 30 * line < rows; ++line) {
+        cv::putText(page, "ink text", cv::Point(4, 24 + 30 * line), cv::FONT_HERSHEY_SIMPLEX, 0.7,
+                    cv::Scalar(45), 2);
+    }
+    return page;
+}
+
+double InkFMeasure(const cv::Mat& result, const cv::Mat& truth) {
+    CV_Assert(result.size() == truth.size() && result.type() == CV_8UC1 && truth.type() == CV_8UC1);
+    const double truePositive = cv::countNonZero((result == 0) & (truth == 0));
+    const double resultInk = cv::countNonZero(result == 0);
+    const double truthInk = cv::countNonZero(truth == 0);
+    if (truePositive == 0) {
         return 0.0;
     }
-    const double precision = truePositive / resultInk;
-    const double recall = truePositive / truthInk;
-    return 200.0 * precision * recall / (precision + recall);
+    return 200.0 * truePositive / (resultInk + truthInk);
+}
+
+ShellRun RunShell(const std::string& command) {
+    char errPath[] = "/tmp/edgebin_stderr_XXXXXX";
+    close(mkstemp(errPath));
+    ShellRun run;
+    if (FILE* pipe = popen(("{ " + command + "\n} 2>" + errPath).c_str(), "r")) {
+        char buffer[4096];
+        for (size_t got = 0; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            run.out.append(buffer, got);
+        }
+        const int raw = pclose(pipe);
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000;
+    }
+    run.err = ReadFile(errPath);
+    fs::remove(errPath);
+    return run;
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+bool SamePixels(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() &&
+           (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0.0);
+}
+
+void TempDirTest::SetUp() {
+    dir = fs::temp_directory_path() /
+          ("edgebin_" + std::to_string(getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+}
+
+void TempDirTest::TearDown() {
+    fs::remove_all(dir);
 }

@@ -1,7 +1,9 @@
-// Small helpers shared by the unit tests.
+// Small helpers shared by the tests.
 #pragma once
 
-#include <functional>
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -10,11 +12,48 @@
 cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value = 255,
                      char on = '#');
 
-// Runs `body` and returns everything it wrote to std::cout.
-std::string CaptureStdout(const std::function<void()>& body);
-
 // Random 0/255 mask with the given share of non-zero pixels, deterministic in seed.
 cv::Mat RandomMask(int rows, int cols, double density, unsigned seed);
 
+// A page of tools/page_generator.h, and its ink when `truth` is given.
+cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty = 0.5,
+                      cv::Mat* truth = nullptr);
+
+// A grey page with dark strokes on a textured background: not two-level, and
+// small enough to binarize in a fraction of a second.
+cv::Mat StrokePage(int rows = 90, int cols = 140);
+
 // F-measure (%) of the ink (0) pixels of `result` against `truth` (ink 0).
 double InkFMeasure(const cv::Mat& result, const cv::Mat& truth);
+
+// ---- running the built executables ------------------------------------------------
+
+// A shell command's exit status and what it wrote to standard output and error.
+struct ShellRun {
+    int status = -1000;
+    std::string out;
+    std::string err;
+};
+
+ShellRun RunShell(const std::string& command);
+
+// `text` as one shell word.
+std::string Quote(const std::string& text);
+
+std::string ReadFile(const std::filesystem::path& path);
+
+// Same size, type and pixels.
+bool SamePixels(const cv::Mat& a, const cv::Mat& b);
+
+// Each test gets a fresh folder of its own, removed after it.
+class TempDirTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    // Runs a command in the folder.
+    ShellRun Shell(const std::string& command) const {
+        return RunShell("cd " + Quote(dir.string()) + " && " + command);
+    }
+    std::filesystem::path dir;
+};
