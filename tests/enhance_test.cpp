@@ -129,23 +129,37 @@ TEST(EnhancePageTest, FlattensUnevenPaperAndEvensOutTheInkContrast) {
     EXPECT_NEAR(step(enhanced, left), step(enhanced, right), 0.1 * step(enhanced, left));
 }
 
-TEST(EnhancePageTest, FillsDarkBordersAndKeepsBlankPaperFlat) {
+TEST(EnhancePageTest, FillsDarkBordersAndDeepensInkWithoutAHalo) {
     // Paper 210 with a dark border 40 pixels wide on the left and a dark bar of ink
     // (40) four pixels high: the border is wider than any stroke and touches the
-    // page's edge, so it becomes paper; the bar stays ink at 40 / 210 * 255 = 49.
+    // page's edge, so it becomes paper. The bar divides to 40 / 210 * 255 = 49 and
+    // is then deepened by its gap to the mean of its 13x13 surroundings, more than
+    // 49 everywhere on a bar this narrow, so it reaches 0; the paper beside it,
+    // brighter than its surroundings, stays 255.
     cv::Mat page(200, 300, CV_8UC1, cv::Scalar(210));
     page.colRange(0, 40).setTo(30);
-    page(cv::Rect(80, 50, 180, 4)).setTo(40);
+    const cv::Rect bar(80, 50, 180, 4);
+    page(bar).setTo(40);
     cv::Mat enhanced, background;
     EnhancePage(page, 60, 0.2, enhanced, background);
-    const auto lowest = [&enhanced](const cv::Rect& r) {
+    const auto extremes = [&enhanced](const cv::Rect& r) {
         double lo = 0.0;
-        cv::minMaxLoc(enhanced(r), &lo);
-        return lo;
+        double hi = 0.0;
+        cv::minMaxLoc(enhanced(r), &lo, &hi);
+        return std::make_pair(lo, hi);
     };
-    EXPECT_EQ(lowest(cv::Rect(0, 0, 40, 200)), 255.0);      // the border and its rim
-    EXPECT_EQ(lowest(cv::Rect(270, 100, 30, 100)), 255.0);  // blank paper
-    EXPECT_EQ(lowest(cv::Rect(80, 50, 180, 4)), 49.0);
+    EXPECT_EQ(extremes(cv::Rect(0, 0, 40, 200)).first, 255.0);      // the border and its rim
+    EXPECT_EQ(extremes(cv::Rect(270, 100, 30, 100)).first, 255.0);  // blank paper
+    EXPECT_EQ(extremes(bar).second, 0.0);
+    EXPECT_EQ(extremes(cv::Rect(70, 44, 200, 6)).first, 255.0);  // above the bar
+    EXPECT_EQ(extremes(cv::Rect(70, 54, 200, 6)).first, 255.0);  // below it
+
+    // Without the deepening the bar keeps the value of the division.
+    EnhanceSettings divisionAndBorders;
+    divisionAndBorders.deepenInk = false;
+    EnhancePageWith(page, 60, 0.2, divisionAndBorders, enhanced, background);
+    EXPECT_EQ(extremes(bar).first, 49.0);
+    EXPECT_EQ(extremes(bar).second, 49.0);
 }
 
 TEST(EnhancePageTest, ColourInputMatchesItsGreyAndRepeats) {
@@ -166,7 +180,10 @@ TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
     // the ink test sits exactly on its edge and keeps the pixel as paper.
     const cv::Mat row = (cv::Mat_<unsigned char>(1, 2) << 200, 100);
     cv::Mat enhanced, background;
-    EnhancePage(row, 2, 1.0, enhanced, background);
+    // The division alone: the deepening would move pixel 1 on.
+    EnhanceSettings division;
+    division.deepenInk = false;
+    EnhancePageWith(row, 2, 1.0, division, enhanced, background);
     // Paper 150 under pixel 1: 100 / 150 * 255 = 170.
     EXPECT_EQ(enhanced.at<unsigned char>(0, 0), 255);
     EXPECT_EQ(enhanced.at<unsigned char>(0, 1), 170);
@@ -175,7 +192,7 @@ TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
 
     // Just below the tie pixel 1 is ink and its paper is the two 200s: 127.5
     // rounds half to even.
-    EnhancePage(row, 2, std::nextafter(1.0, 0.0), enhanced, background);
+    EnhancePageWith(row, 2, std::nextafter(1.0, 0.0), division, enhanced, background);
     EXPECT_EQ(enhanced.at<unsigned char>(0, 1), 128);
     EXPECT_EQ(background.at<unsigned char>(0, 1), 200);
 }

@@ -25,10 +25,11 @@ const char kHelp[] =
     "usage: enhance-lab PAGES.tsv [--dump DIR] VARIANT...\n"
     "\n"
     "PAGES.tsv: set, id, input, truth per line (tab-separated). A VARIANT is 'product'\n"
-    "(EnhancePage as built), 'exact,KEY=VALUE,...' (EnhancePageWith with noisy or borders\n"
-    "changed) or a comma-separated list of key=value\n"
+    "(EnhancePage as built), 'exact,KEY=VALUE,...' (EnhancePageWith with noisy, borders or\n"
+    "deepen changed), or 'base=1,...' (steps tried after the product's enhancement) or a "
+    "comma-separated list of key=value\n"
     "settings of the floating-point prototype (see Prototype). Prints per page: variant set id P R "
-    "F DRD threshold.\n"
+    "F DRD threshold noise seconds failed main-peak second-peak ratio.\n"
     "--dump DIR writes the enhanced page, gradient map, edge mask and result of every\n"
     "page to DIR/<variant index>_<id>_*.png.\n";
 
@@ -69,7 +70,135 @@ double NoiseSigma(const cv::Mat& grey) {
     return values[values.size() / 2] / (6.0 * 0.6745);
 }
 
+// Steps tried on top of the product's enhanced page (base=1).
+cv::Mat AfterProduct(const cv::Mat& grey, const Settings& s) {
+    cv::Mat enhanced, background;
+    // The product before the ink deepening unless deepen=1.
+    EnhanceSettings before;
+    before.deepenInk = Get(s, "deepen", 0) != 0;
+    EnhancePageWith(grey, 60, 0.2, before, enhanced, background);
+    cv::Mat f;
+    enhanced.convertTo(f, CV_32F);
+    // Unsharp mask: edges steeper, so the gradient's ridge is narrower.
+    const double sharpen = Get(s, "sharpen", 0.0);
+    if (sharpen > 0.0) {
+        cv::Mat blurred;
+        const int box = static_cast<int>(Get(s, "sbox", 0));
+        if (Get(s, "skern", 0) != 0) {
+            // The integer 13-tap kernel of the product (deviation 2, sum 256).
+            const cv::Mat taps =
+                (cv::Mat_<float>(13, 1) << 1, 2, 7, 17, 31, 45, 50, 45, 31, 17, 7, 2, 1) / 256.0;
+            cv::sepFilter2D(f, blurred, CV_32F, taps, taps, cv::Point(-1, -1), 0.0,
+                            cv::BORDER_REFLECT);
+        } else if (box > 0) {
+            // Two passes of a box of side `box` (side 5: a 9x9 kernel of deviation 2).
+            cv::blur(f, blurred, cv::Size(box, box), cv::Point(-1, -1), cv::BORDER_REFLECT);
+            if (Get(s, "spass", 2) > 1) {
+                cv::blur(blurred, blurred, cv::Size(box, box), cv::Point(-1, -1),
+                         cv::BORDER_REFLECT);
+            }
+        } else {
+            cv::GaussianBlur(f, blurred, cv::Size(), Get(s, "ssig", 1.0));
+        }
+        cv::Mat detail = f - blurred;
+        // Only the lightening half (paper side of an edge), or only the darkening half.
+        const double side = Get(s, "sside", 0);
+        if (side > 0) {
+            detail = cv::max(detail, 0.0);
+        } else if (side < 0) {
+            // Differences within the paper's grain are left alone.
+            detail = cv::min(detail + Get(s, "sthr", 0.0), 0.0);
+        }
+        f = f + sharpen * detail;
+    }
+    // Grey opening/closing by a 3x3 square: ink thinner (1) or thicker (-1).
+    const int erode = static_cast<int>(Get(s, "thin", 0));
+    if (erode != 0) {
+        const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+        if (erode > 0) {
+            // A share of the 3x3 (or plus-shaped) maximum: ink edges move inwards
+            // by a fraction of a pixel, and hairlines keep part of their depth.
+            const cv::Mat shape = Get(s, "cross", 0) != 0
+                                      ? cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3))
+                                      : square;
+            cv::Mat grown;
+            cv::dilate(f, grown, shape);
+            const double share = Get(s, "share", 1.0);
+            f = (1.0 - share) * f + share * grown;
+        } else {
+            cv::erode(f, f, square);
+        }
+    }
+    cv::min(cv::max(f, 0.0), 255.0, f);
+    // Global clip: depth clipped at a quantile of the ink-like depths (above 20)
+    // and stretched back to the full range.
+    const double clipQuantile = Get(s, "gclip", 0.0);
+    if (clipQuantile > 0.0) {
+        std::vector<float> inky;
+        for (int y = 0; y < f.rows; ++y) {
+            const float* row = f.ptr<float>(y);
+            for (int x = 0; x < f.cols; ++x) {
+                if (255.0f - row[x] > 20.0f) {
+                    inky.push_back(255.0f - row[x]);
+                }
+            }
+        }
+        if (!inky.empty()) {
+            const size_t k = static_cast<size_t>(clipQuantile * (inky.size() - 1));
+            std::nth_element(inky.begin(), inky.begin() + k, inky.end());
+            const double level = std::max(40.0, static_cast<double>(inky[k]));
+            cv::Mat depth = cv::min(255.0 - f, level) * (255.0 / level);
+            f = 255.0 - depth;
+        }
+    }
+    // Noise coring: depth below `ncore` times the enhanced page's own grain is
+    // taken off, so that the paper's grain forms no contours at the lowest levels.
+    const double noiseCore = Get(s, "ncore", 0.0);
+    const double fixedCore = Get(s, "nfix", 0.0);
+    if (fixedCore > 0.0) {
+        f = 255.0 - cv::max((255.0 - f) - fixedCore, 0.0);
+    }
+    if (noiseCore > 0.0) {
+        cv::Mat page8;
+        f.convertTo(page8, CV_8U);
+        const double grain = std::max(Get(s, "nmin", 0.0), NoiseSigma(page8));
+        cv::Mat depth = 255.0 - f;
+        depth = cv::max(depth - noiseCore * grain, 0.0);
+        f = 255.0 - depth;
+    }
+    // Relative coring: depth below `core` times the local ink depth (the deepest
+    // pixel around, averaged over a window) is taken off, so that show-through
+    // beside dark ink falls below the ink's edges.
+    const double core = Get(s, "core", 0.0);
+    if (core > 0.0) {
+        cv::Mat depth = 255.0 - f;
+        const int w = static_cast<int>(Get(s, "cw", 61)) | 1;
+        cv::Mat local;
+        cv::dilate(depth, local, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(w, w)));
+        cv::blur(local, local, cv::Size(w, w), cv::Point(-1, -1), cv::BORDER_REFLECT);
+        cv::Mat cut = core * local;
+        cv::Mat kept = cv::max(depth - cut, 0.0);
+        // Rescaled so that the deepest ink keeps its depth.
+        if (Get(s, "crescale", 1) != 0) {
+            cv::Mat room = cv::max(local - cut, 1.0);
+            kept = kept.mul(local / room);
+            kept = cv::min(kept, 255.0);
+        }
+        f = 255.0 - kept;
+    }
+    const double gamma = Get(s, "gamma", 1.0);
+    if (gamma != 1.0) {
+        cv::pow(f / 255.0, gamma, f);
+        f *= 255.0;
+    }
+    f.convertTo(enhanced, CV_8U);
+    return enhanced;
+}
+
 cv::Mat Prototype(const cv::Mat& grey, const Settings& s, double& sigmaOut) {
+    if (Get(s, "base", 0) == 1) {
+        return AfterProduct(grey, s);
+    }
     cv::Mat work = grey.clone();
     const double sigma = NoiseSigma(grey);
     sigmaOut = sigma;
@@ -200,6 +329,9 @@ cv::Mat Prototype(const cv::Mat& grey, const Settings& s, double& sigmaOut) {
 struct PageRun {
     BinarizationScores scores;
     int threshold = 0;
+    int mainPeak = -1;
+    int secondPeak = -1;
+    double ratio = -1.0;
     bool failed = false;
 };
 
@@ -212,6 +344,9 @@ PageRun RunPage(const cv::Mat& gray, const cv::Mat& truth, const cv::Mat& enhanc
     cv::Mat result;
     run.failed = BinarizeImage(gray, result, 2.0, 0.6, 0.05, trace, &stages) != edgebin::kStatusOk;
     run.threshold = trace.finalThreshold;
+    run.mainPeak = trace.mainPeak;
+    run.secondPeak = trace.secondPeak;
+    run.ratio = trace.ratio;
     if (run.failed) {
         result = cv::Mat(gray.size(), CV_8UC1, cv::Scalar(255));
     }
@@ -278,6 +413,7 @@ int main(int argc, char** argv) {
                 EnhanceSettings chosen;
                 chosen.noisySigma = Get(settings, "noisy", chosen.noisySigma);
                 chosen.fillBorders = Get(settings, "borders", 1.0) != 0.0;
+                chosen.deepenInk = Get(settings, "deepen", 1.0) != 0.0;
                 cv::Mat background;
                 EnhancePageWith(gray, 60, 0.2, chosen, enhanced, background);
             } else {
@@ -290,10 +426,11 @@ int main(int argc, char** argv) {
             const PageRun run = RunPage(gray, truth, enhanced, dump);
             std::cout.rdbuf(previous);
             silenced.str("");
-            std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.1f\t%.3f\t%d\n",
+            std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.1f\t%.3f\t%d\t%d\t%d\t%.4f\n",
                         variants[v].c_str(), set.c_str(), id.c_str(), run.scores.precision,
                         run.scores.recall, run.scores.fMeasure, run.scores.drd, run.threshold,
-                        sigma, enhanceSeconds, run.failed ? 1 : 0);
+                        sigma, enhanceSeconds, run.failed ? 1 : 0, run.mainPeak, run.secondPeak,
+                        run.ratio);
             std::fflush(stdout);
         }
     }
