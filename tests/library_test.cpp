@@ -41,9 +41,7 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
         int status;
     } cases[] = {
         {"empty", cv::Mat(), {}, edgebin::kStatusEmptyImage},
-        {"no columns", cv::Mat(5, 0, CV_8UC1), {}, edgebin::kStatusEmptyImage},
         {"16-bit", cv::Mat(20, 20, CV_16UC1, cv::Scalar(7)), {}, edgebin::kStatusUnsupportedImage},
-        {"float", cv::Mat(20, 20, CV_32FC1, cv::Scalar(7)), {}, edgebin::kStatusUnsupportedImage},
         {"two channels", cv::Mat(20, 20, CV_8UC2), {}, edgebin::kStatusUnsupportedImage},
         {"four channels", cv::Mat(20, 20, CV_8UC4), {}, edgebin::kStatusUnsupportedImage},
         {"three dimensions",
@@ -66,83 +64,57 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
     EXPECT_EQ(edgebin::Binarize(page, {-1.0e4, 1.0e6, -1.0e6}).status, edgebin::kStatusOk);
 }
 
-TEST(LibraryTest, ColourViewsAndTwoLevelPagesGiveTheCommandLinesResult) {
+// A colour page of three equal channels gives its grey page's result, and so does
+// a view inside a wider image; a two-level page (here a view whose row holds other
+// values beyond its width) comes back as a copy.
+TEST(LibraryTest, ColourPagesAndViewsGiveTheGreyPagesResult) {
     const cv::Mat page = GeneratedPage(2, 300, 200, 0.4);
     const edgebin::Result grey = edgebin::Binarize(page);
     ASSERT_EQ(grey.status, edgebin::kStatusOk);
-    ASSERT_EQ(grey.image.type(), CV_8UC1);
-    ASSERT_EQ(grey.image.size(), page.size());
-    EXPECT_EQ(cv::countNonZero(grey.image == 0) + cv::countNonZero(grey.image == 255),
-              page.rows * page.cols);
     EXPECT_FALSE(grey.trace.copiedInput);
-    ASSERT_FALSE(grey.trace.bands.empty());
-    EXPECT_EQ(grey.trace.bands.front().top, 0);
-    EXPECT_EQ(grey.trace.bands.back().bottom, page.rows - 1);
-
-    // Three equal channels in BGR order convert back to the same grey page.
     cv::Mat colour;
     cv::cvtColor(page, colour, cv::COLOR_GRAY2BGR);
     EXPECT_TRUE(SameResult(edgebin::Binarize(colour), grey));
-
-    // A view inside a wider image reads only its own pixels.
     cv::Mat wide(page.rows, page.cols + 37, CV_8UC1, cv::Scalar(0));
     page.copyTo(wide.colRange(20, 20 + page.cols));
     EXPECT_TRUE(SameResult(edgebin::Binarize(wide.colRange(20, 20 + page.cols)), grey));
 
-    cv::Mat twoLevel(40, 50, CV_8UC1, cv::Scalar(200));
-    twoLevel(cv::Rect(5, 5, 10, 10)).setTo(30);
+    wide.colRange(0, 20).setTo(99);
+    wide.colRange(20, 70).setTo(200);
+    wide(cv::Rect(25, 5, 10, 10)).setTo(30);
+    const cv::Mat twoLevel = wide.colRange(20, 70);
     const edgebin::Result copy = edgebin::Binarize(twoLevel);
     EXPECT_EQ(copy.status, edgebin::kStatusOk);
     EXPECT_TRUE(copy.trace.copiedInput);
-    EXPECT_EQ(copy.trace.mainPeak, -1);
-    EXPECT_EQ(cv::norm(copy.image, twoLevel, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(SamePixels(copy.image, twoLevel));
     EXPECT_NE(copy.image.data, twoLevel.data);
-}
-
-TEST(LibraryTest, IsAlreadyBinaryCountsDistinctValuesOnly) {
-    cv::Mat two(3, 3, CV_8UC1, cv::Scalar(30));
-    two.at<unsigned char>(1, 1) = 200;
-    cv::Mat three = two.clone();
-    three.at<unsigned char>(2, 2) = 128;
-    // A view with a row stride wider than its width reads only its own pixels.
-    cv::Mat wide(3, 6, CV_8UC1, cv::Scalar(0));
-    wide.colRange(3, 6).setTo(99);
-    wide.at<unsigned char>(0, 1) = 255;
-    EXPECT_TRUE(edgebin::IsAlreadyBinary(cv::Mat(4, 4, CV_8UC1, cv::Scalar(77))));
-    EXPECT_TRUE(edgebin::IsAlreadyBinary(two));
-    EXPECT_FALSE(edgebin::IsAlreadyBinary(three));
-    EXPECT_TRUE(edgebin::IsAlreadyBinary(wide.colRange(0, 3)));
 }
 
 // Four threads binarize eight different pages, each page twice, all at once; every
 // result must equal the sequential one exactly.
 TEST(LibraryTest, ConcurrentCallsGiveTheSequentialResults) {
+    const auto parameters = [](size_t i) { return edgebin::Parameters{1.5 + 0.1 * i, 0.6, 0.05}; };
     std::vector<cv::Mat> pages;
+    std::vector<edgebin::Result> sequential;
     for (unsigned seed = 1; seed <= 8; ++seed) {
         pages.push_back(GeneratedPage(seed, 200 + 40 * static_cast<int>(seed % 4),
                                       150 + 30 * static_cast<int>(seed % 3), 0.1 * seed));
+        sequential.push_back(edgebin::Binarize(pages.back(), parameters(seed - 1)));
     }
-    std::vector<edgebin::Result> sequential;
-    for (const cv::Mat& page : pages) {
-        sequential.push_back(edgebin::Binarize(page, {1.5 + 0.1 * sequential.size(), 0.6, 0.05}));
-    }
-    constexpr int kThreads = 4;
-    const size_t runs = 2 * pages.size();
-    std::vector<edgebin::Result> concurrent(runs);
+    std::vector<edgebin::Result> concurrent(2 * pages.size());
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (size_t t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (size_t r = static_cast<size_t>(t); r < runs; r += kThreads) {
-                const size_t i = r % pages.size();
-                concurrent[r] = edgebin::Binarize(pages[i], {1.5 + 0.1 * i, 0.6, 0.05});
+            for (size_t r = t; r < concurrent.size(); r += 4) {
+                concurrent[r] = edgebin::Binarize(pages[r % 8], parameters(r % 8));
             }
         });
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
-    for (size_t r = 0; r < runs; ++r) {
+    for (size_t r = 0; r < concurrent.size(); ++r) {
         EXPECT_EQ(concurrent[r].status, edgebin::kStatusOk) << r;
-        EXPECT_TRUE(SameResult(concurrent[r], sequential[r % pages.size()])) << "run " << r;
+        EXPECT_TRUE(SameResult(concurrent[r], sequential[r % 8])) << "run " << r;
     }
 }

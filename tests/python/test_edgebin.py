@@ -1,8 +1,5 @@
-"""The Python module against the command line and edgebin-eval of the same build.
-
-Run from the repository with PYTHONPATH=build/python; EDGEBIN_BUILD_DIR names
-another build folder for the executables.
-"""
+"""The Python module against the command line and edgebin-eval of the same build
+(PYTHONPATH=build/python; EDGEBIN_BUILD_DIR names another build folder)."""
 
 import concurrent.futures
 import functools
@@ -29,17 +26,15 @@ RAMP = np.tile(np.arange(64, dtype=np.uint8), (48, 1))  # no strokes on it
 
 @pytest.fixture(scope="session")
 def pages(tmp_path_factory):
-    """Page files by name: the grey sample, a colour page made from it whose
-    channels differ (so that a swap of red and blue changes its grey), and
-    shared pages, grey and colour, when ../shared/data is there."""
+    """Page files by name: the grey sample, colour pages made from it whose channels
+    differ (a swap of red and blue changes their grey), and shared pages."""
     folder = tmp_path_factory.mktemp("pages")
     grey = cv2.imread(str(SAMPLE), cv2.IMREAD_GRAYSCALE).astype(np.float32)
     tinted = np.dstack([grey, 0.8 * grey + 30, 0.4 * grey + 150]).astype(np.uint8)
     cv2.imwrite(str(folder / "tinted.png"), tinted)
     cv2.imwrite(str(folder / "turned.png"), cv2.rotate(tinted, cv2.ROTATE_90_CLOCKWISE))
-    found = {"sample": SAMPLE, "tinted": folder / "tinted.png", "turned": folder / "turned.png"}
-    found.update({name: SHARED / name for name in ["dibco2009/H03.png", "hdibco2014/H06.png"]})
-    return found
+    return {"sample": SAMPLE, "tinted": folder / "tinted.png", "turned": folder / "turned.png",
+            **{name: SHARED / name for name in ["dibco2009/H03.png", "hdibco2014/H06.png"]}}
 
 
 @pytest.fixture(scope="session")
@@ -56,16 +51,12 @@ def cli(tmp_path_factory):
     return run
 
 
-def page_file(pages, name):
-    if not pages[name].exists():
-        pytest.skip(f"{pages[name]} is absent (no ../shared/data)")
-    return pages[name]
-
-
 @pytest.mark.parametrize("mode", ["grey", "bgr", "rgb"])
 @pytest.mark.parametrize("name", ["sample", "tinted", "dibco2009/H03.png", "hdibco2014/H06.png"])
 def test_matches_command_line(pages, cli, name, mode):
-    path = page_file(pages, name)
+    path = pages[name]
+    if not path.exists():
+        pytest.skip(f"{path} is absent (no ../shared/data)")
     bgr = cv2.imread(str(path), cv2.IMREAD_COLOR)
     image = {"grey": cv2.cvtColor(bgr, cv2.COLOR_BGR2GRAY), "bgr": bgr,
              "rgb": cv2.cvtColor(bgr, cv2.COLOR_BGR2RGB)}[mode]
@@ -93,19 +84,17 @@ def test_views_match_copies(pages, name, view):
 
 @pytest.mark.parametrize("call, error, text", [
     (lambda: edgebin.binarize(RAMP.astype(np.float32)), TypeError, "uint8"),
-    (lambda: edgebin.binarize(RAMP.astype(np.int16)), TypeError, "uint8"),
     (lambda: edgebin.binarize(RAMP[0]), ValueError, "shape"),
     (lambda: edgebin.binarize(np.dstack([RAMP] * 4)), ValueError, "shape"),
     (lambda: edgebin.binarize(RAMP[:, :0]), ValueError, "empty"),
     (lambda: edgebin.binarize(RAMP, alpha=float("nan")), ValueError, "alpha"),
-    (lambda: edgebin.binarize(RAMP, k=1e7), ValueError, "k ="),
     (lambda: edgebin.binarize(RAMP, color="hsv"), ValueError, "color"),
     (lambda: edgebin.binarize(RAMP, 2.0), TypeError, "incompatible"),
     (lambda: edgebin.binarize(RAMP), edgebin.NoStrokesError, "no stroke"),
     (lambda: edgebin.evaluate(RAMP, RAMP[1:]), ValueError, "differ"),
     (lambda: edgebin.evaluate(RAMP, np.dstack([RAMP] * 3)), ValueError, "shape"),
     (lambda: edgebin.evaluate(RAMP, RAMP > 0), TypeError, "uint8"),
-], ids=["float", "int16", "1-D", "4-channel", "empty", "nan", "huge-k", "color",
+], ids=["float", "1-D", "4-channel", "empty", "nan", "color",
         "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
 def test_bad_input_raises(call, error, text):
     with pytest.raises(error, match=text) as raised:
@@ -137,17 +126,16 @@ def test_threads_match_sequential_calls(pages):
 
 
 def test_dask_example_matches_command_line(pages, cli, tmp_path):
-    sources = tmp_path / "in"
-    sources.mkdir()
-    for name in ["sample", "tinted", "turned"]:
-        shutil.copy(pages[name], sources / f"{name}.png")
+    names = ["sample", "tinted", "turned"]
+    (tmp_path / "in").mkdir()
+    for name in names:
+        shutil.copy(pages[name], tmp_path / "in" / f"{name}.png")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         [str(Path(edgebin.__file__).parents[1]), os.environ.get("PYTHONPATH", "")]))
     done = subprocess.run([sys.executable, str(ROOT / "examples" / "dask_batch.py"),
-                           str(sources), str(tmp_path / "out"), "--workers", "2"],
+                           str(tmp_path / "in"), str(tmp_path / "out"), "--workers", "2"],
                           env=env, capture_output=True, text=True, timeout=180)
-    assert done.returncode == 0, done.stdout + done.stderr
-    assert "binarized 3 of 3 pages" in done.stdout
-    for name in ["sample", "tinted", "turned"]:
+    assert done.returncode == 0 and "binarized 3 of 3 pages" in done.stdout, done.stdout + done.stderr
+    for name in names:
         written = cv2.imread(str(tmp_path / "out" / f"{name}.png"), cv2.IMREAD_UNCHANGED)
         assert np.array_equal(written, cli(pages[name])[0])
