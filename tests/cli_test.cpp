@@ -20,20 +20,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs edgebin; `out` holds its standard output, `err` its standard error.
-ShellRun Edgebin(const std::string& arguments) {
-    return RunShell(std::string(EDGEBIN_BINARY) + " " + arguments);
-}
-
 using CliTest = TempDirTest;
 
 // FNV-1a over the pixels, row by row: a short fingerprint of a result image.
 std::string PixelHash(const cv::Mat& image) {
     std::uint64_t hash = 1469598103934665603ULL;
     for (int y = 0; y < image.rows; ++y) {
-        const unsigned char* row = image.ptr<unsigned char>(y);
         for (size_t x = 0; x < image.cols * image.elemSize(); ++x) {
-            hash = (hash ^ row[x]) * 1099511628211ULL;
+            hash = (hash ^ image.ptr(y)[x]) * 1099511628211ULL;
         }
     }
     std::ostringstream text;
@@ -41,26 +35,9 @@ std::string PixelHash(const cv::Mat& image) {
     return text.str();
 }
 
-// Expected runs, "## name status S pixels P" followed by the run's output.
-std::map<std::string, std::string> ReadGolden(const fs::path& path) {
-    const std::string text = ReadFile(path);
-    std::map<std::string, std::string> runs;
-    for (size_t at = text.find("## "); at != std::string::npos;) {
-        const size_t next = text.find("\n## ", at);
-        const std::string block =
-            text.substr(at + 3, next == std::string::npos ? next : next - at - 2);
-        runs[block.substr(0, block.find(' '))] = block.substr(block.find(' ') + 1);
-        at = next == std::string::npos ? next : next + 1;
-    }
-    return runs;
-}
-
 }  // namespace
 
-TEST_F(CliTest, UsageHelpAndCopiesOfTwoLevelInputs) {
-    const ShellRun usage = Edgebin("");
-    EXPECT_EQ(usage.status, 2);
-    EXPECT_NE(usage.out.find("usage: edgebin"), std::string::npos);
+TEST_F(CliTest, HelpAndCopiesOfTwoLevelInputs) {
     const ShellRun help = Edgebin("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
@@ -73,9 +50,6 @@ TEST_F(CliTest, UsageHelpAndCopiesOfTwoLevelInputs) {
     colour(cv::Rect(0, 0, 5, 10)).setTo(cv::Scalar(255, 255, 255));
     const std::pair<std::string, cv::Mat> cases[] = {
         {"pixel.png", cv::Mat(1, 1, CV_8UC1, cv::Scalar(77))},
-        {"uniform.png", cv::Mat(40, 30, CV_8UC1, cv::Scalar(200))},
-        {"black.bmp", cv::Mat(10, 1, CV_8UC1, cv::Scalar(0))},
-        {"line.png", cv::Mat(1, 9, CV_8UC1, cv::Scalar(30))},
         {"two.png", two},
         {"colour.png", colour},
     };
@@ -115,25 +89,18 @@ TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
         {"reassigned", (golden / "reassigned.png").string(), " 2 0.6"},
         {"no_strokes", (golden / "no_strokes.png").string(), ""},
     };
-    const bool update = std::getenv("EDGEBIN_UPDATE_GOLDEN") != nullptr;
-    std::string recorded;
-    const std::map<std::string, std::string> expected = ReadGolden(golden / "runs.txt");
+    std::string recorded;  // "## name status S pixels P", then the run's output
     for (const auto& c : cases) {
         fs::remove(Path("out.png"));
         const ShellRun run = Edgebin(c.page + " " + Path("out.png") + c.arguments);
         const cv::Mat image = cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED);
-        const std::string block = "status " + std::to_string(run.status) + " pixels " +
-                                  (image.empty() ? "none" : PixelHash(image)) + "\n" + run.out;
-        recorded += std::string("## ") + c.name + " " + block;
-        const auto found = expected.find(c.name);
-        if (!update) {
-            ASSERT_NE(found, expected.end()) << c.name;
-            EXPECT_EQ(block, found->second) << c.name;
-        }
+        recorded += std::string("## ") + c.name + " status " + std::to_string(run.status) +
+                    " pixels " + (image.empty() ? "none" : PixelHash(image)) + "\n" + run.out;
     }
-    if (update) {
+    if (std::getenv("EDGEBIN_UPDATE_GOLDEN") != nullptr) {
         std::ofstream(golden / "runs.txt") << recorded;
     }
+    EXPECT_EQ(recorded, ReadFile(golden / "runs.txt"));
 }
 
 TEST_F(CliTest, DebugDirHoldsTheStageImagesOfTheRun) {
@@ -164,16 +131,11 @@ std::pair<int, int> ReadResolution(const std::string& path) {
     return {x, y};
 }
 
-// Writes `grey` through Leptonica, which stores the resolution in every format.
-void WriteWithResolution(const cv::Mat& grey, const std::string& path, int format, int dpi) {
-    PIX* pix = pixCreate(grey.cols, grey.rows, 8);
-    for (int row = 0; row < grey.rows; ++row) {
-        for (int col = 0; col < grey.cols; ++col) {
-            pixSetPixel(pix, col, row, grey.at<unsigned char>(row, col));
-        }
-    }
+// Copies an image file through Leptonica, which stores the resolution in every format.
+void CopyWithResolution(const std::string& from, const std::string& to, int format, int dpi) {
+    PIX* pix = pixRead(from.c_str());
     pixSetResolution(pix, dpi, dpi);
-    pixWrite(path.c_str(), pix, format);
+    pixWrite(to.c_str(), pix, format);
     pixDestroy(&pix);
 }
 
@@ -191,10 +153,10 @@ cv::Mat LibraryResult(const std::string& path) {
 // exactly the 8-bit pixels, a JPEG those of OpenCV's JPEG of the result.
 TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
     const cv::Mat page = StrokePage(120, 160);
-    WriteWithResolution(page, Path("in300.png"), IFF_PNG, 300);
-    WriteWithResolution(page, Path("in200.jpg"), IFF_JFIF_JPEG, 200);
-    WriteWithResolution(page, Path("in150.bmp"), IFF_BMP, 150);
     cv::imwrite(Path("none.png"), page);
+    CopyWithResolution(Path("none.png"), Path("in300.png"), IFF_PNG, 300);
+    CopyWithResolution(Path("none.png"), Path("in200.jpg"), IFF_JFIF_JPEG, 200);
+    CopyWithResolution(Path("none.png"), Path("in150.bmp"), IFF_BMP, 150);
     // 100 by 50 dots per centimetre: 254 by 127 dots per inch.
     cv::imwrite(
         Path("cm.tif"), page,
@@ -208,7 +170,6 @@ TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
         {"in300.png", "", "a.png", {300, 300}},
         {"in300.png", "", "b.tif", {300, 300}},
         {"in300.png", "", "c.jpg", {300, 300}},
-        {"in300.png", "--bilevel", "d.png", {300, 300}},
         {"in300.png", "--bilevel", "e.tif", {300, 300}},
         {"in300.png", "--bilevel", "f.pbm", {0, 0}},
         {"in300.png", "--dpi 600 --bilevel", "g.tif", {600, 600}},
@@ -218,8 +179,6 @@ TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
         {"in150.bmp", "", "k.bmp", {150, 150}},
         {"none.png", "", "l.png", {0, 0}},
         {"none.png", "--dpi=400", "m.png", {400, 400}},
-        {"none.png", "--bilevel", "n.tif", {0, 0}},
-        {"none.png", "--bilevel", "o.png", {0, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input) + " " + c.options + " " + c.output);
@@ -281,34 +240,36 @@ TEST_F(CliTest, MultiPageTiffWithADamagedPage) {
         const char* arguments;
         int status;
         std::string message;
-        std::vector<std::pair<std::string, cv::Mat>> files;  // page files or pages of one file
+        const char* output;
+        std::vector<std::pair<std::string, std::vector<cv::Mat>>> files;  // and their pages
     } cases[] = {
-        {"--bilevel", 4, damaged, {{"out.tif", first}, {"out.tif", third}}},
-        {"--quiet", 4, damaged, {{"out-001.png", first}, {"out-003.png", third}}},
-        {"", 0, "has 3 pages; only the first was read, 2 left out", {{"out.png", first}}},
+        {"--bilevel", 4, damaged, "out.tif", {{"out.tif", {first, third}}}},
+        {"--quiet", 4, damaged, "out.png", {{"out-001.png", {first}}, {"out-003.png", {third}}}},
+        {"",
+         0,
+         "has 3 pages; only the first was read, 2 left out",
+         "out.png",
+         {{"out.png", {first}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const fs::path out = dir / "out";
         fs::remove_all(out);
         fs::create_directories(out);
-        const std::string extension = c.files[0].first.substr(c.files[0].first.find('.'));
         const ShellRun run = Edgebin(std::string(c.arguments) + " " + Path("in.tif") + " " +
-                                     (out / ("out" + extension)).string());
+                                     (out / c.output).string());
         EXPECT_EQ(run.status, c.status);
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
-        std::map<std::string, size_t> pagesSeen;  // pages checked so far in each file
+        std::string names;
         for (const auto& [name, expected] : c.files) {
+            names += name + "\n";
             std::vector<cv::Mat> got;
             cv::imreadmulti((out / name).string(), got, cv::IMREAD_GRAYSCALE);
-            const size_t index = pagesSeen[name]++;
-            ASSERT_GT(got.size(), index) << name;
-            EXPECT_TRUE(SamePixels(got[index], expected)) << name;
+            ASSERT_EQ(got.size(), expected.size()) << name;
+            for (size_t i = 0; i < got.size(); ++i) {
+                EXPECT_TRUE(SamePixels(got[i], expected[i])) << name << " page " << i + 1;
+            }
         }
-        for (const auto& [name, count] : pagesSeen) {
-            EXPECT_EQ(cv::imcount((out / name).string()), count) << name;
-        }
-        EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(out), {})),
-                  pagesSeen.size());
+        EXPECT_EQ(RunShell("ls " + out.string()).out, names);
     }
 }

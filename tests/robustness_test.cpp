@@ -60,9 +60,6 @@ class RobustnessTest : public TempDirTest {
         std::ofstream(dir / name, std::ios::binary) << bytes;
         return Path(name);
     }
-    ShellRun Run(const std::string& arguments) const {
-        return RunShell(Quote(EDGEBIN_BINARY) + " " + arguments);
-    }
 };
 
 // A run either binarizes (status 0, a same-sized 0/255 image written) or ends
@@ -116,7 +113,7 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         {Write("limit.pgm", "P5\n20000 20000\n255\n"), ""},
     };
     for (const auto& c : cases) {
-        const ShellRun run = Run(Quote(c.imgPath) + " " + Quote(Path("out.png")) + " 1 2 3");
+        const ShellRun run = Edgebin(Quote(c.imgPath) + " " + Quote(Path("out.png")) + " 1 2 3");
         EXPECT_EQ(run.status, 255) << c.imgPath;
         EXPECT_EQ(run.out, c.extraLine + "load image failed.\nimgPath:  " + c.imgPath + "\n");
         EXPECT_FALSE(fs::exists(Path("out.png")));
@@ -193,8 +190,8 @@ TEST_F(RobustnessTest, UnusualImagesAndExtremeValuesBinarizeOrFailWithTheDriverM
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name + " " + c.arguments);
-        const ShellRun run =
-            Run(Quote(Write(c.name, c.file)) + " " + Quote(Path("out.png")) + " " + c.arguments);
+        const ShellRun run = Edgebin(Quote(Write(c.name, c.file)) + " " + Quote(Path("out.png")) +
+                                     " " + c.arguments);
         std::istringstream values(c.values);
         std::string alpha, k, rthre;
         values >> alpha >> k >> rthre;
@@ -203,27 +200,6 @@ TEST_F(RobustnessTest, UnusualImagesAndExtremeValuesBinarizeOrFailWithTheDriverM
                       " *******//");
         ExpectBinarizedOrDriverFailure(run, Path("out.png"), c.size);
         fs::remove(Path("out.png"));
-    }
-}
-
-TEST_F(RobustnessTest, BadTuningValuesAreRefusedBeforeAnyWork) {
-    const std::string run = Quote(EDGEBIN_BINARY) + " page.png out.png ";
-    cv::imwrite(Path("page.png"), StrokePage(70, 100));
-    const std::pair<std::string, std::string> cases[] = {
-        {"nan", "invalid alpha: 'nan' is not a number."},
-        {"abc", "invalid alpha: 'abc' is not a number."},
-        {"''", "invalid alpha: '' is not a number."},
-        {"1e400", "invalid alpha: 1e400 is outside [-10000, 10000]."},
-        {"10000.5", "invalid alpha: 10000.5 is outside [-10000, 10000]."},
-        {"2 1e7", "invalid k: 1e7 is outside [-1e+06, 1e+06]."},
-        {"2 0.6 x", "invalid Rthre: 'x' is not a number."},
-        {"2 0.6 -2e6", "invalid Rthre: -2e6 is outside [-1e+06, 1e+06]."},
-    };
-    for (const auto& [arguments, refusal] : cases) {
-        const ShellRun refused = Shell(run + arguments);
-        EXPECT_EQ(refused.status, 2) << arguments;
-        EXPECT_EQ(refused.out, refusal + "\n");
-        EXPECT_FALSE(fs::exists(Path("out.png"))) << arguments;
     }
 }
 
@@ -275,6 +251,7 @@ class FileSystemTest : public TempDirTest {
 // status, and it or an interrupted run leaves the old output and no temporary file.
 TEST_F(FileSystemTest, OutputsAreWrittenAsTheFileSystemAllows) {
     const std::string line = "//******* alpha = 2 ******* k = 0.6 ******* Rthre = 0.05 *******//";
+    const std::string usage = "usage: edgebin imgPath [outPath] [alpha] [k] [Rthre]\n";
     const std::string unknown =
         ": unknown image format (use an extension such as .png, .tif or .bmp).\n";
     RunCases(
@@ -299,17 +276,29 @@ TEST_F(FileSystemTest, OutputsAreWrittenAsTheFileSystemAllows) {
          {"the input as its own output",
           "cp p.png o.png; $E o.png o.png >/dev/null; echo $?; ls -A", "0\nbig.png\no.png\np.png\n",
           "o.png"},
-         // Each failure's last line and status; the old output stays.
+         // Each failure's status and last line, tuning values refused before any work;
+         // the old output stays.
          {"failed runs",
-          "printf old >o.png; mkdir d.png; for a in 'm.png o.png' 'p.png o.png nan' p.png "
-          "'p.png n/o.png' 'p.png o.xyz' 'p.png o' 'p.png d.png' 'p.png p.png/o.png'; "
-          "do $E $a >l; s=$?; echo \"$s $(tail -n 1 l)\"; done; rm l; cat o.png; ls -A",
-          "255 imgPath:  m.png\n2 invalid alpha: 'nan' is not a number.\n"
-          "2 usage: edgebin imgPath [outPath] [alpha] [k] [Rthre]\n"
-          "3 cannot write n/o.png: No such file or directory.\n3 cannot write o.xyz" +
+          "printf old >o.png; mkdir d.png; for a in '' 'm.png o.png' p.png 'p.png n/o.png' "
+          "'p.png o.xyz' 'p.png o' 'p.png d.png' 'p.png p.png/o.png' 'p.png o.png nan' "
+          "'p.png o.png abc' \"p.png o.png ''\" 'p.png o.png 1e400' 'p.png o.png 10000.5' "
+          "'p.png o.png 2 1e7' 'p.png o.png 2 0.6 x' 'p.png o.png 2 0.6 -2e6'; "
+          "do eval \"$E $a\" >l; s=$?; echo \"$s $(tail -n 1 l)\"; done; rm l; cat o.png; ls -A",
+          "2 " + usage + "255 imgPath:  m.png\n2 " + usage +
+              "3 cannot write n/o.png: No such file or directory.\n"
+              "3 cannot write o.xyz" +
               unknown + "3 cannot write o" + unknown +
               "3 cannot write d.png: Is a directory.\n"
-              "3 cannot write p.png/o.png: Not a directory.\noldbig.png\nd.png\no.png\np.png\n"},
+              "3 cannot write p.png/o.png: Not a directory.\n"
+              "2 invalid alpha: 'nan' is not a number.\n"
+              "2 invalid alpha: 'abc' is not a number.\n"
+              "2 invalid alpha: '' is not a number.\n"
+              "2 invalid alpha: 1e400 is outside [-10000, 10000].\n"
+              "2 invalid alpha: 10000.5 is outside [-10000, 10000].\n"
+              "2 invalid k: 1e7 is outside [-1e+06, 1e+06].\n"
+              "2 invalid Rthre: 'x' is not a number.\n"
+              "2 invalid Rthre: -2e6 is outside [-1e+06, 1e+06].\n"
+              "oldbig.png\nd.png\no.png\np.png\n"},
          // Killed once the parameter line is out, that is while the pipeline works.
          {"interrupted run",
           "printf old >o.png; mkfifo f; $E big.png o.png >f & p=$!; "

@@ -40,14 +40,10 @@ cv::Mat RandomMask(int rows, int cols, double density, unsigned seed) {
 }
 
 cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty, cv::Mat* truth) {
-    PageOptions options;
-    options.seed = seed;
-    options.width = width;
-    options.height = height;
-    options.difficulty = difficulty;
     cv::Mat page;
     cv::Mat ink;
-    GeneratePage(options, page, truth != nullptr ? *truth : ink);
+    GeneratePage(PageOptions{seed, width, height, difficulty}, page,
+                 truth != nullptr ? *truth : ink);
     return page;
 }
 

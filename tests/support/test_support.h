@@ -55,5 +55,9 @@ class TempDirTest : public ::testing::Test {
     ShellRun Shell(const std::string& command) const {
         return RunShell("cd " + Quote(dir.string()) + " && " + command);
     }
+    // Runs the built edgebin in the folder.
+    ShellRun Edgebin(const std::string& arguments) const {
+        return Shell(Quote(EDGEBIN_BINARY) + " " + arguments);
+    }
     std::filesystem::path dir;
 };
