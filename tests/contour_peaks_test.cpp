@@ -36,15 +36,19 @@ ContourCurve TwoPeakCurve(int secondLevel) {
 }
 
 // Convex curve (second difference 1 everywhere) with one sharp concave bend of
-// second difference -100 at `bendLevel`. Each curvature entry sees the second
+// second difference -100 at `bendLevel`, straight (second difference 0) from
+// `straightFrom` up to the bend. Each curvature entry sees the second
 // differences of the seven levels around its own level, so exactly the seven
-// entries whose level lies within 3 of the bend are positive.
-ContourCurve ConvexCurveWithBend(int bendLevel) {
+// entries whose level lies within 3 of the bend are positive, and entries on the
+// straight stretch are 0.
+ContourCurve ConvexCurveWithBend(int bendLevel, int straightFrom = 256) {
     ContourCurve curve{};
     curve[0] = 1000.0;
     curve[1] = 1000.0;
     for (int k = 1; k < 255; ++k) {
-        const double secondDifference = k == bendLevel ? -100.0 : 1.0;
+        const double secondDifference = k == bendLevel                       ? -100.0
+                                        : k >= straightFrom && k < bendLevel ? 0.0
+                                                                             : 1.0;
         curve[k + 1] = 2.0 * curve[k] - curve[k - 1] + secondDifference;
     }
     return curve;
@@ -134,16 +138,19 @@ TEST(FindShoulderPeakTest, RunOfSevenNeedsFifteenNegativesBeforeAndThirtySixAfte
     const struct {
         int bend, mainPeak;
         bool found;
+        int straightFrom = 256;
     } cases[] = {
-        {157, 135, true},  {157, 136, false},  // only 14 negative entries before the run
-        {158, 136, false},                     // 15 before but only 35 after
-        {197, 193, false},                     // no curvature right of a high main peak
-        {200, 200, false},
+        {157, 135, true},       {157, 136, false},  // only 14 negative entries before the run
+        {158, 136, false},                          // 15 before but only 35 after
+        {197, 193, false},                          // no curvature right of a high main peak
+        {200, 200, false},      {157, 100, true},
+        {157, 100, false, 140},  // the run follows zeros, not a negative entry
     };
     for (const auto& c : cases) {
         bool hasSecond = !c.found;
         int secondPeak = -1;
-        FindShoulderPeak(ConvexCurveWithBend(c.bend), c.mainPeak, hasSecond, secondPeak);
+        FindShoulderPeak(ConvexCurveWithBend(c.bend, c.straightFrom), c.mainPeak, hasSecond,
+                         secondPeak);
         EXPECT_EQ(hasSecond, c.found) << c.bend << ", " << c.mainPeak;
         EXPECT_EQ(secondPeak, c.found ? c.bend : 0) << c.bend << ", " << c.mainPeak;
     }
