@@ -69,20 +69,12 @@ TEST(ContourCurveSweep, HandBuiltMap) {
     }
 }
 
-// The helpers kept beside the sweep: speck removal (used by the peak threshold
-// choice) and the outline length.
-TEST(ContourCurveHelpers, SpecksOfOneAndTwoPixelsGoAndOutlinesCountInsideTheImage) {
+// Speck removal, kept beside the sweep for the peak threshold choice.
+TEST(ContourCurveHelpers, SpecksOfOneAndTwoPixelsGo) {
     cv::Mat img =
         MaskFromText({"#.......", "......#.", ".....#..", "........", ".##.....", "..#....."}, 7);
     RemoveSpecks(img);
     const cv::Mat expected =
         MaskFromText({"........", "........", "........", "........", ".##.....", "..#....."});
     EXPECT_EQ(cv::norm(img, expected, cv::NORM_INF), 0.0);
-    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({".....", ".###.", "....."})), 8.0);
-    // At the top-left border: only three pixels below and one to the right.
-    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({"###..", ".....", "....."}, 1)), 4.0);
-    // Two runs: 3 + 3 above and below, the ends at columns 0 and 8, column 4 once.
-    EXPECT_DOUBLE_EQ(MeanContourLength(MaskFromText({".........", ".###.###.", "........."})),
-                     15.0 / 2.0);
-    EXPECT_DOUBLE_EQ(MeanContourLength(cv::Mat::zeros(6, 7, CV_8UC1)), 0.0);
 }
