@@ -110,6 +110,17 @@ TEST_F(BatchTest, CollidingResultsAreRefusedBeforeAnyWork) {
         EXPECT_EQ(Status("--out-dir out " + inputs), 2) << inputs;
         EXPECT_FALSE(fs::exists(dir / "out")) << inputs;
     }
+    // A two-page TIFF writes m-001 and m-002; only a TIFF has numbered pages.
+    MakePages({"more/m-002.png", "more/m-003.png", "more/q.png", "more/q-001.png"});
+    ASSERT_TRUE(cv::imwritemulti(
+        Path("more/m.tif"),
+        std::vector<cv::Mat>{GeneratedPage(1, 240, 180), GeneratedPage(2, 240, 180)}));
+    for (const auto& [inputs, status] :
+         std::vector<std::pair<std::string, int>>{{"more/m.tif more/m-002.png", 2},
+                                                  {"more/m.tif more/m-003.png", 0},
+                                                  {"more/q.png more/q-001.png", 0}}) {
+        EXPECT_EQ(Status("--quiet --out-dir out-more " + inputs), status) << inputs;
+    }
 }
 
 TEST_F(BatchTest, StoppedRunResumesWithSkipExisting) {
