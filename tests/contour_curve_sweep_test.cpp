@@ -27,7 +27,9 @@ void ExpectSameCurve(const cv::Mat& gradMap, const std::string& what) {
 
 // Random maps, smooth ones with large components, pages across the sweep's tiles
 // of 128 pixels with strips one or two pixels across and last tiles one pixel
-// wide, flat maps and a checkerboard.
+// wide, flat maps, a checkerboard, and dense maps of a few levels on strips just
+// wider than a tile, where components that reach the page's first pixel join others
+// on the tile's border.
 TEST(ContourCurveSweep, MatchesEveryLevel) {
     std::mt19937 generator(2024);
     std::vector<cv::Size> sizes = {{129, 131}, {300, 1},   {1, 300},   {2, 260},
@@ -36,19 +38,28 @@ TEST(ContourCurveSweep, MatchesEveryLevel) {
         sizes.emplace_back(1 + static_cast<int>(generator() % 48),
                            1 + static_cast<int>(generator() % 48));
     }
+    const size_t firstStrip = sizes.size();
+    for (int trial = 0; trial < 40; ++trial) {
+        sizes.emplace_back(129 + static_cast<int>(generator() % 12),
+                           6 + static_cast<int>(generator() % 6));
+    }
     for (size_t i = 0; i < sizes.size(); ++i) {
         const int spread = 1 + static_cast<int>(generator() % 256);
         const int flat = static_cast<int>(generator() % 256);
         cv::Mat map(sizes[i], CV_8UC1);
         for (int y = 0; y < map.rows; ++y) {
             for (int x = 0; x < map.cols; ++x) {
-                const int value = i % 7 == 1   ? ((x + y) % 2) * 255
-                                  : i % 5 == 0 ? flat
-                                               : static_cast<int>(generator() % spread);
+                int value = i % 7 == 1   ? ((x + y) % 2) * 255
+                            : i % 5 == 0 ? flat
+                                         : static_cast<int>(generator() % spread);
+                if (i >= firstStrip) {
+                    value =
+                        generator() % 100 < 85 ? 50 * (1 + static_cast<int>(generator() % 4)) : 0;
+                }
                 map.at<uchar>(y, x) = static_cast<uchar>(value);
             }
         }
-        const int smoothing = i % 3 == 0 ? 0 : 3 + 6 * static_cast<int>(i % 2);
+        const int smoothing = i % 3 == 0 || i >= firstStrip ? 0 : 3 + 6 * static_cast<int>(i % 2);
         if (smoothing > 0) {
             cv::blur(map, map, cv::Size(smoothing, smoothing));
         }
