@@ -80,10 +80,11 @@ TEST(ContourCurveSweep, HandBuiltMap) {
     }
 }
 
-// Speck removal, kept beside the sweep for the peak threshold choice.
+// Speck removal, kept beside the sweep for the peak threshold choice; specks at the
+// page's edges too.
 TEST(ContourCurveHelpers, SpecksOfOneAndTwoPixelsGo) {
     cv::Mat img =
-        MaskFromText({"#.......", "......#.", ".....#..", "........", ".##.....", "..#....."}, 7);
+        MaskFromText({"#.......", "......#.", ".....#..", ".......#", ".##.....", "..#....."}, 7);
     RemoveSpecks(img);
     const cv::Mat expected =
         MaskFromText({"........", "........", "........", "........", ".##.....", "..#....."});
