@@ -85,6 +85,12 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
         {"flank more than 5 above: a slope", With(flank, {{82, 2.0}}), 60, false, 0},
         {"highest candidate wins", With(twoCandidates, {{121, 70.0}}), 60, true, 121},
         {"first of equal candidates wins", With(twoCandidates, {{121, 50.0}}), 60, true, 81},
+        // Valley at 89, then 56 x 8, 53, 49: levels 89..99 average exactly the
+        // candidate's 50, so it does not rise above them.
+        {"peak level with the mean from the valley",
+         With(Ranged(Ranged(Flat(), 61, 88, 1.0), 90, 97, 56.0),
+              {{60, 100.0}, {89, 0.0}, {98, 53.0}, {99, 49.0}, {100, 50.0}}),
+         60, false, 0},
         // Level 250's right flank would reach 260: never a candidate.
         {"candidates need room for their flanks",
          With(Ranged(Flat(), 201, 249, 1.0), {{200, 100.0}, {215, 0.0}, {250, 50.0}}), 200, false,

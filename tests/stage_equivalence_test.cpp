@@ -726,8 +726,9 @@ TEST(EnhancePageEquivalence, MatchesOnStripsThatNeedWindowsWiderThanThePage) {
     // the left end resolve only at a side of about 3000, past those whose sums fit
     // in 32 bits.
     std::mt19937 rng(82);
-    const std::vector<std::pair<cv::Size, int>> cases = {{cv::Size(1500, 1), 91},
-                                                         {cv::Size(1650, 3), 100}};
+    // The largest window accepted, 2048, on a page far smaller.
+    const std::vector<std::pair<cv::Size, int>> cases = {
+        {cv::Size(1500, 1), 91}, {cv::Size(1650, 3), 100}, {cv::Size(40, 30), 2048}};
     for (const auto& [size, window] : cases) {
         cv::Mat page(size, CV_8UC1);
         for (int y = 0; y < size.height; ++y) {
