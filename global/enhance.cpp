@@ -17,6 +17,7 @@
 #include "global/enhance.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -511,13 +512,11 @@ void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
         sums[x] = MirroredRowSum(row, cols, x);
     }
     for (int x = innerBegin; x < innerEnd; ++x) {
-        sums[x] = static_cast<uint16_t>(kDeepenTaps[0] * row[x] +
-                                        kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
-                                        kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
-                                        kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
-                                        kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
-                                        kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
-                                        kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
+        int sum = kDeepenTaps[0] * row[x];
+        for (int k = 1; k <= kDeepenRadius; ++k) {
+            sum += kDeepenTaps[k] * (row[x - k] + row[x + k]);
+        }
+        sums[x] = static_cast<uint16_t>(sum);
     }
     for (int x = innerEnd; x < cols; ++x) {
         sums[x] = MirroredRowSum(row, cols, x);
@@ -539,30 +538,23 @@ void DeepenInk(cv::Mat& enhanced) {
         return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
     };
     for (int y = 0; y < rows; ++y) {
-        const uint16_t* centre = rowAt(y);
-        const uint16_t* up1 = rowAt(y - 1);
-        const uint16_t* down1 = rowAt(y + 1);
-        const uint16_t* up2 = rowAt(y - 2);
-        const uint16_t* down2 = rowAt(y + 2);
-        const uint16_t* up3 = rowAt(y - 3);
-        const uint16_t* down3 = rowAt(y + 3);
-        const uint16_t* up4 = rowAt(y - 4);
-        const uint16_t* down4 = rowAt(y + 4);
-        const uint16_t* up5 = rowAt(y - 5);
-        const uint16_t* down5 = rowAt(y + 5);
-        const uint16_t* up6 = rowAt(y - 6);
-        const uint16_t* down6 = rowAt(y + 6);
+        // Rows y - k and y + k, mirrored at the page's ends.
+        std::array<const uint16_t*, kDeepenRadius + 1> up{};
+        std::array<const uint16_t*, kDeepenRadius + 1> down{};
+        for (int k = 0; k <= kDeepenRadius; ++k) {
+            up[k] = rowAt(y - k);
+            down[k] = rowAt(y + k);
+        }
         unsigned char* row = enhanced.ptr<unsigned char>(y);
         // In 32-bit integers and without a branch, so that the loop runs on vectors:
         // with s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m,
         // 0) / 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value
         // elsewhere.
         for (int x = 0; x < cols; ++x) {
-            const int weighted =
-                kDeepenTaps[0] * centre[x] + kDeepenTaps[1] * (up1[x] + down1[x]) +
-                kDeepenTaps[2] * (up2[x] + down2[x]) + kDeepenTaps[3] * (up3[x] + down3[x]) +
-                kDeepenTaps[4] * (up4[x] + down4[x]) + kDeepenTaps[5] * (up5[x] + down5[x]) +
-                kDeepenTaps[6] * (up6[x] + down6[x]);
+            int weighted = kDeepenTaps[0] * up[0][x];
+            for (int k = 1; k <= kDeepenRadius; ++k) {
+                weighted += kDeepenTaps[k] * (up[k][x] + down[k][x]);
+            }
             const int value = row[x];
             const int deepened = std::max(2 * (value << kDeepenShift) - weighted, 0);
             row[x] = static_cast<unsigned char>(
