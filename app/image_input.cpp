@@ -21,6 +21,13 @@ namespace edgebin::cli {
 
 namespace {
 
+// What page `index` (from 0) of an image file declares in its header.
+struct ImageHeader {
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    Resolution resolution;
+};
+
 constexpr double kCentimetresPerInch = 2.54;
 
 bool IsRegularFile(const std::string& path) {
@@ -182,18 +189,6 @@ cv::Mat DecodePage(const std::string& path, int index) {
 
 }  // namespace
 
-bool ReadImageHeader(const std::string& path, int index, ImageHeader& header) {
-    assert(index >= 0);
-    const int format = FileFormat(path);
-    if (!ReadPageSize(path, index, format, header)) {
-        return false;
-    }
-    if (!L_FORMAT_IS_TIFF(format) && !IsTooLarge(header.width, header.height)) {
-        header.resolution = ReadResolution(path, format);
-    }
-    return true;
-}
-
 bool ReadDeclaredImageSize(const std::uint8_t* data, std::size_t size, std::uint64_t& width,
                            std::uint64_t& height) {
     assert(data != nullptr || size == 0);
@@ -260,11 +255,6 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
     }
     grey = image;
     return true;
-}
-
-bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal) {
-    Resolution unused;
-    return LoadGreyPage(imgPath, 0, grey, unused, refusal);
 }
 
 }  // namespace edgebin::cli

@@ -26,29 +26,12 @@ struct Resolution {
 int CountPages(const std::string& path);
 
 // Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
-// file declares (0 where it declares none). Refuses like LoadGrey; the pixels of
-// page 0 are exactly those LoadGrey gives.
+// file declares (0 where it declares none). The page is decoded as colour and
+// converted to grey. Folders, pipes and devices are refused unopened. On failure
+// `refusal` holds a reason worth printing beyond the standard load-failure lines,
+// or stays empty.
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
                   std::string& refusal);
-
-// Loads the regular file `imgPath` as colour and converts it to grey (CV_8UC1).
-// Folders, pipes and devices are refused unopened. On failure `refusal` holds a
-// reason worth printing beyond the standard load-failure lines, or stays empty.
-bool LoadGrey(const std::string& imgPath, cv::Mat& grey, std::string& refusal);
-
-// What page `index` (from 0) of an image file declares in its header.
-struct ImageHeader {
-    std::uint64_t width = 0;
-    std::uint64_t height = 0;
-    Resolution resolution;
-};
-
-// Reads the header of page `index` of the file at `path` without decoding any
-// pixel data: libtiff for TIFF (every page, both resolutions and their unit),
-// Leptonica for the other formats (resolution from PNG pHYs, JPEG JFIF density
-// and BMP). False when the format is unknown or the header malformed, and for an
-// index beyond the file's pages.
-bool ReadImageHeader(const std::string& path, int index, ImageHeader& header);
 
 // Width and height that the image file held in `data` declares (first page),
 // through Leptonica's header reading. False for unknown formats and for headers
