@@ -26,7 +26,9 @@ const char kHelp[] =
     "\n"
     "PAGES.tsv: set, id, input, truth per line (tab-separated). A VARIANT is 'product'\n"
     "(EnhancePage as built), 'exact,KEY=VALUE,...' (EnhancePageWith with noisy, borders or\n"
-    "deepen changed), or 'base=1,...' (steps tried after the product's enhancement) or a "
+    "deepen changed), 'truth,...' (the page's ground truth as the enhanced page: the ceiling\n"
+    "of any enhancement; share=S moves its edges S pixel into the ink, blur=B blurs it),\n"
+    "or 'base=1,...' (steps tried after the product's enhancement) or a "
     "comma-separated list of key=value\n"
     "settings of the floating-point prototype (see Prototype). Prints per page: variant set id P R "
     "F DRD threshold noise seconds failed main-peak second-peak ratio.\n"
@@ -326,6 +328,25 @@ cv::Mat Prototype(const cv::Mat& grey, const Settings& s, double& sigmaOut) {
     return enhanced;
 }
 
+// The ground truth as the enhanced page: its gradients sit exactly where the ink
+// ends, so the later stages see the best edges an enhancement could give them.
+// share > 0 blends in the truth's plus-shaped grey maximum, which moves the edges
+// that share of a pixel into the ink.
+cv::Mat TruthAsEnhanced(const cv::Mat& truth, const Settings& s) {
+    cv::Mat enhanced = truth.clone();
+    const double share = Get(s, "share", 0.0);
+    if (share > 0.0) {
+        cv::Mat grown;
+        cv::dilate(truth, grown, cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3)));
+        cv::addWeighted(grown, share, truth, 1.0 - share, 0.0, enhanced);
+    }
+    const double blur = Get(s, "blur", 0.0);
+    if (blur > 0.0) {
+        cv::GaussianBlur(enhanced, enhanced, cv::Size(), blur);
+    }
+    return enhanced;
+}
+
 struct PageRun {
     BinarizationScores scores;
     int threshold = 0;
@@ -405,7 +426,9 @@ int main(int argc, char** argv) {
             const auto start = std::chrono::steady_clock::now();
             cv::Mat enhanced;
             double sigma = 0.0;
-            if (variants[v] == "product") {
+            if (variants[v].rfind("truth", 0) == 0) {
+                enhanced = TruthAsEnhanced(truth, ParseSettings(variants[v]));
+            } else if (variants[v] == "product") {
                 cv::Mat background;
                 EnhancePage(gray, 60, 0.2, enhanced, background);
             } else if (variants[v].rfind("exact", 0) == 0) {
