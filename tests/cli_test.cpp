@@ -41,6 +41,9 @@ TEST_F(CliTest, HelpAndCopiesOfTwoLevelInputs) {
     const ShellRun help = Edgebin("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+    const ShellRun shortHelp = Edgebin("-h");
+    EXPECT_EQ(shortHelp.status, 0);
+    EXPECT_EQ(shortHelp.out, help.out);
 
     // One-value and two-value images of any size are copied; a colour page whose
     // grey conversion is two-level is written as that grey image.
@@ -114,7 +117,14 @@ TEST_F(CliTest, DebugDirHoldsTheStageImagesOfTheRun) {
     const cv::Mat result = cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(result.empty());
     EXPECT_TRUE(SamePixels(result, cv::imread(Path("stages/7-result.png"), cv::IMREAD_UNCHANGED)));
-    EXPECT_EQ(cv::imread(Path("stages/3-edges.png")).size(), result.size());
+    // The voters (blue) are edge pixels of the chosen threshold (black in 3-edges).
+    const cv::Mat edges = cv::imread(Path("stages/3-edges.png"), cv::IMREAD_GRAYSCALE);
+    ASSERT_EQ(edges.size(), result.size());
+    cv::Mat voters;
+    cv::inRange(cv::imread(Path("stages/5-voters.png")), cv::Scalar(200, 80, 0),
+                cv::Scalar(200, 80, 0), voters);
+    EXPECT_GT(cv::countNonZero(voters), 0);
+    EXPECT_EQ(cv::countNonZero(voters & (edges != 0)), 0);
 }
 
 namespace {

@@ -50,6 +50,14 @@ TEST(ClearUndersizedComponentsTest, ClearsTheWholeBoxOfASmallComponent) {
     ClearUndersizedComponents(map, std::vector<int>(4, 4), 0.6);
     const std::string blank(30, '.');
     EXPECT_TRUE(Same(map, MaskFromText({"......#####################...", blank, blank, blank})));
+    // A map that is not 8-bit, or widths that are not one per row: refused, left as it was.
+    cv::Mat wide;
+    MaskFromText({"#.", ".."}).convertTo(wide, CV_16U);
+    for (auto [refused, rows] : {std::pair{MaskFromText({"#.", ".."}), 1}, {wide, 2}}) {
+        const cv::Mat before = refused.clone();
+        ClearUndersizedComponents(refused, std::vector<int>(rows, 4), 0.6);
+        EXPECT_EQ(cv::countNonZero(refused != before), 0) << refused.type();
+    }
 }
 
 TEST(CleanStrokeMapTest, KeepsTextStrokesAndDropsSpecksAndSparsePixels) {
