@@ -9,18 +9,7 @@
 #include <string>
 #include <vector>
 
-// A rows x cols image of type T whose pixel (y, x) is value(y, x), saturated; the
-// pixels are filled row by row, so random values always land in the same places.
-template <typename T = unsigned char, typename Value>
-cv::Mat Filled(int rows, int cols, Value value) {
-    cv::Mat image(rows, cols, cv::DataType<T>::type);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            image.at<T>(y, x) = cv::saturate_cast<T>(value(y, x));
-        }
-    }
-    return image;
-}
+#include "support/filled.h"
 
 // A uniform integer in [low, high], and a uniform pick of one of `values`.
 int Uniform(std::mt19937& rng, int low, int high);
