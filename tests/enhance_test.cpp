@@ -6,6 +6,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "support/test_support.h"
+
 using namespace edgebin::detail;
 
 namespace {
@@ -20,12 +22,8 @@ struct SyntheticPage {
 SyntheticPage UnevenPage() {
     const int rows = 300;
     const int cols = 420;
-    cv::Mat paper(rows, cols, CV_64F);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            paper.at<double>(y, x) = 220.0 - 130.0 * x / (cols - 1) - 0.05 * y;
-        }
-    }
+    cv::Mat paper = Filled<double>(
+        rows, cols, [&](int y, int x) { return 220.0 - 130.0 * x / (cols - 1) - 0.05 * y; });
     cv::Mat stain = cv::Mat::zeros(rows, cols, CV_64F);
     cv::ellipse(stain, cv::Point(150, 170), cv::Size(90, 60), 20, 0, 360, cv::Scalar(1.0), -1);
     cv::GaussianBlur(stain, stain, cv::Size(0, 0), 12);
