@@ -32,34 +32,20 @@ int Reflect101(int p, int n) {
 // Straight window sums, reading every reflected position one by one: the window
 // of side s reaches s/2 up and left and s - 1 - s/2 down and right.
 cv::Mat ReflectedWindowSums(const cv::Mat& map, int side) {
-    const auto sumsAlong = [side](const std::vector<int>& line) {
-        const int n = static_cast<int>(line.size());
-        std::vector<int> sums(line.size(), 0);
-        for (int x = 0; x < n; ++x) {
-            for (int d = -(side / 2); d < side - side / 2; ++d) {
-                sums[x] += line[Reflect101(x + d, n)];
-            }
+    const auto along = [side](const cv::Mat& sums, int y, int x, bool across) {
+        int sum = 0;
+        for (int d = -(side / 2); d < side - side / 2; ++d) {
+            sum += across ? sums.at<int>(y, Reflect101(x + d, sums.cols))
+                          : sums.at<int>(Reflect101(y + d, sums.rows), x);
         }
-        return sums;
+        return sum;
     };
-    cv::Mat rowSums(map.size(), CV_32S);
-    for (int y = 0; y < map.rows; ++y) {
-        const std::vector<int> sums =
-            sumsAlong(std::vector<int>(map.ptr(y), map.ptr(y) + map.cols));
-        std::copy(sums.begin(), sums.end(), rowSums.ptr<int>(y));
-    }
-    cv::Mat result(map.size(), CV_16U);
-    for (int x = 0; x < map.cols; ++x) {
-        std::vector<int> column(map.rows);
-        for (int y = 0; y < map.rows; ++y) {
-            column[y] = rowSums.at<int>(y, x);
-        }
-        const std::vector<int> sums = sumsAlong(column);
-        for (int y = 0; y < map.rows; ++y) {
-            result.at<std::uint16_t>(y, x) = cv::saturate_cast<std::uint16_t>(sums[y]);
-        }
-    }
-    return result;
+    cv::Mat values;
+    map.convertTo(values, CV_32S);
+    const cv::Mat rowSums =
+        Filled<int>(map.rows, map.cols, [&](int y, int x) { return along(values, y, x, true); });
+    return Filled<std::uint16_t>(map.rows, map.cols,
+                                 [&](int y, int x) { return along(rowSums, y, x, false); });
 }
 
 }  // namespace

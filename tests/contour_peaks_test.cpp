@@ -8,10 +8,6 @@ using namespace edgebin::detail;
 
 namespace {
 
-ContourCurve Flat() {
-    return ContourCurve{};
-}
-
 // Curve from a starting curve and levels set in order.
 ContourCurve With(ContourCurve curve, std::initializer_list<std::pair<int, double>> levels) {
     for (const auto& [level, value] : levels) {
@@ -31,7 +27,7 @@ ContourCurve Ranged(ContourCurve curve, int first, int last, double value) {
 // Main peak 100 at level 60 falling straight to a floor of 1 with a dip to 0 at
 // level 70, then a single-level peak of 50 at `secondLevel`.
 ContourCurve TwoPeakCurve(int secondLevel) {
-    return With(Ranged(Flat(), 61, secondLevel - 1, 1.0),
+    return With(Ranged(ContourCurve{}, 61, secondLevel - 1, 1.0),
                 {{60, 100.0}, {70, 0.0}, {secondLevel, 50.0}});
 }
 
@@ -61,7 +57,7 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
     const ContourCurve flank = With(Ranged(TwoPeakCurve(81), 83, 91, 61.0), {{82, 1.0}});
     // Falling straight from the main peak to a candidate: no level lies below both
     // its neighbours, so there is no valley between them.
-    ContourCurve noValley = With(Flat(), {{60, 100.0}, {81, 50.0}});
+    ContourCurve noValley = With(ContourCurve{}, {{60, 100.0}, {81, 50.0}});
     for (int level = 61; level <= 80; ++level) {
         noValley[level] = 81 - level;
     }
@@ -72,15 +68,17 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
         bool hasSecond;
         int secondPeak;  // -1: not checked
     } cases[] = {
-        {"maximum below level 5 is no peak", With(Flat(), {{3, 5.0}}), 0, false, 0},
-        {"peaks from level 5 to 254 only", With(Flat(), {{4, 9.0}, {254, 5.0}}), 254, false, -1},
+        {"maximum below level 5 is no peak", With(ContourCurve{}, {{3, 5.0}}), 0, false, 0},
+        {"peaks from level 5 to 254 only", With(ContourCurve{}, {{4, 9.0}, {254, 5.0}}), 254, false,
+         -1},
         {"equal highest peaks keep the lower level",
-         With(Flat(), {{30, 10.0}, {80, 10.0}, {120, 9.0}}), 30, false, -1},
+         With(ContourCurve{}, {{30, 10.0}, {80, 10.0}, {120, 9.0}}), 30, false, -1},
         {"second peak more than 20 levels away", TwoPeakCurve(81), 60, true, 81},
         {"second peak 20 levels away", TwoPeakCurve(80), 60, false, 0},
         {"no valley towards the main peak", noValley, 60, false, 0},
         {"second peak left of the main peak",
-         With(Ranged(Flat(), 80, 99, 1.0), {{100, 100.0}, {89, 0.0}, {79, 50.0}}), 100, true, 79},
+         With(Ranged(ContourCurve{}, 80, 99, 1.0), {{100, 100.0}, {89, 0.0}, {79, 50.0}}), 100,
+         true, 79},
         {"flank exactly 5 above", flank, 60, true, 81},
         {"flank more than 5 above: a slope", With(flank, {{82, 2.0}}), 60, false, 0},
         {"highest candidate wins", With(twoCandidates, {{121, 70.0}}), 60, true, 121},
@@ -88,13 +86,13 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
         // Valley at 89, then 56 x 8, 53, 49: levels 89..99 average exactly the
         // candidate's 50, so it does not rise above them.
         {"peak level with the mean from the valley",
-         With(Ranged(Ranged(Flat(), 61, 88, 1.0), 90, 97, 56.0),
+         With(Ranged(Ranged(ContourCurve{}, 61, 88, 1.0), 90, 97, 56.0),
               {{60, 100.0}, {89, 0.0}, {98, 53.0}, {99, 49.0}, {100, 50.0}}),
          60, false, 0},
         // Level 250's right flank would reach 260: never a candidate.
         {"candidates need room for their flanks",
-         With(Ranged(Flat(), 201, 249, 1.0), {{200, 100.0}, {215, 0.0}, {250, 50.0}}), 200, false,
-         -1},
+         With(Ranged(ContourCurve{}, 201, 249, 1.0), {{200, 100.0}, {215, 0.0}, {250, 50.0}}), 200,
+         false, -1},
         // The bent convex curve rises everywhere: no peak, so the shoulder decides.
         {"no peak falls back to the shoulder", ConvexCurveWithBend(120), 0, true, 120},
     };
@@ -114,7 +112,7 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
 TEST(IsValleyDeepTest, DepthWidthAndShareBelowHalfHeight) {
     // Main peak at 60, candidate at 81.
     const auto bumps = [](int count) {
-        ContourCurve curve = With(Flat(), {{60, 100.0}, {81, 50.0}});
+        ContourCurve curve = With(ContourCurve{}, {{60, 100.0}, {81, 50.0}});
         for (int i = 0; i < count; ++i) {
             curve[62 + 2 * i] = 30.0;
         }
@@ -126,10 +124,11 @@ TEST(IsValleyDeepTest, DepthWidthAndShareBelowHalfHeight) {
         bool deep;
     } cases[] = {
         // trunc(59.9 / 10) = 5; 5 + 0 < 5.5, whereas 5.0 is not above it.
-        {"tenth truncated", With(Flat(), {{60, 59.9}, {81, 5.5}}), true},
-        {"tenth truncated, no room", With(Flat(), {{60, 59.9}, {81, 5.0}}), false},
-        {"half-height crossings 15 apart", With(Ranged(Flat(), 60, 65, 100.0), {{81, 50.0}}), true},
-        {"crossings 14 apart", With(Ranged(Flat(), 60, 66, 100.0), {{81, 50.0}}), false},
+        {"tenth truncated", With(ContourCurve{}, {{60, 59.9}, {81, 5.5}}), true},
+        {"tenth truncated, no room", With(ContourCurve{}, {{60, 59.9}, {81, 5.0}}), false},
+        {"half-height crossings 15 apart",
+         With(Ranged(ContourCurve{}, 60, 65, 100.0), {{81, 50.0}}), true},
+        {"crossings 14 apart", With(Ranged(ContourCurve{}, 60, 66, 100.0), {{81, 50.0}}), false},
         // Width 20 between the crossings at 60 and 80: 70 % of it must be below.
         {"5 of 19 levels above half height", bumps(5), true},
         {"6 of 19 levels above half height", bumps(6), false},

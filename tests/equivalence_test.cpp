@@ -13,10 +13,6 @@ namespace {
 
 using EquivalenceTest = TempDirTest;
 
-int Uniform(std::mt19937& rng, int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(rng);
-}
-
 // A page of the generator at a random difficulty, cropped when small.
 cv::Mat Generated(std::mt19937& rng, int width, int height) {
     const unsigned seed = static_cast<unsigned>(Uniform(rng, 1, 1 << 30));

@@ -133,10 +133,7 @@ TEST_F(RobustnessTest, UnusualImagesAndExtremeValuesBinarizeOrFailWithTheDriverM
     cv::Mat rgba;
     cv::cvtColor(colour, rgba, cv::COLOR_BGR2BGRA);
     rgba(cv::Rect(0, 0, 20, 20)).setTo(cv::Scalar(0, 0, 0, 0));
-    cv::Mat ramp(60, 256, CV_8UC1);
-    for (int x = 0; x < ramp.cols; ++x) {
-        ramp.col(x).setTo(x);
-    }
+    const cv::Mat ramp = Filled(60, 256, [](int, int x) { return x; });
     // Pages of fewer than 50 rows are measured as one band whose stroke width can
     // reach the page width; every window scaled from it is then far larger than
     // the page, and with the largest alpha the voting window no longer fits an int.

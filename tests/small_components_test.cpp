@@ -12,10 +12,6 @@ cv::Mat Page(const std::vector<std::string>& rows) {
     return 255 - MaskFromText(rows);
 }
 
-bool SameImage(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::countNonZero(a != b) == 0;
-}
-
 // An 8-pixel diagonal whose box also holds a 12-pixel block, and a long stroke
 // outside that box.
 const std::vector<std::string> kDiagonal = {
@@ -37,8 +33,8 @@ TEST(RemoveSmallComponents, ClearsTheWholeBoxOfASpeckUnlessAKeptInkPixelIsInIt) 
     const cv::Mat page = Page(kDiagonal);
     const std::vector<int> widths(9, 1);  // side 3: components below 9 pixels go
     // The block is large enough on its own but lies in the diagonal's box.
-    EXPECT_TRUE(SameImage(Cleaned(page, cv::Mat(), widths, 1.0),
-                          Page(std::vector<std::string>(9, "..........#"))));
+    EXPECT_TRUE(SamePixels(Cleaned(page, cv::Mat(), widths, 1.0),
+                           Page(std::vector<std::string>(9, "..........#"))));
     const struct {
         cv::Point keepAt;
         bool kept;
@@ -49,7 +45,7 @@ TEST(RemoveSmallComponents, ClearsTheWholeBoxOfASpeckUnlessAKeptInkPixelIsInIt) 
     for (const auto& c : cases) {
         cv::Mat keep = cv::Mat::zeros(page.size(), CV_8UC1);
         keep.at<unsigned char>(c.keepAt) = 1;
-        EXPECT_EQ(SameImage(Cleaned(page, keep, widths, 1.0), page), c.kept) << c.keepAt;
+        EXPECT_EQ(SamePixels(Cleaned(page, keep, widths, 1.0), page), c.kept) << c.keepAt;
     }
 }
 
@@ -72,5 +68,5 @@ TEST(RemoveSmallComponents, SizeLimitIsTheClampedWidthOfTheMiddleRow) {
     const cv::Mat page = Page({"......", "......", ".###..", ".##...", ".##...", ".##..."});
     std::vector<int> widths(6, 4);
     widths[3] = 3;
-    EXPECT_TRUE(SameImage(Cleaned(page, cv::Mat(), widths, 1.0), page));
+    EXPECT_TRUE(SamePixels(Cleaned(page, cv::Mat(), widths, 1.0), page));
 }

@@ -9,14 +9,6 @@
 
 using namespace edgebin::detail;
 
-namespace {
-
-bool Same(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && cv::countNonZero(a != b) == 0;
-}
-
-}  // namespace
-
 TEST(ClearUndersizedComponentsTest, SizeLimitIsTheClampedSquareOfTheMiddleRowsWidth) {
     // Side trunc(width x 0.6) within [3, 10]: 4 -> 3, 20 -> 10, 5 -> 3, 9 -> 5. A
     // component one pixel short of side x side goes, one of exactly that stays.
@@ -49,7 +41,8 @@ TEST(ClearUndersizedComponentsTest, ClearsTheWholeBoxOfASmallComponent) {
                       "..#...........................", "..####........................"});
     ClearUndersizedComponents(map, std::vector<int>(4, 4), 0.6);
     const std::string blank(30, '.');
-    EXPECT_TRUE(Same(map, MaskFromText({"......#####################...", blank, blank, blank})));
+    EXPECT_TRUE(
+        SamePixels(map, MaskFromText({"......#####################...", blank, blank, blank})));
     // A map that is not 8-bit, or widths that are not one per row: refused, left as it was.
     cv::Mat wide;
     MaskFromText({"#.", ".."}).convertTo(wide, CV_16U);
@@ -77,7 +70,7 @@ TEST(CleanStrokeMapTest, KeepsTextStrokesAndDropsSpecksAndSparsePixels) {
     CleanStrokeMap(map, std::vector<int>(99, 3), bands, {3}, 0.6);
     CleanStrokeMap(map, rows, {{0, 0, 199, 98}}, {3}, 0.6);
     CleanStrokeMap(map, rows, bands, {}, 0.6);
-    EXPECT_TRUE(Same(map, original));
+    EXPECT_TRUE(SamePixels(map, original));
     CleanStrokeMap(map, rows, bands, {3}, 0.6);
-    EXPECT_TRUE(Same(map, line));
+    EXPECT_TRUE(SamePixels(map, line));
 }

@@ -16,20 +16,16 @@ constexpr double kSteep = 2.414;
 // One flag per direction map 1..8. Every comparison is strict, so a gradient
 // lying exactly on a sector edge belongs to neither side of it.
 std::array<bool, 8> DirectionSectors(double gx, double gy) {
-    return {gy > kShallow * gx && gy > -kShallow * gx,  // down
-            gy < kShallow * gx &&
-                gy<-kShallow * gx,  // up
-                   gy>
-                        kSteep *
-                    gx &&
-                gy<-kSteep * gx,                         // left
-                   gy<kSteep * gx && gy> - kSteep * gx,  // right
-                   gy> -
-                    kSteep * gx &&
-                gy > -kShallow * gx,                    // down-right
-            gy > kSteep * gx && gy > kShallow * gx,     // down-left
-            gy < kShallow * gx && gy < kSteep * gx,     // up-right
-            gy < -kShallow * gx && gy < -kSteep * gx};  // up-left
+    const auto above = [gx, gy](double slope) { return gy > slope * gx; };
+    const auto below = [gx, gy](double slope) { return gy < slope * gx; };
+    return {above(kShallow) && above(-kShallow),  // down
+            below(kShallow) && below(-kShallow),  // up
+            above(kSteep) && below(-kSteep),      // left
+            below(kSteep) && above(-kSteep),      // right
+            above(-kSteep) && above(-kShallow),   // down-right
+            above(kSteep) && above(kShallow),     // down-left
+            below(kShallow) && below(kSteep),     // up-right
+            below(-kShallow) && below(-kSteep)};  // up-left
 }
 
 }  // namespace
@@ -45,21 +41,14 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
         map = cv::Mat::zeros(mask.size(), CV_8UC1);
     }
     for (int y = 0; y < mask.rows; ++y) {
-        const unsigned char* candidate = mask.ptr<unsigned char>(y);
-        const short* gxRow = gradX.ptr<short>(y);
-        const short* gyRow = gradY.ptr<short>(y);
-        std::array<unsigned char*, 9> out;
-        for (int j = 0; j < 9; ++j) {
-            out[j] = maps[j].ptr<unsigned char>(y);
-        }
         for (int x = 0; x < mask.cols; ++x) {
-            if (candidate[x] == 0) {
+            if (mask.at<unsigned char>(y, x) == 0) {
                 continue;
             }
-            out[0][x] = 1;
-            const std::array<bool, 8> sectors = DirectionSectors(gxRow[x], gyRow[x]);
+            maps[0].at<unsigned char>(y, x) = 1;
+            const auto sectors = DirectionSectors(gradX.at<short>(y, x), gradY.at<short>(y, x));
             for (int j = 0; j < 8; ++j) {
-                out[j + 1][x] = sectors[j] ? 1 : 0;
+                maps[j + 1].at<unsigned char>(y, x) = sectors[j] ? 1 : 0;
             }
         }
     }

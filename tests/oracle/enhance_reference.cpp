@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "oracle/oracle.h"
+#include "support/filled.h"
 
 namespace reference {
 
@@ -32,20 +33,14 @@ cv::Mat PaperWeights(const cv::Mat& page, int window, double weight) {
     const cv::Mat sums = WindowSum(page, window);
     const cv::Mat squares = WindowSum(page.mul(page), window);
     const int64_t n = static_cast<int64_t>(window) * window;
-    cv::Mat paper(page.size(), CV_64F);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            const int64_t g = static_cast<int64_t>(page.at<double>(y, x));
-            const int64_t s = static_cast<int64_t>(sums.at<double>(y, x));
-            const int64_t q = static_cast<int64_t>(squares.at<double>(y, x));
-            const int64_t d = n * g - s;
-            const int64_t spread = n * q - s * s;
-            const bool isPaper = d >= 0 || static_cast<double>(-d) <=
-                                               weight * std::sqrt(static_cast<double>(spread));
-            paper.at<double>(y, x) = isPaper ? 1.0 : 0.0;
-        }
-    }
-    return paper;
+    return Filled<double>(page.rows, page.cols, [&](int y, int x) {
+        const int64_t g = static_cast<int64_t>(page.at<double>(y, x));
+        const int64_t s = static_cast<int64_t>(sums.at<double>(y, x));
+        const int64_t q = static_cast<int64_t>(squares.at<double>(y, x));
+        const int64_t d = n * g - s;
+        const double spread = static_cast<double>(n * q - s * s);
+        return d >= 0 || static_cast<double>(-d) <= weight * std::sqrt(spread) ? 1.0 : 0.0;
+    });
 }
 
 cv::Mat EstimatePaper(const cv::Mat& page, const cv::Mat& paper, int window) {
@@ -110,52 +105,37 @@ double NoiseLevel(const cv::Mat& page) {
 
 // 3x3 median, rows and columns beyond the page repeating the nearest one.
 cv::Mat Median3x3(const cv::Mat& page) {
-    cv::Mat out(page.size(), CV_8UC1);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            std::vector<unsigned char> values;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const int yy = std::min(std::max(y + dy, 0), page.rows - 1);
-                    const int xx = std::min(std::max(x + dx, 0), page.cols - 1);
-                    values.push_back(page.at<unsigned char>(yy, xx));
-                }
+    return Filled(page.rows, page.cols, [&](int y, int x) {
+        std::vector<unsigned char> values;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                values.push_back(page.at<unsigned char>(std::clamp(y + dy, 0, page.rows - 1),
+                                                        std::clamp(x + dx, 0, page.cols - 1)));
             }
-            std::sort(values.begin(), values.end());
-            out.at<unsigned char>(y, x) = values[4];
         }
-    }
-    return out;
+        std::sort(values.begin(), values.end());
+        return values[4];
+    });
 }
 
 // Minimum (erode) or maximum of `mask` over the side x side window, clipped to the
 // page: the extreme along each row, then along each column of those.
 cv::Mat WindowExtreme(const cv::Mat& mask, int side, bool minimum) {
-    const int half = side / 2;
-    const auto extremeOf = [minimum](int a, int b) {
-        return minimum ? std::min(a, b) : std::max(a, b);
+    const auto along = [side, minimum](const cv::Mat& m, int y, int x, int dy, int dx) {
+        int extreme = m.at<unsigned char>(y, x);
+        for (int t = -(side / 2); t <= side / 2; ++t) {
+            const int yy = y + t * dy;
+            const int xx = x + t * dx;
+            if (yy >= 0 && xx >= 0 && yy < m.rows && xx < m.cols) {
+                const int value = m.at<unsigned char>(yy, xx);
+                extreme = minimum ? std::min(extreme, value) : std::max(extreme, value);
+            }
+        }
+        return extreme;
     };
-    cv::Mat along(mask.size(), CV_8UC1);
-    for (int y = 0; y < mask.rows; ++y) {
-        for (int x = 0; x < mask.cols; ++x) {
-            int extreme = mask.at<unsigned char>(y, x);
-            for (int u = std::max(0, x - half); u <= std::min(mask.cols - 1, x + half); ++u) {
-                extreme = extremeOf(extreme, mask.at<unsigned char>(y, u));
-            }
-            along.at<unsigned char>(y, x) = static_cast<unsigned char>(extreme);
-        }
-    }
-    cv::Mat out(mask.size(), CV_8UC1);
-    for (int y = 0; y < mask.rows; ++y) {
-        for (int x = 0; x < mask.cols; ++x) {
-            int extreme = along.at<unsigned char>(y, x);
-            for (int v = std::max(0, y - half); v <= std::min(mask.rows - 1, y + half); ++v) {
-                extreme = extremeOf(extreme, along.at<unsigned char>(v, x));
-            }
-            out.at<unsigned char>(y, x) = static_cast<unsigned char>(extreme);
-        }
-    }
-    return out;
+    const cv::Mat rows =
+        Filled(mask.rows, mask.cols, [&](int y, int x) { return along(mask, y, x, 0, 1); });
+    return Filled(mask.rows, mask.cols, [&](int y, int x) { return along(rows, y, x, 1, 0); });
 }
 
 // Pixels darker than 0.45 of the page's median grey, opened by a 31 x 31 square,
@@ -165,36 +145,34 @@ void FillDarkBorders(const cv::Mat& page, cv::Mat& enhanced) {
     std::vector<unsigned char> values(page.begin<unsigned char>(), page.end<unsigned char>());
     std::sort(values.begin(), values.end());
     const double level = 0.45 * values[values.size() / 2];
-    cv::Mat dark(page.size(), CV_8UC1);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            dark.at<unsigned char>(y, x) = page.at<unsigned char>(y, x) < level ? 255 : 0;
-        }
-    }
+    const cv::Mat dark = Filled(page.rows, page.cols, [&](int y, int x) {
+        return page.at<unsigned char>(y, x) < level ? 255 : 0;
+    });
     const cv::Mat opened = WindowExtreme(WindowExtreme(dark, 31, true), 31, false);
+    // Breadth-first from the dark pixels on the page's edge.
     cv::Mat border = cv::Mat::zeros(page.size(), CV_8UC1);
     std::deque<cv::Point> queue;
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            const bool onEdge = y == 0 || x == 0 || y == page.rows - 1 || x == page.cols - 1;
-            if (onEdge && opened.at<unsigned char>(y, x) != 0) {
-                border.at<unsigned char>(y, x) = 255;
-                queue.emplace_back(x, y);
-            }
+    const auto reach = [&](int y, int x) {
+        if (y >= 0 && x >= 0 && y < page.rows && x < page.cols &&
+            opened.at<unsigned char>(y, x) != 0 && border.at<unsigned char>(y, x) == 0) {
+            border.at<unsigned char>(y, x) = 255;
+            queue.emplace_back(x, y);
         }
+    };
+    for (int y = 0; y < page.rows; ++y) {
+        reach(y, 0);
+        reach(y, page.cols - 1);
+    }
+    for (int x = 0; x < page.cols; ++x) {
+        reach(0, x);
+        reach(page.rows - 1, x);
     }
     while (!queue.empty()) {
         const cv::Point p = queue.front();
         queue.pop_front();
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
-                const int y = p.y + dy;
-                const int x = p.x + dx;
-                if (y >= 0 && x >= 0 && y < page.rows && x < page.cols &&
-                    opened.at<unsigned char>(y, x) != 0 && border.at<unsigned char>(y, x) == 0) {
-                    border.at<unsigned char>(y, x) = 255;
-                    queue.emplace_back(x, y);
-                }
+                reach(p.y + dy, p.x + dx);
             }
         }
     }
@@ -216,24 +194,19 @@ void DeepenInk(cv::Mat& enhanced) {
     const int taps[] = {1, 2, 7, 17, 31, 45, 50, 45, 31, 17, 7, 2, 1};
     const int64_t scale = 256 * 256;
     const cv::Mat before = enhanced.clone();
-    for (int y = 0; y < before.rows; ++y) {
-        for (int x = 0; x < before.cols; ++x) {
-            int64_t weighted = 0;
-            for (int j = 0; j < 13; ++j) {
-                for (int i = 0; i < 13; ++i) {
-                    weighted += static_cast<int64_t>(taps[j]) * taps[i] *
-                                before.at<unsigned char>(Mirrored(y + j - 6, before.rows),
-                                                         Mirrored(x + i - 6, before.cols));
-                }
-            }
-            const int64_t e = before.at<unsigned char>(y, x);
-            if (e * scale < weighted) {
-                const int64_t deepened = std::max<int64_t>(0, 2 * e * scale - weighted);
-                enhanced.at<unsigned char>(y, x) =
-                    static_cast<unsigned char>((deepened + scale / 2) / scale);
+    Filled(before.rows, before.cols, [&](int y, int x) {
+        int64_t weighted = 0;
+        for (int j = 0; j < 13; ++j) {
+            for (int i = 0; i < 13; ++i) {
+                weighted += static_cast<int64_t>(taps[j]) * taps[i] *
+                            before.at<unsigned char>(Mirrored(y + j - 6, before.rows),
+                                                     Mirrored(x + i - 6, before.cols));
             }
         }
-    }
+        const int64_t e = before.at<unsigned char>(y, x);
+        const int64_t deepened = std::max<int64_t>(0, 2 * e * scale - weighted);
+        return e * scale < weighted ? (deepened + scale / 2) / scale : e;
+    }).copyTo(enhanced);
 }
 
 }  // namespace
@@ -255,13 +228,9 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
 
     // Not convertTo with a scale: from double to 8 bits it scales in single
     // precision on all but the shortest rows, which rounds some halves otherwise.
-    enhanced.create(page.size(), CV_8UC1);
-    for (int y = 0; y < page.rows; ++y) {
-        for (int x = 0; x < page.cols; ++x) {
-            const double ratio = page.at<double>(y, x) / std::max(paperLevel.at<double>(y, x), 1.0);
-            enhanced.at<unsigned char>(y, x) = cv::saturate_cast<unsigned char>(ratio * 255.0);
-        }
-    }
+    Filled(page.rows, page.cols, [&](int y, int x) {
+        return page.at<double>(y, x) / std::max(paperLevel.at<double>(y, x), 1.0) * 255.0;
+    }).copyTo(enhanced);
     FillDarkBorders(single, enhanced);
     DeepenInk(enhanced);
     paperLevel.convertTo(background, CV_8U);

@@ -58,10 +58,8 @@ void VoterMeanAndDeviation(const cv::Mat& voters, const cv::Mat& gray, const Win
 // pages with large windows cannot wrap around.
 void CastVotes(const cv::Mat& gray, const Window& w, int threshold, cv::Mat& balance) {
     for (int y = w.y0; y <= w.y1; ++y) {
-        const unsigned char* grey = gray.ptr<unsigned char>(y);
-        std::int32_t* votes = balance.ptr<std::int32_t>(y);
         for (int x = w.x0; x <= w.x1; ++x) {
-            votes[x] += grey[x] < threshold ? -1 : 1;
+            balance.at<std::int32_t>(y, x) += gray.at<unsigned char>(y, x) < threshold ? -1 : 1;
         }
     }
 }
@@ -82,13 +80,10 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
     for (int y = 0; y < rows; ++y) {
         const int half = HalfWindow(alpha, rowStrokeWidths[y], 1.0);
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        double* means = meanMap.ptr<double>(y);
-        double* deviations = deviationMap.ptr<double>(y);
         for (int x = 0; x < cols; ++x) {
-            if (voter[x] != 0) {
+            if (edgeMaskCopy.at<unsigned char>(y, x) != 0) {
                 VoterMeanAndDeviation(edgeMaskCopy, gray, WindowAround(x, y, half, rows, cols),
-                                      means[x], deviations[x]);
+                                      meanMap.at<double>(y, x), deviationMap.at<double>(y, x));
             }
         }
     }
@@ -117,16 +112,13 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     cv::Mat balance = cv::Mat::zeros(rows, cols, CV_32S);
     for (int y = 0; y < rows; ++y) {
         const int strokeWidth = rowStrokeWidths[y];
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-        const double* means = meanMap.ptr<double>(y);
-        const double* deviations = deviationMap.ptr<double>(y);
         for (int x = 0; x < cols; ++x) {
-            if (voter[x] == 0) {
+            if (edgeMaskCopy.at<unsigned char>(y, x) == 0) {
                 continue;
             }
-            const int threshold = cvRound(deviations[x] * k + means[x]);
-            const double factor = restored[x] != 0 ? 3.0 : 1.0;
+            const int threshold =
+                cvRound(deviationMap.at<double>(y, x) * k + meanMap.at<double>(y, x));
+            const double factor = restoredMap.at<unsigned char>(y, x) != 0 ? 3.0 : 1.0;
             const Window w = WindowAround(x, y, HalfWindow(alpha, strokeWidth, factor), rows, cols);
             // A window cut down below one stroke width by the page border sees too
             // little of the page to judge it.

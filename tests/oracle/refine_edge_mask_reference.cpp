@@ -43,15 +43,10 @@ int LargestDirection(const std::vector<cv::Mat>& counts, int y, int x) {
 }
 
 bool DirectionMapsMatch(const std::vector<cv::Mat>& dirMaps, const cv::Mat& mask) {
-    if (dirMaps.size() != kMaps) {
-        return false;
-    }
-    for (const cv::Mat& map : dirMaps) {
-        if (map.type() != CV_8UC1 || map.size() != mask.size()) {
-            return false;
-        }
-    }
-    return true;
+    return dirMaps.size() == kMaps &&
+           std::all_of(dirMaps.begin(), dirMaps.end(), [&](const cv::Mat& map) {
+               return map.type() == CV_8UC1 && map.size() == mask.size();
+           });
 }
 
 }  // namespace

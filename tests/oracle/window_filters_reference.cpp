@@ -22,15 +22,16 @@ int CountThreshold(int rowWidth, double countFactor) {
     return static_cast<int>(std::min(scaled, kMaxCountThreshold));
 }
 
-void MarkEdgesAsOne(cv::Mat& map) {
-    map.setTo(1, map);
-}
-
-bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+// Edge pixels become 1 when the map is 8-bit, not empty and described row by row.
+bool AcceptAndMarkEdges(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                         const std::vector<LineBand>& lineBands,
                         const std::vector<int>& bandStrokeWidths) {
-    return map.type() == CV_8UC1 &&
-           DescribesEveryRow(map.rows, map.cols, lineBands, bandStrokeWidths, rowStrokeWidths);
+    if (map.type() != CV_8UC1 || map.empty() ||
+        !DescribesEveryRow(map.rows, map.cols, lineBands, bandStrokeWidths, rowStrokeWidths)) {
+        return false;
+    }
+    map.setTo(1, map);
+    return true;
 }
 
 }  // namespace
@@ -38,20 +39,17 @@ bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWid
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                    double windowFactor, double countFactor) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+    if (!AcceptAndMarkEdges(map, rowStrokeWidths, lineBands, bandStrokeWidths)) {
         return;
     }
-    MarkEdgesAsOne(map);
     cv::Mat counts;
     edgebin::detail::CountInBandWindows(map, counts, lineBands, bandStrokeWidths, kAnchorCentre,
                                         windowFactor);
     for (int r = 0; r < map.rows; ++r) {
         const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
-        unsigned char* pixels = map.ptr<unsigned char>(r);
-        const unsigned short* rowCounts = counts.ptr<unsigned short>(r);
         for (int c = 0; c < map.cols; ++c) {
-            if (pixels[c] != 0 && rowCounts[c] < threshold) {
-                pixels[c] = 0;
+            if (counts.at<unsigned short>(r, c) < threshold) {
+                map.at<unsigned char>(r, c) = 0;
             }
         }
     }
@@ -61,10 +59,9 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
                       double countFactor) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+    if (!AcceptAndMarkEdges(map, rowStrokeWidths, lineBands, bandStrokeWidths)) {
         return;
     }
-    MarkEdgesAsOne(map);
     std::array<cv::Mat, kWindowCount> counts;
     for (int mode = 0; mode < kWindowCount; ++mode) {
         edgebin::detail::CountInBandWindows(map, counts[static_cast<size_t>(mode)], lineBands,
@@ -72,17 +69,13 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     }
     for (int r = 0; r < map.rows; ++r) {
         const int threshold = CountThreshold(rowStrokeWidths[static_cast<size_t>(r)], countFactor);
-        unsigned char* pixels = map.ptr<unsigned char>(r);
         for (int c = 0; c < map.cols; ++c) {
-            if (pixels[c] == 0) {
-                continue;
-            }
             int votes = 0;
             for (const cv::Mat& windowCounts : counts) {
                 votes += windowCounts.at<unsigned short>(r, c) < threshold ? 1 : 0;
             }
             if (votes >= minVotes) {
-                pixels[c] = 0;
+                map.at<unsigned char>(r, c) = 0;
             }
         }
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <opencv2/imgproc.hpp>
@@ -14,29 +15,20 @@
 namespace fs = std::filesystem;
 
 cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value, char on) {
-    const int height = static_cast<int>(rows.size());
-    const int width = height > 0 ? static_cast<int>(rows[0].size()) : 0;
-    cv::Mat mask = cv::Mat::zeros(height, width, CV_8UC1);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width && x < static_cast<int>(rows[y].size()); ++x) {
-            if (rows[y][x] == on) {
-                mask.at<unsigned char>(y, x) = value;
-            }
-        }
-    }
-    return mask;
+    const int width = rows.empty() ? 0 : static_cast<int>(rows[0].size());
+    return Filled(static_cast<int>(rows.size()), width, [&](int y, int x) {
+        return rows[y].size() > static_cast<size_t>(x) && rows[y][x] == on ? value : 0;
+    });
+}
+
+int Uniform(std::mt19937& rng, int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
 }
 
 cv::Mat RandomMask(int rows, int cols, double density, unsigned seed) {
     std::mt19937 generator(seed);
     std::bernoulli_distribution on(density);
-    cv::Mat mask(rows, cols, CV_8UC1);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            mask.at<unsigned char>(y, x) = on(generator) ? 255 : 0;
-        }
-    }
-    return mask;
+    return Filled(rows, cols, [&](int, int) { return on(generator) ? 255 : 0; });
 }
 
 cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty, cv::Mat* truth) {
@@ -48,12 +40,7 @@ cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty, c
 }
 
 cv::Mat StrokePage(int rows, int cols) {
-    cv::Mat page(rows, cols, CV_8UC1);
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < cols; ++x) {
-            page.at<unsigned char>(y, x) = static_cast<unsigned char>(195 + (x * 7 + y * 3) % 11);
-        }
-    }
+    cv::Mat page = Filled(rows, cols, [](int y, int x) { return 195 + (x * 7 + y * 3) % 11; });
     for (int line = 0; 28 + 30 * line < rows; ++line) {
         cv::putText(page, "ink text", cv::Point(4, 24 + 30 * line), cv::FONT_HERSHEY_SIMPLEX, 0.7,
                     cv::Scalar(45), 2);
@@ -102,9 +89,16 @@ std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-bool SamePixels(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() &&
-           (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0.0);
+::testing::AssertionResult SamePixels(const cv::Mat& expected, const cv::Mat& actual) {
+    if (expected.size() != actual.size() || expected.type() != actual.type()) {
+        return ::testing::AssertionFailure() << "size or type differs";
+    }
+    for (int y = 0; y < expected.rows; ++y) {
+        if (std::memcmp(expected.ptr(y), actual.ptr(y), expected.cols * expected.elemSize()) != 0) {
+            return ::testing::AssertionFailure() << "first difference in row " << y;
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 void TempDirTest::SetUp() {

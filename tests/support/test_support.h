@@ -5,8 +5,18 @@
 
 #include <filesystem>
 #include <opencv2/core.hpp>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "support/filled.h"
+
+// A uniform integer in [low, high], and a uniform pick of one of `values`.
+int Uniform(std::mt19937& rng, int low, int high);
+template <typename T>
+T Pick(std::mt19937& rng, const std::vector<T>& values) {
+    return values[std::uniform_int_distribution<size_t>(0, values.size() - 1)(rng)];
+}
 
 // 8-bit mask from rows of text: `on` characters become `value`, anything else 0.
 cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value = 255,
@@ -42,8 +52,8 @@ std::string Quote(const std::string& text);
 
 std::string ReadFile(const std::filesystem::path& path);
 
-// Same size, type and pixels.
-bool SamePixels(const cv::Mat& a, const cv::Mat& b);
+// Same size, type and bytes (so also the same sign of zero and the same NaNs).
+::testing::AssertionResult SamePixels(const cv::Mat& expected, const cv::Mat& actual);
 
 // Each test gets a fresh folder of its own, removed after it.
 class TempDirTest : public ::testing::Test {
