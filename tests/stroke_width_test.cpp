@@ -192,14 +192,14 @@ TEST(EstimateStrokeWidthTest, PositiveRatioAlwaysComesWithACompleteDescription) 
         ++measured;
         severalBands += d.bands.size() > 1 ? 1 : 0;
         EXPECT_LE(d.ratio, 1.0);
-        EXPECT_TRUE(IsCompleteStrokeDescription(rows, cols, d.bands, d.bandWidths, d.rowWidths))
+        ASSERT_TRUE(IsCompleteStrokeDescription(rows, cols, d.bands, d.bandWidths, d.rowWidths))
             << "seed " << seed;
-        for (size_t i = 0; i < d.bands.size() && i < d.bandWidths.size(); ++i) {
+        for (size_t i = 0; i < d.bands.size(); ++i) {
             EXPECT_GE(d.bandWidths[i], 2) << "seed " << seed;
-            for (int r = d.bands[i].top;
-                 r <= d.bands[i].bottom && static_cast<size_t>(r) < d.rowWidths.size(); ++r) {
-                EXPECT_EQ(d.rowWidths[static_cast<size_t>(r)], d.bandWidths[i]) << "seed " << seed;
-            }
+            EXPECT_EQ(std::count(d.rowWidths.begin() + d.bands[i].top,
+                                 d.rowWidths.begin() + d.bands[i].bottom + 1, d.bandWidths[i]),
+                      d.bands[i].bottom - d.bands[i].top + 1)
+                << "seed " << seed;
         }
     }
     EXPECT_GT(measured, 30);
