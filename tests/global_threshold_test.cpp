@@ -136,24 +136,6 @@ TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
     EXPECT_EQ(endless.maps.size(), 11u);
 }
 
-TEST(RefineStrokeDescriptionTest, EachPassCleansAFreshCopyWithTheCurrentDescription) {
-    const cv::Mat edgeMask = SomeEdges();
-    const cv::Mat before = edgeMask.clone();
-    const Description start = Tiled({3});
-    const Description next = Tiled({12});
-    ScriptedMeasure script{{{0.5, next}, {0.5, next}}, {}};
-    Refine(start, script, edgeMask);
-    ASSERT_EQ(script.maps.size(), 2u);
-    EXPECT_TRUE(SamePixels(before, edgeMask));
-
-    for (size_t pass = 0; pass < 2; ++pass) {
-        const Description& used = pass == 0 ? start : next;
-        cv::Mat expected = edgeMask.clone();
-        CleanStrokeMap(expected, used.rowStrokeWidths, used.lineBands, used.bandStrokeWidths, 0.6);
-        EXPECT_TRUE(SamePixels(expected, script.maps[pass])) << pass;
-    }
-}
-
 cv::Mat Above(const cv::Mat& gradMap, int level) {
     cv::Mat mask;
     cv::threshold(gradMap, mask, level, 255, cv::THRESH_BINARY);
