@@ -73,11 +73,10 @@ cv::Mat SomeEdges() {
     return mask;
 }
 
-Description Refine(const Description& start, ScriptedMeasure& script,
-                   const cv::Mat& edgeMask = SomeEdges()) {
+Description Refine(const Description& start, ScriptedMeasure& script) {
     Description d = start;
     std::vector<edgebin::StrokeMeasurement> passes;
-    RefineStrokeDescription(edgeMask, d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
+    RefineStrokeDescription(SomeEdges(), d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
                             script.Bind(), passes);
     // One report per measurement, in order.
     EXPECT_EQ(passes.size(), script.maps.size());
