@@ -73,11 +73,10 @@ cv::Mat SomeEdges() {
     return mask;
 }
 
-Description Refine(const Description& start, ScriptedMeasure& script,
-                   const cv::Mat& edgeMask = SomeEdges()) {
+Description Refine(const Description& start, ScriptedMeasure& script) {
     Description d = start;
     std::vector<edgebin::StrokeMeasurement> passes;
-    RefineStrokeDescription(edgeMask, d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
+    RefineStrokeDescription(SomeEdges(), d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
                             script.Bind(), passes);
     // One report per measurement, in order.
     EXPECT_EQ(passes.size(), script.maps.size());
@@ -134,24 +133,6 @@ TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
     }
     ExpectSame(Refine(Tiled({2}), endless), Tiled({13}));
     EXPECT_EQ(endless.maps.size(), 11u);
-}
-
-TEST(RefineStrokeDescriptionTest, EachPassCleansAFreshCopyWithTheCurrentDescription) {
-    const cv::Mat edgeMask = SomeEdges();
-    const cv::Mat before = edgeMask.clone();
-    const Description start = Tiled({3});
-    const Description next = Tiled({12});
-    ScriptedMeasure script{{{0.5, next}, {0.5, next}}, {}};
-    Refine(start, script, edgeMask);
-    ASSERT_EQ(script.maps.size(), 2u);
-    EXPECT_TRUE(SamePixels(before, edgeMask));
-
-    for (size_t pass = 0; pass < 2; ++pass) {
-        const Description& used = pass == 0 ? start : next;
-        cv::Mat expected = edgeMask.clone();
-        CleanStrokeMap(expected, used.rowStrokeWidths, used.lineBands, used.bandStrokeWidths, 0.6);
-        EXPECT_TRUE(SamePixels(expected, script.maps[pass])) << pass;
-    }
 }
 
 cv::Mat Above(const cv::Mat& gradMap, int level) {

@@ -46,21 +46,6 @@ TEST(LocalThreshold, SingleVoterMarksDarkerPixelsOfItsWindow) {
               (std::vector<cv::Point>{{7, 2}, {3, 3}, {11, 7}, {12, 7}, {14, 14}}));
 }
 
-TEST(LocalThreshold, MajorityOfVotesDecidesAndATieIsPaper) {
-    // One row, width 1, alpha 4: half side 2. Voters at 2, 4 and 6 all reach pixel
-    // 4, each with its own threshold (k = 0): T(2) = 80, T(4) = 70, T(6) = 55.
-    const cv::Mat gray =
-        (cv::Mat_<unsigned char>(1, 9) << 200, 200, 100, 200, 60, 200, 50, 200, 200);
-    cv::Mat voters = (cv::Mat_<unsigned char>(1, 9) << 0, 0, 255, 0, 255, 0, 255, 0, 0);
-    // Pixel 4 (grey 60): ink, ink, paper; pixel 6 (50): ink, ink.
-    EXPECT_EQ(InkOfVote(voters, gray, Zeros(1, 9), {1}, 4.0, 0.0),
-              (std::vector<cv::Point>{{4, 0}, {6, 0}}));
-    // Without the middle voter: T(2) = 100 and T(6) = 50, so pixel 4 gets one ink
-    // and one paper vote, a tie, and pixel 6 is not below its only threshold.
-    voters.at<unsigned char>(0, 4) = 0;
-    EXPECT_TRUE(InkOfVote(voters, gray, Zeros(1, 9), {1}, 4.0, 0.0).empty());
-}
-
 TEST(LocalThreshold, BalanceDoesNotWrapBeyondSixteenBits) {
     // 33001 voters whose restored windows all reach the middle pixel, which is the
     // only pixel below their threshold: 33001 ink votes, more than int16 holds.

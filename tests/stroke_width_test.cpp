@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "stroke/stroke_width.h"
-#include "support/test_support.h"
 
 using namespace edgebin::detail;
 
@@ -165,43 +163,4 @@ TEST(EstimateStrokeWidthTest, BlankMasksMeasureNothing) {
                     d.rowWidths.empty())
             << mask.rows;
     }
-}
-
-TEST(EstimateStrokeWidthTest, PositiveRatioAlwaysComesWithACompleteDescription) {
-    int measured = 0;
-    int severalBands = 0;
-    for (unsigned seed = 0; seed < 40; ++seed) {
-        std::mt19937 rng(seed);
-        const int rows = 30 + static_cast<int>(seed % 7) * 40;
-        const int cols = 60 + static_cast<int>(seed % 5) * 30;
-        const cv::Mat noise = RandomMask(rows, cols, 0.08, seed);
-        cv::Mat mask = cv::Mat::zeros(rows, cols, CV_8UC1);
-        // Text lines of random height and stroke period with speckle, between
-        // blank gaps of random height.
-        for (int top = Uniform(rng, 0, 10); top < rows;) {
-            const int bottom = std::min(rows - 1, top + Uniform(rng, 4, 40));
-            DrawStrokes(mask, top, bottom, Uniform(rng, 2, 8));
-            const cv::Range lineRows(top, bottom + 1);
-            noise.rowRange(lineRows).copyTo(mask.rowRange(lineRows), noise.rowRange(lineRows));
-            top = bottom + Uniform(rng, 2, 12);
-        }
-        const Description d = Estimate(mask);
-        if (d.ratio <= 0.0) {
-            continue;
-        }
-        ++measured;
-        severalBands += d.bands.size() > 1 ? 1 : 0;
-        EXPECT_LE(d.ratio, 1.0);
-        EXPECT_TRUE(IsCompleteStrokeDescription(rows, cols, d.bands, d.bandWidths, d.rowWidths))
-            << "seed " << seed;
-        for (size_t i = 0; i < d.bands.size() && i < d.bandWidths.size(); ++i) {
-            EXPECT_GE(d.bandWidths[i], 2) << "seed " << seed;
-            for (int r = d.bands[i].top;
-                 r <= d.bands[i].bottom && static_cast<size_t>(r) < d.rowWidths.size(); ++r) {
-                EXPECT_EQ(d.rowWidths[static_cast<size_t>(r)], d.bandWidths[i]) << "seed " << seed;
-            }
-        }
-    }
-    EXPECT_GT(measured, 30);
-    EXPECT_GT(severalBands, 10);
 }
