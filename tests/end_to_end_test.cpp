@@ -10,13 +10,15 @@
 
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
+#include "tools/metrics.h"
 
 namespace {
 
-cv::Mat Binarize(const cv::Mat& grey) {
+// F (%) of the grey page's ink (0) against `truth`.
+double BinarizedInkF(const cv::Mat& grey, const cv::Mat& truth) {
     const edgebin::Result result = edgebin::Binarize(grey);
     EXPECT_EQ(result.status, 0) << result.message;
-    return result.image;
+    return ScoreBinarization(result.image, truth).fMeasure;
 }
 
 }  // namespace
@@ -33,7 +35,7 @@ TEST(EndToEnd, GeneratedPagesMatchTheirDrawnInk) {
     for (const auto& page : pages) {
         cv::Mat truth;
         const cv::Mat grey = GeneratedPage(page.seed, 800, 600, page.difficulty, &truth);
-        const double f = InkFMeasure(Binarize(grey), truth);
+        const double f = BinarizedInkF(grey, truth);
         std::printf("seed %u difficulty %.1f: F %.2f\n", page.seed, page.difficulty, f);
         EXPECT_GT(f, 88.0) << "seed " << page.seed << " difficulty " << page.difficulty;
         sum += f;
@@ -61,8 +63,8 @@ TEST(EndToEnd, RealPagesBeatSauvola) {
         cv::Mat sauvola;
         cv::ximgproc::niBlackThreshold(grey, sauvola, 255, cv::THRESH_BINARY, 31, 0.2,
                                        cv::ximgproc::BINARIZATION_SAUVOLA);
-        ours += InkFMeasure(Binarize(grey), truth);
-        theirs += InkFMeasure(sauvola, truth);
+        ours += BinarizedInkF(grey, truth);
+        theirs += ScoreBinarization(sauvola, truth).fMeasure;
         ++measured;
     }
     if (measured == 0) {

@@ -67,6 +67,9 @@ TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
     EnhancePageWith(row, 2, std::nextafter(1.0, 0.0), division, enhanced, background);
     EXPECT_EQ(enhanced.at<unsigned char>(0, 1), 128);
     EXPECT_EQ(background.at<unsigned char>(0, 1), 200);
+    // Just above it, paper again.
+    EnhancePageWith(row, 2, std::nextafter(1.0, 2.0), division, enhanced, background);
+    EXPECT_EQ(background.at<unsigned char>(0, 1), 150);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <opencv2/imgproc.hpp>
-
 using namespace edgebin::detail;
 
 namespace {
@@ -26,20 +24,6 @@ TEST(GradientMapTest, VerticalStepsGiveHorizontalDerivativesStretchedToFullRange
                 << y << "," << x;
         }
     }
-}
-
-TEST(GradientMapTest, ThreeChannelsMatchTheirGreyConversion) {
-    cv::Mat colour(30, 40, CV_8UC3);
-    cv::randu(colour, cv::Scalar::all(0), cv::Scalar::all(256));
-    cv::Mat grey;
-    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
-
-    cv::Mat gradXc, gradYc, mapC, gradXg, gradYg, mapG;
-    ComputeGradientMap(colour, gradXc, gradYc, mapC);
-    ComputeGradientMap(grey, gradXg, gradYg, mapG);
-    EXPECT_EQ(cv::norm(gradXc, gradXg, cv::NORM_INF), 0.0);
-    EXPECT_EQ(cv::norm(gradYc, gradYg, cv::NORM_INF), 0.0);
-    EXPECT_EQ(cv::norm(mapC, mapG, cv::NORM_INF), 0.0);
 }
 
 }  // namespace

@@ -42,7 +42,6 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
     } cases[] = {
         {"empty", cv::Mat(), {}, edgebin::kStatusEmptyImage},
         {"16-bit", cv::Mat(20, 20, CV_16UC1, cv::Scalar(7)), {}, edgebin::kStatusUnsupportedImage},
-        {"two channels", cv::Mat(20, 20, CV_8UC2), {}, edgebin::kStatusUnsupportedImage},
         {"four channels", cv::Mat(20, 20, CV_8UC4), {}, edgebin::kStatusUnsupportedImage},
         {"3-D", cv::Mat(3, sizes, CV_8UC1, cv::Scalar(1)), {}, edgebin::kStatusUnsupportedImage},
         {"alpha nan", page, {nan, 0.6, 0.05}, edgebin::kStatusInvalidParameter},

@@ -1,7 +1,6 @@
 """The Python module against the command line and edgebin-eval of the same build
 (PYTHONPATH=build/python; EDGEBIN_BUILD_DIR names another build folder)."""
 
-import concurrent.futures
 import functools
 import json
 import os
@@ -114,15 +113,6 @@ def test_evaluate_matches_eval_tool(cli, truth_as_result):
     scores = edgebin.evaluate(*read)
     assert scores == {key: pytest.approx(float(value), abs=5e-5)
                       for key, value in json.loads(tool.stdout).items()}
-
-
-def test_threads_match_sequential_calls(pages):
-    images = [cv2.imread(str(pages[name]), cv2.IMREAD_UNCHANGED)
-              for name in ["sample", "tinted", "turned"]]
-    expected = [edgebin.binarize(image) for image in images]
-    with concurrent.futures.ThreadPoolExecutor(2) as pool:
-        results = list(pool.map(edgebin.binarize, images * 2))
-    assert all(np.array_equal(r, e) for r, e in zip(results, expected * 2))
 
 
 def test_dask_example_matches_command_line(pages, cli, tmp_path):

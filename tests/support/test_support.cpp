@@ -48,17 +48,6 @@ cv::Mat StrokePage(int rows, int cols) {
     return page;
 }
 
-double InkFMeasure(const cv::Mat& result, const cv::Mat& truth) {
-    CV_Assert(result.size() == truth.size() && result.type() == CV_8UC1 && truth.type() == CV_8UC1);
-    const double truePositive = cv::countNonZero((result == 0) & (truth == 0));
-    const double resultInk = cv::countNonZero(result == 0);
-    const double truthInk = cv::countNonZero(truth == 0);
-    if (truePositive == 0) {
-        return 0.0;
-    }
-    return 200.0 * truePositive / (resultInk + truthInk);
-}
-
 ShellRun RunShell(const std::string& command) {
     char errPath[] = "/tmp/edgebin_stderr_XXXXXX";
     close(mkstemp(errPath));

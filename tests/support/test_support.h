@@ -33,9 +33,6 @@ cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty = 
 // small enough to binarize in a fraction of a second.
 cv::Mat StrokePage(int rows = 90, int cols = 140);
 
-// F-measure (%) of the ink (0) pixels of `result` against `truth` (ink 0).
-double InkFMeasure(const cv::Mat& result, const cv::Mat& truth);
-
 // ---- running the built executables ------------------------------------------------
 
 // A shell command's exit status and what it wrote to standard output and error.
