@@ -26,6 +26,7 @@
 #include "app/output_naming.h"
 #include "app/progress.h"
 #include "app/stop_signal.h"
+#include "app/trace_report.h"
 
 namespace fs = std::filesystem;
 
@@ -112,21 +113,25 @@ bool PrepareFolder(const std::string& outPath, std::string& reason) {
     return !error;
 }
 
-// Counts, reports and, for a failure, says so on standard error.
+// Counts, reports and names a failed, mended or suspect page on standard error.
 void Finish(BatchRun& run, PageWork& work) {
     work.record.seconds = SecondsSince(work.start);
+    std::ostringstream where;
+    where << "edgebin: " << work.record.input;
+    if (work.record.pageCount > 1) {
+        where << " (page " << work.record.page << ")";
+    }
     if (work.record.ok) {
         ++run.counts.written;
         run.counts.pixels += static_cast<long long>(work.record.width) * work.record.height;
+        const std::string note = SelfCheckNote(work.result.trace);
+        if (!note.empty()) {
+            run.display.Message(where.str() + ": " + note);
+        }
     } else {
         ++run.counts.failed;
         work.record.output.clear();
-        std::ostringstream message;
-        message << "edgebin: " << work.record.input;
-        if (work.record.pageCount > 1) {
-            message << " (page " << work.record.page << ")";
-        }
-        run.display.Message(message.str() + ": " + work.record.message);
+        run.display.Message(where.str() + ": " + work.record.message);
     }
     run.report.Write(work.record);
 }

@@ -51,7 +51,9 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
         {"seconds", record.seconds},
         {"copied_input", nullptr},
         {"thresholds", nullptr},
-        {"stroke_widths", nullptr}};
+        {"stroke_widths", nullptr},
+        {"verdict", nullptr},
+        {"suspect_reasons", nullptr}};
     if (record.trace == nullptr) {
         return line;
     }
@@ -61,10 +63,15 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
                           {"second_peak", LevelOrNull(trace.secondPeak)},
                           {"ratio", LevelOrNull(trace.ratio)},
                           {"final", LevelOrNull(trace.finalThreshold)},
-                          {"reassigned", LevelOrNull(trace.reassignedThreshold)}};
+                          {"reassigned", LevelOrNull(trace.reassignedThreshold)},
+                          {"mended_from", LevelOrNull(trace.mendedFrom)}};
     line["stroke_widths"] = {{"measurements", Measurements(trace.measurements)},
                              {"refinement_passes", Measurements(trace.refinementPasses)},
                              {"bands", Bands(trace.bands)}};
+    if (record.ok) {
+        line["verdict"] = trace.suspect ? "suspect" : "ok";
+        line["suspect_reasons"] = trace.suspectReasons;
+    }
     return line;
 }
 

@@ -70,6 +70,15 @@ bool WriteResult(const cv::Mat& image, const std::string& outPath, const OutputO
     return false;
 }
 
+// A page to look at is named on standard error, whatever --quiet says: the report
+// lines on standard output keep their form.
+void NoteSelfCheck(const std::string& where, const Trace& trace) {
+    const std::string note = SelfCheckNote(trace);
+    if (!note.empty()) {
+        std::cerr << "edgebin: " << where << ": " << note << "." << std::endl;
+    }
+}
+
 // The plain form reads only the first page of a multi-page file; says so, on
 // standard error so that the report stays as it always was.
 void NoteLeftOutPages(const std::string& imgPath) {
@@ -111,6 +120,7 @@ int RunPlain(const std::vector<std::string>& args) {
     if (status != kStatusOk) {
         return status;
     }
+    NoteSelfCheck(imgPath, result.trace);
     return WriteResult(result.image, outPath, options, std::cout) ? 0 : kExitWriteFailed;
 }
 
@@ -156,6 +166,9 @@ PageRun BinarizePage(const CommandLine& line, int index, int pages) {
         BinarizeAndReport(grey, line.parameters, result, report, debug ? &stages : nullptr);
     if (run.status != kStatusOk && (line.quiet || pages > 1)) {
         std::cerr << "edgebin: " << where << ": " << result.message << "." << std::endl;
+    }
+    if (run.status == kStatusOk) {
+        NoteSelfCheck(where, result.trace);
     }
     std::string reason;
     const std::string debugDir =

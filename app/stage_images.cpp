@@ -96,16 +96,19 @@ void MarkLevel(cv::Mat& plot, const cv::Rect& area, int level, const cv::Scalar&
                 cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
 }
 
+// The curve spans orders of magnitude: the first levels count every noise speck,
+// while the peaks that matter sit far to the right. On a log axis both show.
 cv::Mat CurvePlot(const detail::ContourCurve& curve, const Trace& trace) {
     cv::Mat plot(420, 1080, CV_8UC3, cv::Scalar(255, 255, 255));
     const cv::Rect area(60, 20, 1000, 360);
     const double highest = std::max(*std::max_element(curve.begin(), curve.end()), 1e-9);
+    const double top = std::log1p(highest);
     std::vector<cv::Point> points;
     for (int level = 0; level < 256; ++level) {
         points.emplace_back(
             area.x + level * area.width / 255,
             area.y + area.height -
-                static_cast<int>(std::lround(curve[level] / highest * area.height)));
+                static_cast<int>(std::lround(std::log1p(curve[level]) / top * area.height)));
     }
     cv::rectangle(plot, area, kGrey);
     cv::polylines(plot, points, false, cv::Scalar(0, 0, 0), 1, cv::LINE_AA);
@@ -114,13 +117,15 @@ cv::Mat CurvePlot(const detail::ContourCurve& curve, const Trace& trace) {
                     cv::Point(area.x + level * area.width / 255 - 8, area.y + area.height + 18),
                     cv::FONT_HERSHEY_SIMPLEX, 0.45, kGrey, 1, cv::LINE_AA);
     }
-    cv::putText(plot, "mean contour length (max " + std::to_string(highest) + ") by gradient level",
-                cv::Point(area.x, plot.rows - 8), cv::FONT_HERSHEY_SIMPLEX, 0.5, kGrey, 1,
-                cv::LINE_AA);
+    cv::putText(
+        plot,
+        "mean contour length, log scale (max " + std::to_string(highest) + ") by gradient level",
+        cv::Point(area.x, plot.rows - 8), cv::FONT_HERSHEY_SIMPLEX, 0.5, kGrey, 1, cv::LINE_AA);
     MarkLevel(plot, area, trace.mainPeak, kBlue, "main peak", 1);
     MarkLevel(plot, area, trace.secondPeak, kGreen, "second peak", 2);
     MarkLevel(plot, area, trace.finalThreshold, kRed, "threshold", 3);
     MarkLevel(plot, area, trace.reassignedThreshold, kOrange, "reassigned", 4);
+    MarkLevel(plot, area, trace.mendedFrom, kOrange, "mended from", 5);
     return plot;
 }
 

@@ -58,4 +58,21 @@ void PrintTrace(const Result& result, std::ostream& out) {
     }
 }
 
+std::string SelfCheckNote(const Trace& trace) {
+    std::string note;
+    if (trace.mendedFrom >= 0) {
+        note = "the higher peak " + std::to_string(trace.mendedFrom) +
+               " kept nothing stroke-like, the lower peak " + std::to_string(trace.finalThreshold) +
+               " was used";
+    }
+    if (!trace.suspect) {
+        return note;
+    }
+    note += note.empty() ? "suspect: " : "; suspect: ";
+    for (size_t i = 0; i < trace.suspectReasons.size(); ++i) {
+        note += (i > 0 ? ", " : "") + trace.suspectReasons[i];
+    }
+    return note;
+}
+
 }  // namespace edgebin::cli

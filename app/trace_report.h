@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "edgebin/edgebin.hpp"
 
@@ -14,5 +15,10 @@ void PrintParameterLine(const Parameters& parameters, std::ostream& out);
 // notice for a two-level input, else the peaks, the ratio, the thresholds and the
 // stroke widths of every measurement, in the order the stages decided them.
 void PrintTrace(const Result& result, std::ostream& out);
+
+// What standard error says of a binarized page that should be looked at: its
+// global level was mended, or its self-check found it suspect, with the reasons
+// ("suspect: almost no ink"). Empty for a page that is "ok".
+std::string SelfCheckNote(const Trace& trace);
 
 }  // namespace edgebin::cli

@@ -6,6 +6,7 @@
 
 #include "edgebin/edgebin.hpp"
 #include "pipeline/binarize.h"
+#include "pipeline/self_check.h"
 
 namespace edgebin {
 
@@ -84,7 +85,9 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
     }
     result.status = BinarizeImage(grey, result.image, parameters.alpha, parameters.k,
                                   parameters.rthre, result.trace, stages);
-    if (result.status == kStatusNoStrokes) {
+    if (result.status == kStatusOk) {
+        CheckResult(grey, result.image, result.trace);
+    } else if (result.status == kStatusNoStrokes) {
         result.message = "no stroke structure found at the global threshold nor at its half";
     } else if (result.status != kStatusOk) {
         result.message = "the binarization failed";

@@ -4,6 +4,7 @@
 // run without it, so that threads of one process binarize pages in parallel.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <climits>
 #include <cstdint>
@@ -124,9 +125,11 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
                     py::arg("ratio") = Optional(trace.ratio),
                     py::arg("final_threshold") = Optional(trace.finalThreshold),
                     py::arg("reassigned_threshold") = Optional(trace.reassignedThreshold),
+                    py::arg("mended_from") = Optional(trace.mendedFrom),
                     py::arg("measurements") = MeasurementsToList(trace.measurements),
                     py::arg("refinement_passes") = MeasurementsToList(trace.refinementPasses),
-                    py::arg("bands") = bands);
+                    py::arg("bands") = bands, py::arg("verdict") = trace.suspect ? "suspect" : "ok",
+                    py::arg("suspect_reasons") = py::cast(trace.suspectReasons));
 }
 
 [[noreturn]] void RaiseNoStrokes(const edgebin::Result& result) {
@@ -246,11 +249,16 @@ ratio: share of the page (0..1) between the two peaks touching no stronger
 final_threshold: global threshold on the 8-bit gradient map, or None.
 reassigned_threshold: half of final_threshold when only that half found
     strokes, else None.
+mended_from: the higher of two peaks when the ratio chose it but it held
+    nothing stroke-like, so that the lower peak became final_threshold; else None.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.
 bands: list of {"top": int, "bottom": int, "stroke_width": int}, the text
-    bands (inclusive rows) that tile the page, with their stroke width in pixels.)";
+    bands (inclusive rows) that tile the page, with their stroke width in pixels.
+verdict: the page's self-check of its result, made without ground truth:
+    "ok", or "suspect" when it should be looked at; "ok" for a copied page.
+suspect_reasons: why a page is suspect, short English phrases; [] when ok.)";
 
 const char kEvaluateDoc[] = R"(Scores a binarized page against its ground truth.
 

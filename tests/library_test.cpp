@@ -109,3 +109,36 @@ TEST(LibraryTest, ConcurrentCallsGiveTheSequentialResults) {
         EXPECT_TRUE(SameResult(result, sequential[r % 8])) << "run " << r;
     }
 }
+
+// Faint lines of words beside one strong mark: the isolated share takes the
+// higher peak, which keeps the mark alone. The page is then binarized at the lower
+// peak, exactly as a caller who asks for it gets it, and says why.
+TEST(LibraryTest, AHigherPeakThatLosesTheTextFallsBackToTheLowerOne) {
+    cv::Mat page(400, 600, CV_8UC1, cv::Scalar(200));
+    for (int line = 0; line < 9; ++line) {
+        cv::putText(page, "faint words on line " + std::to_string(line) + " of the page",
+                    cv::Point(20, 40 + 40 * line), cv::FONT_HERSHEY_SIMPLEX, 0.8, cv::Scalar(150),
+                    2, cv::LINE_AA);
+    }
+    cv::putText(page, "X", cv::Point(500, 30), cv::FONT_HERSHEY_SIMPLEX, 1.2, cv::Scalar(0), 3,
+                cv::LINE_AA);
+    cv::Mat noise(page.size(), CV_16S);
+    cv::theRNG().state = 1;
+    cv::randn(noise, 0, 2);
+    page.convertTo(page, CV_16S);
+    cv::add(page, noise, page);
+    page.convertTo(page, CV_8U);
+
+    const edgebin::Result mended = edgebin::Binarize(page);
+    edgebin::Parameters lowerPeak;
+    lowerPeak.rthre = 1e6;
+    const edgebin::Result lower = edgebin::Binarize(page, lowerPeak);
+    ASSERT_EQ(mended.status, edgebin::kStatusOk);
+    ASSERT_GE(mended.trace.secondPeak, 0);
+    EXPECT_EQ(mended.trace.mendedFrom, std::max(mended.trace.mainPeak, mended.trace.secondPeak));
+    EXPECT_EQ(mended.trace.finalThreshold, lower.trace.finalThreshold);
+    EXPECT_TRUE(SamePixels(mended.image, lower.image));
+    EXPECT_EQ(mended.trace.measurements.size(), lower.trace.measurements.size());
+    EXPECT_TRUE(mended.trace.suspect);
+    EXPECT_EQ(lower.trace.mendedFrom, -1);
+}

@@ -31,8 +31,9 @@ const char kHelp[] =
     "  --height H      page height in pixels, at least 64 (default 900)\n"
     "  --difficulty D  0 clean .. 1 heavily degraded (default 0.5)\n"
     "  --class NAME    instead, a page of real words in a DejaVu font with one kind of\n"
-    "                  degradation: noise, faint, verso, border, texture or thin; the\n"
-    "                  words go to PAGE's name with .txt in place of its extension\n"
+    "                  degradation: noise, faint, verso, border, texture, thin or\n"
+    "                  dark-beside-faint; the words go to PAGE's name with .txt in\n"
+    "                  place of its extension\n"
     "  --fonts DIR     folder of the DejaVu fonts (default\n"
     "                  /usr/share/fonts/truetype/dejavu, from fonts-dejavu-core)\n";
 

@@ -4,7 +4,7 @@ usage: ocr_check.py [--build DIR] [--out DIR] [--pages N] [--edgebin PATH]
                     [--classes noise,faint,...] [--no-ocr]
 
 For every class of edgebin-genpage --class (noise, faint, verso, border, texture,
-thin) it generates N pages of real words (seeds 1..N, difficulty spread over
+thin, dark-beside-faint) it generates N pages of real words (seeds 1..N, difficulty spread over
 0.2..0.8), binarizes each with edgebin, Otsu and Sauvola (edgebin-baseline, window
 31 as in evaluate.sh), scores them with edgebin-eval, and reads the grey page and
 edgebin's result with tesseract (its own thresholding on the grey page). The
@@ -22,7 +22,7 @@ import os
 import subprocess
 import sys
 
-CLASSES = ["noise", "faint", "verso", "border", "texture", "thin"]
+CLASSES = ["noise", "faint", "verso", "border", "texture", "thin", "dark-beside-faint"]
 SCORED = ["edgebin", "otsu", "sauvola"]
 
 

@@ -532,13 +532,33 @@ cv::Mat VersoDarkness(PageRandom& random, const std::string& fontDir, const cv::
     return darkness;
 }
 
+// Lines written with another pen: each line after the first is, by chance, 3 to
+// 5 times fainter than the dark ones, so that dark and faint text share the page.
+void FadeSomeLines(PageRandom& random, const std::vector<int>& lineTops, int fontHeight,
+                   cv::Mat& strength) {
+    const double share = 1.0 / random.Uniform(3.0, 5.0);
+    for (size_t i = 1; i < lineTops.size(); ++i) {
+        if (!random.Chance(0.6)) {
+            continue;
+        }
+        const int top = std::max(0, lineTops[i] - fontHeight / 3);
+        const int bottom =
+            i + 1 < lineTops.size() ? lineTops[i + 1] - fontHeight / 3 : strength.rows;
+        strength.rowRange(top, std::min(bottom, strength.rows)) *= share;
+    }
+}
+
 }  // namespace
 
 bool ParsePageClass(const std::string& name, PageClass& pageClass) {
     const std::pair<const char*, PageClass> kNames[] = {
-        {"noise", PageClass::kNoise},     {"faint", PageClass::kFaint},
-        {"verso", PageClass::kVerso},     {"border", PageClass::kBorder},
-        {"texture", PageClass::kTexture}, {"thin", PageClass::kThin}};
+        {"noise", PageClass::kNoise},
+        {"faint", PageClass::kFaint},
+        {"verso", PageClass::kVerso},
+        {"border", PageClass::kBorder},
+        {"texture", PageClass::kTexture},
+        {"thin", PageClass::kThin},
+        {"dark-beside-faint", PageClass::kDarkBesideFaint}};
     for (const auto& [known, value] : kNames) {
         if (name == known) {
             pageClass = value;
@@ -617,6 +637,9 @@ void GenerateClassPage(const PageOptions& options, PageClass pageClass, const st
         }
         case PageClass::kThin:
             blurSigma = inkRandom.Uniform(0.5, 0.8);
+            break;
+        case PageClass::kDarkBesideFaint:
+            FadeSomeLines(inkRandom, lineTops, style.fontHeight, strength);
             break;
     }
 

@@ -27,12 +27,13 @@ void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth);
 // Ways a scan goes wrong, one per class page, so that a method's weak spot shows up
 // class by class instead of vanishing in a mean.
 enum class PageClass {
-    kNoise,    // flatbed or camera noise (sigma 4 + 20 * difficulty) with a slight blur
-    kFaint,    // the first lines in dark ink, the rest faint
-    kVerso,    // a blurred mirrored verso 35-55 grey levels below the paper
-    kBorder,   // dark page borders, a book edge and its shadow
-    kTexture,  // fibrous textured paper, stains and faint pencil-like writing
-    kThin      // hairline type
+    kNoise,           // flatbed or camera noise (sigma 4 + 20 * difficulty) with a slight blur
+    kFaint,           // the first lines in dark ink, the rest faint
+    kVerso,           // a blurred mirrored verso 35-55 grey levels below the paper
+    kBorder,          // dark page borders, a book edge and its shadow
+    kTexture,         // fibrous textured paper, stains and faint pencil-like writing
+    kThin,            // hairline type
+    kDarkBesideFaint  // some lines in dark ink, the others 3 to 5 times fainter
 };
 
 // Class names as the command line spells them: noise, faint, verso, border, texture,

@@ -89,6 +89,9 @@ struct Trace {
     double ratio = -1.0;
     // Global threshold on the 8-bit gradient map: edges are the pixels above it.
     int finalThreshold = -1;
+    // The higher of the two peaks when the ratio chose it but nothing stroke-like
+    // was measured there, so that the lower peak became finalThreshold; -1 otherwise.
+    int mendedFrom = -1;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
     int reassignedThreshold = -1;
@@ -98,6 +101,11 @@ struct Trace {
     std::vector<StrokeMeasurement> refinementPasses;
     // The stroke description the local stages used: bands tiling the page.
     std::vector<TextBand> bands;
+    // The page's self-check of its result, made without ground truth on every
+    // binarized page: true ("suspect") when the result should be looked at, for
+    // the reasons listed, in short English phrases; false ("ok") otherwise.
+    bool suspect = false;
+    std::vector<std::string> suspectReasons;
 };
 
 struct Result {

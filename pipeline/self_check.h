@@ -1,0 +1,24 @@
+// The page's own check of its result, with no ground truth: a verdict that tells an
+// archive which of a million pages to look at.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "edgebin/edgebin.hpp"
+
+namespace edgebin::detail {
+
+// Fills trace.suspect and trace.suspectReasons from the grey page, its binarized
+// result (CV_8UC1, ink 0) and what the run decided on the way (the global level and
+// its mend, the band widths). Preconditions: `grey` and `binary` are CV_8UC1 of one
+// size, not empty.
+void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
+
+// Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
+double InkShare(const cv::Mat& binary);
+
+// Share of the CV_8UC1 `grey` page below its Otsu threshold: the ink a plain
+// global threshold finds, the yardstick of the checks.
+double OtsuInkShare(const cv::Mat& grey);
+
+}  // namespace edgebin::detail
