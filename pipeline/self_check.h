@@ -10,7 +10,7 @@ namespace edgebin::detail {
 
 // Fills trace.suspect and trace.suspectReasons from the grey page, its binarized
 // result (CV_8UC1, ink 0) and what the run decided on the way (the global level and
-// its mend, the band widths). Preconditions: `grey` and `binary` are CV_8UC1 of one
+// its mend). Preconditions: `grey` and `binary` are CV_8UC1 of one
 // size, not empty.
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
 
