@@ -62,7 +62,7 @@ std::string SelfCheckNote(const Trace& trace) {
     std::string note;
     if (trace.mendedFrom >= 0) {
         note = "the higher peak " + std::to_string(trace.mendedFrom) +
-               " kept nothing stroke-like, the lower peak " + std::to_string(trace.finalThreshold) +
+               " kept no text, the lower peak " + std::to_string(trace.finalThreshold) +
                " was used";
     }
     if (!trace.suspect) {

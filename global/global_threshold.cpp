@@ -2,7 +2,6 @@
 // other than 1 or 3 gives 12, both before anything is computed or printed.
 #include "global/global_threshold.h"
 
-#include <algorithm>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
@@ -65,44 +64,21 @@ void SettleAlternation(StrokeDescription& current, const StrokeDescription& cand
     }
 }
 
-// Levels to measure in turn: the chosen one; after the higher of two peaks, the
-// lower one, since a higher peak that keeps nothing stroke-like is not the text's
-// and its half lands between the two, above the ink; last the chosen level's half.
-std::vector<int> CandidateLevels(int threshold, const Trace& trace) {
-    std::vector<int> levels{threshold};
-    const bool tookHigherPeak =
-        trace.secondPeak >= 0 && threshold == std::max(trace.mainPeak, trace.secondPeak);
-    if (tookHigherPeak) {
-        levels.push_back(std::min(trace.mainPeak, trace.secondPeak));
-    }
-    levels.push_back(threshold / 2);
-    return levels;
-}
-
 }  // namespace
 
 int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
                              std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
                              std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
                              Trace& trace) {
-    const std::vector<int> levels = CandidateLevels(threshold, trace);
     StrokeDescription description;
-    bool measured = false;
-    for (size_t i = 0; i < levels.size() && !measured; ++i) {
-        if (i > 0) {
-            cv::threshold(gradMap, edgeMask, levels[i], 255, cv::THRESH_BINARY);
-            Clear(description);
-        }
+    bool measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
+    if (!measured) {
+        const int half = threshold / 2;
+        cv::threshold(gradMap, edgeMask, half, 255, cv::THRESH_BINARY);
+        Clear(description);
         measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
-        if (!measured || i == 0) {
-            continue;
-        }
-        if (i + 1 < levels.size()) {
-            // The higher peak held nothing stroke-like: the lower one is the text's.
-            trace.mendedFrom = threshold;
-            trace.finalThreshold = levels[i];
-        } else {
-            trace.reassignedThreshold = levels[i];
+        if (measured) {
+            trace.reassignedThreshold = half;
         }
     }
     lineBands = std::move(description.lineBands);

@@ -25,7 +25,7 @@ constexpr double kDominanceRatio = 0.75;
 constexpr double kSpeckFactor = 1.0;
 
 // A result at the higher peak with less than this share of the ink Otsu finds has
-// lost the text (the pages seen lose 99 % or more; sound ones keep 29 % or more).
+// lost the text (the collapsed pages seen keep under 1 %; sound ones 29 % or more).
 constexpr double kLostInkShare = 0.1;
 // Keeps the log of an ink share finite on a blank result.
 constexpr double kInkEpsilon = 1e-4;
@@ -98,18 +98,18 @@ double InkDistance(double ink, double reference) {
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
                   Trace& trace, StageImages* stages) {
     const int status = RunStages(src, dst, alpha, k, Rthre, trace, stages);
-    if (status != kStatusOk || !TookHigherPeak(trace)) {
+    if ((status != kStatusOk && status != kStatusNoStrokes) || !TookHigherPeak(trace)) {
         return status;
     }
-    // The higher peak can keep a few strong strokes and lose the text around them:
-    // with almost none of the ink a plain threshold finds, the lower peak is tried,
-    // and kept when its ink is nearer to that yardstick.
+    // The higher peak can keep nothing stroke-like, or a few strong strokes without
+    // the text around them: then the lower peak is tried, and kept when its result
+    // is plausible ink and nearer to what a plain global threshold finds.
     cv::Mat grey = src;
     if (src.channels() == 3) {
         cv::cvtColor(src, grey, cv::COLOR_BGR2GRAY);
     }
     const double reference = OtsuInkShare(grey);
-    const double ink = InkShare(dst);
+    const double ink = status == kStatusOk ? InkShare(dst) : 0.0;
     if (ink >= kLostInkShare * reference) {
         return status;
     }
@@ -119,6 +119,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     const double alwaysLower = std::numeric_limits<double>::max();
     if (RunStages(src, lower, alpha, k, alwaysLower, lowerTrace,
                   stages != nullptr ? &lowerStages : nullptr) != kStatusOk ||
+        !IsPlausibleInk(grey, lower) ||
         InkDistance(InkShare(lower), reference) >= InkDistance(ink, reference)) {
         return status;
     }
@@ -128,7 +129,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (stages != nullptr) {
         *stages = std::move(lowerStages);
     }
-    return status;
+    return kStatusOk;
 }
 
 }  // namespace edgebin::detail

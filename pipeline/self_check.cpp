@@ -55,6 +55,12 @@ double OtsuInkShare(const cv::Mat& grey) {
     return InkShare(otsu);
 }
 
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary) {
+    const double ink = InkShare(binary);
+    return ink >= kAlmostNoInk && ink <= kInkShareCeiling * OtsuInkShare(grey) &&
+           Separation(grey, binary) >= kMinSeparation;
+}
+
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     CV_Assert(grey.type() == CV_8UC1 && binary.type() == CV_8UC1 && grey.size() == binary.size() &&
               !grey.empty());

@@ -14,6 +14,10 @@ namespace edgebin::detail {
 // size, not empty.
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
 
+// False when the result's ink cannot be the page's text: almost none, far more than
+// a plain Otsu threshold finds, or grey values under ink and paper that overlap.
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary);
+
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
 double InkShare(const cv::Mat& binary);
 

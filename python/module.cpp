@@ -249,8 +249,8 @@ ratio: share of the page (0..1) between the two peaks touching no stronger
 final_threshold: global threshold on the 8-bit gradient map, or None.
 reassigned_threshold: half of final_threshold when only that half found
     strokes, else None.
-mended_from: the higher of two peaks when the ratio chose it but it held
-    nothing stroke-like, so that the lower peak became final_threshold; else None.
+mended_from: the higher of two peaks when the ratio chose it but it kept no
+    text, so that the lower peak became final_threshold; else None.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.

@@ -89,8 +89,9 @@ struct Trace {
     double ratio = -1.0;
     // Global threshold on the 8-bit gradient map: edges are the pixels above it.
     int finalThreshold = -1;
-    // The higher of the two peaks when the ratio chose it but nothing stroke-like
-    // was measured there, so that the lower peak became finalThreshold; -1 otherwise.
+    // The higher of the two peaks when the ratio chose it but it kept no text
+    // (nothing stroke-like, or under a tenth of the ink a plain Otsu threshold
+    // finds), so that the lower peak became finalThreshold; -1 otherwise.
     int mendedFrom = -1;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
