@@ -17,7 +17,8 @@ namespace edgebin::cli {
 //   5-voters.png     the voters over the page: kept blue, restored red
 //   6-votes.png      the vote balance: red where ink won, green where paper won
 //   7-result.png     the result
-//   contour-curve.png  the contour-length curve with its peaks and the threshold
+//   contour-curve.png  the contour-length curve on a log axis, with its peaks, the
+//                      threshold and the level it was mended from
 // `grey` is the page that was binarized. On failure returns false with `reason`.
 bool WriteStageImages(const std::string& dir, const cv::Mat& grey,
                       const detail::StageImages& stages, const Result& result, std::string& reason);
