@@ -15,16 +15,25 @@ and `python3 -m edgebin.dask` runs such a batch on a Dask cluster.
 The work runs without the GIL: threads binarize pages in parallel.
 """
 
+from . import _edgebin
 from ._edgebin import (
     NoStrokesError,
     __version__,
     binarize,
-    binarize_file,
     binarize_with_trace,
     evaluate,
     is_already_binary,
     plan_batch,
 )
+
+
+def binarize_file(source, target, **options):
+    # A Python function, so that Dask and multiprocessing can send it to workers
+    # by name: the module's own functions cannot be pickled.
+    return _edgebin.binarize_file(source, target, **options)
+
+
+binarize_file.__doc__ = _edgebin.binarize_file.__doc__
 
 __all__ = [
     "NoStrokesError",

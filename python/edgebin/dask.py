@@ -18,6 +18,7 @@ import signal
 import sys
 import threading
 import time
+import uuid
 
 import numpy
 
@@ -33,12 +34,6 @@ EXIT_USAGE = 2
 EXIT_WRITE_FAILED = 3
 EXIT_SOME_PAGES_FAILED = 4
 EXIT_INTERRUPTED = 130
-
-
-def binarize_block(block, options):
-    """Runs on a worker: binarizes each (source, target) of `block`; returns the
-    report records of each."""
-    return [edgebin.binarize_file(source, target, **options) for source, target in block]
 
 
 def block_size(files, threads):
@@ -141,65 +136,119 @@ def start_client(args):
     if args.scheduler:
         return Client(args.scheduler), None
     workers = args.workers or len(os.sched_getaffinity(0))
-    # One thread per process: each worker binarizes one page at a time.
-    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, dashboard_address=None)
+    # Ctrl-C on a terminal reaches the whole process group; the workers, started
+    # ignoring it, leave the stop to this process, which cancels the blocks and
+    # closes the cluster, rather than each print a traceback.
+    handler = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        # One thread per process: each worker binarizes one page at a time.
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, dashboard_address=None)
+    finally:
+        signal.signal(signal.SIGINT, handler)
     return Client(cluster), cluster
 
 
-class Stopped(Exception):
-    pass
+class Signals:
+    """SIGINT and SIGTERM: the first asks for a stop, which the run polls for; a
+    second one stops at once."""
+
+    def __init__(self):
+        self.received = None
+        for number in (signal.SIGINT, signal.SIGTERM):
+            signal.signal(number, self._handle)
+
+    def _handle(self, number, frame):
+        if self.received is not None:
+            raise KeyboardInterrupt
+        self.received = signal.Signals(number).name
 
 
-def raise_stopped(number, frame):
-    raise Stopped(signal.Signals(number).name)
+class Tally:
+    """Counts the records that come back, writes them to the report and tells
+    failures on standard error."""
+
+    def __init__(self, report):
+        self.report = report
+        self.written = 0
+        self.failed = 0
+
+    def add(self, records, source, target, absolute_target):
+        for record in records:
+            self.report.write(as_given(record, source, target, absolute_target))
+            if record["status"] == "ok":
+                self.written += 1
+            else:
+                self.failed += 1
+                page = f" (page {record['page']})" if record["pages"] > 1 else ""
+                print(f"edgebin.dask: {source}{page}: {record['message']}", file=sys.stderr)
+
+    def add_error(self, sources, error):
+        for source in sources:
+            print(f"edgebin.dask: {source}: {error}", file=sys.stderr)
+            self.failed += 1
 
 
-def run(args, plan, report):
-    """Sends the plan out in blocks and writes the records as they come back.
-    Returns (written, failed)."""
-    from dask.distributed import as_completed, progress
+def binarize_block(block, options, stop):
+    """Runs on a worker: binarizes each (source, target) of `block` and returns
+    the report records of each, until the Dask event `stop` is set."""
+    from dask.distributed import Event
+
+    stop = Event(stop)
+    results = []
+    for source, target in block:
+        if stop.is_set():
+            break
+        results.append(edgebin.binarize_file(source, target, **options))
+    return results
+
+
+def run(args, plan, tally, signals):
+    """Sends the plan out in blocks and hands the records to `tally` as they
+    come back. On a first signal the files in progress are finished and
+    reported, and the others left."""
+    from dask.distributed import Event, as_completed, progress
 
     options = dict(alpha=args.alpha, k=args.k, rthre=args.rthre, bilevel=args.bilevel,
                    dpi=args.dpi, skip_existing=args.skip_existing)
     # Workers have other working folders, perhaps on other machines.
     work = [(os.path.abspath(source), os.path.abspath(target)) for source, target in plan]
     client, cluster = start_client(args)
+    futures = []
     try:
+        stop = Event(f"edgebin-stop-{uuid.uuid4()}", client=client)
         threads = sum(client.nthreads().values())
         size = args.block_size or block_size(len(work), threads)
         starts = range(0, len(work), size)
         futures = client.map(binarize_block, [work[i:i + size] for i in starts],
-                             options=options, pure=False)
+                             options=options, stop=stop.name, pure=False)
         first = {future.key: i for future, i in zip(futures, starts)}
-        if not args.quiet and sys.stdout.isatty() and args.report != "-":
+        bar = not args.quiet and sys.stdout.isatty() and args.report != "-"
+        if bar:
             threading.Thread(target=progress, args=(futures,), daemon=True).start()
-        written = failed = 0
-        try:
-            for future in as_completed(futures):
+        remaining = as_completed(futures)
+        stopping = False
+        while not remaining.is_empty():
+            if signals.received is not None and not stopping:
+                stopping = True
+                stop.set()
+                # Below the progress bar's line, which has no end yet.
+                print("\n" * bar + f"edgebin.dask: {signals.received}: finishing the files in "
+                      "progress (send it again to stop at once)", file=sys.stderr)
+            if not remaining.has_ready():
+                time.sleep(0.1)
+                continue
+            for future in remaining.next_batch(block=False):
                 i = first[future.key]
                 try:
                     results = future.result()
                 except Exception as error:  # a block the cluster could not run
-                    for source, _ in plan[i:i + size]:
-                        print(f"edgebin.dask: {source}: {error}", file=sys.stderr)
-                        failed += 1
+                    tally.add_error([source for source, _ in plan[i:i + size]], error)
                     continue
                 for (source, target), (_, absolute_target), records in zip(
                         plan[i:i + size], work[i:i + size], results):
-                    for record in records:
-                        report.write(as_given(record, source, target, absolute_target))
-                        if record["status"] == "ok":
-                            written += 1
-                        else:
-                            failed += 1
-                            page = f" (page {record['page']})" if record["pages"] > 1 else ""
-                            print(f"edgebin.dask: {source}{page}: {record['message']}",
-                                  file=sys.stderr)
-        except BaseException:
-            client.cancel(futures)
-            raise
-        return written, failed
+                    tally.add(records, source, target, absolute_target)
     finally:
+        client.cancel(futures)
         client.close()
         if cluster is not None:
             cluster.close()
@@ -219,25 +268,27 @@ def main(argv=None):
     except OSError as error:
         print(f"edgebin.dask: {error}", file=sys.stderr)
         return EXIT_WRITE_FAILED
-    # SIGTERM stops the run as SIGINT does: the blocks are cancelled and, on a
-    # local cluster, its workers end; the atomic writes leave no partial file.
-    signal.signal(signal.SIGTERM, raise_stopped)
-    signal.signal(signal.SIGINT, raise_stopped)
+    signals = Signals()
+    tally = Tally(report)
     try:
-        written, failed = run(args, plan, report)
-    except Stopped as stop:
-        print(f"edgebin.dask: stopped by {stop} after {time.monotonic() - start:.1f} s; run "
-              "again with --skip-existing to finish", file=sys.stderr)
-        return EXIT_INTERRUPTED
-    except OSError as error:  # the scheduler cannot be reached
+        run(args, plan, tally, signals)
+    except KeyboardInterrupt:
+        pass  # a second signal: the blocks were cancelled and a local cluster closed
+    except OSError as error:  # the scheduler cannot be reached, or the report written
         print(f"edgebin.dask: {error}", file=sys.stderr)
         return 1
     finally:
         report.close()
-    if not args.quiet or failed:
-        print(f"edgebin.dask: {len(plan)} files in {time.monotonic() - start:.1f} s: "
-              f"{written} pages written, {failed} failed", file=sys.stderr)
-    return EXIT_SOME_PAGES_FAILED if failed else 0
+    seconds = time.monotonic() - start
+    if signals.received is not None:
+        print(f"edgebin.dask: stopped by {signals.received} after {seconds:.1f} s: "
+              f"{tally.written} pages written, {tally.failed} failed; run again with "
+              "--skip-existing to finish", file=sys.stderr)
+        return EXIT_INTERRUPTED
+    if not args.quiet or tally.failed:
+        print(f"edgebin.dask: {len(plan)} files in {seconds:.1f} s: {tally.written} pages "
+              f"written, {tally.failed} failed", file=sys.stderr)
+    return EXIT_SOME_PAGES_FAILED if tally.failed else 0
 
 
 if __name__ == "__main__":
