@@ -81,7 +81,7 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="python3 -m edgebin.dask",
         description=__doc__.split("\n\n")[0].replace("\n", " "),
-        epilog="Exit status: 0 success; 1 the cluster failed; 2 bad command line; 3 output "
+        epilog="Exit status: 0 success; 1 the scheduler could not be reached; 2 bad command line; 3 output "
                "folder or report could not be written; 4 some pages failed, the others were "
                "written; 130 stopped by SIGINT or SIGTERM (run again with --skip-existing to "
                "finish).")

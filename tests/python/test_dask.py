@@ -61,26 +61,36 @@ def records(report):
     return sorted(found, key=lambda r: (r["input"], r["page"]))
 
 
+@pytest.fixture(scope="module")
+def scheduler():
+    from dask.distributed import LocalCluster
+
+    with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
+        yield cluster.scheduler_address
+
+
 def dask_batch(folder, out, *options):
     return subprocess.Popen(
         [sys.executable, "-m", "edgebin.dask", "in", "--out-dir", out, "--report", f"{out}.jsonl",
-         "--workers", "2", "--quiet", *options],
+         "--quiet", *options],
         cwd=folder, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def test_dask_matches_command_line(batch):
     folder, files, report = batch
     assert {"in/a/page.png", "in/b/deep/page.png", "in/b/two-002.png"} < files.keys()
-    done = dask_batch(folder, "whole")
+    done = dask_batch(folder, "whole", "--workers", "2")  # a cluster of its own
     _, stderr = done.communicate(timeout=300)
     assert done.returncode == 4 and "in/b/broken.png" in stderr, stderr
     assert results(folder / "whole") == files
     assert records(folder / "whole.jsonl") == report
 
 
-def test_stopped_run_resumes(batch):
+# Tornado, under the LocalCluster this process runs.
+@pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+def test_stopped_run_resumes(batch, scheduler):
     folder, files, report = batch
-    stopped = dask_batch(folder, "resumed", "--block-size", "1")
+    stopped = dask_batch(folder, "resumed", "--scheduler", scheduler, "--block-size", "1")
     report_file = folder / "resumed.jsonl"
     while not report_file.exists() or '"status":"ok"' not in report_file.read_text():
         assert stopped.poll() is None, stopped.communicate()
@@ -90,7 +100,7 @@ def test_stopped_run_resumes(batch):
     assert stopped.returncode == 130 and "--skip-existing" in stderr, stderr
     kept = results(folder / "resumed")
     assert 0 < len(kept) < len(files) and kept.items() <= files.items()
-    resumed = dask_batch(folder, "resumed", "--skip-existing")
+    resumed = dask_batch(folder, "resumed", "--scheduler", scheduler, "--skip-existing")
     _, stderr = resumed.communicate(timeout=300)
     assert resumed.returncode == 4, stderr
     assert results(folder / "resumed") == files
