@@ -4,7 +4,8 @@ mid-run.
     PYTHONPATH=build/python /usr/bin/python3 bench/dask_bench.py [BUILD_DIR] [REPEATS]
 
 On PAGES generated pages (default 200, of 1700 × 1200 ≈ 2 MP, made once with
-edgebin-genpage and kept in WORK, default /tmp/edgebin-dask-bench):
+edgebin-genpage, DISTINCT of them different, and kept in WORK, default
+/tmp/edgebin-dask-bench):
 
 speed   the command line with --jobs 2, and edgebin.dask on a LocalCluster of 2
         single-threaded workers that is already up (the run timed from the
@@ -42,13 +43,21 @@ WORK = Path(os.environ.get("WORK", "/tmp/edgebin-dask-bench"))
 
 
 def generate(folder):
+    """PAGES pages: DISTINCT generated ones (default 20; each takes seconds to
+    draw), copied in turn."""
     folder.mkdir(parents=True, exist_ok=True)
-    for seed in range(1, PAGES + 1):
-        page = folder / f"page{seed:03d}.png"
-        if not page.exists():
-            subprocess.run([str(BUILD / "edgebin-genpage"), "--out", str(page), "--gt",
-                            str(WORK / "truth.png"), "--seed", str(seed), "--width", "1700",
-                            "--height", "1200"], check=True, stdout=subprocess.DEVNULL)
+    distinct = int(os.environ.get("DISTINCT", 20))
+    for number in range(PAGES):
+        page = folder / f"page{number:03d}.png"
+        model = folder / f"page{number % distinct:03d}.png"
+        if page.exists():
+            continue
+        if number >= distinct:
+            shutil.copyfile(model, page)
+            continue
+        subprocess.run([str(BUILD / "edgebin-genpage"), "--out", str(page), "--gt",
+                        str(WORK / "truth.png"), "--seed", str(number + 1), "--width", "1700",
+                        "--height", "1200"], check=True, stdout=subprocess.DEVNULL)
 
 
 def files(folder):
@@ -80,6 +89,7 @@ def speed(address):
             seconds, status = timed(run)
             assert status == 0, (name, status)
             times[name].append(seconds)
+            print(f"{name}: {seconds:.2f} s (load {os.getloadavg()[0]:.1f})", flush=True)
     assert files(WORK / "dask") == files(WORK / "cli"), "the files differ"
     print(f"{PAGES} pages of 1700 x 1200; load before: {os.getloadavg()[0]:.2f}")
     print("| run | wall s (best) | wall s (median) | pages/s (best) |")

@@ -270,6 +270,17 @@ py::list BinarizeFile(const std::filesystem::path& source, const std::filesystem
     return records;
 }
 
+// A file name as os.fsdecode gives it: bytes that are no UTF-8 survive as
+// surrogates, so that the name opens the same file again.
+py::str FileName(const std::string& name) {
+    PyObject* text =
+        PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (text == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(text);
+}
+
 py::list PlanBatch(const std::vector<std::filesystem::path>& inputs,
                    const std::filesystem::path& outDir, const std::string& format, bool bilevel,
                    const std::optional<std::filesystem::path>& fromList, bool skipExisting) {
@@ -310,7 +321,7 @@ py::list PlanBatch(const std::vector<std::filesystem::path>& inputs,
     }
     py::list list;
     for (const auto& [input, output] : pairs) {
-        list.append(py::make_tuple(input, output));
+        list.append(py::make_tuple(FileName(input), FileName(output)));
     }
     return list;
 }

@@ -12,6 +12,7 @@ inputs and DIR at the same absolute paths (a shared file system).
 """
 
 import argparse
+import json
 import math
 import os
 import signal
@@ -40,16 +41,22 @@ def block_size(files, threads):
     return max(1, min(MAX_BLOCK, math.ceil(files / (BLOCKS_PER_THREAD * max(1, threads)))))
 
 
+def report_text(name):
+    """A file name as the command line's report gives it: bytes that are no UTF-8
+    become U+FFFD."""
+    return name.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+
+
 def as_given(record, source, target, absolute_target):
     """The record of a page worked on at absolute paths, with the paths as the
     command line names them: the input and the result as planned."""
-    record["input"] = source
+    record["input"] = report_text(source)
     if record["output"] is not None:
         # The same file or a numbered page of it: only the part before the
         # extension differs, and the extension is the format's.
         extension = len(os.path.splitext(target)[1])
-        record["output"] = target[:len(target) - extension] + \
-            record["output"][len(absolute_target) - extension:]
+        record["output"] = report_text(target[:len(target) - extension]) + \
+            record["output"][len(report_text(absolute_target)) - extension:]
     return record
 
 
@@ -58,8 +65,6 @@ class Report:
     flushed line by line so that a stopped run leaves whole lines."""
 
     def __init__(self, path, append):
-        import json
-        self._dumps = json.dumps
         if not path:
             self._file = None
         elif path == "-":
@@ -69,7 +74,7 @@ class Report:
 
     def write(self, record):
         if self._file is not None:
-            self._file.write(self._dumps(record, ensure_ascii=False, separators=(",", ":")) + "\n")
+            self._file.write(json.dumps(record, ensure_ascii=False, separators=(",", ":")) + "\n")
             self._file.flush()
 
     def close(self):
