@@ -102,7 +102,6 @@ def speed(address):
 
 
 def killed_worker():
-    os.chdir(WORK)
     report = WORK / "killed.jsonl"
     report.unlink(missing_ok=True)
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
@@ -134,6 +133,7 @@ def killed_worker():
 
 def main():
     generate(WORK / "pages")
+    os.chdir(WORK)  # both batches are given the same relative paths
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
         speed(cluster.scheduler_address)
     killed_worker()
