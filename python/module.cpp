@@ -22,6 +22,7 @@
 
 #include "app/arguments.h"
 #include "app/batch.h"
+#include "app/huge_page_allocator.h"
 #include "app/image_output.h"
 #include "edgebin/edgebin.hpp"
 #include "tools/metrics.h"
@@ -270,6 +271,20 @@ py::list BinarizeFile(const std::filesystem::path& source, const std::filesystem
     return records;
 }
 
+// A batch worker's process: each of its threads binarizes whole files, as the
+// command line's batch workers do, so OpenCV's own threads would only compete
+// with them, and large images go to huge pages as there. Once per process.
+void UseBatchWorkerSettings() {
+    // Static: images allocated through it may outlive any caller.
+    static edgebin::cli::HugePageAllocator allocator;
+    static const bool done = [] {
+        cv::setNumThreads(1);
+        cv::Mat::setDefaultAllocator(&allocator);
+        return true;
+    }();
+    static_cast<void>(done);
+}
+
 // A file name as os.fsdecode gives it: bytes that are no UTF-8 survive as
 // surrogates, so that the name opens the same file again.
 py::str FileName(const std::string& name) {
@@ -454,6 +469,10 @@ PYBIND11_MODULE(_edgebin, m) {
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
           py::arg("rthre") = defaults.rthre, py::arg("bilevel") = false,
           py::arg("dpi") = py::none(), py::arg("skip_existing") = false);
+    m.def("_use_batch_worker_settings", &UseBatchWorkerSettings,
+          "For a process that binarizes whole files on each of its threads, as edgebin.dask's "
+          "workers do: one OpenCV thread per caller and huge pages for large images, as in "
+          "`edgebin --out-dir`.");
     m.def("plan_batch", &PlanBatch, kPlanBatchDoc, py::arg("inputs"), py::arg("out_dir"),
           py::kw_only(), py::arg("format") = "png", py::arg("bilevel") = false,
           py::arg("from_list") = py::none(), py::arg("skip_existing") = false);

@@ -198,6 +198,7 @@ def binarize_block(block, options, stop):
     the report records of each, until the Dask event `stop` is set."""
     from dask.distributed import Event
 
+    edgebin._edgebin._use_batch_worker_settings()
     stop = Event(stop)
     results = []
     for source, target in block:
