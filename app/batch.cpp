@@ -47,12 +47,11 @@ double SecondsSince(Clock::time_point start) {
 // lock for themselves.
 struct BatchRun {
     BatchRun(const CommandLine& lineIn, const std::vector<std::string>& inputsIn,
-             const OutputNaming& namingIn, ProgressDisplay& displayIn, const StopSignals& stopIn)
-        : line(lineIn), inputs(inputsIn), naming(namingIn), display(displayIn), stop(stopIn) {}
+             ProgressDisplay& displayIn, const StopSignals& stopIn)
+        : line(lineIn), inputs(inputsIn), display(displayIn), stop(stopIn) {}
 
     const CommandLine& line;
     const std::vector<std::string>& inputs;
-    OutputNaming naming;
     BatchReport report;
     ProgressDisplay& display;
     const StopSignals& stop;
@@ -64,6 +63,17 @@ struct BatchRun {
     std::condition_variable workersDone;
     int activeWorkers = 0;
 };
+
+// The pages of one file on their way through: the batch's settings, and where
+// each page is handed when done.
+struct FileRun {
+    const CommandLine& line;
+    const FileEvents& events;
+};
+
+bool StopRequested(const FileRun& run) {
+    return run.events.stopRequested && run.events.stopRequested();
+}
 
 // One page on its way through: what the report will say, and the result itself.
 struct PageWork {
@@ -78,7 +88,7 @@ void Fail(PageWork& work, const std::string& message) {
 }
 
 // Reads and binarizes page `page` of `input` into `work`.
-void BinarizePage(const BatchRun& run, const std::string& input, int page, PageWork& work) {
+void BinarizePage(const FileRun& run, const std::string& input, int page, PageWork& work) {
     cv::Mat grey;
     std::string refusal;
     if (!LoadGreyPage(input, page, grey, work.record.resolution, refusal)) {
@@ -98,7 +108,7 @@ void BinarizePage(const BatchRun& run, const std::string& input, int page, PageW
     work.record.trace = &work.result.trace;
 }
 
-OutputOptions OptionsFor(const BatchRun& run, const PageRecord& record) {
+OutputOptions OptionsFor(const FileRun& run, const PageRecord& record) {
     OutputOptions options;
     options.bilevel = run.line.bilevel;
     options.resolution =
@@ -113,30 +123,18 @@ bool PrepareFolder(const std::string& outPath, std::string& reason) {
     return !error;
 }
 
-// Counts, reports and names a failed, mended or suspect page on standard error.
-void Finish(BatchRun& run, PageWork& work) {
+// Completes the record of a page and hands it on.
+void Finish(const FileRun& run, PageWork& work) {
     work.record.seconds = SecondsSince(work.start);
-    std::ostringstream where;
-    where << "edgebin: " << work.record.input;
-    if (work.record.pageCount > 1) {
-        where << " (page " << work.record.page << ")";
-    }
-    if (work.record.ok) {
-        ++run.counts.written;
-        run.counts.pixels += static_cast<long long>(work.record.width) * work.record.height;
-        const std::string note = SelfCheckNote(work.result.trace);
-        if (!note.empty()) {
-            run.display.Message(where.str() + ": " + note);
-        }
-    } else {
-        ++run.counts.failed;
+    if (!work.record.ok) {
         work.record.output.clear();
-        run.display.Message(where.str() + ": " + work.record.message);
     }
-    run.report.Write(work.record);
+    if (run.events.pageDone) {
+        run.events.pageDone(work.record);
+    }
 }
 
-void WritePage(BatchRun& run, PageWork& work) {
+void WritePage(const FileRun& run, PageWork& work) {
     std::string reason;
     if (work.record.ok && (!PrepareFolder(work.record.output, reason) ||
                            !WriteImageAtomically(work.result.image, work.record.output,
@@ -148,7 +146,7 @@ void WritePage(BatchRun& run, PageWork& work) {
 
 // All pages of a multi-page input into one file: written only when every page has
 // been worked on, so that a stop leaves no partial file.
-void WritePagesTogether(BatchRun& run, std::vector<PageWork>& works) {
+void WritePagesTogether(const FileRun& run, std::vector<PageWork>& works) {
     std::vector<cv::Mat> pages;
     for (const PageWork& work : works) {
         if (work.record.ok) {
@@ -172,7 +170,8 @@ void WritePagesTogether(BatchRun& run, std::vector<PageWork>& works) {
 
 // Binarizes page `page` into `work` and, unless it waits for the other pages of
 // its file, writes and reports it.
-void ProcessPage(BatchRun& run, const std::string& input, int page, bool together, PageWork& work) {
+void ProcessPage(const FileRun& run, const std::string& input, int page, bool together,
+                 PageWork& work) {
     try {
         BinarizePage(run, input, page, work);
         if (!together) {
@@ -187,33 +186,40 @@ void ProcessPage(BatchRun& run, const std::string& input, int page, bool togethe
     }
 }
 
-void ProcessInput(BatchRun& run, const std::string& input) {
-    fs::path relative;
-    std::string refusal;
-    MirrorPath(input, relative, refusal);  // every input was accepted before the run
+}  // namespace
+
+long BinarizeFile(const CommandLine& line, const std::string& input, const std::string& output,
+                  const FileEvents& events) {
+    const FileRun run{line, events};
     std::error_code error;
-    if (run.line.skipExisting && fs::exists(OutputPath(run.naming, relative, 0, 1), error)) {
-        ++run.counts.skipped;
-        return;
+    if (run.line.skipExisting && fs::exists(output, error)) {
+        if (events.resultKept) {
+            events.resultKept();
+        }
+        return 0;
     }
     // Only TIFF files can hold several pages; other inputs are not opened twice.
     const int pageCount = IsTiffPath(input) ? std::max(1, CountPages(input)) : 1;
-    run.counts.total += pageCount - 1;
-    const bool together = pageCount > 1 && run.naming.multiPageFile;
+    if (events.pagesCounted) {
+        events.pagesCounted(pageCount);
+    }
+    const bool together = pageCount > 1 && HoldsSeveralPages(output, OptionsFor(run, PageRecord()));
     std::vector<PageWork> works(together ? pageCount : 1);
     for (int page = 0; page < pageCount; ++page) {
-        if (run.stop.Received() != 0) {
-            run.abandonedPages += together ? pageCount : pageCount - page;
-            return;
+        if (StopRequested(run)) {
+            return together ? pageCount : pageCount - page;
         }
         PageWork& work = works[together ? page : 0];
         work = PageWork();
         work.record.input = input;
         work.record.page = page + 1;
         work.record.pageCount = pageCount;
-        work.record.output = OutputPath(run.naming, relative, page, pageCount);
+        work.record.output =
+            pageCount > 1 && !together ? NumberedPagePath(output, page + 1) : output;
         if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
-            ++run.counts.skipped;
+            if (events.resultKept) {
+                events.resultKept();
+            }
         } else {
             ProcessPage(run, input, page, together, work);
         }
@@ -221,6 +227,39 @@ void ProcessInput(BatchRun& run, const std::string& input) {
     if (together) {
         WritePagesTogether(run, works);
     }
+    return 0;
+}
+
+namespace {
+
+// Counts, reports and names a failed, mended or suspect page on standard error.
+void Count(BatchRun& run, const PageRecord& record) {
+    std::ostringstream where;
+    where << "edgebin: " << record.input;
+    if (record.pageCount > 1) {
+        where << " (page " << record.page << ")";
+    }
+    if (record.ok) {
+        ++run.counts.written;
+        run.counts.pixels += static_cast<long long>(record.width) * record.height;
+        const std::string note = record.trace != nullptr ? SelfCheckNote(*record.trace) : "";
+        if (!note.empty()) {
+            run.display.Message(where.str() + ": " + note);
+        }
+    } else {
+        ++run.counts.failed;
+        run.display.Message(where.str() + ": " + record.message);
+    }
+    run.report.Write(record);
+}
+
+void ProcessInput(BatchRun& run, const std::string& input) {
+    FileEvents events;
+    events.stopRequested = [&run] { return run.stop.Received() != 0; };
+    events.pagesCounted = [&run](int pageCount) { run.counts.total += pageCount - 1; };
+    events.resultKept = [&run] { ++run.counts.skipped; };
+    events.pageDone = [&run](PageRecord& record) { Count(run, record); };
+    run.abandonedPages += BinarizeFile(run.line, input, PlannedOutput(run.line, input), events);
 }
 
 void Work(BatchRun& run) {
@@ -339,34 +378,39 @@ OutputNaming NamingFor(const CommandLine& line) {
     return naming;
 }
 
-// Gathers the inputs and checks, before any work, that the run can go ahead.
-// Returns the status to exit with when it cannot.
-std::optional<int> PrepareInputs(const CommandLine& line, const OutputNaming& naming,
-                                 std::vector<std::string>& inputs) {
+}  // namespace
+
+std::optional<int> PlanBatch(const CommandLine& line, std::vector<std::string>& inputs,
+                             std::string& message) {
     if (line.positionals.empty() && line.fromList.empty()) {
-        std::cerr << "edgebin: no input given." << std::endl;
-        PrintUsage(std::cerr);
+        message = "no input given.";
         return kExitUsage;
     }
-    std::string message;
     if (!GatherInputs(line, inputs, message)) {
-        std::cerr << "edgebin: " << message << std::endl;
         return kExitUsage;
     }
-    if (!CheckOutputsDistinct(inputs, naming, message)) {
-        std::cerr << "edgebin: " << message << "; nothing was done." << std::endl;
+    if (!CheckOutputsDistinct(inputs, NamingFor(line), message)) {
+        message += "; nothing was done.";
         return kExitUsage;
     }
     // An output folder that cannot be made would fail every page, one by one.
     std::error_code error;
     fs::create_directories(line.outDir, error);
     if (error) {
-        std::cerr << "edgebin: cannot create " << line.outDir << ": " << error.message()
-                  << std::endl;
+        message = "cannot create " + line.outDir + ": " + error.message();
         return kExitWriteFailed;
     }
     return std::nullopt;
 }
+
+std::string PlannedOutput(const CommandLine& line, const std::string& input) {
+    fs::path relative;
+    std::string refusal;
+    MirrorPath(input, relative, refusal);  // PlanBatch accepted every input
+    return OutputPath(NamingFor(line), relative, 0, 1);
+}
+
+namespace {
 
 // Writes the summary and returns the exit status of a finished run.
 int Conclude(BatchRun& run) {
@@ -392,14 +436,17 @@ int Conclude(BatchRun& run) {
 
 int RunBatch(const CommandLine& line) {
     std::vector<std::string> inputs;
-    const OutputNaming naming = NamingFor(line);
-    if (const std::optional<int> status = PrepareInputs(line, naming, inputs)) {
+    std::string message;
+    if (const std::optional<int> status = PlanBatch(line, inputs, message)) {
+        std::cerr << "edgebin: " << message << std::endl;
+        if (line.positionals.empty() && line.fromList.empty()) {
+            PrintUsage(std::cerr);
+        }
         return *status;
     }
     ProgressDisplay display(std::cerr, ProgressStyle(line), STDERR_FILENO);
     const StopSignals stop;
-    BatchRun run(line, inputs, naming, display, stop);
-    std::string message;
+    BatchRun run(line, inputs, display, stop);
     // With --skip-existing the run continues an earlier one, and so does its report.
     if (!run.report.Open(line.report, line.skipExisting, message)) {
         std::cerr << "edgebin: " << message << std::endl;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <functional>
 #include <utility>
 
 #include "app/image_input.h"
+#include "app/image_output.h"
 
 namespace fs = std::filesystem;
 
@@ -113,13 +113,11 @@ bool MirrorPath(const std::string& input, fs::path& relative, std::string& error
 
 std::string OutputPath(const OutputNaming& naming, const fs::path& relative, int page,
                        int pageCount) {
-    std::string stem = (naming.outDir / relative).replace_extension().string();
-    if (pageCount > 1 && !naming.multiPageFile) {
-        char number[16];
-        std::snprintf(number, sizeof number, "-%03d", page + 1);
-        stem += number;
-    }
-    return stem + "." + naming.format;
+    const std::string path =
+        (naming.outDir / relative).replace_extension().string() + "." + naming.format;
+    // Numbered as the single-page form and the Python module's file functions number
+    // them, so that each page has one name whichever front end wrote it.
+    return pageCount > 1 && !naming.multiPageFile ? NumberedPagePath(path, page + 1) : path;
 }
 
 bool IsTiffPath(const std::string& path) {

@@ -1,19 +1,29 @@
 // edgebin._edgebin: the library for Python, numpy pages in and numpy pages out.
 //
-// Checks and conversions run with the GIL held; the binarization and the scoring
-// run without it, so that threads of one process binarize pages in parallel.
+// Checks and conversions run with the GIL held; the binarization, the scoring
+// and the file functions run without it, so that threads of one process binarize
+// pages in parallel.
+#include <leptonica/allheaders.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "app/arguments.h"
+#include "app/batch.h"
+#include "app/huge_page_allocator.h"
+#include "app/image_output.h"
 #include "edgebin/edgebin.hpp"
 #include "tools/metrics.h"
 
@@ -212,6 +222,127 @@ bool IsAlreadyBinary(py::array image) {
     return edgebin::IsAlreadyBinary(page.mat);
 }
 
+// The settings of a batch, as the command line's options would give them.
+edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre, bool bilevel,
+                                    std::optional<double> dpi, bool skipExisting) {
+    edgebin::cli::CommandLine line;
+    line.mode = edgebin::cli::Mode::kBatch;
+    line.parameters = edgebin::Parameters{alpha, k, rthre};
+    std::string message;
+    if (!edgebin::CheckParameters(line.parameters, message)) {
+        throw py::value_error("invalid " + message);
+    }
+    // The command line's --dpi range.
+    if (dpi && !(*dpi >= 1.0 && *dpi <= 1.0e6)) {
+        throw py::value_error("dpi must lie in [1, 1e6], not " + std::to_string(*dpi));
+    }
+    line.dpi = dpi.value_or(0.0);
+    line.bilevel = bilevel;
+    line.skipExisting = skipExisting;
+    return line;
+}
+
+py::list BinarizeFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                      double alpha, double k, double rthre, bool bilevel, std::optional<double> dpi,
+                      bool skipExisting) {
+    const edgebin::cli::CommandLine line = BatchLine(alpha, k, rthre, bilevel, dpi, skipExisting);
+    edgebin::cli::OutputOptions options;
+    options.bilevel = bilevel;
+    if (!edgebin::cli::CanEncode(target.string(), options)) {
+        throw py::value_error("cannot write " + target.string() + ": " +
+                              (bilevel ? "1-bit output is written only as .png, .tif, .tiff or .pbm"
+                                       : "unknown image format"));
+    }
+    // Formatted as the report's lines while the trace lives, read back by json
+    // below: the records are the command line's, value for value.
+    std::vector<std::string> lines;
+    edgebin::cli::FileEvents events;
+    events.pageDone = [&lines](edgebin::cli::PageRecord& record) {
+        lines.push_back(edgebin::cli::PageLine(record).dump(
+            -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    };
+    {
+        py::gil_scoped_release release;
+        edgebin::cli::BinarizeFile(line, source.string(), target.string(), events);
+    }
+    const py::object loads = py::module_::import("json").attr("loads");
+    py::list records;
+    for (const std::string& text : lines) {
+        records.append(loads(text));
+    }
+    return records;
+}
+
+// A batch worker's process: each of its threads binarizes whole files, as the
+// command line's batch workers do, so OpenCV's own threads would only compete
+// with them, and large images go to huge pages as there. Once per process.
+void UseBatchWorkerSettings() {
+    // Static: images allocated through it may outlive any caller.
+    static edgebin::cli::HugePageAllocator allocator;
+    static const bool done = [] {
+        cv::setNumThreads(1);
+        cv::Mat::setDefaultAllocator(&allocator);
+        return true;
+    }();
+    static_cast<void>(done);
+}
+
+// A file name as os.fsdecode gives it: bytes that are no UTF-8 survive as
+// surrogates, so that the name opens the same file again.
+py::str FileName(const std::string& name) {
+    PyObject* text =
+        PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (text == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(text);
+}
+
+py::list PlanBatch(const std::vector<std::filesystem::path>& inputs,
+                   const std::filesystem::path& outDir, const std::string& format, bool bilevel,
+                   const std::optional<std::filesystem::path>& fromList, bool skipExisting) {
+    if (format != "png" && format != "tif" && format != "pbm") {
+        throw py::value_error("format must be \"png\", \"tif\" or \"pbm\", not \"" + format + "\"");
+    }
+    edgebin::cli::CommandLine line;
+    line.mode = edgebin::cli::Mode::kBatch;
+    for (const std::filesystem::path& input : inputs) {
+        line.positionals.push_back(input.string());
+    }
+    line.outDir = outDir.string();
+    line.format = format;
+    line.bilevel = bilevel;
+    line.fromList = fromList ? fromList->string() : "";
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::string message;
+    std::optional<int> status;
+    {
+        py::gil_scoped_release release;
+        std::vector<std::string> found;
+        status = edgebin::cli::PlanBatch(line, found, message);
+        pairs.reserve(found.size());
+        for (const std::string& input : found) {
+            std::string output = edgebin::cli::PlannedOutput(line, input);
+            std::error_code error;
+            if (!skipExisting || !std::filesystem::exists(output, error)) {
+                pairs.emplace_back(input, std::move(output));
+            }
+        }
+    }
+    if (status == edgebin::cli::kExitWriteFailed) {
+        PyErr_SetString(PyExc_OSError, message.c_str());
+        throw py::error_already_set();
+    }
+    if (status) {
+        throw py::value_error(message);
+    }
+    py::list list;
+    for (const auto& [input, output] : pairs) {
+        list.append(py::make_tuple(FileName(input), FileName(output)));
+    }
+    return list;
+}
+
 const char kBinarizeDoc[] = R"(Binarizes one scanned page.
 
 image: numpy array of dtype uint8, either H×W (grey) or H×W×3 (colour, channel
@@ -272,6 +403,39 @@ images) and "drd" (distance-reciprocal distortion per non-uniform 8×8 block of
 the ground truth). Raises TypeError for a dtype other than uint8 and ValueError
 for another shape or differing shapes.)";
 
+const char kBinarizeFileDoc[] =
+    R"(Binarizes an image file into `target`, as `edgebin --out-dir` does.
+
+Every page of a multi-page TIFF is binarized: into one multi-page G4 TIFF when
+`bilevel` is set and `target` ends in .tif or .tiff, otherwise into numbered
+files (out.png gives out-001.png, out-002.png, ...). The target keeps the
+resolution of the source unless `dpi` sets one; `bilevel` writes 1 bit per
+pixel (.png, .tif, .tiff or .pbm). Missing folders are made, and each file is
+written to a temporary file and renamed over its target only once complete.
+With `skip_existing` a target that exists is kept.
+
+Returns the report records of `edgebin --report`, one dict per page worked on
+(none when the target was kept): input, page, pages, output (None when nothing
+was written), status ("ok" or "failed"), message, width, height, resolution,
+seconds, copied_input, thresholds and stroke_widths. A page that cannot be read,
+binarized or written gives a record with status "failed", not an exception.
+Raises ValueError for a bad parameter or a target format that cannot hold the
+result. The GIL is released while the file is processed.)";
+
+const char kPlanBatchDoc[] = R"(The (source, target) pairs of `edgebin --out-dir OUT_DIR INPUTS`.
+
+Each input is an image file, or a folder searched recursively for image files
+(sorted; hidden entries and `out_dir` left out); `from_list` names a file of
+further input paths, one per line ("-" for standard input). Each target is
+OUT_DIR/<input path as given> with the extension of `format` ("png", "tif" or
+"pbm"); with `bilevel` and "tif" a multi-page TIFF gives one target, otherwise
+binarize_file numbers its pages. With `skip_existing` inputs whose target exists
+are left out. `out_dir` is created.
+
+Raises ValueError, before any work, for no input, a folder that cannot be
+searched, two inputs that would write the same target or a path above the
+working folder; OSError when `out_dir` cannot be created.)";
+
 const char kIsAlreadyBinaryDoc[] =
     R"(True when the grey H×W uint8 `image` holds at most two distinct values.
 
@@ -281,6 +445,9 @@ Such a page is returned by binarize() as a copy instead of being binarized.)";
 
 PYBIND11_MODULE(_edgebin, m) {
     m.doc() = "Binarization of scanned document pages: ink 0, paper 255.";
+    // Leptonica would print its own lines about files it cannot read; the records
+    // of binarize_file say what went wrong, as the command line does.
+    setMsgSeverity(L_SEVERITY_NONE);
     m.attr("__version__") = std::to_string(edgebin::kVersionMajor) + "." +
                             std::to_string(edgebin::kVersionMinor) + "." +
                             std::to_string(edgebin::kVersionPatch);
@@ -305,4 +472,15 @@ PYBIND11_MODULE(_edgebin, m) {
           py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
+    m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
+          py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
+          py::arg("rthre") = defaults.rthre, py::arg("bilevel") = false,
+          py::arg("dpi") = py::none(), py::arg("skip_existing") = false);
+    m.def("_use_batch_worker_settings", &UseBatchWorkerSettings,
+          "For a process that binarizes whole files on each of its threads, as edgebin.dask's "
+          "workers do: one OpenCV thread per caller and huge pages for large images, as in "
+          "`edgebin --out-dir`.");
+    m.def("plan_batch", &PlanBatch, kPlanBatchDoc, py::arg("inputs"), py::arg("out_dir"),
+          py::kw_only(), py::arg("format") = "png", py::arg("bilevel") = false,
+          py::arg("from_list") = py::none(), py::arg("skip_existing") = false);
 }

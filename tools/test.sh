@@ -39,7 +39,7 @@ trap 'rm -rf "$venv"' EXIT
 "$venv/bin/pip" install -q --no-build-isolation --no-index --no-cache-dir .
 ./build/edgebin samples/sample_page.png "$venv/expected.png" >/dev/null
 (cd "$venv" && bin/python -c '
-import sys, cv2, numpy, edgebin
+import sys, cv2, numpy, edgebin, edgebin.dask  # the Dask batch is packaged too
 page = cv2.imread(sys.argv[1], cv2.IMREAD_COLOR)
 assert numpy.array_equal(edgebin.binarize(page), cv2.imread("expected.png", 0))
 print("pip-installed", edgebin.__file__, "matches the command line")' "$OLDPWD/samples/sample_page.png")

@@ -1,4 +1,5 @@
-from typing import List, Literal, Optional, Tuple, TypedDict
+import os
+from typing import Any, Dict, List, Literal, Optional, Sequence, Tuple, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -66,3 +67,29 @@ def evaluate(
 
 def is_already_binary(image: npt.NDArray[np.uint8]) -> bool:
     """True when the grey page holds at most two distinct values."""
+
+_Path = Union[str, "os.PathLike[str]"]
+
+def binarize_file(
+    source: _Path,
+    target: _Path,
+    *,
+    alpha: float = 2.0,
+    k: float = 0.6,
+    rthre: float = 0.05,
+    bilevel: bool = False,
+    dpi: Optional[float] = None,
+    skip_existing: bool = False,
+) -> List[Dict[str, Any]]:
+    """Binarizes an image file as `edgebin --out-dir` does; returns its report records."""
+
+def plan_batch(
+    inputs: Sequence[_Path],
+    out_dir: _Path,
+    *,
+    format: Literal["png", "tif", "pbm"] = "png",
+    bilevel: bool = False,
+    from_list: Optional[_Path] = None,
+    skip_existing: bool = False,
+) -> List[Tuple[str, str]]:
+    """The (source, target) pairs of `edgebin --out-dir out_dir *inputs`."""

@@ -5,9 +5,7 @@ import functools
 import json
 import os
 import re
-import shutil
 import subprocess
-import sys
 from pathlib import Path
 
 import cv2
@@ -114,18 +112,3 @@ def test_evaluate_matches_eval_tool(cli, truth_as_result):
     assert scores == {key: pytest.approx(float(value), abs=5e-5)
                       for key, value in json.loads(tool.stdout).items()}
 
-
-def test_dask_example_matches_command_line(pages, cli, tmp_path):
-    names = ["sample", "tinted", "turned"]
-    (tmp_path / "in").mkdir()
-    for name in names:
-        shutil.copy(pages[name], tmp_path / "in" / f"{name}.png")
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        [str(Path(edgebin.__file__).parents[1]), os.environ.get("PYTHONPATH", "")]))
-    done = subprocess.run([sys.executable, str(ROOT / "examples" / "dask_batch.py"),
-                           str(tmp_path / "in"), str(tmp_path / "out"), "--workers", "2"],
-                          env=env, capture_output=True, text=True, timeout=180)
-    assert done.returncode == 0 and "binarized 3 of 3 pages" in done.stdout, done.stdout + done.stderr
-    for name in names:
-        written = cv2.imread(str(tmp_path / "out" / f"{name}.png"), cv2.IMREAD_UNCHANGED)
-        assert np.array_equal(written, cli(pages[name])[0])
