@@ -13,6 +13,7 @@ from ._edgebin import (
     __version__,
     binarize,
     binarize_with_trace,
+    check_parameters,
     evaluate,
     is_already_binary,
 )
@@ -22,6 +23,7 @@ __all__ = [
     "__version__",
     "binarize",
     "binarize_with_trace",
+    "check_parameters",
     "evaluate",
     "is_already_binary",
 ]
