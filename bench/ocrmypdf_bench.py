@@ -64,7 +64,8 @@ def make_document(args, page_class):
 
 
 def page_text(pdf, number):
-    extracted = run(["pdftotext", "-f", str(number), "-l", str(number), pdf, "-"])
+    # -layout: lines in their order on the page, whatever blocks Tesseract found.
+    extracted = run(["pdftotext", "-f", str(number), "-l", str(number), "-layout", pdf, "-"])
     return extracted.stdout if extracted.returncode == 0 else ""
 
 

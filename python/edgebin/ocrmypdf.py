@@ -107,7 +107,7 @@ def _binarize(array, color, parameters):
     try:
         result, trace = edgebin.binarize_with_trace(array, color=color, **parameters)
     except edgebin.NoStrokesError as error:
-        return None, error.trace, f"no stroke structure found ({error}); a blank page?"
+        return None, error.trace, f"{error} (a blank page?)"
     if trace["copied_input"]:
         return None, trace, "the page is already two-level"
     return result, trace, ""
