@@ -8,8 +8,8 @@ For every class of edgebin-genpage --class it generates N pages of real words
 assembles them into one PDF at 300 dpi with img2pdf, and runs ocrmypdf -j J on
 it three times: as it is ("plain": Tesseract thresholds the grey page itself),
 with --plugin edgebin.ocrmypdf ("plugin") and with --edgebin-visible too
-("visible"). For each run it records the exit status, the wall time and the
-size of the PDF, and scores the text layer page by page (pdftotext) against
+("visible"). For each run it records the exit status, the wall time, the
+processor time of OCRmyPDF and everything it ran, and the size of the PDF, and scores the text layer page by page (pdftotext) against
 the words drawn, with the CER of tools/ocr_check.py.
 
 The Python module must be importable by the interpreter that runs ocrmypdf:
@@ -21,6 +21,7 @@ the summary.
 import argparse
 import csv
 import os
+import resource
 import subprocess
 import sys
 import time
@@ -69,15 +70,24 @@ def page_text(pdf, number):
     return extracted.stdout if extracted.returncode == 0 else ""
 
 
+def processor_seconds():
+    """User and system time of the finished child processes and all that they waited
+    for (OCRmyPDF's workers, Tesseract, Ghostscript): on a shared machine it tells the
+    work apart from the waiting."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def measure(args, page_class, document, words, name):
     output = os.path.join(os.path.dirname(document), name + ".pdf")
     command = [sys.executable, "-m", "ocrmypdf", "-j", str(args.jobs),
                "--output-type", args.output_type] + RUNS[name] + [document, output]
-    start = time.monotonic()
+    start, used = time.monotonic(), processor_seconds()
     done = run(command)
-    seconds = time.monotonic() - start
+    seconds, cpu = time.monotonic() - start, processor_seconds() - used
     row = {"class": page_class, "run": name, "status": done.returncode,
-           "seconds": round(seconds, 2), "bytes": 0, "warnings": done.stderr.count("WARNING")}
+           "seconds": round(seconds, 2), "cpu_seconds": round(cpu, 2), "bytes": 0,
+           "warnings": done.stderr.count("WARNING")}
     if done.returncode != 0:
         print(done.stderr, file=sys.stderr)
         row["cer"] = float("nan")
@@ -96,8 +106,8 @@ def summarize(rows, args):
                  args.pages, args.jobs, args.output_type), "",
              "| class | CER plain % | CER plugin % | CER visible % | worst CER plain % "
              "| worst CER plugin % | kB plain | kB plugin | kB visible | s plain | s plugin "
-             "| s visible |",
-             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+             "| s visible | CPU s plain | CPU s plugin | CPU s visible |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     classes = [c for c in CLASSES if (c, "plain") in by]
     for page_class in classes:
         cells = [page_class]
@@ -106,6 +116,7 @@ def summarize(rows, args):
                   for n in ("plain", "plugin")]
         cells += ["%.0f" % (by[(page_class, n)]["bytes"] / 1024) for n in RUNS]
         cells += ["%.1f" % by[(page_class, n)]["seconds"] for n in RUNS]
+        cells += ["%.1f" % by[(page_class, n)]["cpu_seconds"] for n in RUNS]
         lines.append("| " + " | ".join(cells) + " |")
     totals = ["**all**"]
     for name in RUNS:
@@ -113,7 +124,8 @@ def summarize(rows, args):
         totals.append("%.2f" % (sum(r["cer"] for r in part) / len(part)))
     totals += ["", ""]
     totals += ["%.0f" % (sum(by[(c, n)]["bytes"] for c in classes) / 1024) for n in RUNS]
-    totals += ["%.1f" % sum(by[(c, n)]["seconds"] for c in classes) for n in RUNS]
+    totals += ["%.1f" % sum(by[(c, n)][key] for c in classes)
+               for key in ("seconds", "cpu_seconds") for n in RUNS]
     lines.append("| " + " | ".join(totals) + " |")
     failed = [r for r in rows if r["status"] != 0]
     lines.append("")
@@ -144,9 +156,9 @@ def main():
         for name in RUNS:
             row = measure(args, page_class, document, words, name)
             rows.append(row)
-            print("%s %s: status %d, %.1f s, %d bytes, CER %.2f %%" % (
-                page_class, name, row["status"], row["seconds"], row["bytes"], row["cer"]),
-                flush=True)
+            print("%s %s: status %d, %.1f s (CPU %.1f s), %d bytes, CER %.2f %%" % (
+                page_class, name, row["status"], row["seconds"], row["cpu_seconds"],
+                row["bytes"], row["cer"]), flush=True)
     with open(os.path.join(args.out, "runs.csv"), "w", newline="", encoding="utf-8") as handle:
         writer = csv.DictWriter(handle, fieldnames=sorted({k for r in rows for k in r}))
         writer.writeheader()

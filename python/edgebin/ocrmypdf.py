@@ -24,8 +24,6 @@ from __future__ import annotations
 import argparse
 import hashlib
 import logging
-from pathlib import Path
-from typing import Optional
 
 import numpy as np
 from ocrmypdf import hookimpl
@@ -56,7 +54,6 @@ def _parameter_type(name):
             raise argparse.ArgumentTypeError(str(error)) from None
         return value
 
-    parse.__name__ = "number"  # argparse names the type in its messages
     return parse
 
 
@@ -172,6 +169,21 @@ def filter_ocr_image(page, image):
     return filtered
 
 
+def _outcome_for_copy(page, size):
+    """For a page shown from OCRmyPDF's JPEG copy of the page image (a scan made of
+    JPEGs), whose pixels differ from those OCR read: (found, TIFF or None), the OCR
+    hook's outcome for the page, which stands for it rather than a second, poorer run."""
+    prefix = page.get_path("edgebin_")
+    found = [path for path in prefix.parent.glob(prefix.name + "*")
+             if path.suffix in (".tif", ".left-alone")]
+    if len(found) != 1:
+        return False, None
+    if found[0].suffix == ".left-alone":
+        return True, None
+    with Image.open(found[0]) as image:
+        return image.size == size, found[0]
+
+
 @hookimpl
 def filter_page_image(page, image_filename):
     if not page.options.edgebin_visible:
@@ -181,5 +193,9 @@ def filter_page_image(page, image_filename):
         if dpi is None:
             log.warning("edgebin keeps the scan as the page image: it has no resolution")
             return None
+        if image.format == "JPEG":
+            found, tiff = _outcome_for_copy(page, image.size)
+            if found:
+                return tiff
         _result, tiff = _binarized_page(page, image, dpi)
     return tiff

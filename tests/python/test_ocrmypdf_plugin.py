@@ -53,8 +53,11 @@ def document(tmp_path_factory):
                 .repeat(900, axis=1))
     grey = cv2.imread(str(folder / "1.png"), cv2.IMREAD_GRAYSCALE)
     cv2.imwrite(str(folder / "4.png"), np.where(grey < 128, 0, 255).astype(np.uint8))
-    subprocess.run(["img2pdf", "--imgsize", "300dpi", "-o", str(folder / "scan.pdf"),
-                    *[str(folder / f"{n}.png") for n in range(1, 5)]], check=True)
+    # Page 2 as a JPEG scan: OCRmyPDF then shows a JPEG copy of the page image.
+    cv2.imwrite(str(folder / "2.jpg"), cv2.imread(str(folder / "2.png")))
+    pages = [folder / name for name in ["1.png", "2.jpg", "3.png", "4.png"]]
+    subprocess.run(["img2pdf", "--imgsize", "300dpi", "-o", str(folder / "scan.pdf"), *pages],
+                   check=True)
     return folder / "scan.pdf", words
 
 
@@ -98,6 +101,15 @@ def test_ocr_reads_edgebin_result(runs):
         read = cv2.imread(str(kept / f"{page:06d}_ocr.png"), cv2.IMREAD_UNCHANGED)
         expected = raster if page in LEFT_ALONE else edgebin.binarize(raster)
         assert np.array_equal(read, expected), page
+
+
+def test_visible_page_is_what_ocr_read(runs, tmp_path):
+    for page in (1, 2):
+        subprocess.run(["pdfimages", "-png", "-f", str(page), "-l", str(page),
+                        str(runs["visible"][1]), str(tmp_path / str(page))], check=True)
+        shown = cv2.imread(str(tmp_path / f"{page}-000.png"), cv2.IMREAD_GRAYSCALE)
+        read = cv2.imread(str(runs["plugin"][2] / f"{page:06d}_ocr.png"), cv2.IMREAD_GRAYSCALE)
+        assert np.array_equal(shown, read), page
 
 
 def test_text_layer_and_page_images(runs, document):
