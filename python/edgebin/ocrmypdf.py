@@ -124,7 +124,10 @@ def _save_bilevel(result, dpi, path):
     embeds in the PDF as it is."""
     image = Image.fromarray(result).convert("1", dither=Image.Dither.NONE)
     partial = path.with_name(path.name + ".partial")
-    image.save(partial, format="TIFF", compression="group4", dpi=dpi)
+    # In one strip: a PDF holds a G4 image as one stream, and img2pdf decodes and
+    # encodes again a TIFF cut into Pillow's default strips of 64 kB.
+    one_strip = (image.width + 7) // 8 * image.height
+    image.save(partial, format="TIFF", compression="group4", dpi=dpi, strip_size=one_strip)
     partial.replace(path)
 
 
