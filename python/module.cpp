@@ -216,6 +216,13 @@ py::dict Evaluate(py::array result, py::array groundTruth) {
                     py::arg("psnr") = scores.psnr, py::arg("drd") = scores.drd);
 }
 
+void CheckParameters(double alpha, double k, double rthre) {
+    std::string message;
+    if (!edgebin::CheckParameters(edgebin::Parameters{alpha, k, rthre}, message)) {
+        throw py::value_error(message);
+    }
+}
+
 bool IsAlreadyBinary(py::array image) {
     const PageView page = ViewPage(std::move(image), "image", false);
     py::gil_scoped_release release;
@@ -436,6 +443,12 @@ Raises ValueError, before any work, for no input, a folder that cannot be
 searched, two inputs that would write the same target or a path above the
 working folder; OSError when `out_dir` cannot be created.)";
 
+const char kCheckParametersDoc[] =
+    R"(Raises ValueError, with the message binarize() would give, when alpha, k or
+rthre is not finite or beyond the library's range; returns None otherwise.
+
+Lets a caller such as a command line refuse a bad setting before any page is read.)";
+
 const char kIsAlreadyBinaryDoc[] =
     R"(True when the grey H×W uint8 `image` holds at most two distinct values.
 
@@ -471,6 +484,9 @@ PYBIND11_MODULE(_edgebin, m) {
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
           py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
+    m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
+          py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
+          py::arg("rthre") = defaults.rthre);
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
     m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,

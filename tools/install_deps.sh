@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
-# Usage: tools/install_deps.sh [fuzz] [ocr]   ("fuzz" adds clang and libFuzzer for
-# tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of edgebin-genpage
-# and tools/ocr_check.py; the normal build and tests never need them)
+# Usage: tools/install_deps.sh [fuzz] [ocr] [pdf]   ("fuzz" adds clang and libFuzzer
+# for tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of
+# edgebin-genpage and tools/ocr_check.py; "pdf" adds OCRmyPDF, img2pdf and poppler's
+# pdftotext for the plugin edgebin.ocrmypdf, its tests and bench/ocrmypdf_bench.py;
+# the build itself never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev
@@ -13,6 +15,7 @@ for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         ocr) packages+=(fonts-dejavu-core) ;;
+        pdf) packages+=(ocrmypdf img2pdf poppler-utils fonts-dejavu-core) ;;
     esac
 done
 missing=()

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 # Where the time goes, in the CI log.
 phase() { echo "== tools/test.sh at ${SECONDS} s: $*"; }
 phase "dependencies"
-bash tools/install_deps.sh
+# "pdf": OCRmyPDF, img2pdf and poppler-utils for the plugin edgebin.ocrmypdf.
+bash tools/install_deps.sh pdf
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 phase "Release build"
 cmake --build build -j"$(nproc)"
@@ -43,6 +44,14 @@ import sys, cv2, numpy, edgebin, edgebin.dask  # the Dask batch is packaged too
 page = cv2.imread(sys.argv[1], cv2.IMREAD_COLOR)
 assert numpy.array_equal(edgebin.binarize(page), cv2.imread("expected.png", 0))
 print("pip-installed", edgebin.__file__, "matches the command line")' "$OLDPWD/samples/sample_page.png")
+# The plugin from the same install: Debian's OCRmyPDF, seen through
+# --system-site-packages, loads it by name and puts the 1-bit page in the PDF.
+img2pdf --imgsize 300dpi -o "$venv/page.pdf" samples/sample_page.png
+(cd "$venv" && bin/python -m ocrmypdf -q -j 2 --output-type pdf --plugin edgebin.ocrmypdf \
+    --edgebin-visible page.pdf ocr.pdf &&
+    bin/python -c 'import sys, edgebin.ocrmypdf as p; assert p.__file__.startswith(sys.prefix)' &&
+    pdfimages -list ocr.pdf | awk 'NR == 3 && $8 == 1 && $9 == "ccitt" { found = 1 } END { exit !found }')
+echo "pip-installed edgebin.ocrmypdf runs in OCRmyPDF"
 phase "sanitized build and tests"
 bash tools/sanitize_test.sh
 phase "done"

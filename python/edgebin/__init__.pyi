@@ -65,6 +65,9 @@ def evaluate(
 ) -> Scores:
     """The figures of edgebin-eval --json: percentages, PSNR in dB, DRD."""
 
+def check_parameters(*, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05) -> None:
+    """Raises ValueError when a parameter is not finite or beyond the library's range."""
+
 def is_already_binary(image: npt.NDArray[np.uint8]) -> bool:
     """True when the grey page holds at most two distinct values."""
 
