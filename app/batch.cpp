@@ -192,7 +192,8 @@ void ProcessInput(BatchRun& run, const std::string& input) {
         return;
     }
     // Only TIFF files can hold several pages; other inputs are not opened twice.
-    const int pageCount = IsTiffPath(input) ? std::max(1, CountPages(input)) : 1;
+    std::string chainBreak;
+    const int pageCount = IsTiffPath(input) ? std::max(1, CountPages(input, &chainBreak)) : 1;
     run.counts.total += pageCount - 1;
     const bool together = pageCount > 1 && run.naming.multiPageFile;
     std::vector<PageWork> works(together ? pageCount : 1);
@@ -207,7 +208,12 @@ void ProcessInput(BatchRun& run, const std::string& input) {
         work.record.page = page + 1;
         work.record.pageCount = pageCount;
         work.record.output = OutputPath(run.naming, relative, page, pageCount);
-        if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
+        if (!chainBreak.empty() && page == pageCount - 1) {
+            Fail(work, chainBreak);
+            if (!together) {
+                Finish(run, work);
+            }
+        } else if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
             ++run.counts.skipped;
         } else {
             ProcessPage(run, input, page, together, work);
@@ -269,16 +275,23 @@ bool GatherInputs(const CommandLine& line, std::vector<std::string>& inputs, std
     if (line.fromList.empty()) {
         return true;
     }
-    if (line.fromList == "-") {
-        ReadInputList(std::cin, inputs);
-        return true;
+    std::ifstream file;
+    if (line.fromList != "-") {
+        file.open(line.fromList);
     }
-    std::ifstream list(line.fromList);
+    std::istream& list = line.fromList == "-" ? std::cin : file;
     if (!list) {
         error = "cannot read the list " + line.fromList;
         return false;
     }
-    ReadInputList(list, inputs);
+    if (!ReadInputList(list, inputs, error)) {
+        error = (line.fromList == "-" ? "standard input" : line.fromList) + ": " + error;
+        return false;
+    }
+    if (list.bad()) {
+        error = "cannot read the list " + line.fromList + " to its end";
+        return false;
+    }
     return true;
 }
 
@@ -365,7 +378,7 @@ std::optional<int> PrepareInputs(const CommandLine& line, const OutputNaming& na
 
 // Writes the summary and returns the exit status of a finished run.
 int Conclude(BatchRun& run) {
-    const bool reportGood = run.report.Good();
+    const bool reportGood = run.report.Close();
     if (!reportGood) {
         std::cerr << "edgebin: the report " << run.line.report << " could not be written in full"
                   << std::endl;
