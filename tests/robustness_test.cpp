@@ -92,6 +92,10 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
     const std::string tooLarge = "image too large: ";
     const std::string limit = " pixels, the limit is 400000000 pixels.\n";
     const std::string cutJpeg = "damaged JPEG file: it ends before its end-of-image marker.\n";
+    // The TIFF fuzzer's three-page seed, its first page declaring 65535 samples of
+    // 14856 bits: a strip buffer of 93 GB, were it sized from the header.
+    Bytes samples = ReadFile(std::string(EDGEBIN_SOURCE_DIR) + "/tests/fuzz/corpus/tiff/three.tif");
+    samples.replace(180, 2, "\x08\x3a", 2).replace(228, 2, "\xff\xff", 2);
     const struct {
         std::string imgPath;
         std::string extraLine;  // printed before the load-failure lines
@@ -110,6 +114,8 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         // libjpeg would decode the missing part of a JPEG as grey.
         {Write("head.jpg", Encode(".jpg", StrokePage()).substr(0, 20)), cutJpeg},
         {Write("cut.jpg", Encode(".jpg", StrokePage(), 0.6)), cutJpeg},
+        {Write("samples.tif", samples),
+         "damaged TIFF page: 65535 samples of 14856 bits a pixel, more than can be read.\n"},
         {Write("bomb.btf", BigTiffBomb()), tooLarge + "2147483648 x 1" + limit},
         {Write("over.pgm", "P5\n20001 20000\n255\n"), tooLarge + "20001 x 20000" + limit},
         // Exactly at the limit the header passes; the missing data then fails the decoder.
