@@ -267,10 +267,14 @@ int CountPages(const std::string& path, std::string* chainBreak) {
     // why only through its error handler; a loop ends the count without a word,
     // with the last directory counted still linking on.
     firstError.clear();
-    const int pages = static_cast<int>(TIFFNumberOfDirectories(tiff.get()));
+    int pages = static_cast<int>(TIFFNumberOfDirectories(tiff.get()));
     std::string broken = firstError.empty() ? "" : " (" + firstError + ")";
-    if (broken.empty() && pages > 0 && TIFFSetDirectory(tiff.get(), pages - 1) == 1 &&
-        TIFFLastDirectory(tiff.get()) == 0) {
+    if (!broken.empty() && TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(pages)) == 1) {
+        // Nor does the count include a directory whose link cannot be read, whole
+        // as the directory itself may be.
+        ++pages;
+    } else if (broken.empty() && pages > 0 && TIFFSetDirectory(tiff.get(), pages - 1) == 1 &&
+               TIFFLastDirectory(tiff.get()) == 0) {
         broken = " (it loops back)";
     }
     if (broken.empty()) {

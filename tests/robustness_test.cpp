@@ -131,7 +131,7 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
 }
 
 // A TIFF whose chain of directories breaks (the file cut in its third directory's
-// count, the last link past the end, the last link back to the first page) is
+// count or before its link, the last link past the end or back to the first page) is
 // damaged in every form: the pages before the break come out, the status is 4,
 // and one line on standard error names the file and the page at the break.
 TEST_F(RobustnessTest, BrokenTiffChainsAreDamagedFilesInEveryForm) {
@@ -148,6 +148,7 @@ TEST_F(RobustnessTest, BrokenTiffChainsAreDamagedFilesInEveryForm) {
         return file;
     };
     const std::tuple<std::string, Bytes, int> files[] = {{"cut.tif", three.substr(0, 707), 3},
+                                                         {"link.tif", three.substr(0, 876), 4},
                                                          {"past.tif", linked(5000), 4},
                                                          {"loop.tif", linked(134), 4}};
     const std::string forms[] = {"F o/out.png", "--quiet F o/out.png",
