@@ -199,7 +199,8 @@ long BinarizeFile(const CommandLine& line, const std::string& input, const std::
         return 0;
     }
     // Only TIFF files can hold several pages; other inputs are not opened twice.
-    const int pageCount = IsTiffPath(input) ? std::max(1, CountPages(input)) : 1;
+    std::string chainBreak;
+    const int pageCount = IsTiffPath(input) ? std::max(1, CountPages(input, &chainBreak)) : 1;
     if (events.pagesCounted) {
         events.pagesCounted(pageCount);
     }
@@ -216,7 +217,12 @@ long BinarizeFile(const CommandLine& line, const std::string& input, const std::
         work.record.pageCount = pageCount;
         work.record.output =
             pageCount > 1 && !together ? NumberedPagePath(output, page + 1) : output;
-        if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
+        if (!chainBreak.empty() && page == pageCount - 1) {
+            Fail(work, chainBreak);
+            if (!together) {
+                Finish(run, work);
+            }
+        } else if (!together && run.line.skipExisting && fs::exists(work.record.output, error)) {
             if (events.resultKept) {
                 events.resultKept();
             }
@@ -313,16 +319,23 @@ bool GatherInputs(const CommandLine& line, std::vector<std::string>& inputs, std
     if (line.fromList.empty()) {
         return true;
     }
-    if (line.fromList == "-") {
-        ReadInputList(std::cin, inputs);
-        return true;
+    std::ifstream file;
+    if (line.fromList != "-") {
+        file.open(line.fromList);
     }
-    std::ifstream list(line.fromList);
+    std::istream& list = line.fromList == "-" ? std::cin : file;
     if (!list) {
         error = "cannot read the list " + line.fromList;
         return false;
     }
-    ReadInputList(list, inputs);
+    if (!ReadInputList(list, inputs, error)) {
+        error = (line.fromList == "-" ? "standard input" : line.fromList) + ": " + error;
+        return false;
+    }
+    if (list.bad()) {
+        error = "cannot read the list " + line.fromList + " to its end";
+        return false;
+    }
     return true;
 }
 
@@ -414,7 +427,7 @@ namespace {
 
 // Writes the summary and returns the exit status of a finished run.
 int Conclude(BatchRun& run) {
-    const bool reportGood = run.report.Good();
+    const bool reportGood = run.report.Close();
     if (!reportGood) {
         std::cerr << "edgebin: the report " << run.line.report << " could not be written in full"
                   << std::endl;

@@ -106,8 +106,12 @@ void BatchReport::Write(const PageRecord& record) {
     *out_ << text << std::flush;
 }
 
-bool BatchReport::Good() {
+bool BatchReport::Close() {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (out_ == &file_) {
+        file_.close();
+        return !file_.fail();
+    }
     return out_ == nullptr || out_->good();
 }
 

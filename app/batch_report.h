@@ -45,8 +45,9 @@ class BatchReport {
     // point leaves whole lines for the pages it finished. Safe from any thread.
     void Write(const PageRecord& record);
 
-    // False when some line could not be written.
-    bool Good();
+    // Closes the report file (a write error may show only there) and says whether
+    // every line was written. Called once the workers are done.
+    bool Close();
 
   private:
     std::mutex mutex_;

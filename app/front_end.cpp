@@ -80,14 +80,22 @@ void NoteSelfCheck(const std::string& where, const Trace& trace) {
 }
 
 // The plain form reads only the first page of a multi-page file; says so, on
-// standard error so that the report stays as it always was.
-void NoteLeftOutPages(const std::string& imgPath) {
-    const int pages = CountPages(imgPath);
+// standard error so that the report stays as it always was. False for a file
+// whose chain of pages breaks, which is told as damaged.
+bool NoteLeftOutPages(const std::string& imgPath) {
+    std::string chainBreak;
+    const int pages = CountPages(imgPath, &chainBreak);
+    if (!chainBreak.empty()) {
+        std::cerr << "edgebin: " << imgPath << ": page " << pages << ": " << chainBreak
+                  << "; only the first page was read." << std::endl;
+        return false;
+    }
     if (pages > 1) {
         std::cerr << "edgebin: " << imgPath << " has " << pages
                   << " pages; only the first was read, " << pages - 1
                   << " left out (with any --option every page is binarized)." << std::endl;
     }
+    return true;
 }
 
 // imgPath [outPath] [alpha] [k] [Rthre], everything on standard output.
@@ -100,7 +108,7 @@ int RunPlain(const std::vector<std::string>& args) {
         PrintLoadFailure(imgPath, refusal, std::cout);
         return kExitLoadFailed;
     }
-    NoteLeftOutPages(imgPath);
+    const bool sound = NoteLeftOutPages(imgPath);
 
     const std::string outPath = args.size() >= 3 ? args[2] : std::string();
     Parameters parameters;
@@ -121,7 +129,10 @@ int RunPlain(const std::vector<std::string>& args) {
         return status;
     }
     NoteSelfCheck(imgPath, result.trace);
-    return WriteResult(result.image, outPath, options, std::cout) ? 0 : kExitWriteFailed;
+    if (!WriteResult(result.image, outPath, options, std::cout)) {
+        return kExitWriteFailed;
+    }
+    return sound ? 0 : kExitSomePagesFailed;
 }
 
 // One page of a long-form run, binarized with its report lines.
@@ -133,13 +144,18 @@ struct PageRun {
 
 // Loads and binarizes page `index` of `pages`; failures are told on standard
 // error, naming the page when the file has several.
-PageRun BinarizePage(const CommandLine& line, int index, int pages) {
+PageRun BinarizePage(const CommandLine& line, int index, int pages, const std::string& chainBreak) {
     assert(index >= 0 && index < pages && !line.positionals.empty());
     const std::string& imgPath = line.positionals[0];
     const std::string where =
         pages > 1 ? imgPath + ": page " + std::to_string(index + 1) + " of " + std::to_string(pages)
                   : imgPath;
     PageRun run;
+    if (!chainBreak.empty() && index == pages - 1) {
+        std::cerr << "edgebin: " << where << ": " << chainBreak << "." << std::endl;
+        run.status = kExitLoadFailed;
+        return run;
+    }
     cv::Mat grey;
     std::string refusal;
     if (!LoadGreyPage(imgPath, index, grey, run.resolution, refusal)) {
@@ -195,7 +211,8 @@ int RunSinglePage(const CommandLine& line) {
         return kExitUsage;
     }
     const std::string& outPath = line.positionals[1];
-    const int pages = std::max(1, CountPages(line.positionals[0]));
+    std::string chainBreak;
+    const int pages = std::max(1, CountPages(line.positionals[0], &chainBreak));
     OutputOptions options;
     options.bilevel = line.bilevel;
     const bool oneFile = pages == 1 || HoldsSeveralPages(outPath, options);
@@ -206,7 +223,7 @@ int RunSinglePage(const CommandLine& line) {
     std::vector<Resolution> resolutions;
     int failed = 0;
     for (int index = 0; index < pages; ++index) {
-        const PageRun run = BinarizePage(line, index, pages);
+        const PageRun run = BinarizePage(line, index, pages, chainBreak);
         if (run.status != kStatusOk) {
             if (pages == 1) {
                 return run.status;

@@ -6,10 +6,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
@@ -29,6 +32,9 @@ struct ImageHeader {
 };
 
 constexpr double kCentimetresPerInch = 2.54;
+constexpr std::uint16_t kMaxTiffSamples = 4;
+constexpr std::uint16_t kMaxTiffBits = 64;
+constexpr std::uint64_t kMinChunkLimit = std::uint64_t{64} << 20;
 
 bool IsRegularFile(const std::string& path) {
     struct stat info {};
@@ -41,6 +47,29 @@ TiffPtr OpenTiff(const std::string& path, std::string* firstError = nullptr) {
     return TiffPtr(TIFFOpenExt(path.c_str(), "r", options.get()));
 }
 
+// The buffer for one strip or tile is sized from the header, which may declare
+// gigabytes for a page of a few pixels: the layout must be one the decoder reads
+// (at most four samples of at most 64 bits), and a chunk no larger than the page
+// (beyond a floor, as a tile may stick out of a small page). Sets `problem`.
+bool ChunksFit(TIFF* tiff, tmsize_t chunkSize, std::string& problem) {
+    std::uint16_t samples = 1;
+    std::uint16_t bits = 1;
+    std::uint32_t height = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    const std::uint64_t pageBytes = TIFFScanlineSize64(tiff) * height;
+    std::ostringstream text;
+    if (samples > kMaxTiffSamples || bits > kMaxTiffBits) {
+        text << samples << " samples of " << bits << " bits a pixel, more than can be read";
+    } else if (chunkSize <= 0 ||
+               static_cast<std::uint64_t>(chunkSize) > std::max(pageBytes, kMinChunkLimit)) {
+        text << "strips or tiles of " << chunkSize << " bytes for a page of " << pageBytes;
+    }
+    problem = text.str();
+    return problem.empty();
+}
+
 // OpenCV's colour reading of a TIFF page turns strips or tiles that do not decode
 // into black without a word. libtiff decodes each of them once beforehand, so that
 // a damaged page is refused instead of binarized as black. Sets `problem`.
@@ -48,11 +77,15 @@ bool TiffPageDecodes(const std::string& path, int index, std::string& problem) {
     std::string firstError;
     const TiffPtr tiff = OpenTiff(path, &firstError);
     if (!tiff || TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)) != 1) {
-        problem = firstError.empty() ? "unreadable directory" : firstError;
+        problem =
+            "its directory cannot be read" + (firstError.empty() ? "" : " (" + firstError + ")");
         return false;
     }
     const bool tiled = TIFFIsTiled(tiff.get()) != 0;
     const tmsize_t chunkSize = tiled ? TIFFTileSize(tiff.get()) : TIFFStripSize(tiff.get());
+    if (!ChunksFit(tiff.get(), chunkSize, problem)) {
+        return false;
+    }
     const std::uint32_t chunks =
         tiled ? TIFFNumberOfTiles(tiff.get()) : TIFFNumberOfStrips(tiff.get());
     std::vector<unsigned char> buffer(chunkSize > 0 ? static_cast<size_t>(chunkSize) : 0);
@@ -66,6 +99,19 @@ bool TiffPageDecodes(const std::string& path, int index, std::string& problem) {
     }
     problem = firstError;
     return firstError.empty();
+}
+
+// libjpeg decodes a JPEG file cut short with its missing part grey and says so
+// only in a line of its own on standard error; such a file is refused instead.
+// The last scan of every JPEG is followed by an end-of-image marker, which no
+// scan data can hold (an FF byte there is followed by 00 or a restart marker), so
+// a file without one after its first scan marker was cut short.
+bool JpegHasEnd(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    const size_t scan = bytes.find("\xFF\xDA");
+    return scan != std::string::npos && bytes.find("\xFF\xD9", scan + 2) != std::string::npos;
 }
 
 int FileFormat(const std::string& path) {
@@ -205,15 +251,40 @@ bool ReadDeclaredImageSize(const std::uint8_t* data, std::size_t size, std::uint
     return true;
 }
 
-int CountPages(const std::string& path) {
+int CountPages(const std::string& path, std::string* chainBreak) {
     if (!IsRegularFile(path)) {
         return 0;
     }
     if (!L_FORMAT_IS_TIFF(FileFormat(path))) {
         return 1;
     }
-    const TiffPtr tiff = OpenTiff(path);
-    return tiff ? static_cast<int>(TIFFNumberOfDirectories(tiff.get())) : 0;
+    std::string firstError;
+    const TiffPtr tiff = OpenTiff(path, &firstError);
+    if (!tiff) {
+        return 0;
+    }
+    // libtiff counts the directories up to the first one it cannot reach, saying
+    // why only through its error handler; a loop ends the count without a word,
+    // with the last directory counted still linking on.
+    firstError.clear();
+    int pages = static_cast<int>(TIFFNumberOfDirectories(tiff.get()));
+    std::string broken = firstError.empty() ? "" : " (" + firstError + ")";
+    if (!broken.empty() && TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(pages)) == 1) {
+        // Nor does the count include a directory whose link cannot be read, whole
+        // as the directory itself may be.
+        ++pages;
+    } else if (broken.empty() && pages > 0 && TIFFSetDirectory(tiff.get(), pages - 1) == 1 &&
+               TIFFLastDirectory(tiff.get()) == 0) {
+        broken = " (it loops back)";
+    }
+    if (broken.empty()) {
+        return pages;
+    }
+    if (chainBreak != nullptr) {
+        *chainBreak = "damaged TIFF file, its chain of pages breaks after page " +
+                      std::to_string(pages) + broken;
+    }
+    return pages + 1;
 }
 
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
@@ -235,6 +306,10 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
     std::string problem;
     if (L_FORMAT_IS_TIFF(format) && !TiffPageDecodes(path, index, problem)) {
         refusal = "damaged TIFF page: " + problem + ".";
+        return false;
+    }
+    if (format == IFF_JFIF_JPEG && !JpegHasEnd(path)) {
+        refusal = "damaged JPEG file: it ends before its end-of-image marker.";
         return false;
     }
     cv::Mat image = DecodePage(path, index);

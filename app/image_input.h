@@ -22,8 +22,11 @@ struct Resolution {
 // Number of pages of the image file at `path`, from its headers only: a TIFF file
 // may hold several, every other regular file counts as one (whether it decodes is
 // for LoadGreyPage to say). 0 for what is no regular file and for a TIFF file
-// whose first directory cannot be read.
-int CountPages(const std::string& path);
+// whose first directory cannot be read. A TIFF file whose chain of directories
+// breaks (an offset past the end, a loop, a count that cannot be read) is damaged:
+// the count then includes the page at the break, which LoadGreyPage refuses, and
+// `chainBreak`, when given, gets the message for that page.
+int CountPages(const std::string& path, std::string* chainBreak = nullptr);
 
 // Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
 // file declares (0 where it declares none). The page is decoded as colour and

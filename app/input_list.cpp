@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <climits>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -19,6 +20,28 @@ bool IsHidden(const fs::path& path) {
 bool IsOutputFolder(const fs::path& folder, const fs::path& outDir) {
     std::error_code error;
     return fs::equivalent(folder, outDir, error);
+}
+
+// Why `line` cannot name a file here, or empty. The kernel ends a path at its
+// first NUL and refuses, with ENAMETOOLONG, paths of PATH_MAX bytes or more and
+// names of more than NAME_MAX.
+std::string PathProblem(const std::string& line) {
+    if (line.find('\0') != std::string::npos) {
+        return "holds a NUL byte, which no path can";
+    }
+    if (line.size() >= PATH_MAX) {
+        return "a path of " + std::to_string(line.size()) + " bytes, the limit is " +
+               std::to_string(PATH_MAX - 1);
+    }
+    for (size_t start = 0; start < line.size();) {
+        const size_t end = std::min(line.find('/', start), line.size());
+        if (end - start > NAME_MAX) {
+            return "a name of " + std::to_string(end - start) + " bytes, the limit is " +
+                   std::to_string(NAME_MAX);
+        }
+        start = end + 1;
+    }
+    return "";
 }
 
 }  // namespace
@@ -63,16 +86,22 @@ bool AddInputs(const std::string& argument, const fs::path& outDir,
     return true;
 }
 
-void ReadInputList(std::istream& list, std::vector<std::string>& inputs) {
+bool ReadInputList(std::istream& list, std::vector<std::string>& inputs, std::string& error) {
     std::string line;
-    while (std::getline(list, line)) {
+    for (long number = 1; std::getline(list, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
+        }
+        const std::string problem = PathProblem(line);
+        if (!problem.empty()) {
+            error = "line " + std::to_string(number) + ": " + problem;
+            return false;
         }
         if (!line.empty()) {
             inputs.push_back(line);
         }
     }
+    return true;
 }
 
 }  // namespace edgebin::cli

@@ -22,8 +22,10 @@ bool AddInputs(const std::string& argument, const std::filesystem::path& outDir,
                std::vector<std::string>& inputs, std::string& error);
 
 // Appends the paths of `list`, one a line, to `inputs`, as image files: a list of
-// millions of paths is not checked path by path before the run. Empty lines are
-// left out and a carriage return ending a line is dropped.
-void ReadInputList(std::istream& list, std::vector<std::string>& inputs);
+// millions of paths is not checked against the file system before the run. Empty
+// lines are left out and a carriage return ending a line is dropped. A line that
+// cannot be a path on this system (a NUL byte, a path or a name longer than the
+// kernel takes) refuses the list: returns false with `error` "line N: why".
+bool ReadInputList(std::istream& list, std::vector<std::string>& inputs, std::string& error);
 
 }  // namespace edgebin::cli

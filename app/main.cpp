@@ -20,7 +20,15 @@ int main(int argc, char** argv) {
     // line says what went wrong in its words.
     setMsgSeverity(L_SEVERITY_NONE);
     try {
-        return edgebin::cli::RunEdgebin(args);
+        const int status = edgebin::cli::RunEdgebin(args);
+        // Standard output carries the report lines, and a batch report given as
+        // "-": a write that failed there (a full disk, say) fails a run that would
+        // otherwise end well, as GNU tools do.
+        if (!(std::cout << std::flush) && status == 0) {
+            std::cerr << "edgebin: cannot write to standard output" << std::endl;
+            return edgebin::cli::kExitWriteFailed;
+        }
+        return status;
     } catch (const std::exception& error) {
         // cv::Exception texts end in a newline; the message stays one line.
         std::string what = error.what();

@@ -110,6 +110,12 @@ TEST_F(BatchTest, CollidingResultsAreRefusedBeforeAnyWork) {
         EXPECT_EQ(Status("--out-dir out " + inputs), 2) << inputs;
         EXPECT_FALSE(fs::exists(dir / "out")) << inputs;
     }
+    // A list line that names no file is refused with its number.
+    std::ofstream(dir / "nul.txt") << "in/x.png\r\n" << std::string("in/x.png\0evil\n", 14);
+    const ShellRun nul = Edgebin("--out-dir out --from-list nul.txt");
+    EXPECT_EQ(nul.status, 2);
+    EXPECT_EQ(nul.err, "edgebin: nul.txt: line 2: holds a NUL byte, which no path can\n");
+    EXPECT_FALSE(fs::exists(dir / "out"));
     // A two-page TIFF writes m-001 and m-002; only a TIFF has numbered pages.
     MakePages({"more/m-002.png", "more/m-003.png", "more/q.png", "more/q-001.png"});
     ASSERT_TRUE(cv::imwritemulti(

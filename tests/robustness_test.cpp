@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -91,6 +92,11 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
     ASSERT_EQ(mkfifo(Path("pipe.png").c_str(), 0600), 0);
     const std::string tooLarge = "image too large: ";
     const std::string limit = " pixels, the limit is 400000000 pixels.\n";
+    const std::string cutJpeg = "damaged JPEG file: it ends before its end-of-image marker.\n";
+    // The TIFF fuzzer's three-page seed, its first page declaring 65535 samples of
+    // 14856 bits: a strip buffer of 93 GB, were it sized from the header.
+    Bytes samples = ReadFile(std::string(EDGEBIN_SOURCE_DIR) + "/tests/fuzz/corpus/tiff/three.tif");
+    samples.replace(180, 2, "\x08\x3a", 2).replace(228, 2, "\xff\xff", 2);
     const struct {
         std::string imgPath;
         std::string extraLine;  // printed before the load-failure lines
@@ -106,7 +112,11 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         {Write("half.png", png.substr(0, png.size() / 2)), ""},
         {Write("crc.png", badCrc), ""},
         {Write("half.bmp", Encode(".bmp", StrokePage()).substr(0, 30)), ""},
-        {Write("head.jpg", Encode(".jpg", StrokePage()).substr(0, 20)), ""},
+        // libjpeg would decode the missing part of a JPEG as grey.
+        {Write("head.jpg", Encode(".jpg", StrokePage()).substr(0, 20)), cutJpeg},
+        {Write("cut.jpg", Encode(".jpg", StrokePage(), 0.6)), cutJpeg},
+        {Write("samples.tif", samples),
+         "damaged TIFF page: 65535 samples of 14856 bits a pixel, more than can be read.\n"},
         {Write("bomb.btf", BigTiffBomb()), tooLarge + "2147483648 x 1" + limit},
         {Write("over.pgm", "P5\n20001 20000\n255\n"), tooLarge + "20001 x 20000" + limit},
         // Exactly at the limit the header passes; the missing data then fails the decoder.
@@ -117,6 +127,61 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         EXPECT_EQ(run.status, 255) << c.imgPath;
         EXPECT_EQ(run.out, c.extraLine + "load image failed.\nimgPath:  " + c.imgPath + "\n");
         EXPECT_FALSE(fs::exists(Path("out.png")));
+    }
+}
+
+// A TIFF whose chain of directories breaks (the file cut in its third directory's
+// count or before its link, the last link past the end or back to the first page) is
+// damaged in every form: the pages before the break come out, the status is 4,
+// and one line on standard error names the file and the page at the break.
+TEST_F(RobustnessTest, BrokenTiffChainsAreDamagedFilesInEveryForm) {
+    // The three-page seed of the TIFF fuzzer: its third directory starts at byte
+    // 706 and links on from byte 876.
+    const Bytes three =
+        ReadFile(std::string(EDGEBIN_SOURCE_DIR) + "/tests/fuzz/corpus/tiff/three.tif");
+    ASSERT_EQ(three.size(), 880u);
+    const auto linked = [&three](std::uint32_t offset) {
+        Bytes file = three;
+        for (int i = 0; i < 4; ++i) {
+            file[876 + i] = static_cast<char>(offset >> (8 * i));
+        }
+        return file;
+    };
+    const std::tuple<std::string, Bytes, int> files[] = {{"cut.tif", three.substr(0, 707), 3},
+                                                         {"link.tif", three.substr(0, 876), 4},
+                                                         {"past.tif", linked(5000), 4},
+                                                         {"loop.tif", linked(134), 4}};
+    const std::string forms[] = {"F o/out.png", "--quiet F o/out.png",
+                                 "--quiet --jobs 1 --out-dir o --report r.jsonl F"};
+    for (const auto& [name, bytes, breakPage] : files) {
+        Write(name, bytes);
+        for (const std::string& form : forms) {
+            SCOPED_TRACE(name + ": " + form);
+            fs::remove_all(dir / "o");
+            fs::create_directories(dir / "o");
+            const ShellRun run =
+                Edgebin(form.substr(0, form.find('F')) + name + form.substr(form.find('F') + 1));
+            EXPECT_EQ(run.status, 4);
+            std::istringstream err(run.err);
+            std::vector<std::string> naming;
+            for (std::string line; std::getline(err, line);) {
+                if (line.find(name) != std::string::npos) {
+                    naming.push_back(line);
+                }
+            }
+            ASSERT_EQ(naming.size(), 1u) << run.err;
+            EXPECT_NE(naming[0].find("page " + std::to_string(breakPage)), std::string::npos)
+                << naming[0];
+            const bool plain = form[0] == 'F';
+            EXPECT_EQ(RunShell("find " + Quote(Path("o")) + " -type f | wc -l").out,
+                      std::to_string(plain ? 1 : breakPage - 1) + "\n");
+        }
+        const std::string report = ReadFile(dir / "r.jsonl");
+        EXPECT_NE(report.find("{\"input\":\"" + name + "\",\"page\":" + std::to_string(breakPage) +
+                              ",\"pages\":" + std::to_string(breakPage) +
+                              ",\"output\":null,\"status\":\"failed\""),
+                  std::string::npos)
+            << report;
     }
 }
 
@@ -160,8 +225,6 @@ TEST_F(RobustnessTest, UnusualImagesAndExtremeValuesBinarizeOrFailWithTheDriverM
         {"page.bmp", Encode(".bmp", page), page.size()},
         // The content decides the format, not the extension.
         {"png.jpg", p, page.size()},
-        // A truncated JPEG still decodes (the missing part comes out grey).
-        {"cut.jpg", Encode(".jpg", page, 0.6), page.size()},
         {"row.png", Encode(".png", Noise(1, 300, 0, 256, 1)), cv::Size(300, 1)},
         {"column.png", Encode(".png", Noise(300, 1, 0, 256, 2)), cv::Size(1, 300)},
         {"two.png", Encode(".png", Noise(2, 2, 0, 256, 4)), cv::Size(2, 2)},
