@@ -106,6 +106,10 @@ int RunPlain(const std::vector<std::string>& args) {
     std::string refusal;
     if (!LoadGreyPage(imgPath, 0, grey, options.resolution, refusal)) {
         PrintLoadFailure(imgPath, refusal, std::cout);
+        // Standard output keeps its lines; a script that reads only standard error
+        // still learns which file failed, as in every other form.
+        std::cerr << "edgebin: " << imgPath << ": "
+                  << (refusal.empty() ? "load image failed." : refusal) << std::endl;
         return kExitLoadFailed;
     }
     const bool sound = NoteLeftOutPages(imgPath);

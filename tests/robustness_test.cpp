@@ -126,6 +126,7 @@ TEST_F(RobustnessTest, BadInputFilesEndWithTheLoadFailureLines) {
         const ShellRun run = Edgebin(Quote(c.imgPath) + " " + Quote(Path("out.png")) + " 1 2 3");
         EXPECT_EQ(run.status, 255) << c.imgPath;
         EXPECT_EQ(run.out, c.extraLine + "load image failed.\nimgPath:  " + c.imgPath + "\n");
+        EXPECT_NE(run.err.find("edgebin: " + c.imgPath + ": "), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(Path("out.png")));
     }
 }
