@@ -89,7 +89,7 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
         CheckResult(grey, result.image, result.trace);
     } else if (result.status == kStatusNoStrokes) {
         result.message = "no stroke structure found at the global threshold nor at its half";
-    } else if (result.status != kStatusOk) {
+    } else {
         result.message = "the binarization failed";
         result.image.release();
     }

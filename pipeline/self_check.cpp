@@ -55,6 +55,10 @@ double OtsuInkShare(const cv::Mat& grey) {
     return InkShare(otsu);
 }
 
+bool HasLostItsInk(double inkShare, double otsuInkShare) {
+    return inkShare < kInkShareFloor * otsuInkShare;
+}
+
 bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary) {
     const double ink = InkShare(binary);
     return ink >= kAlmostNoInk && ink <= kInkShareCeiling * OtsuInkShare(grey) &&
@@ -76,7 +80,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     const double otsuInk = OtsuInkShare(grey);
     if (ink < kAlmostNoInk) {
         reasons.emplace_back("almost no ink");
-    } else if (ink < kInkShareFloor * otsuInk) {
+    } else if (HasLostItsInk(ink, otsuInk)) {
         reasons.emplace_back("far less ink than a global threshold finds");
     } else if (ink > kInkShareCeiling * otsuInk) {
         reasons.emplace_back("far more ink than a global threshold finds");

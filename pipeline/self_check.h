@@ -10,13 +10,16 @@ namespace edgebin::detail {
 
 // Fills trace.suspect and trace.suspectReasons from the grey page, its binarized
 // result (CV_8UC1, ink 0) and what the run decided on the way (the global level and
-// its mend). Preconditions: `grey` and `binary` are CV_8UC1 of one
-// size, not empty.
+// its mend). Preconditions: `grey` and `binary` are CV_8UC1 of one size, not empty.
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
 
 // False when the result's ink cannot be the page's text: almost none, far more than
 // a plain Otsu threshold finds, or grey values under ink and paper that overlap.
 bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary);
+
+// True when a result with `inkShare` holds under a tenth of `otsuInkShare`, the ink
+// a plain Otsu threshold finds: it has lost its text.
+bool HasLostItsInk(double inkShare, double otsuInkShare);
 
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
 double InkShare(const cv::Mat& binary);
