@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +20,11 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <numeric>
 #include <opencv2/imgproc.hpp>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "app/arguments.h"
 #include "app/image_input.h"
@@ -39,8 +43,11 @@ namespace {
 // Longest side of a thumbnail: two of them side by side in a list row, sharp on
 // a screen of twice the CSS resolution.
 constexpr int kThumbnailSide = 200;
-// Where the page takes its data.
+// Where the page takes its data: the summary and the first list page, and all.
+constexpr const char* kHeadMarker = "REVIEW_HEAD_JSON";
 constexpr const char* kDataMarker = "REVIEW_DATA_JSON";
+// Entries of the first list page, which the page shows before it has read them all.
+constexpr size_t kFirstScreen = 50;
 // Warnings about images beyond this many are only counted.
 constexpr size_t kWarningsShown = 20;
 
@@ -144,11 +151,20 @@ struct ImageJob {
     fs::path copy;           // made in the image folder when needsCopy
 };
 
-// What the page gets about the images of one record.
+// What the page gets about the images of one record, as bits: the page finds
+// the files from the record's key and paths.
+enum ImageFlags : int {
+    kScanThumbnail = 1,    // FOLDER/KEY-scan.jpg
+    kResultThumbnail = 2,  // FOLDER/KEY-result.jpg
+    kScanCopy = 4,         // FOLDER/KEY-scan-full.jpg
+    kResultCopy = 8,       // FOLDER/KEY-result-full.png
+    kScanItself = 16,      // the input, which the browser shows
+    kResultItself = 32,    // the output, which the browser shows
+};
+
 struct PageImages {
-    std::string scanThumbnail, resultThumbnail;  // page-relative, empty when absent
-    std::string scan, result;                    // full size, page-relative, or empty
-    double ink = -1.0;                           // share of the result in ink, -1 unknown
+    int flags = 0;
+    double ink = -1.0;  // share of the result in ink, -1 unknown
     std::vector<std::string> warnings;
 };
 
@@ -190,12 +206,12 @@ bool Kept(const ReviewRun& run, const ImageJob& job) {
            (!job.needsCopy || UpToDate(job.copy, job.source));
 }
 
-// Fills in the thumbnail and full-size paths of `job`; returns the page read for
-// it, empty when the images were kept, not wanted or not made.
+// Makes the images of `job` unless they are kept or not wanted, and returns the
+// page read for them (empty when none was read) with the ImageFlags found in
+// `flags`: thumbnail, copy, or the file itself shown.
 cv::Mat Prepare(const ReviewRun& run, const ImageJob& job, const char* what, bool warn,
-                std::string& thumbnail, std::string& full, PageImages& images) {
+                const int (&bits)[3], PageImages& images) {
     cv::Mat grey;
-    bool made = false;
     if (run.options.images && !Kept(run, job)) {
         std::string why;
         grey = MakeImages(job, why);
@@ -205,13 +221,13 @@ cv::Mat Prepare(const ReviewRun& run, const ImageJob& job, const char* what, boo
         }
     }
     std::error_code error;
-    made = run.options.images && fs::exists(job.thumbnail, error) &&
-           (!job.needsCopy || fs::exists(job.copy, error));
-    if (made) {
-        thumbnail = PageRelative(job.thumbnail, run.pageFolder);
+    if (run.options.images && fs::exists(job.thumbnail, error)) {
+        images.flags |= bits[0];
     }
-    if (!job.needsCopy || made) {
-        full = PageRelative(job.needsCopy ? job.copy : job.source, run.pageFolder);
+    if (job.needsCopy && run.options.images && fs::exists(job.copy, error)) {
+        images.flags |= bits[1];
+    } else if (!job.needsCopy) {
+        images.flags |= bits[2];
     }
     return grey;
 }
@@ -229,7 +245,7 @@ void ReviewRecord(ReviewRun& run, size_t i) {
     ImageJob scan{(run.base / input).lexically_normal(), page - 1, false,
                   folder / (key + "-scan.jpg"), folder / (key + "-scan-full.jpg")};
     scan.needsCopy = pageCount > 1 || !BrowserShows(scan.source);
-    Prepare(run, scan, "scan", ok, images.scanThumbnail, images.scan, images);
+    Prepare(run, scan, "scan", ok, {kScanThumbnail, kScanCopy, kScanItself}, images);
 
     const std::string output = StringOr(record, "output", "");
     if (output.empty()) {
@@ -242,12 +258,12 @@ void ReviewRecord(ReviewRun& run, size_t i) {
     result.index = oneFile ? page - 1 : 0;
     result.needsCopy = oneFile || !BrowserShows(result.source);
     const cv::Mat grey =
-        Prepare(run, result, "result", ok, images.resultThumbnail, images.result, images);
+        Prepare(run, result, "result", ok, {kResultThumbnail, kResultCopy, kResultItself}, images);
     if (!grey.empty()) {
         images.ink = static_cast<double>(grey.total() - cv::countNonZero(grey >= 128)) /
                      static_cast<double>(grey.total());
     } else if (const auto known = run.knownInk.find(key);
-               known != run.knownInk.end() && !images.resultThumbnail.empty()) {
+               known != run.knownInk.end() && (images.flags & kResultThumbnail) != 0) {
         images.ink = known->second;
     }
 }
@@ -306,34 +322,143 @@ bool WriteTextAtomically(const fs::path& path, const std::string& text, std::str
     return true;
 }
 
-// The records with what the page needs of their images, as JSON that can stand
-// inside a <script> element: every '<' escaped, so that no "</script>" or "<!--"
-// in a file name can end it.
-std::string PageData(const std::vector<Json>& records, const std::vector<PageImages>& images,
-                     const std::vector<std::string>& reports) {
-    Json entries = Json::array();
-    for (size_t i = 0; i < records.size(); ++i) {
-        Json entry = records[i];
-        const PageImages& page = images[i];
-        const auto pathOrNull = [](const std::string& path) {
-            return path.empty() ? Json() : Json(path);
-        };
-        entry["review"] = {{"scan_thumbnail", pathOrNull(page.scanThumbnail)},
-                           {"result_thumbnail", pathOrNull(page.resultThumbnail)},
-                           {"scan", pathOrNull(page.scan)},
-                           {"result", pathOrNull(page.result)},
-                           {"ink", page.ink < 0 ? Json() : Json(page.ink)},
-                           {"redo_output", pathOrNull(RedoOutput(records[i]))}};
-        entries.push_back(std::move(entry));
+// 0 failed, 1 suspect, 2 ok: the order in which the page lists them.
+int Rank(const Json& record) {
+    return StringOr(record, "status", "") != "ok"         ? 0
+           : StringOr(record, "verdict", "") == "suspect" ? 1
+                                                          : 2;
+}
+
+Json Rounded(const Json& value, double unit) {
+    return value.is_number() ? Json(std::round(value.get<double>() / unit) * unit) : value;
+}
+
+Json Member(const Json& record, const char* key) {
+    const auto found = record.find(key);
+    return found != record.end() ? *found : Json();
+}
+
+// The index of each reason in `reasons`, added as first met.
+Json ReasonIndexes(const Json& record, std::map<std::string, int>& reasons) {
+    std::vector<std::string> texts;
+    if (StringOr(record, "status", "") != "ok") {
+        texts.push_back(StringOr(record, "message", "failed"));
+    } else if (StringOr(record, "verdict", "") == "suspect" &&
+               record["suspect_reasons"].is_array()) {
+        for (const Json& reason : record["suspect_reasons"]) {
+            texts.push_back(reason.is_string() ? reason.get<std::string>() : reason.dump());
+        }
     }
-    const Json data = {{"reports", reports}, {"entries", std::move(entries)}};
-    const std::string text = data.dump(-1, ' ', false, Json::error_handler_t::replace);
+    Json indexes = Json::array();
+    for (const std::string& text : texts) {
+        indexes.push_back(reasons.emplace(text, static_cast<int>(reasons.size())).first->second);
+    }
+    return indexes;
+}
+
+// One record as the page reads it: an array whose order the page's entryOf
+// knows, without the measurements, so that a report of 100,000 lines stays a
+// page of some 15 MB.
+Json PageEntry(const Json& record, const PageImages& images, std::map<std::string, int>& reasons) {
+    Json thresholds;
+    if (const Json t = Member(record, "thresholds"); t.is_object()) {
+        thresholds = {
+            Member(t, "main_peak"), Member(t, "second_peak"), Rounded(Member(t, "ratio"), 1e-4),
+            Member(t, "final"),     Member(t, "reassigned"),  Member(t, "mended_from")};
+    }
+    Json bands;
+    if (const Json widths = Member(record, "stroke_widths"); widths.is_object()) {
+        bands = Json::array();
+        for (const Json& band : Member(widths, "bands")) {
+            bands.push_back(Member(band, "width"));
+        }
+    }
+    const std::string redo = RedoOutput(record);
+    return {Member(record, "input"),
+            IntOr(record, "page", 1),
+            IntOr(record, "pages", 1),
+            Member(record, "output"),
+            Rank(record),
+            ReasonIndexes(record, reasons),
+            Member(record, "width"),
+            Member(record, "height"),
+            Rounded(Member(record, "seconds"), 1e-3),
+            thresholds,
+            bands,
+            images.ink < 0 ? Json() : Json(std::round(images.ink * 1e5) / 1e5),
+            PageKey(StringOr(record, "input", ""), IntOr(record, "page", 1)),
+            images.flags | (Member(record, "copied_input") == Json(true) ? 64 : 0),
+            redo == StringOr(record, "output", "") ? Json() : Json(redo)};
+}
+
+// `value` as JSON that can stand inside a <script> element: every '<' escaped,
+// so that no "</script>" or "<!--" in a file name can end it.
+std::string ScriptJson(const Json& value) {
+    const std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
         escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
     }
     return escaped;
+}
+
+Json Summary(const std::vector<Json>& records) {
+    long written = 0, failed = 0, suspect = 0;
+    double seconds = 0.0, writtenSeconds = 0.0, pixels = 0.0;
+    for (const Json& record : records) {
+        const double time =
+            Member(record, "seconds").is_number() ? record["seconds"].get<double>() : 0.0;
+        seconds += time;
+        const int rank = Rank(record);
+        failed += rank == 0;
+        suspect += rank == 1;
+        if (rank > 0) {
+            ++written;
+            writtenSeconds += time;
+            pixels += static_cast<double>(IntOr(record, "width", 0)) * IntOr(record, "height", 0);
+        }
+    }
+    return {{"pages", records.size()},   {"written", written}, {"failed", failed},
+            {"suspect", suspect},        {"seconds", seconds}, {"written_seconds", writtenSeconds},
+            {"megapixels", pixels / 1e6}};
+}
+
+// The page's two blocks of data: the head (summary, shared tables and the
+// first list page, shown while the browser still reads the rest) and every
+// entry, failed first, then suspect, then the rest, each by name and page.
+std::pair<std::string, std::string> PageData(const ReviewRun& run,
+                                             const std::vector<std::string>& reports) {
+    std::vector<size_t> order(run.records.size());
+    std::iota(order.begin(), order.end(), 0);
+    const auto sortKey = [&run](size_t i) {
+        const Json& record = run.records[i];
+        return std::make_tuple(Rank(record), StringOr(record, "input", ""),
+                               IntOr(record, "page", 1));
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&sortKey](size_t a, size_t b) { return sortKey(a) < sortKey(b); });
+    std::map<std::string, int> reasons;
+    Json entries = Json::array();
+    for (const size_t i : order) {
+        entries.push_back(PageEntry(run.records[i], run.images[i], reasons));
+    }
+    std::vector<std::string> reasonTexts(reasons.size());
+    for (const auto& [text, index] : reasons) {
+        reasonTexts[index] = text;
+    }
+    // Paths for the page to prefix: the image folder and the reports' base.
+    std::string base = PageRelative(run.base, run.pageFolder);
+    base = base == "." ? "" : base + "/";
+    const Json head = {
+        {"reports", reports},
+        {"reasons", reasonTexts},
+        {"folder", PageRelative(run.imageFolder, run.pageFolder) + "/"},
+        {"base", base},
+        {"summary", Summary(run.records)},
+        {"first",
+         Json(entries.begin(), entries.begin() + std::min<size_t>(entries.size(), kFirstScreen))}};
+    return {ScriptJson(head), ScriptJson(entries)};
 }
 
 void PrintWarnings(const std::vector<PageImages>& images, std::ostream& err) {
@@ -437,8 +562,9 @@ int BuildReview(const ReviewOptions& options, std::ostream& err) {
     PrintWarnings(run.images, err);
 
     std::string text = kReviewPageTemplate;
-    const size_t marker = text.find(kDataMarker);
-    text.replace(marker, std::strlen(kDataMarker), PageData(records, run.images, options.reports));
+    const auto [head, data] = PageData(run, options.reports);
+    text.replace(text.find(kHeadMarker), std::strlen(kHeadMarker), head);
+    text.replace(text.find(kDataMarker), std::strlen(kDataMarker), data);
     Json ink = Json::object();
     for (size_t i = 0; i < records.size(); ++i) {
         if (run.images[i].ink >= 0) {

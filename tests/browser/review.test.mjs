@@ -41,6 +41,7 @@ before(async () => {
   page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
   await page.route(/^(?!file:)/, (route) => { refused.push(route.request().url()); route.abort(); });
   await page.goto(pathToFileURL(join(work, "bin/review.html")).href);
+  await page.waitForFunction(() => document.body.dataset.ready);
 });
 
 after(async () => {
@@ -78,8 +79,12 @@ test("filters and sorting change the list", async () => {
   await page.check("#reverse");
   assert.deepEqual((await listed()).map(([name]) => name),
     ["scans/s.png", "scans/c.png", "scans/broken.png", "scans/b.tif", "scans/a.png"]);
-  await page.check("#problems-first");
   await page.uncheck("#reverse");
+  await page.selectOption("#sort", "ink");  // pages without a result last
+  assert.deepEqual((await listed()).map(([name]) => name),
+    ["scans/s.png", "scans/a.png", "scans/c.png", "scans/b.tif", "scans/broken.png"]);
+  await page.selectOption("#sort", "name");
+  await page.check("#problems-first");
 });
 
 test("the compare view opens at full size and flips by keyboard", async () => {
