@@ -5,14 +5,14 @@
 // to write the README's screenshots to.
 import assert from "node:assert/strict";
 import { execFileSync, spawnSync } from "node:child_process";
-import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from "node:fs";
+import { mkdtempSync, mkdirSync, readdirSync, rmSync, statSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { after, before, test } from "node:test";
-import { pathToFileURL } from "node:url";
+import { fileURLToPath, pathToFileURL } from "node:url";
 import { chromium } from "playwright-core";
 
-const build = resolve(process.env.EDGEBIN_BUILD || join(import.meta.dirname, "../../build"));
+const build = resolve(process.env.EDGEBIN_BUILD || fileURLToPath(new URL("../../build", import.meta.url)));
 const work = mkdtempSync(join(tmpdir(), "edgebin-review-"));
 const run = (program, args) => spawnSync(join(build, program), args, { cwd: work, encoding: "utf8" });
 let browser, page;
@@ -34,8 +34,17 @@ before(async () => {
     "scans/broken.png", "scans/s.png"]).status, 4);
   assert.equal(run("edgebin", ["--out-dir", "bin", "--report", "bin/2.jsonl", "--quiet", "--bilevel",
     "--format", "tif", "scans/b.tif", "scans/c.png"]).status, 0);
-  const review = run("edgebin-review", ["-o", "bin/review.html", "bin/1.jsonl", "bin/2.jsonl"]);
-  assert.equal(review.status, 0, review.stderr);
+  const review = () => run("edgebin-review", ["-o", "bin/review.html", "--skip-existing", "bin/1.jsonl", "bin/2.jsonl"]);
+  assert.equal(review().status, 0);
+  // A rerun keeps every image it made, and the page it writes still knows each
+  // result's ink share (the sort by ink below).
+  const images = () => readdirSync(join(work, "bin/review-files")).map((name) =>
+    [name, statSync(join(work, "bin/review-files", name)).mtimeMs]);
+  const made = images();
+  assert.equal(made.filter(([name]) => name.endsWith(".jpg") || name.endsWith(".png")).length, 11);
+  const again = review();
+  assert.equal(again.status, 0, again.stderr);
+  assert.deepEqual(images().filter(([name]) => name !== "ink.json"), made.filter(([name]) => name !== "ink.json"));
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     args: ["--no-sandbox"] });
   page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
