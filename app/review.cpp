@@ -329,8 +329,11 @@ int Rank(const Json& record) {
                                                           : 2;
 }
 
-Json Rounded(const Json& value, double unit) {
-    return value.is_number() ? Json(std::round(value.get<double>() / unit) * unit) : value;
+// `value` to `decimals` places, which JSON then writes short (0.0457, not
+// 0.045700000000000005).
+Json Rounded(const Json& value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return value.is_number() ? Json(std::round(value.get<double>() * scale) / scale) : value;
 }
 
 Json Member(const Json& record, const char* key) {
@@ -362,9 +365,9 @@ Json ReasonIndexes(const Json& record, std::map<std::string, int>& reasons) {
 Json PageEntry(const Json& record, const PageImages& images, std::map<std::string, int>& reasons) {
     Json thresholds;
     if (const Json t = Member(record, "thresholds"); t.is_object()) {
-        thresholds = {
-            Member(t, "main_peak"), Member(t, "second_peak"), Rounded(Member(t, "ratio"), 1e-4),
-            Member(t, "final"),     Member(t, "reassigned"),  Member(t, "mended_from")};
+        thresholds = {Member(t, "main_peak"),         Member(t, "second_peak"),
+                      Rounded(Member(t, "ratio"), 4), Member(t, "final"),
+                      Member(t, "reassigned"),        Member(t, "mended_from")};
     }
     Json bands;
     if (const Json widths = Member(record, "stroke_widths"); widths.is_object()) {
@@ -382,7 +385,7 @@ Json PageEntry(const Json& record, const PageImages& images, std::map<std::strin
             ReasonIndexes(record, reasons),
             Member(record, "width"),
             Member(record, "height"),
-            Rounded(Member(record, "seconds"), 1e-3),
+            Rounded(Member(record, "seconds"), 3),
             thresholds,
             bands,
             images.ink < 0 ? Json() : Json(std::round(images.ink * 1e5) / 1e5),
