@@ -192,9 +192,12 @@ cv::Mat MakeImages(const ImageJob& job, std::string& why) {
         why = refusal.empty() ? "cannot be read as an image" : refusal;
         return grey;
     }
+    // A result's copy holds two values: 1 bit per pixel keeps it small.
+    OutputOptions copyOptions;
+    copyOptions.bilevel = job.copy.extension() == ".png";
     std::string reason;
     if (!WriteImageAtomically(Thumbnail(grey), job.thumbnail.string(), reason) ||
-        (job.needsCopy && !WriteImageAtomically(grey, job.copy.string(), reason))) {
+        (job.needsCopy && !WriteImageAtomically(grey, job.copy.string(), copyOptions, reason))) {
         why = reason;
         return cv::Mat();
     }
@@ -226,7 +229,7 @@ cv::Mat Prepare(const ReviewRun& run, const ImageJob& job, const char* what, boo
     }
     if (job.needsCopy && run.options.images && fs::exists(job.copy, error)) {
         images.flags |= bits[1];
-    } else if (!job.needsCopy) {
+    } else if (!job.needsCopy && fs::exists(job.source, error)) {
         images.flags |= bits[2];
     }
     return grey;
