@@ -34,6 +34,10 @@ before(async () => {
     "scans/broken.png", "scans/s.png"]).status, 4);
   assert.equal(run("edgebin", ["--out-dir", "bin", "--report", "bin/2.jsonl", "--quiet", "--bilevel",
     "--format", "tif", "scans/b.tif", "scans/c.png"]).status, 0);
+  // A resumed first block tries the damaged file again: its report has two lines
+  // for it, of which the page counts one.
+  assert.equal(run("edgebin", ["--out-dir", "bin", "--report", "bin/1.jsonl", "--quiet", "--skip-existing",
+    "scans/a.png", "scans/broken.png", "scans/s.png"]).status, 4);
   const review = () => run("edgebin-review", ["-o", "bin/review.html", "--skip-existing", "bin/1.jsonl", "bin/2.jsonl"]);
   assert.equal(review().status, 0);
   // A rerun keeps every image it made, and the page it writes still knows each
