@@ -44,10 +44,12 @@ function reportLine(i) {
 const text = [];
 for (let i = 0; i < lines; i++) text.push(reportLine(i));
 writeFileSync(join(work, "report.jsonl"), text.join("\n") + "\n");
+const start = performance.now();
 const built = spawnSync(join(build, "edgebin-review"), ["--no-images", "-o", "review.html", "report.jsonl"],
   { cwd: work, encoding: "utf8" });
 if (built.status !== 0) throw new Error("edgebin-review failed: " + built.stderr);
-console.log(`${lines} report lines; review.html ${(statSync(join(work, "review.html")).size / 1e6).toFixed(1)} MB`);
+console.log(`${lines} report lines; edgebin-review --no-images ${((performance.now() - start) / 1000).toFixed(1)} s; ` +
+  `review.html ${(statSync(join(work, "review.html")).size / 1e6).toFixed(1)} MB`);
 
 const browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox"] });
 try {
