@@ -210,8 +210,8 @@ bool Kept(const ReviewRun& run, const ImageJob& job) {
 }
 
 // Makes the images of `job` unless they are kept or not wanted, and returns the
-// page read for them (empty when none was read) with the ImageFlags found in
-// `flags`: thumbnail, copy, or the file itself shown.
+// page read for them (empty when none was read). Sets in images.flags those of
+// `bits` (thumbnail, copy, the file itself) whose file is there for the page.
 cv::Mat Prepare(const ReviewRun& run, const ImageJob& job, const char* what, bool warn,
                 const int (&bits)[3], PageImages& images) {
     cv::Mat grey;
