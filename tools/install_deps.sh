@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
-# Usage: tools/install_deps.sh [fuzz] [ocr] [pdf] [browser]   ("fuzz" adds clang and
-# libFuzzer for tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of
+# Usage: tools/install_deps.sh [fuzz] [ocr] [pdf] [browser] [cache]   ("fuzz" adds
+# clang and libFuzzer for tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of
 # edgebin-genpage and tools/ocr_check.py; "pdf" adds OCRmyPDF, img2pdf and poppler's
 # pdftotext for the plugin edgebin.ocrmypdf, its tests and bench/ocrmypdf_bench.py;
 # "browser" adds Chromium, and Node.js with npm where none is installed, for the
-# review page's test in tests/browser and bench/review_render.mjs; the build itself
-# never needs them)
+# review page's test in tests/browser and bench/review_render.mjs; "cache" adds
+# ccache for tools/test.sh; the build itself never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev
@@ -22,6 +22,9 @@ for extra in "$@"; do
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         ocr) packages+=(fonts-dejavu-core) ;;
         pdf) packages+=(ocrmypdf img2pdf poppler-utils fonts-dejavu-core) ;;
+        # The test command builds the same files up to three times (Release, the shared
+        # library, pip's build); a compiler cache compiles them once.
+        cache) packages+=(ccache) ;;
         # The project's machines come with Node.js 20 and its npm, which
         # playwright-core needs; Debian's own (18) is only the fallback.
         browser) lean+=(chromium fonts-dejavu-core)
