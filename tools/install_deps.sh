@@ -1,35 +1,48 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
-# Usage: tools/install_deps.sh [fuzz] [ocr] [pdf] [browser] [cache]   ("fuzz" adds
-# clang and libFuzzer for tools/fuzz.sh; "ocr" adds the DejaVu fonts for the class pages of
-# edgebin-genpage and tools/ocr_check.py; "pdf" adds OCRmyPDF, img2pdf and poppler's
-# pdftotext for the plugin edgebin.ocrmypdf, its tests and bench/ocrmypdf_bench.py;
-# "browser" adds Chromium, and Node.js with npm where none is installed, for the
-# review page's test in tests/browser and bench/review_render.mjs; "cache" adds
-# ccache for tools/test.sh; the build itself never needs them)
+#
+# Usage: tools/install_deps.sh [SET...]
+# With no set: what building the command line and the library needs (the compiler,
+# CMake and the libraries that edgebin links); tools/setup.sh installs only these.
+# Sets:
+#   python   the Python module and its pip install (pybind11, numpy, venv, pip)
+#   test     everything tools/test.sh needs: python, pdf, browser and cache, Google
+#            Test and Benchmark, libpng, Tesseract, pytest, Dask and GNU parallel
+#   pdf      OCRmyPDF, img2pdf and poppler-utils, for the plugin edgebin.ocrmypdf
+#   browser  Chromium, and Node.js with npm where none is installed, for the review
+#            page's test in tests/browser and bench/review_render.mjs
+#   cache    ccache, so that tools/test.sh compiles each file once
+#   ocr      the DejaVu fonts for the class pages of edgebin-genpage and ocr_check.py
+#   fuzz     clang and libFuzzer for tools/fuzz.sh
 set -euo pipefail
-packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev
-          python3-opencv python3-numpy tesseract-ocr tesseract-ocr-eng
-          python3-dev pybind11-dev python3-pybind11 python3-pytest python3-dask
-          python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
+packages=(g++ cmake make pkg-config libopencv-dev libcli11-dev nlohmann-json3-dev
+          libleptonica-dev libtiff-dev)
 # Installed without their recommended packages: Chromium's (printer set-up, udev,
 # upower, a notification daemon) serve a desktop, not a headless test, and would
 # double what CI downloads.
 lean=()
-for extra in "$@"; do
-    case "$extra" in
-        fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        ocr) packages+=(fonts-dejavu-core) ;;
+AddSet() {
+    case "$1" in
+        python) packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-opencv
+                           python3-venv python3-pip python3-setuptools python3-wheel) ;;
+        test) for set in python pdf browser cache; do AddSet "$set"; done
+              packages+=(libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+                         parallel tesseract-ocr tesseract-ocr-eng python3-pytest python3-dask
+                         python3-distributed) ;;
         pdf) packages+=(ocrmypdf img2pdf poppler-utils fonts-dejavu-core) ;;
-        # The test command builds the same files up to three times (Release, the shared
-        # library, pip's build); a compiler cache compiles them once.
-        cache) packages+=(ccache) ;;
         # The project's machines come with Node.js 20 and its npm, which
         # playwright-core needs; Debian's own (18) is only the fallback.
         browser) lean+=(chromium fonts-dejavu-core)
                  command -v npm >/dev/null || lean+=(nodejs npm) ;;
+        cache) packages+=(ccache) ;;
+        ocr) packages+=(fonts-dejavu-core) ;;
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        *) echo "install_deps.sh: unknown set '$1' (python, test, pdf, browser, cache, ocr, fuzz)" >&2
+           exit 2 ;;
     esac
+}
+for set in "$@"; do
+    AddSet "$set"
 done
 Missing() {
     for package in "$@"; do

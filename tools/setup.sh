@@ -3,7 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install_deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The command line alone: the tests, benchmarks and evaluation tools need the
+# test set of packages (tools/install_deps.sh test), which tools/test.sh installs.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_BUILD_TOOLS=OFF -DEDGEBIN_BUILD_TESTS=OFF \
+    -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target edgebin
 mkdir -p out
 ./build/edgebin samples/sample_page.png out/sample_page_bin.png

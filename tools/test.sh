@@ -9,15 +9,15 @@ cd "$(dirname "$0")/.."
 # Where the time goes, in the CI log.
 phase() { echo "== tools/test.sh at ${SECONDS} s: $*"; }
 phase "dependencies"
-# "pdf": OCRmyPDF, img2pdf and poppler-utils for the plugin edgebin.ocrmypdf;
-# "browser": Chromium for the review page's test.
-bash tools/install_deps.sh pdf browser cache
+bash tools/install_deps.sh test
 # Every CMake build below, pip's included, goes through the compiler cache, so that
 # the files the Release build compiled are not compiled again with the same flags.
 if command -v ccache >/dev/null; then
     export CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The set-up command may have configured build/ for the command line alone.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_BUILD_TOOLS=ON -DEDGEBIN_BUILD_TESTS=ON \
+    -DEDGEBIN_BUILD_BENCH=ON >/dev/null
 phase "Release build"
 cmake --build build -j"$(nproc)"
 phase "tests"
