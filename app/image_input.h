@@ -29,8 +29,8 @@ struct Resolution {
 int CountPages(const std::string& path, std::string* chainBreak = nullptr);
 
 // Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
-// file declares (0 where it declares none). The page is decoded as colour and
-// converted to grey. Folders, pipes and devices are refused unopened. On failure
+// file declares (0 where it declares none). The pixels are those DecodeGreyPage
+// gives. Folders, pipes and devices are refused unopened. On failure
 // `refusal` holds a reason worth printing beyond the standard load-failure lines,
 // or stays empty.
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
