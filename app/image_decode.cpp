@@ -2,16 +2,21 @@
 // when it decoded through OpenCV's image codecs (a colour reading, then OpenCV's
 // grey conversion), now without linking those codecs, whose dependencies cost
 // the command line most of its start-up. TIFF pages are read through libtiff's
-// RGBA interface, as OpenCV read them; the other formats through Leptonica, which
-// drives the same libpng, libjpeg, libwebp and OpenJPEG.
+// RGBA interface and JPEG files through libjpeg, as OpenCV read them; the other
+// formats through Leptonica, which drives the same libpng, libwebp and OpenJPEG.
 #include "app/image_decode.h"
 
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <opencv2/imgproc.hpp>
 
 #include "app/image_handles.h"
+
+// After the C++ headers: jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 namespace edgebin::cli {
 
@@ -194,6 +199,82 @@ cv::Mat GreyFromPix(PIX* source, bool bgr) {
     return grey;
 }
 
+// libjpeg's error handling: a failure jumps back to the reader, messages are
+// dropped (the command line says what went wrong in its own words).
+struct JpegFailure {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegFailed(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegFailure*>(info->err)->jump, 1);
+}
+
+void JpegQuiet(j_common_ptr) {}
+
+// Decodes into `pixels` as OpenCV asked libjpeg to: grey stays grey (as its
+// colour reading turned to grey again gives), four components come as CMYK, the
+// rest as RGB. Everything the long jump may skip lives in the caller's frame.
+bool ReadJpegPixels(jpeg_decompress_struct& info, JpegFailure& failure, const std::string& bytes,
+                    cv::Mat& pixels) {
+    if (setjmp(failure.jump) != 0) {
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    const int channels = info.num_components == 1 ? 1 : info.num_components == 4 ? 4 : 3;
+    info.out_color_space = channels == 1 ? JCS_GRAYSCALE : channels == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(&info);
+    pixels.create(static_cast<int>(info.output_height), static_cast<int>(info.output_width),
+                  CV_8UC(channels));
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels.ptr(static_cast<int>(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    return true;
+}
+
+// CMYK as OpenCV turned it into colour: each of C, M and Y scaled by K.
+cv::Mat RgbFromCmyk(const cv::Mat& cmyk) {
+    cv::Mat rgb(cmyk.size(), CV_8UC3);
+    for (int y = 0; y < cmyk.rows; ++y) {
+        const std::uint8_t* in = cmyk.ptr(y);
+        std::uint8_t* out = rgb.ptr(y);
+        for (int x = 0; x < cmyk.cols; ++x, in += 4, out += 3) {
+            const int k = in[3];
+            for (int c = 0; c < 3; ++c) {
+                out[c] = static_cast<std::uint8_t>(k - ((255 - in[c]) * k >> 8));
+            }
+        }
+    }
+    return rgb;
+}
+
+// A JPEG file through libjpeg, as OpenCV read it (Leptonica turns CMYK into
+// colour its own way).
+cv::Mat DecodeJpeg(const std::string& bytes) {
+    jpeg_decompress_struct info{};
+    JpegFailure failure{};
+    info.err = jpeg_std_error(&failure.manager);
+    failure.manager.error_exit = JpegFailed;
+    failure.manager.output_message = JpegQuiet;
+    cv::Mat pixels;
+    const bool read = ReadJpegPixels(info, failure, bytes, pixels);
+    jpeg_destroy_decompress(&info);
+    if (!read) {
+        return cv::Mat();
+    }
+    if (pixels.channels() == 1) {
+        return pixels;
+    }
+    cv::Mat grey;
+    cv::cvtColor(pixels.channels() == 4 ? RgbFromCmyk(pixels) : pixels, grey, cv::COLOR_RGB2GRAY);
+    return grey;
+}
+
 // A TIFF page through libtiff's RGBA interface, turned as OpenCV turned it: the
 // rows as stored for the orientation tags 1 to 4, whatever they say of top,
 // bottom, left and right; transposed for 5 and 7, and also turned half round for
@@ -241,6 +322,32 @@ bool IsBmpOf32Bits(const std::string& bytes, int format) {
     return format == IFF_BMP && bytes.size() > kBitsAt && bytes[kBitsAt] == 32;
 }
 
+// Leptonica reads some PNM variants into other pixels than OpenCV did (16-bit
+// samples, maxvals other than 255, PAM's channel order): only plain PBM and
+// 8-bit PGM and PPM are read, so that no page silently changes. Sets `refusal`.
+bool IsReadPnm(const std::string& path, std::string& refusal) {
+    const FilePtr file(std::fopen(path.c_str(), "rb"));
+    l_int32 width = 0;
+    l_int32 height = 0;
+    l_int32 depth = 0;
+    l_int32 type = 0;
+    l_int32 bits = 0;
+    l_int32 samples = 0;
+    if (!file || freadHeaderPnm(file.get(), &width, &height, &depth, &type, &bits, &samples) != 0) {
+        refusal = "a PNM file whose maximum sample value is not 1 or 255 is not read.";
+        return false;
+    }
+    constexpr int kPlainPbm = 1;
+    constexpr int kRawPbm = 4;
+    constexpr int kPam = 7;
+    if (type == kPlainPbm || type == kRawPbm || (type != kPam && bits == 8)) {
+        return true;
+    }
+    refusal = type == kPam ? "PAM files are not read."
+                           : "a PNM file whose maximum sample value is not 1 or 255 is not read.";
+    return false;
+}
+
 bool IsReadFormat(int format) {
     return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP ||
            format == IFF_PNM || format == IFF_WEBP || format == IFF_JP2;
@@ -254,22 +361,24 @@ int ExifOrientation(const std::string& bytes, int format) {
                                    : 1;
 }
 
-cv::Mat DecodeGreyPage(const std::string& path, int index, int format) {
+cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::string& refusal) {
     if (L_FORMAT_IS_TIFF(format)) {
         return DecodeTiffPage(path, index);
     }
-    if (index != 0 || !IsReadFormat(format)) {
+    if (index != 0 || !IsReadFormat(format) || (format == IFF_PNM && !IsReadPnm(path, refusal))) {
         return cv::Mat();
     }
     std::string bytes = ReadBytes(path);
     if (format == IFF_PNG) {
         DropGreyTransparency(bytes);
     }
-    const PixPtr pix(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
-    if (!pix) {
-        return cv::Mat();
+    cv::Mat grey;
+    if (format == IFF_JFIF_JPEG) {
+        grey = DecodeJpeg(bytes);
+    } else {
+        const PixPtr pix(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
+        grey = pix ? GreyFromPix(pix.get(), IsBmpOf32Bits(bytes, format)) : cv::Mat();
     }
-    cv::Mat grey = GreyFromPix(pix.get(), IsBmpOf32Bits(bytes, format));
     if (!grey.empty()) {
         ApplyOrientation(ExifOrientation(bytes, format), grey);
     }

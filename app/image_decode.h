@@ -13,7 +13,9 @@ namespace edgebin::cli {
 // weights, with the transformations the tool has always applied: alpha and
 // gamma ignored, 16-bit samples cut to their high byte, an EXIF orientation of a
 // JPEG or PNG file applied, and TIFF pages read through libtiff's RGBA interface.
-cv::Mat DecodeGreyPage(const std::string& path, int index, int format);
+// PNM files other than PBM and 8-bit PGM and PPM are refused, with a reason in
+// `refusal`.
+cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::string& refusal);
 
 // The EXIF orientation (1 to 8) that the JPEG or PNG file held in `bytes`
 // declares, 1 where it declares none or one out of range.

@@ -295,7 +295,7 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
         refusal = "damaged JPEG file: it ends before its end-of-image marker.";
         return false;
     }
-    cv::Mat image = DecodeGreyPage(path, index, format);
+    cv::Mat image = DecodeGreyPage(path, index, format, refusal);
     if (image.empty() || image.total() == 0) {
         return false;
     }

@@ -2,7 +2,7 @@
 // page of each file into the grey pixels that OpenCV's codecs give (a colour
 // reading, then OpenCV's grey conversion), which is how the tool read images
 // before it stopped linking them. One line a page; exit status 1 when any page
-// differs or is read by one side only.
+// differs or is read by the new decoder only (a page it refuses is reported).
 #include <cstdio>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -38,7 +38,7 @@ std::string Compare(const cv::Mat& old, const cv::Mat& now) {
     if (old.empty() || now.empty()) {
         return old.empty() && now.empty() ? "neither reads"
                : old.empty()              ? "DIFFERS: only the new decoder reads"
-                                          : "DIFFERS: only OpenCV reads";
+                                          : "refused, OpenCV read it";
     }
     if (old.size() != now.size()) {
         return "DIFFERS: size";
@@ -57,8 +57,11 @@ int main(int argc, char** argv) {
         findFileFormat(path.c_str(), &format);
         const int pages = std::max(1, edgebin::cli::CountPages(path));
         for (int page = 0; page < pages; ++page) {
-            const std::string verdict = Compare(OpenCvGrey(path, page),
-                                                edgebin::cli::DecodeGreyPage(path, page, format));
+            std::string refusal;
+            const std::string verdict =
+                Compare(OpenCvGrey(path, page),
+                        edgebin::cli::DecodeGreyPage(path, page, format, refusal)) +
+                (refusal.empty() ? "" : " (" + refusal + ")");
             std::printf("%s page %d: %s\n", path.c_str(), page + 1, verdict.c_str());
             status |= verdict.rfind("DIFFERS", 0) == 0 ? 1 : 0;
         }
