@@ -7,7 +7,7 @@
 # the build itself never needs them)
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev parallel libleptonica-dev libtiff-dev libpng-dev libjpeg-dev
           python3-opencv python3-numpy tesseract-ocr tesseract-ocr-eng
           python3-dev pybind11-dev python3-pybind11 python3-pytest python3-dask
           python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
