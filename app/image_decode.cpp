@@ -35,7 +35,8 @@ class ExifBytes {
     std::uint32_t Read(size_t offset, int size) const {
         std::uint32_t value = 0;
         for (int i = 0; i < size; ++i) {
-            const auto byte = static_cast<std::uint8_t>(bytes_[offset + (bigEndian_ ? i : size - 1 - i)]);
+            const auto byte =
+                static_cast<std::uint8_t>(bytes_[offset + (bigEndian_ ? i : size - 1 - i)]);
             value = value << 8 | byte;
         }
         return value;
@@ -50,7 +51,8 @@ class ExifBytes {
 // after an optional "Exif\0\0" header), 1 where there is none.
 int TiffOrientation(const std::string& block) {
     const std::string header("Exif\0\0", 6);
-    const std::string tiff = block.compare(0, header.size(), header) == 0 ? block.substr(header.size()) : block;
+    const std::string tiff =
+        block.compare(0, header.size(), header) == 0 ? block.substr(header.size()) : block;
     if (tiff.size() < 8 || (tiff.compare(0, 2, "II") != 0 && tiff.compare(0, 2, "MM") != 0)) {
         return 1;
     }
@@ -349,8 +351,8 @@ bool IsReadPnm(const std::string& path, std::string& refusal) {
 }
 
 bool IsReadFormat(int format) {
-    return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP ||
-           format == IFF_PNM || format == IFF_WEBP || format == IFF_JP2;
+    return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP || format == IFF_PNM ||
+           format == IFF_WEBP || format == IFF_JP2;
 }
 
 }  // namespace

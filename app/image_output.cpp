@@ -157,9 +157,9 @@ bool LeptonicaEncode(const PixPtr& pix, int format, Bytes& bytes, std::string& r
     } else if (pix && format == kPam) {
         written = pixWriteMemPam(&data, &size, pix.get()) == 0;
     } else if (pix) {
-        written = (format == IFF_JFIF_JPEG
-                       ? pixWriteMemJpeg(&data, &size, pix.get(), kJpegQuality, 0)
-                       : pixWriteMem(&data, &size, pix.get(), format)) == 0;
+        written =
+            (format == IFF_JFIF_JPEG ? pixWriteMemJpeg(&data, &size, pix.get(), kJpegQuality, 0)
+                                     : pixWriteMem(&data, &size, pix.get(), format)) == 0;
     }
     const LeptonicaBytes owned(data);
     if (!written || data == nullptr) {
@@ -187,8 +187,8 @@ void PngFlush(png_structp) {}
 class PngWriter {
   public:
     PngWriter()
-        : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFailed,
-                                       PngIgnoreWarning)),
+        : png_(
+              png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFailed, PngIgnoreWarning)),
           info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
     PngWriter(const PngWriter&) = delete;
     PngWriter& operator=(const PngWriter&) = delete;
@@ -312,15 +312,14 @@ bool EncodeTiff(const std::vector<cv::Mat>& pages, const std::vector<Resolution>
 // tool does not write. 1-bit results go only into PNG, TIFF and PBM files.
 int OutputFormat(const std::string& extension, bool bilevel) {
     static const std::pair<const char*, int> kFormats[] = {
-        {".png", IFF_PNG},        {".tif", IFF_TIFF},       {".tiff", IFF_TIFF},
-        {".pbm", IFF_PNM},        {".jpg", IFF_JFIF_JPEG},  {".jpeg", IFF_JFIF_JPEG},
-        {".jpe", IFF_JFIF_JPEG},  {".bmp", IFF_BMP},        {".dib", IFF_BMP},
-        {".pgm", IFF_PNM},        {".pnm", IFF_PNM},        {".pam", kPam},
-        {".webp", IFF_WEBP},      {".jp2", IFF_JP2}};
+        {".png", IFF_PNG},       {".tif", IFF_TIFF},      {".tiff", IFF_TIFF},
+        {".pbm", IFF_PNM},       {".jpg", IFF_JFIF_JPEG}, {".jpeg", IFF_JFIF_JPEG},
+        {".jpe", IFF_JFIF_JPEG}, {".bmp", IFF_BMP},       {".dib", IFF_BMP},
+        {".pgm", IFF_PNM},       {".pnm", IFF_PNM},       {".pam", kPam},
+        {".webp", IFF_WEBP},     {".jp2", IFF_JP2}};
     const auto* end = bilevel ? kFormats + 4 : std::end(kFormats);
-    const auto* found = std::find_if(kFormats, end, [&](const auto& entry) {
-        return extension == entry.first;
-    });
+    const auto* found =
+        std::find_if(kFormats, end, [&](const auto& entry) { return extension == entry.first; });
     return found == end ? IFF_UNKNOWN : found->second;
 }
 
@@ -328,9 +327,9 @@ bool Encode(const cv::Mat& image, const std::string& extension, const OutputOpti
             Bytes& bytes, std::string& reason) {
     const int format = OutputFormat(extension, options.bilevel);
     if (format == IFF_UNKNOWN) {
-        reason = options.bilevel ? "1-bit output is written only as .png, .tif, .tiff or .pbm"
-                                 : "no image format is written with the extension '" +
-                                       extension + "'";
+        reason = options.bilevel
+                     ? "1-bit output is written only as .png, .tif, .tiff or .pbm"
+                     : "no image format is written with the extension '" + extension + "'";
         return false;
     }
     if (format == IFF_TIFF) {
@@ -569,7 +568,8 @@ bool CanEncode(const std::string& outPath, const OutputOptions& options) {
     return OutputFormat(Extension(outPath), options.bilevel) != IFF_UNKNOWN;
 }
 
-bool EncodePng(const cv::Mat& image, const Resolution& resolution, std::vector<unsigned char>& bytes) {
+bool EncodePng(const cv::Mat& image, const Resolution& resolution,
+               std::vector<unsigned char>& bytes) {
     if (image.type() != CV_8UC1 && image.type() != CV_8UC3) {
         return false;
     }

@@ -137,7 +137,8 @@ bool Write(const std::filesystem::path& path, const cv::Mat& picture, std::strin
     std::vector<unsigned char> bytes;
     if (EncodePng(picture, Resolution{}, bytes)) {
         std::ofstream file(path, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         if (file.flush()) {
             return true;
         }

@@ -28,9 +28,42 @@ std::string Encoded(const std::string& extension, const cv::Mat& image,
 // A JPEG file with an EXIF block that declares `orientation`, right after its
 // start marker.
 std::string WithExifOrientation(const std::string& jpeg, int orientation) {
-    const char block[] = {'\xFF', '\xE1', 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0,
-                          0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, static_cast<char>(orientation),
-                          0, 0, 0, 0, 0, 0, 0};
+    const char block[] = {'\xFF',
+                          '\xE1',
+                          0,
+                          34,
+                          'E',
+                          'x',
+                          'i',
+                          'f',
+                          0,
+                          0,
+                          'I',
+                          'I',
+                          42,
+                          0,
+                          8,
+                          0,
+                          0,
+                          0,
+                          1,
+                          0,
+                          0x12,
+                          1,
+                          3,
+                          0,
+                          1,
+                          0,
+                          0,
+                          0,
+                          static_cast<char>(orientation),
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0};
     return jpeg.substr(0, 2) + std::string(block, sizeof block) + jpeg.substr(2);
 }
 
@@ -102,6 +135,11 @@ TEST(ImageDecodeTest, EveryFormatReadsAsOpenCvReadItInGrey) {
         {"alpha.webp", Encoded(".webp", bgra)},
         {"colour.jp2", Encoded(".jp2", bgr)},
     };
+    // The decoder's seeds: a palette, a CMYK JPEG, a grey PNG with a transparent value.
+    for (const auto& seed :
+         fs::directory_iterator(fs::path(EDGEBIN_SOURCE_DIR) / "tests/fuzz/corpus/decode")) {
+        cases.emplace_back("seed-" + seed.path().filename().string(), ReadFile(seed.path()));
+    }
     for (int orientation = 1; orientation <= 8; ++orientation) {
         const std::string name = "turned" + std::to_string(orientation);
         cases.emplace_back(name + ".jpg", WithExifOrientation(jpeg, orientation));
@@ -117,7 +155,8 @@ TEST(ImageDecodeTest, EveryFormatReadsAsOpenCvReadItInGrey) {
             cv::Mat decoded;
             edgebin::cli::Resolution resolution;
             std::string refusal;
-            ASSERT_TRUE(edgebin::cli::LoadGreyPage(path.string(), page, decoded, resolution, refusal))
+            ASSERT_TRUE(
+                edgebin::cli::LoadGreyPage(path.string(), page, decoded, resolution, refusal))
                 << refusal;
             const cv::Mat expected = OpenCvGrey(path, page);
             ASSERT_EQ(decoded.size(), expected.size());

@@ -75,8 +75,8 @@ bool ThinningPass(cv::Mat& image, int pass) {
                 continue;  // removing paper changes nothing
             }
             // The eight neighbours clockwise from the one above.
-            const int p[8] = {above[x],     above[x + 1], row[x + 1], below[x + 1],
-                              below[x],     below[x - 1], row[x - 1], above[x - 1]};
+            const int p[8] = {above[x], above[x + 1], row[x + 1], below[x + 1],
+                              below[x], below[x - 1], row[x - 1], above[x - 1]};
             int transitions = 0;
             int ink = 0;
             for (int i = 0; i < 8; ++i) {
