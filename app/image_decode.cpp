@@ -182,12 +182,13 @@ cv::Mat GreyFromPix(PIX* source, bool bgr) {
                    ? pixRemoveColormap(source, REMOVE_CMAP_TO_FULL_COLOR)
                : depth == 16 ? pixConvert16To8(source, L_MS_BYTE)
                : depth < 8   ? pixConvertTo8(source, 0)
-                             : pixCopy(nullptr, source));
+                             : pixClone(source));
     if (!pix || (pixGetDepth(pix.get()) != 8 && pixGetDepth(pix.get()) != 32)) {
         return cv::Mat();
     }
     // Leptonica keeps each 32-bit word most significant byte first; in memory
-    // order its pixels are then bytes, or R, G, B, A.
+    // order its pixels are then bytes, or R, G, B, A. (The swap may change
+    // `source` itself, which the caller discards.)
     pixEndianByteSwap(pix.get());
     const bool colour = pixGetDepth(pix.get()) == 32;
     const cv::Mat view(pixGetHeight(pix.get()), pixGetWidth(pix.get()), colour ? CV_8UC4 : CV_8UC1,

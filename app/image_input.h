@@ -11,7 +11,12 @@ namespace edgebin::cli {
 // Largest image the tool accepts, in pixels (400 megapixels). The pipeline needs
 // some tens of bytes per pixel, so this already asks for several gigabytes; the
 // limit is checked on the file's header before decoding where the format allows.
-constexpr std::uint64_t kMaxImagePixels = 400000000;
+// The fuzz build lowers it (EDGEBIN_MAX_IMAGE_PIXELS), so that a header that
+// declares a huge page cannot exhaust the fuzzer's memory before its data runs out.
+#ifndef EDGEBIN_MAX_IMAGE_PIXELS
+#define EDGEBIN_MAX_IMAGE_PIXELS 400000000
+#endif
+constexpr std::uint64_t kMaxImagePixels = EDGEBIN_MAX_IMAGE_PIXELS;
 
 // Resolution of an image, dots per inch; 0 where the file holds none.
 struct Resolution {
