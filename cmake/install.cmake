@@ -1,5 +1,6 @@
-# Installs the library with its public header, the edgebin executable, a CMake
-# package (find_package(edgebin) gives edgebin::edgebin) and edgebin.pc.
+# Installs the library with its public header, the edgebin and edgebin-review
+# executables, a CMake package (find_package(edgebin) gives edgebin::edgebin)
+# and edgebin.pc.
 include(CMakePackageConfigHelpers)
 
 set(EDGEBIN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/edgebin)
@@ -10,6 +11,9 @@ install(TARGETS edgebin_core EXPORT edgebinTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS edgebin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET edgebin-review)
+  install(TARGETS edgebin-review RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/edgebin DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT edgebinTargets NAMESPACE edgebin:: DESTINATION ${EDGEBIN_CMAKE_DIR})
 

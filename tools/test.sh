@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 # Where the time goes, in the CI log.
 phase() { echo "== tools/test.sh at ${SECONDS} s: $*"; }
 phase "dependencies"
-# "pdf": OCRmyPDF, img2pdf and poppler-utils for the plugin edgebin.ocrmypdf.
-bash tools/install_deps.sh pdf
+# "pdf": OCRmyPDF, img2pdf and poppler-utils for the plugin edgebin.ocrmypdf;
+# "browser": Chromium for the review page's test.
+bash tools/install_deps.sh pdf browser
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 phase "Release build"
 cmake --build build -j"$(nproc)"
@@ -21,6 +22,11 @@ EDGEBIN_QUICK_EQUIVALENCE=1 ctest --test-dir build --output-on-failure -j"$(npro
 phase "Python tests"
 # The Python module from the build tree.
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
+phase "browser test"
+# The review page of edgebin-review in Debian's headless Chromium, driven by the
+# playwright-core that tests/browser/package-lock.json pins.
+npm ci --prefix tests/browser --no-audit --no-fund --loglevel=error
+(cd tests/browser && EDGEBIN_BUILD="$OLDPWD/build" node --test review.test.mjs)
 phase "Tesseract and installed package"
 # A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
 bash tools/tesseract_check.sh build
