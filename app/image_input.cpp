@@ -1,7 +1,7 @@
 // Image input of the command line: refuses what cannot be an image file, refuses
 // oversized images from their header before decoding, and loads the rest as grey
-// with the resolution the file declares. Headers are read by libtiff and Leptonica;
-// the pixels by OpenCV, whose decoding the results have always been made from.
+// with the resolution the file declares. Headers are read by libtiff and Leptonica,
+// the pixels as image_decode.cpp says.
 #include "app/image_input.h"
 
 #include <sys/stat.h>
@@ -13,11 +13,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <sstream>
 #include <vector>
 
+#include "app/image_decode.h"
 #include "app/image_handles.h"
 
 namespace edgebin::cli {
@@ -70,7 +69,7 @@ bool ChunksFit(TIFF* tiff, tmsize_t chunkSize, std::string& problem) {
     return problem.empty();
 }
 
-// OpenCV's colour reading of a TIFF page turns strips or tiles that do not decode
+// libtiff's RGBA reading of a TIFF page turns strips or tiles that do not decode
 // into black without a word. libtiff decodes each of them once beforehand, so that
 // a damaged page is refused instead of binarized as black. Sets `problem`.
 bool TiffPageDecodes(const std::string& path, int index, std::string& problem) {
@@ -217,22 +216,6 @@ bool ReadPageSize(const std::string& path, int index, int format, ImageHeader& h
     return true;
 }
 
-// Decodes page `index` as colour; OpenCV's single-page reader for the first page,
-// so that it stays exactly what the tool has always read.
-cv::Mat DecodePage(const std::string& path, int index) {
-    try {
-        if (index == 0) {
-            return cv::imread(path, cv::IMREAD_COLOR);
-        }
-        std::vector<cv::Mat> pages;
-        if (cv::imreadmulti(path, pages, index, 1, cv::IMREAD_COLOR) && pages.size() == 1) {
-            return pages[0];
-        }
-    } catch (const cv::Exception&) {
-    }
-    return cv::Mat();
-}
-
 }  // namespace
 
 bool ReadDeclaredImageSize(const std::uint8_t* data, std::size_t size, std::uint64_t& width,
@@ -312,7 +295,7 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
         refusal = "damaged JPEG file: it ends before its end-of-image marker.";
         return false;
     }
-    cv::Mat image = DecodePage(path, index);
+    cv::Mat image = DecodeGreyPage(path, index, format, refusal);
     if (image.empty() || image.total() == 0) {
         return false;
     }
@@ -324,9 +307,6 @@ bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution&
                    static_cast<std::uint64_t>(image.rows))) {
         refusal = TooLargeMessage(image.cols, image.rows);
         return false;
-    }
-    if (image.channels() > 1) {
-        cv::cvtColor(image, image, cv::COLOR_BGR2GRAY, 0);
     }
     grey = image;
     return true;

@@ -11,7 +11,12 @@ namespace edgebin::cli {
 // Largest image the tool accepts, in pixels (400 megapixels). The pipeline needs
 // some tens of bytes per pixel, so this already asks for several gigabytes; the
 // limit is checked on the file's header before decoding where the format allows.
-constexpr std::uint64_t kMaxImagePixels = 400000000;
+// The fuzz build lowers it (EDGEBIN_MAX_IMAGE_PIXELS), so that a header that
+// declares a huge page cannot exhaust the fuzzer's memory before its data runs out.
+#ifndef EDGEBIN_MAX_IMAGE_PIXELS
+#define EDGEBIN_MAX_IMAGE_PIXELS 400000000
+#endif
+constexpr std::uint64_t kMaxImagePixels = EDGEBIN_MAX_IMAGE_PIXELS;
 
 // Resolution of an image, dots per inch; 0 where the file holds none.
 struct Resolution {
@@ -29,8 +34,8 @@ struct Resolution {
 int CountPages(const std::string& path, std::string* chainBreak = nullptr);
 
 // Loads page `index` (from 0) of `path` as grey (CV_8UC1), with the resolution the
-// file declares (0 where it declares none). The page is decoded as colour and
-// converted to grey. Folders, pipes and devices are refused unopened. On failure
+// file declares (0 where it declares none). The pixels are those DecodeGreyPage
+// gives. Folders, pipes and devices are refused unopened. On failure
 // `refusal` holds a reason worth printing beyond the standard load-failure lines,
 // or stays empty.
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,

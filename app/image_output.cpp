@@ -15,8 +15,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <opencv2/imgcodecs.hpp>
+#include <opencv2/core.hpp>  // before libtiff, whose headers deprecate OpenCV's int64 names
 #include <vector>
+
+#include <png.h>
 
 #include "app/image_handles.h"
 
@@ -30,10 +32,16 @@ using Bytes = std::vector<unsigned char>;
 constexpr int kTempNameAttempts = 100;
 // Symbolic links followed from outPath before giving up, as the kernel does.
 constexpr int kMaxLinkHops = 40;
-// OpenCV's default JPEG quality, so that a JPEG with a resolution has the pixels
-// of one without.
+// OpenCV's default JPEG quality, at which the tool has always written JPEG.
 constexpr int kJpegQuality = 95;
-constexpr int kTiffUnitInch = 2;
+// Leptonica's quality for a lossless WebP or JPEG 2000 file, which OpenCV wrote by
+// default.
+constexpr int kLosslessQuality = 100;
+// PNG counts pixels per metre; Leptonica's factor, so that a resolution reads back
+// as the same whole dots per inch.
+constexpr double kInchesPerMetre = 39.37;
+// A format code for PAM files, which Leptonica counts as PNM.
+constexpr int kPam = -1;
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any new file
 
 std::string Extension(const std::string& path) {
@@ -125,12 +133,13 @@ int BilevelThreshold(const cv::Mat& image) {
     return lowest == highest ? 128 : static_cast<int>(highest);
 }
 
-PixPtr ToBilevelPix(const cv::Mat& image, const Resolution& resolution) {
+// Ink (a set bit) where `image` is below `threshold`.
+PixPtr ToBilevelPix(const cv::Mat& image, int threshold, const Resolution& resolution) {
     const PixPtr grey = ToPix(image, resolution);
     if (!grey) {
         return PixPtr();
     }
-    PixPtr bits(pixThresholdToBinary(grey.get(), BilevelThreshold(image)));
+    PixPtr bits(pixThresholdToBinary(grey.get(), threshold));
     if (bits) {
         pixCopyResolution(bits.get(), grey.get());
     }
@@ -140,9 +149,18 @@ PixPtr ToBilevelPix(const cv::Mat& image, const Resolution& resolution) {
 bool LeptonicaEncode(const PixPtr& pix, int format, Bytes& bytes, std::string& reason) {
     l_uint8* data = nullptr;
     size_t size = 0;
-    const bool written =
-        pix && (format == IFF_JFIF_JPEG ? pixWriteMemJpeg(&data, &size, pix.get(), kJpegQuality, 0)
-                                        : pixWriteMem(&data, &size, pix.get(), format)) == 0;
+    bool written = false;
+    if (pix && format == IFF_WEBP) {
+        written = pixWriteMemWebP(&data, &size, pix.get(), kLosslessQuality, 1) == 0;
+    } else if (pix && format == IFF_JP2) {
+        written = pixWriteMemJp2k(&data, &size, pix.get(), kLosslessQuality, 0, 0, 0) == 0;
+    } else if (pix && format == kPam) {
+        written = pixWriteMemPam(&data, &size, pix.get()) == 0;
+    } else if (pix) {
+        written =
+            (format == IFF_JFIF_JPEG ? pixWriteMemJpeg(&data, &size, pix.get(), kJpegQuality, 0)
+                                     : pixWriteMem(&data, &size, pix.get(), format)) == 0;
+    }
     const LeptonicaBytes owned(data);
     if (!written || data == nullptr) {
         reason = "the encoder failed";
@@ -152,17 +170,64 @@ bool LeptonicaEncode(const PixPtr& pix, int format, Bytes& bytes, std::string& r
     return true;
 }
 
-bool OpenCvEncode(const cv::Mat& image, const std::string& extension,
-                  const std::vector<int>& parameters, Bytes& bytes, std::string& reason) {
-    try {
-        if (cv::imencode(extension, image, bytes, parameters)) {
-            return true;
-        }
-        reason = "the encoder failed";
-    } catch (const cv::Exception& error) {
-        reason = error.err;
+[[noreturn]] void PngFailed(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void PngIgnoreWarning(png_structp, png_const_charp) {}
+
+void PngAppend(png_structp png, png_bytep data, png_size_t size) {
+    auto* bytes = static_cast<Bytes*>(png_get_io_ptr(png));
+    bytes->insert(bytes->end(), data, data + size);
+}
+
+void PngFlush(png_structp) {}
+
+// libpng's writer and its image description, released together.
+class PngWriter {
+  public:
+    PngWriter()
+        : png_(
+              png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFailed, PngIgnoreWarning)),
+          info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+    ~PngWriter() { png_destroy_write_struct(&png_, &info_); }
+    png_structp png() const { return png_; }
+    png_infop info() const { return info_; }
+
+  private:
+    png_structp png_;
+    png_infop info_;
+};
+
+// Writes the rows through libpng; false when libpng gives up. Everything it
+// touches is made before setjmp, so that its long jump skips no destructor.
+bool WritePngRows(const PngWriter& writer, const cv::Mat& image, const Resolution& resolution,
+                  std::vector<png_bytep>& rows, Bytes& bytes) {
+    png_structp png = writer.png();
+    png_infop info = writer.info();
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
     }
-    return false;
+    png_set_write_fn(png, &bytes, PngAppend, PngFlush);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, 3);  // zlib's run-length strategy
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.cols),
+                 static_cast<png_uint_32>(image.rows), 8,
+                 image.channels() == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (HasResolution(resolution)) {
+        png_set_pHYs(png, info, static_cast<png_uint_32>(kInchesPerMetre * resolution.x + 0.5),
+                     static_cast<png_uint_32>(kInchesPerMetre * resolution.y + 0.5),
+                     PNG_RESOLUTION_METER);
+    }
+    png_write_info(png, info);
+    png_set_bgr(png);
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    return true;
 }
 
 // One row of 1-bit pixels, most significant bit first, 1 for ink (min-is-white).
@@ -243,51 +308,48 @@ bool EncodeTiff(const std::vector<cv::Mat>& pages, const std::vector<Resolution>
     return true;
 }
 
-// The Leptonica format that writes a result with this extension, IFF_UNKNOWN
-// where OpenCV writes it.
-int LeptonicaFormat(const std::string& extension, const OutputOptions& options) {
-    if (options.bilevel) {
-        return extension == ".png"   ? IFF_PNG
-               : IsTiff(extension)   ? IFF_TIFF_G4
-               : extension == ".pbm" ? IFF_PNM
-                                     : IFF_UNKNOWN;
-    }
-    if (!HasResolution(options.resolution)) {
-        return IFF_UNKNOWN;  // nothing to add: exactly the file OpenCV writes
-    }
-    if (extension == ".png") {
-        return IFF_PNG;
-    }
-    if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
-        return IFF_JFIF_JPEG;
-    }
-    return extension == ".bmp" ? IFF_BMP : IFF_UNKNOWN;
+// The format that holds a result with this extension, IFF_UNKNOWN for one the
+// tool does not write. 1-bit results go only into PNG, TIFF and PBM files.
+int OutputFormat(const std::string& extension, bool bilevel) {
+    static const std::pair<const char*, int> kFormats[] = {
+        {".png", IFF_PNG},       {".tif", IFF_TIFF},      {".tiff", IFF_TIFF},
+        {".pbm", IFF_PNM},       {".jpg", IFF_JFIF_JPEG}, {".jpeg", IFF_JFIF_JPEG},
+        {".jpe", IFF_JFIF_JPEG}, {".bmp", IFF_BMP},       {".dib", IFF_BMP},
+        {".pgm", IFF_PNM},       {".pnm", IFF_PNM},       {".pam", kPam},
+        {".webp", IFF_WEBP},     {".jp2", IFF_JP2}};
+    const auto* end = bilevel ? kFormats + 4 : std::end(kFormats);
+    const auto* found =
+        std::find_if(kFormats, end, [&](const auto& entry) { return extension == entry.first; });
+    return found == end ? IFF_UNKNOWN : found->second;
 }
 
 bool Encode(const cv::Mat& image, const std::string& extension, const OutputOptions& options,
             Bytes& bytes, std::string& reason) {
-    const int format = LeptonicaFormat(extension, options);
+    const int format = OutputFormat(extension, options.bilevel);
+    if (format == IFF_UNKNOWN) {
+        reason = options.bilevel
+                     ? "1-bit output is written only as .png, .tif, .tiff or .pbm"
+                     : "no image format is written with the extension '" + extension + "'";
+        return false;
+    }
+    if (format == IFF_TIFF) {
+        return EncodeTiff({image}, {options.resolution}, options.bilevel, bytes, reason);
+    }
     if (options.bilevel) {
-        if (format == IFF_UNKNOWN) {
-            reason = "1-bit output is written only as .png, .tif, .tiff or .pbm";
-            return false;
+        return LeptonicaEncode(ToBilevelPix(image, BilevelThreshold(image), options.resolution),
+                               format, bytes, reason);
+    }
+    if (format == IFF_PNG) {
+        if (EncodePng(image, options.resolution, bytes)) {
+            return true;
         }
-        if (format == IFF_TIFF_G4) {
-            return EncodeTiff({image}, {options.resolution}, true, bytes, reason);
-        }
-        return LeptonicaEncode(ToBilevelPix(image, options.resolution), format, bytes, reason);
+        reason = "the encoder failed";
+        return false;
     }
-    if (format != IFF_UNKNOWN) {
-        return LeptonicaEncode(ToPix(image, options.resolution), format, bytes, reason);
-    }
-    std::vector<int> parameters;
-    if (IsTiff(extension) && HasResolution(options.resolution)) {
-        parameters = {
-            cv::IMWRITE_TIFF_RESUNIT, kTiffUnitInch,
-            cv::IMWRITE_TIFF_XDPI,    static_cast<int>(std::lround(options.resolution.x)),
-            cv::IMWRITE_TIFF_YDPI,    static_cast<int>(std::lround(options.resolution.y))};
-    }
-    return OpenCvEncode(image, extension, parameters, bytes, reason);
+    // An 8-bit PBM file has always held ink exactly where the result is 0.
+    PixPtr pix = extension == ".pbm" ? ToBilevelPix(image, 1, options.resolution)
+                                     : ToPix(image, options.resolution);
+    return LeptonicaEncode(pix, format, bytes, reason);
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -499,18 +561,25 @@ bool WriteBytesAtomically(const Bytes& bytes, const std::string& outPath, std::s
 }  // namespace
 
 bool CanEncode(const std::string& outPath) {
-    try {
-        return !Extension(outPath).empty() && cv::haveImageWriter(outPath);
-    } catch (const cv::Exception&) {
-        return false;
-    }
+    return OutputFormat(Extension(outPath), false) != IFF_UNKNOWN;
 }
 
 bool CanEncode(const std::string& outPath, const OutputOptions& options) {
-    if (options.bilevel) {
-        return LeptonicaFormat(Extension(outPath), options) != IFF_UNKNOWN;
+    return OutputFormat(Extension(outPath), options.bilevel) != IFF_UNKNOWN;
+}
+
+bool EncodePng(const cv::Mat& image, const Resolution& resolution,
+               std::vector<unsigned char>& bytes) {
+    if (image.type() != CV_8UC1 && image.type() != CV_8UC3) {
+        return false;
     }
-    return CanEncode(outPath);
+    const PngWriter writer;
+    std::vector<png_bytep> rows(static_cast<size_t>(image.rows));
+    for (int y = 0; y < image.rows; ++y) {
+        rows[static_cast<size_t>(y)] = const_cast<png_bytep>(image.ptr(y));
+    }
+    bytes.clear();
+    return writer.info() != nullptr && WritePngRows(writer, image, resolution, rows, bytes);
 }
 
 bool CheckWritable(const std::string& outPath, std::string& reason) {

@@ -15,11 +15,12 @@ struct OutputOptions {
     Resolution resolution;  // written when non-zero
 };
 
-// True when OpenCV has an encoder for the extension of `outPath`.
+// True when the extension of `outPath` names a format the tool writes: .png,
+// .tif, .tiff, .jpg, .jpeg, .jpe, .bmp, .dib, .pbm, .pgm, .pnm, .pam, .webp or .jp2.
 bool CanEncode(const std::string& outPath);
 
 // True when the extension of `outPath` can hold a result stored as `options` say:
-// for 8 bits any format OpenCV writes, for 1 bit .png, .tif, .tiff or .pbm.
+// for 8 bits any of the formats above, for 1 bit .png, .tif, .tiff or .pbm.
 bool CanEncode(const std::string& outPath, const OutputOptions& options);
 
 // False, with the reason, when writing `outPath` is sure to be refused: it (or
@@ -39,13 +40,16 @@ bool CheckWritable(const std::string& outPath, std::string& reason);
 // the reason in `reason`.
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std::string& reason);
 
-// The same, stored as `options` say. `image` is CV_8UC1. Without a resolution the
-// 8-bit file is the one OpenCV writes; with one, TIFF is still OpenCV's, PNG, JPEG
-// (at OpenCV's quality) and BMP are Leptonica's; formats without a resolution
-// field are written without one. Bilevel: 1-bit PNG and PBM through Leptonica,
-// G4 TIFF through libtiff. A bilevel file holds ink where the image is below its
-// largest value: 0 in a result of 0 and 255, the darker value of a two-valued
-// image; an image of one value is all ink when that value is below 128.
+// The same, stored as `options` say. `image` is CV_8UC1. 8-bit files hold the
+// pixels OpenCV's writers gave them, as the tool once wrote them: PNG through
+// libpng with OpenCV's settings (byte for byte OpenCV's file when it carries no
+// resolution), TIFF through libtiff (deflate), JPEG at OpenCV's quality 95, BMP,
+// PGM, PAM, lossless WebP and JPEG 2000 through Leptonica, PBM with ink where the
+// image is 0. Formats without a resolution field are written without one.
+// Bilevel: 1-bit PNG and PBM through Leptonica, G4 TIFF through libtiff. A
+// bilevel file holds ink where the image is below its largest value: 0 in a
+// result of 0 and 255, the darker value of a two-valued image; an image of one
+// value is all ink when that value is below 128.
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
                           const OutputOptions& options, std::string& reason);
 
@@ -54,6 +58,11 @@ bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
 // page is written as WriteImageAtomically does, in any format.
 bool WritePagesAtomically(const std::vector<cv::Mat>& pages, const std::string& outPath,
                           const OutputOptions& options, std::string& reason);
+
+// PNG of an 8-bit grey or BGR image, with OpenCV's settings, and pHYs when
+// `resolution` has one. False when libpng fails.
+bool EncodePng(const cv::Mat& image, const Resolution& resolution,
+               std::vector<unsigned char>& bytes);
 
 // True when pages written to outPath as `options` say go into one multi-page
 // file: bilevel pages into a TIFF. Otherwise each page needs a file of its own.

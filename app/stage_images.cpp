@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <opencv2/imgcodecs.hpp>
+#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "app/image_output.h"
 #include "global/contour_curve.h"
 
 namespace edgebin::cli {
@@ -133,11 +134,14 @@ bool Write(const std::filesystem::path& path, const cv::Mat& picture, std::strin
     if (picture.empty()) {
         return true;
     }
-    try {
-        if (cv::imwrite(path.string(), picture)) {
+    std::vector<unsigned char> bytes;
+    if (EncodePng(picture, Resolution{}, bytes)) {
+        std::ofstream file(path, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        if (file.flush()) {
             return true;
         }
-    } catch (const cv::Exception&) {
     }
     reason = "cannot write " + path.string();
     return false;

@@ -42,6 +42,7 @@ struct BenchOptions {
     std::string dataDir = EDGEBIN_DATA_DIR;
     std::string binary = EDGEBIN_BINARY;
     std::string referenceBinary = EDGEBIN_REFERENCE_BINARY;
+    std::string baselineBinary = EDGEBIN_BASELINE_BINARY;
     bool quick = false;
     int repeat = 3;
     bool help = false;
@@ -69,22 +70,25 @@ struct PageResult {
     bool stagedMatches = false;
     ChildRun tool;
     ChildRun reference;
+    ChildRun sauvolaTool;  // OpenCV's Sauvola as a whole process: load, binarize, write
 };
 
 const char kHelp[] =
     "usage: edgebin-bench [--quick] [--data DIR] [--repeat N] [--binary PATH]\n"
-    "                     [--reference PATH]\n"
+    "                     [--reference PATH] [--baseline PATH]\n"
     "\n"
     "Times every stage of the binarization (single thread) on generated pages of about\n"
     "1, 4 and 16 megapixels and on every page of the benchmark data, with OpenCV's\n"
     "Sauvola (window 31, k 0.2) on the same page, the edgebin executable (processor\n"
-    "time and peak memory) and, up to 5 MP, the reference executable.\n"
+    "time and peak memory), edgebin-baseline's Sauvola as a whole process (loading,\n"
+    "binarizing and writing the same page) and, up to 5 MP, the reference executable.\n"
     "\n"
     "  --quick         only the 1 and 4 MP generated pages\n"
     "  --data DIR      benchmark pages (<set>/<id>.png), default ../shared/data\n"
     "  --repeat N      runs per generated page, the fastest counts (default 3)\n"
     "  --binary PATH   the edgebin executable to run\n"
-    "  --reference PATH  the reference executable (skipped when missing)\n";
+    "  --reference PATH  the reference executable (skipped when missing)\n"
+    "  --baseline PATH   the edgebin-baseline executable (skipped when missing)\n";
 
 // Processor time of this process: everything runs on one thread, and unlike the
 // wall clock it does not count the time other programs of a busy machine take.
@@ -118,6 +122,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
             options.binary = argv[++i];
         } else if (argument == "--reference" && hasValue) {
             options.referenceBinary = argv[++i];
+        } else if (argument == "--baseline" && hasValue) {
+            options.baselineBinary = argv[++i];
         } else if (argument == "--repeat" && hasValue) {
             options.repeat = std::atoi(argv[++i]);
             if (options.repeat < 1) {
@@ -130,9 +136,9 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
     return true;
 }
 
-// Runs `program page out` with OpenCV held to one thread and the output thrown
+// Runs `program arguments...` with OpenCV held to one thread and the output thrown
 // away; reports processor time, peak resident memory and exit status.
-ChildRun RunChild(const std::string& program, const std::string& page, const std::string& out) {
+ChildRun RunChild(const std::string& program, const std::vector<std::string>& arguments) {
     ChildRun run;
     if (access(program.c_str(), X_OK) != 0) {
         return run;
@@ -148,10 +154,12 @@ ChildRun RunChild(const std::string& program, const std::string& page, const std
             dup2(devNull, STDERR_FILENO);
         }
         setenv("OPENCV_FOR_THREADS_NUM", "1", 1);
-        std::vector<char*> arguments{const_cast<char*>(program.c_str()),
-                                     const_cast<char*>(page.c_str()),
-                                     const_cast<char*>(out.c_str()), nullptr};
-        execv(program.c_str(), arguments.data());
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
@@ -166,11 +174,11 @@ ChildRun RunChild(const std::string& program, const std::string& page, const std
     return run;
 }
 
-ChildRun FastestChildRun(const std::string& program, const std::string& page,
-                         const std::string& out, int repeat) {
+ChildRun FastestChildRun(const std::string& program, const std::vector<std::string>& arguments,
+                         int repeat) {
     ChildRun best;
     for (int r = 0; r < repeat; ++r) {
-        const ChildRun run = RunChild(program, page, out);
+        const ChildRun run = RunChild(program, arguments);
         if (!run.ran) {
             return best;
         }
@@ -237,9 +245,11 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     const std::string pagePath = (scratch / "page.png").string();
     const std::string outPath = (scratch / "out.png").string();
     cv::imwrite(pagePath, page.gray);
-    result.tool = FastestChildRun(options.binary, pagePath, outPath, repeat);
+    result.tool = FastestChildRun(options.binary, {pagePath, outPath}, repeat);
+    result.sauvolaTool =
+        FastestChildRun(options.baselineBinary, {"sauvola", pagePath, outPath}, repeat);
     if (result.megapixels <= kReferenceMaxMegapixels && page.generated) {
-        result.reference = FastestChildRun(options.referenceBinary, pagePath, outPath, 1);
+        result.reference = FastestChildRun(options.referenceBinary, {pagePath, outPath}, 1);
     }
     return result;
 }
@@ -313,13 +323,14 @@ void PrintHeader() {
     for (int s = 0; s < kStageCount; ++s) {
         std::printf(" %8s", StageName(static_cast<Stage>(s)));
     }
-    std::printf(" %9s %8s %7s %8s %9s %8s %7s\n", "Binarize", "Sauvola", "xSauv", "exe", "ref-exe",
-                "speed-up", "B/px");
+    std::printf(" %9s %8s %7s %8s %9s %8s %7s %8s %7s\n", "Binarize", "Sauvola", "xSauv", "exe",
+                "ref-exe", "speed-up", "B/px", "sauv-exe", "xSauvEx");
     std::printf("%-16s %6s", "", "");
     for (int s = 0; s < kStageCount; ++s) {
         std::printf(" %8s", "ms");
     }
-    std::printf(" %9s %8s %7s %8s %9s %8s %7s\n", "ms", "ms", "", "ms", "ms", "", "");
+    std::printf(" %9s %8s %7s %8s %9s %8s %7s %8s %7s\n", "ms", "ms", "", "ms", "ms", "", "", "ms",
+                "");
 }
 
 void PrintRow(const PageResult& result) {
@@ -342,6 +353,12 @@ void PrintRow(const PageResult& result) {
         std::printf(" %7.1f", static_cast<double>(result.tool.maxRssKb) * 1024.0 / pixels);
     } else {
         std::printf(" %7s", "n/a");
+    }
+    if (result.sauvolaTool.ran && result.tool.ran) {
+        std::printf(" %8s %7.2f", Milliseconds(result.sauvolaTool.seconds).c_str(),
+                    result.tool.seconds / result.sauvolaTool.seconds);
+    } else {
+        std::printf(" %8s %7s", "n/a", "n/a");
     }
     if (!result.stagedMatches) {
         std::printf("  (staged result differs from BinarizeImage)");
@@ -403,7 +420,8 @@ int main(int argc, char** argv) {
     std::printf(
         "single thread; processor times in ms, the fastest of %d runs on generated pages, one run "
         "on data pages;\nxSauv = Binarize / Sauvola; exe and ref-exe = whole runs of edgebin and "
-        "edgebin-reference (load, binarize, write); B/px = peak memory of the edgebin run\n",
+        "edgebin-reference (load, binarize, write); B/px = peak memory of the edgebin run;\n"
+        "sauv-exe = a whole run of edgebin-baseline sauvola, xSauvEx = exe / sauv-exe\n",
         options.repeat);
     PrintHeader();
     for (const BenchPage& page : GeneratedPages(options.quick)) {

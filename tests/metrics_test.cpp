@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/ximgproc.hpp>
+
+#include "support/test_support.h"
 
 namespace {
 
@@ -68,6 +72,22 @@ TEST(MetricsTest, PseudoRecallIsMeasuredOnTheSkeleton) {
         EXPECT_NEAR(s.recall, 100.0 * 3.0 / 21.0, 1e-9) << "offset " << offset;
         EXPECT_NEAR(s.pseudoRecall, 50.0, 1e-9) << "offset " << offset;
         EXPECT_NEAR(s.pseudoFMeasure, 200.0 / 3.0, 1e-9) << "offset " << offset;
+    }
+}
+
+// The skeleton is OpenCV's Zhang-Suen thinning, which the scores were first
+// measured with, on random masks from sparse dots to solid blobs.
+TEST(MetricsTest, SkeletonIsOpenCvsThinning) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        cv::Mat mask = RandomMask(30 + seed, 50 - seed, 0.07 * seed, seed);
+        if (seed % 2 == 0) {
+            cv::dilate(mask, mask, cv::Mat());
+        }
+        cv::Mat expected;
+        cv::copyMakeBorder(mask, expected, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+        cv::ximgproc::thinning(expected, expected, cv::ximgproc::THINNING_ZHANGSUEN);
+        const cv::Rect inside(1, 1, mask.cols, mask.rows);
+        EXPECT_EQ(cv::countNonZero(InkSkeleton(mask) != expected(inside)), 0) << "seed " << seed;
     }
 }
 

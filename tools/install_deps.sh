@@ -7,7 +7,7 @@
 # Sets:
 #   python   the Python module and its pip install (pybind11, numpy, venv, pip)
 #   test     everything tools/test.sh needs: python, pdf, browser and cache, Google
-#            Test and Benchmark, libpng, Tesseract, pytest, Dask and GNU parallel
+#            Test and Benchmark, Tesseract, pytest, Dask and GNU parallel
 #   pdf      OCRmyPDF, img2pdf and poppler-utils, for the plugin edgebin.ocrmypdf
 #   browser  Chromium, and Node.js with npm where none is installed, for the review
 #            page's test in tests/browser and bench/review_render.mjs
@@ -16,7 +16,7 @@
 #   fuzz     clang and libFuzzer for tools/fuzz.sh
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libcli11-dev nlohmann-json3-dev
-          libleptonica-dev libtiff-dev)
+          libleptonica-dev libtiff-dev libpng-dev libjpeg-dev)
 # Installed without their recommended packages: Chromium's (printer set-up, udev,
 # upower, a notification daemon) serve a desktop, not a headless test, and would
 # double what CI downloads.
@@ -26,7 +26,7 @@ AddSet() {
         python) packages+=(python3-dev pybind11-dev python3-pybind11 python3-numpy python3-opencv
                            python3-venv python3-pip python3-setuptools python3-wheel) ;;
         test) for set in python pdf browser cache; do AddSet "$set"; done
-              packages+=(libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+              packages+=(libgtest-dev libgmock-dev libbenchmark-dev
                          parallel tesseract-ocr tesseract-ocr-eng python3-pytest python3-dask
                          python3-distributed) ;;
         pdf) packages+=(ocrmypdf img2pdf poppler-utils fonts-dejavu-core) ;;

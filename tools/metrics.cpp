@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/ximgproc.hpp>
 
 namespace {
 
@@ -60,6 +59,39 @@ bool BlockIsUniform(const cv::Mat& block) {
     return inkCount == 0 || inkCount == block.rows * block.cols;
 }
 
+// One sub-iteration of Zhang and Suen's thinning of a 0/1 image, as OpenCV's
+// ximgproc implements it (whose module would bring OpenCV's image codecs into
+// every program that scores a page): pixels are marked from the image as it was
+// before the sub-iteration, then removed. True when any was removed.
+bool ThinningPass(cv::Mat& image, int pass) {
+    cv::Mat marker = cv::Mat::zeros(image.size(), CV_8UC1);
+    for (int y = 1; y + 1 < image.rows; ++y) {
+        const std::uint8_t* above = image.ptr(y - 1);
+        const std::uint8_t* row = image.ptr(y);
+        const std::uint8_t* below = image.ptr(y + 1);
+        std::uint8_t* marked = marker.ptr(y);
+        for (int x = 1; x + 1 < image.cols; ++x) {
+            if (row[x] == 0) {
+                continue;  // removing paper changes nothing
+            }
+            // The eight neighbours clockwise from the one above.
+            const int p[8] = {above[x], above[x + 1], row[x + 1], below[x + 1],
+                              below[x], below[x - 1], row[x - 1], above[x - 1]};
+            int transitions = 0;
+            int ink = 0;
+            for (int i = 0; i < 8; ++i) {
+                transitions += p[i] == 0 && p[(i + 1) % 8] == 1;
+                ink += p[i];
+            }
+            const int first = pass == 0 ? p[0] * p[2] * p[4] : p[0] * p[2] * p[6];
+            const int second = pass == 0 ? p[2] * p[4] * p[6] : p[0] * p[4] * p[6];
+            marked[x] = transitions == 1 && ink >= 2 && ink <= 6 && first == 0 && second == 0;
+        }
+    }
+    image.setTo(0, marker);
+    return cv::countNonZero(marker) > 0;
+}
+
 }  // namespace
 
 double Percentage(long long part, long long whole, bool bothEmpty) {
@@ -82,8 +114,15 @@ cv::Mat InkMask(const cv::Mat& grey) {
 cv::Mat InkSkeleton(const cv::Mat& inkMask) {
     cv::Mat padded;
     cv::copyMakeBorder(inkMask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    cv::ximgproc::thinning(padded, padded, cv::ximgproc::THINNING_ZHANGSUEN);
-    return padded(cv::Rect(1, 1, inkMask.cols, inkMask.rows)).clone();
+    // OpenCV's scaling to 0/1: values from 128 up count as ink.
+    padded.convertTo(padded, CV_8U, 1.0 / 255.0);
+    bool thinned = true;
+    while (thinned) {
+        const bool first = ThinningPass(padded, 0);
+        const bool second = ThinningPass(padded, 1);
+        thinned = first || second;
+    }
+    return padded(cv::Rect(1, 1, inkMask.cols, inkMask.rows)) * 255;
 }
 
 double PeakSignalToNoiseRatio(const cv::Mat& result, const cv::Mat& truth) {

@@ -14,8 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -55,29 +53,6 @@ inline void BinarizeAndCheck(const cv::Mat& grey, double alpha, double k, double
     Require(dst.type() == CV_8UC1 && dst.size() == grey.size());
     Require(cv::countNonZero(dst == 0) + cv::countNonZero(dst == 255) ==
             static_cast<int>(dst.total()));
-}
-
-// Arbitrary bytes as an image file: the header reader, the decoder, then the
-// pipeline for images of at most kMaxSide × kMaxSide.
-inline void FuzzDecode(const std::uint8_t* data, std::size_t size) {
-    {
-        std::uint64_t width = 0;
-        std::uint64_t height = 0;
-        edgebin::cli::ReadDeclaredImageSize(data, size, width, height);
-    }
-    cv::Mat image;
-    try {
-        image = cv::imdecode(cv::_InputArray(data, static_cast<int>(size)), cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        return;
-    }
-    if (image.empty() || image.rows > kMaxSide || image.cols > kMaxSide) {
-        return;
-    }
-    Require(image.type() == CV_8UC3);
-    cv::Mat grey;
-    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-    BinarizeAndCheck(grey, 2.0, 0.6, 0.05);
 }
 
 // Bytes read directly as a small grey page: bytes 0 and 1 give the width and
@@ -195,6 +170,26 @@ inline void FuzzTiffPages(const std::uint8_t* data, std::size_t size) {
     if (allLoad && reached >= 0 && chainBreak.empty()) {
         Require(clean && pages == reached);
     }
+}
+
+// Arbitrary bytes as an image file: the header reader, the command line's
+// decoder, then the pipeline for images of at most kMaxSide × kMaxSide.
+inline void FuzzDecode(const std::uint8_t* data, std::size_t size) {
+    {
+        std::uint64_t width = 0;
+        std::uint64_t height = 0;
+        edgebin::cli::ReadDeclaredImageSize(data, size, width, height);
+    }
+    const TempFile file(data, size);
+    cv::Mat grey;
+    edgebin::cli::Resolution resolution;
+    std::string refusal;
+    if (!edgebin::cli::LoadGreyPage(file.Path(), 0, grey, resolution, refusal) ||
+        grey.rows > kMaxSide || grey.cols > kMaxSide) {
+        return;
+    }
+    Require(grey.type() == CV_8UC1 && !grey.empty());
+    BinarizeAndCheck(grey, 2.0, 0.6, 0.05);
 }
 
 // Bytes as a file through the header and resolution readers: the size read from
