@@ -129,9 +129,12 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
         return result;
     }
     trace.polarity = ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence);
-    cv::Mat page = grey;
+    // A new image: `grey` may be the caller's.
+    cv::Mat page;
     if (trace.polarity == Polarity::kLightInk) {
         cv::bitwise_not(grey, page);
+    } else {
+        page = grey;
     }
     // The run fills the trace afresh; what was decided before it is kept.
     const Polarity polarity = trace.polarity;

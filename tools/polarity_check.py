@@ -1,11 +1,12 @@
 """Confusion table of --polarity auto over positive pages and their negatives.
 
 usage: PYTHONPATH=build/python /usr/bin/python3 tools/polarity_check.py
-           [--build DIR] [--data DIR] [--seeds N] [--out DIR]
+           [--build DIR] [--data DIR] [--seeds N] [--sizes WxH,...] [--out DIR]
 
-Pages: every benchmark page DATA/<set>/<id>.png (not the _gt files), N pages of
-every edgebin-genpage --class (seeds 1..N, difficulty spread over 0.2..0.8) and N
-plain generated pages. Each grey page (colour converted as the library does) and
+Pages: every benchmark page DATA/<set>/<id>.png (not the _gt files), and in each
+size (default 1200x900, the generator's, and 600x400) N pages of every
+edgebin-genpage --class (seeds 1..N, difficulty spread over 0.2..0.8) and N plain
+generated pages. Each grey page (colour converted as the library does) and
 its negative, 255 - grey, is binarized with polarity="auto"; the positive also
 with "dark-ink". A positive must be kept (polarity dark-ink) and give exactly the
 dark-ink result; a negative must be inverted (light-ink) and give exactly the
@@ -18,6 +19,7 @@ weakest evidence of each; writes OUT/pages.csv.
 import argparse
 import csv
 import glob
+import itertools
 import os
 import subprocess
 import sys
@@ -87,17 +89,18 @@ def pages(args):
             yield "benchmark", name, cv2.imread(path, cv2.IMREAD_COLOR)
     os.makedirs(args.out, exist_ok=True)
     genpage = os.path.join(args.build, "edgebin-genpage")
-    for page_class in CLASSES + ["plain"]:
-        for seed in range(1, args.seeds + 1):
-            difficulty = 0.2 + 0.6 * (seed - 1) / max(1, args.seeds - 1)
-            path = os.path.join(args.out, "%s-%d.png" % (page_class, seed))
-            command = [genpage, "--seed", str(seed), "--difficulty", "%.3f" % difficulty,
-                       "--out", path]
-            if page_class != "plain":
-                command += ["--class", page_class]
-            subprocess.run(command, check=True)
-            group = "hard classes" if page_class in HARD else "generated"
-            yield group, os.path.basename(path), cv2.imread(path, cv2.IMREAD_COLOR)
+    for size, page_class, seed in itertools.product(
+            args.sizes.split(","), CLASSES + ["plain"], range(1, args.seeds + 1)):
+        difficulty = 0.2 + 0.6 * (seed - 1) / max(1, args.seeds - 1)
+        width, height = size.split("x")
+        path = os.path.join(args.out, "%s-%d-%s.png" % (page_class, seed, size))
+        command = [genpage, "--seed", str(seed), "--difficulty", "%.3f" % difficulty,
+                   "--width", width, "--height", height, "--out", path]
+        if page_class != "plain":
+            command += ["--class", page_class]
+        subprocess.run(command, check=True)
+        group = "hard classes" if page_class in HARD else "generated"
+        yield group, os.path.basename(path), cv2.imread(path, cv2.IMREAD_COLOR)
 
 
 def table(rows):
@@ -124,6 +127,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(repo, "build"))
     parser.add_argument("--data", default=os.path.join(repo, "..", "shared", "data"))
     parser.add_argument("--seeds", type=int, default=5)
+    parser.add_argument("--sizes", default="1200x900,600x400")
     parser.add_argument("--out", default=os.path.join(repo, "out", "polarity"))
     args = parser.parse_args()
     rows = []
