@@ -290,7 +290,6 @@ TEST_F(CliTest, PolarityInTheSinglePageAndBatchForms) {
         const char* result;
     } cases[] = {
         {"--polarity light-ink negative.png out.png", 0, "out.png"},
-        {"--polarity=auto negative.png out.png", 0, "out.png"},
         {"--out-dir batch --polarity auto --report r.jsonl negative.png", 0, "batch/negative.png"},
         {"--polarity dark negative.png out.png", 2, nullptr},
         {"--out-dir batch --polarity=Light-Ink negative.png", 2, nullptr},
