@@ -71,6 +71,12 @@ void PrintHelp(std::ostream& out) {
         << "Options (any argument starting with -- selects them; --name=value works too,\n"
         << "and -- ends the options):\n"
         << "  --alpha A, --k K, --rthre R  tuning values, as the positional numbers\n"
+        << "  --polarity auto|dark-ink|light-ink  auto (the default): told from the page,\n"
+        << "                   which is kept as it is when unsure (then suspect); dark-ink:\n"
+        << "                   dark writing on light paper; light-ink: light writing on a\n"
+        << "                   dark page, as in film negatives, inverted (255 - grey) first.\n"
+        << "                   The result is always ink 0 on paper 255. A two-level input\n"
+        << "                   is copied inverted under light-ink, as it is otherwise\n"
         << "  --bilevel        write 1 bit per pixel: 1-bit PNG (.png), CCITT G4 TIFF\n"
         << "                   (.tif, .tiff) or PBM (.pbm)\n"
         << "  --dpi N          resolution to write; by default the input's is kept\n"
@@ -133,6 +139,8 @@ std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLin
     const CLI::Option* tuningOptions[] = {app.add_option("--alpha", tuning.alpha),
                                           app.add_option("--k", tuning.k),
                                           app.add_option("--rthre", tuning.rthre)};
+    std::string polarity = PolarityName(line.parameters.polarity);
+    app.add_option("--polarity", polarity)->check(CLI::IsMember({"auto", "dark-ink", "light-ink"}));
     app.add_flag("--bilevel", line.bilevel);
     app.add_option("--dpi", line.dpi)->check(CLI::Range(1.0, 1.0e6));
     app.add_option("--debug-dir", line.debugDir);
@@ -163,6 +171,7 @@ std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLin
         }
         return 0;
     }
+    ParsePolarity(polarity, line.parameters.polarity);
     line.mode = outDir->count() > 0 ? Mode::kBatch : Mode::kSinglePage;
     for (const CLI::Option* option : batchOnly) {
         if (line.mode != Mode::kBatch && option->count() > 0) {

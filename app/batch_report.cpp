@@ -50,6 +50,7 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
                            : nlohmann::ordered_json()},
         {"seconds", record.seconds},
         {"copied_input", nullptr},
+        {"polarity", nullptr},
         {"thresholds", nullptr},
         {"stroke_widths", nullptr},
         {"verdict", nullptr},
@@ -59,6 +60,7 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
     }
     const Trace& trace = *record.trace;
     line["copied_input"] = trace.copiedInput;
+    line["polarity"] = PolarityName(trace.polarity);
     line["thresholds"] = {{"main_peak", LevelOrNull(trace.mainPeak)},
                           {"second_peak", LevelOrNull(trace.secondPeak)},
                           {"ratio", LevelOrNull(trace.ratio)},

@@ -23,6 +23,10 @@ void PrintParameterLine(const Parameters& parameters, std::ostream& out) {
 
 void PrintTrace(const Result& result, std::ostream& out) {
     const Trace& trace = result.trace;
+    // Only an inverted page says so: the lines of every other page stay as they were.
+    if (trace.polarity == Polarity::kLightInk) {
+        out << "Polarity: light-ink, the page was inverted." << std::endl;
+    }
     if (trace.copiedInput) {
         out << "The input image is a binarized image. The output image is a copy of the "
                "input image."

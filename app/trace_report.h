@@ -11,9 +11,10 @@ namespace edgebin::cli {
 // The first line of a binarization, written before the work starts.
 void PrintParameterLine(const Parameters& parameters, std::ostream& out);
 
-// Writes the lines of a run that gave `result`, after its parameter line: the copy
-// notice for a two-level input, else the peaks, the ratio, the thresholds and the
-// stroke widths of every measurement, in the order the stages decided them.
+// Writes the lines of a run that gave `result`, after its parameter line: a line
+// saying that the page was inverted when it was, then the copy notice for a
+// two-level input, else the peaks, the ratio, the thresholds and the stroke widths
+// of every measurement, in the order the stages decided them.
 void PrintTrace(const Result& result, std::ostream& out);
 
 // What standard error says of a binarized page that should be looked at: its

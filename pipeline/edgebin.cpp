@@ -3,9 +3,12 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "edgebin/edgebin.hpp"
 #include "pipeline/binarize.h"
+#include "pipeline/polarity.h"
 #include "pipeline/self_check.h"
 
 namespace edgebin {
@@ -22,6 +25,17 @@ bool CheckParameter(const char* name, double value, double bound, std::string& m
     return false;
 }
 
+// A Polarity made from an integer can be none of the named ones.
+bool CheckPolarity(Polarity polarity, std::string& message) {
+    if (polarity == Polarity::kAuto || polarity == Polarity::kDarkInk ||
+        polarity == Polarity::kLightInk) {
+        return true;
+    }
+    message = "polarity = " + std::to_string(static_cast<int>(polarity)) +
+              " is none of auto, dark-ink and light-ink";
+    return false;
+}
+
 Result Failure(int status, const std::string& message) {
     Result result;
     result.status = status;
@@ -29,12 +43,36 @@ Result Failure(int status, const std::string& message) {
     return result;
 }
 
+const std::pair<Polarity, const char*> kPolarityNames[] = {{Polarity::kAuto, "auto"},
+                                                           {Polarity::kDarkInk, "dark-ink"},
+                                                           {Polarity::kLightInk, "light-ink"}};
+
 }  // namespace
+
+const char* PolarityName(Polarity polarity) {
+    for (const auto& [value, name] : kPolarityNames) {
+        if (value == polarity) {
+            return name;
+        }
+    }
+    return "unknown";
+}
+
+bool ParsePolarity(const std::string& name, Polarity& polarity) {
+    for (const auto& [value, known] : kPolarityNames) {
+        if (name == known) {
+            polarity = value;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool CheckParameters(const Parameters& parameters, std::string& message) {
     return CheckParameter("alpha", parameters.alpha, kMaxAbsAlpha, message) &&
            CheckParameter("k", parameters.k, kMaxAbsK, message) &&
-           CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message);
+           CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message) &&
+           CheckPolarity(parameters.polarity, message);
 }
 
 bool IsAlreadyBinary(const cv::Mat& grey) {
@@ -78,15 +116,35 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
     }
 
     Result result;
+    Trace& trace = result.trace;
     if (IsAlreadyBinary(grey)) {
-        result.trace.copiedInput = true;
-        result.image = grey.clone();
+        // A copy is the input given back; a guess would risk turning it inside out.
+        trace.copiedInput = true;
+        if (parameters.polarity == Polarity::kLightInk) {
+            trace.polarity = Polarity::kLightInk;
+            cv::bitwise_not(grey, result.image);
+        } else {
+            result.image = grey.clone();
+        }
         return result;
     }
-    result.status = BinarizeImage(grey, result.image, parameters.alpha, parameters.k,
-                                  parameters.rthre, result.trace, stages);
+    trace.polarity = ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence);
+    // A new image: `grey` may be the caller's.
+    cv::Mat page;
+    if (trace.polarity == Polarity::kLightInk) {
+        cv::bitwise_not(grey, page);
+    } else {
+        page = grey;
+    }
+    // The run fills the trace afresh; what was decided before it is kept.
+    const Polarity polarity = trace.polarity;
+    const std::optional<double> evidence = trace.polarityEvidence;
+    result.status = BinarizeImage(page, result.image, parameters.alpha, parameters.k,
+                                  parameters.rthre, trace, stages);
+    trace.polarity = polarity;
+    trace.polarityEvidence = evidence;
     if (result.status == kStatusOk) {
-        CheckResult(grey, result.image, result.trace);
+        CheckResult(page, result.image, trace);
     } else if (result.status == kStatusNoStrokes) {
         result.message = "no stroke structure found at the global threshold nor at its half";
     } else {

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "pipeline/polarity.h"
+
 namespace edgebin::detail {
 
 namespace {
@@ -87,6 +89,9 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     }
     if (ink >= kAlmostNoInk && Separation(grey, binary) < kMinSeparation) {
         reasons.emplace_back("ink and paper overlap in grey");
+    }
+    if (trace.polarityEvidence && IsPolarityUnsure(*trace.polarityEvidence)) {
+        reasons.emplace_back("the page may be a negative");
     }
     trace.suspect = !reasons.empty();
 }

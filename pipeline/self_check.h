@@ -10,7 +10,8 @@ namespace edgebin::detail {
 
 // Fills trace.suspect and trace.suspectReasons from the grey page, its binarized
 // result (CV_8UC1, ink 0) and what the run decided on the way (the global level and
-// its mend). Preconditions: `grey` and `binary` are CV_8UC1 of one size, not empty.
+// its mend, the polarity detector's evidence). Preconditions: `grey` and `binary`
+// are CV_8UC1 of one size, not empty.
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
 
 // False when the result's ink cannot be the page's text: almost none, far more than

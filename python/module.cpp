@@ -139,7 +139,19 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
                     py::arg("measurements") = MeasurementsToList(trace.measurements),
                     py::arg("refinement_passes") = MeasurementsToList(trace.refinementPasses),
                     py::arg("bands") = bands, py::arg("verdict") = trace.suspect ? "suspect" : "ok",
-                    py::arg("suspect_reasons") = py::cast(trace.suspectReasons));
+                    py::arg("suspect_reasons") = py::cast(trace.suspectReasons),
+                    py::arg("polarity") = edgebin::PolarityName(trace.polarity),
+                    py::arg("polarity_evidence") = py::cast(trace.polarityEvidence));
+}
+
+// The command line's --polarity values.
+edgebin::Polarity ReadPolarity(const std::string& name) {
+    edgebin::Polarity polarity = edgebin::Polarity::kDarkInk;
+    if (!edgebin::ParsePolarity(name, polarity)) {
+        throw py::value_error("polarity must be \"auto\", \"dark-ink\" or \"light-ink\", not \"" +
+                              name + "\"");
+    }
+    return polarity;
 }
 
 [[noreturn]] void RaiseNoStrokes(const edgebin::Result& result) {
@@ -151,12 +163,12 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
 }
 
 edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre,
-                            const std::string& color) {
+                            const std::string& color, const std::string& polarity) {
     if (color != "bgr" && color != "rgb") {
         throw py::value_error("color must be \"bgr\" or \"rgb\", not \"" + color + "\"");
     }
     const PageView page = ViewPage(std::move(image), "image", true);
-    const edgebin::Parameters parameters{alpha, k, rthre};
+    const edgebin::Parameters parameters{alpha, k, rthre, ReadPolarity(polarity)};
     edgebin::Result result;
     {
         py::gil_scoped_release release;
@@ -186,14 +198,14 @@ edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthr
     }
 }
 
-py::array Binarize(py::array image, double alpha, double k, double rthre,
-                   const std::string& color) {
-    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, color).image);
+py::array Binarize(py::array image, double alpha, double k, double rthre, const std::string& color,
+                   const std::string& polarity) {
+    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, color, polarity).image);
 }
 
 py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre,
-                            const std::string& color) {
-    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, color);
+                            const std::string& color, const std::string& polarity) {
+    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, color, polarity);
     return py::make_tuple(ToArray(std::move(result.image)), TraceToDict(result.trace));
 }
 
@@ -230,11 +242,12 @@ bool IsAlreadyBinary(py::array image) {
 }
 
 // The settings of a batch, as the command line's options would give them.
-edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre, bool bilevel,
+edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre,
+                                    const std::string& polarity, bool bilevel,
                                     std::optional<double> dpi, bool skipExisting) {
     edgebin::cli::CommandLine line;
     line.mode = edgebin::cli::Mode::kBatch;
-    line.parameters = edgebin::Parameters{alpha, k, rthre};
+    line.parameters = edgebin::Parameters{alpha, k, rthre, ReadPolarity(polarity)};
     std::string message;
     if (!edgebin::CheckParameters(line.parameters, message)) {
         throw py::value_error("invalid " + message);
@@ -250,9 +263,10 @@ edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre, bool b
 }
 
 py::list BinarizeFile(const std::filesystem::path& source, const std::filesystem::path& target,
-                      double alpha, double k, double rthre, bool bilevel, std::optional<double> dpi,
-                      bool skipExisting) {
-    const edgebin::cli::CommandLine line = BatchLine(alpha, k, rthre, bilevel, dpi, skipExisting);
+                      double alpha, double k, double rthre, const std::string& polarity,
+                      bool bilevel, std::optional<double> dpi, bool skipExisting) {
+    const edgebin::cli::CommandLine line =
+        BatchLine(alpha, k, rthre, polarity, bilevel, dpi, skipExisting);
     edgebin::cli::OutputOptions options;
     options.bilevel = bilevel;
     if (!edgebin::cli::CanEncode(target.string(), options)) {
@@ -364,6 +378,12 @@ rthre: share of the page (0..1) that pixels between two contour-curve peaks
     Finite, |rthre| <= 1e6.
 color: "bgr" (as OpenCV's imread delivers colour) or "rgb" (as PIL and
     scikit-image do). Ignored for grey images.
+polarity: "auto" (told from the page; kept as it is when unsure, and then
+    suspect), "dark-ink" (dark writing on light paper) or "light-ink" (light
+    writing on a dark page, as in film negatives: the grey page is inverted
+    first).
+    The result has ink 0 whatever the polarity; a page of two grey values is
+    copied inverted under "light-ink" and as it is otherwise.
 
 Returns a new H×W uint8 array: 0 ink, 255 paper. A page with at most two grey
 values is returned as a copy of its grey version, with its own two values.
@@ -396,7 +416,11 @@ bands: list of {"top": int, "bottom": int, "stroke_width": int}, the text
     bands (inclusive rows) that tile the page, with their stroke width in pixels.
 verdict: the page's self-check of its result, made without ground truth:
     "ok", or "suspect" when it should be looked at; "ok" for a copied page.
-suspect_reasons: why a page is suspect, short English phrases; [] when ok.)";
+suspect_reasons: why a page is suspect, short English phrases; [] when ok.
+polarity: "dark-ink", or "light-ink" when the page was inverted first.
+polarity_evidence: under polarity="auto", the detector's measure (-1..1):
+    how much darker than their surroundings the thin structures at the page's
+    strongest edges are, +1 dark ink, -1 light ink; None otherwise.)";
 
 const char kEvaluateDoc[] = R"(Scores a binarized page against its ground truth.
 
@@ -424,7 +448,7 @@ With `skip_existing` a target that exists is kept.
 Returns the report records of `edgebin --report`, one dict per page worked on
 (none when the target was kept): input, page, pages, output (None when nothing
 was written), status ("ok" or "failed"), message, width, height, resolution,
-seconds, copied_input, thresholds and stroke_widths. A page that cannot be read,
+seconds, copied_input, polarity, thresholds and stroke_widths. A page that cannot be read,
 binarized or written gives a record with status "failed", not an exception.
 Raises ValueError for a bad parameter or a target format that cannot hold the
 result. The GIL is released while the file is processed.)";
@@ -477,12 +501,15 @@ PYBIND11_MODULE(_edgebin, m) {
     m.attr("NoStrokesError") = py::reinterpret_steal<py::object>(noStrokesError);
 
     const edgebin::Parameters defaults;
+    const char* const defaultPolarity = edgebin::PolarityName(defaults.polarity);
     m.def("binarize", &Binarize, kBinarizeDoc, py::arg("image"), py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
+          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr",
+          py::arg("polarity") = defaultPolarity);
     m.def("binarize_with_trace", &BinarizeWithTrace, kBinarizeWithTraceDoc, py::arg("image"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
+          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr",
+          py::arg("polarity") = defaultPolarity);
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
@@ -490,8 +517,9 @@ PYBIND11_MODULE(_edgebin, m) {
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
     m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("bilevel") = false,
-          py::arg("dpi") = py::none(), py::arg("skip_existing") = false);
+          py::arg("rthre") = defaults.rthre, py::arg("polarity") = defaultPolarity,
+          py::arg("bilevel") = false, py::arg("dpi") = py::none(),
+          py::arg("skip_existing") = false);
     m.def("_use_batch_worker_settings", &UseBatchWorkerSettings,
           "For a process that binarizes whole files on each of its threads, as edgebin.dask's "
           "workers do: one OpenCV thread per caller and huge pages for large images, as in "

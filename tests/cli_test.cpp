@@ -275,3 +275,38 @@ TEST_F(CliTest, MultiPageTiffWithADamagedPage) {
         EXPECT_EQ(RunShell("ls " + out.string()).out, names);
     }
 }
+
+// --polarity in the single-page and the batch form: a negative comes out as its
+// positive does and says so on standard output and in the report; a value that is
+// none of auto, dark-ink and light-ink is a usage error.
+TEST_F(CliTest, PolarityInTheSinglePageAndBatchForms) {
+    const cv::Mat page = GeneratedPage(6, 300, 200, 0.4);
+    cv::imwrite(Path("page.png"), page);
+    cv::imwrite(Path("negative.png"), 255 - page);
+    ASSERT_EQ(Edgebin("--polarity dark-ink page.png positive.png").status, 0);
+    const struct {
+        const char* arguments;
+        int status;
+        const char* result;
+    } cases[] = {
+        {"--polarity light-ink negative.png out.png", 0, "out.png"},
+        {"--out-dir batch --polarity auto --report r.jsonl negative.png", 0, "batch/negative.png"},
+        {"--polarity dark negative.png out.png", 2, nullptr},
+        {"--out-dir batch --polarity=Light-Ink negative.png", 2, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ShellRun run = Edgebin(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        if (c.result == nullptr) {
+            EXPECT_NE(run.err.find("--polarity"), std::string::npos);
+            continue;
+        }
+        EXPECT_TRUE(SamePixels(cv::imread(Path(c.result), cv::IMREAD_UNCHANGED),
+                               cv::imread(Path("positive.png"), cv::IMREAD_UNCHANGED)));
+        EXPECT_EQ(
+            run.out.find("\nPolarity: light-ink, the page was inverted.\n") != std::string::npos,
+            std::string(c.result) == "out.png");
+    }
+    EXPECT_NE(ReadFile(Path("r.jsonl")).find("\"polarity\":\"light-ink\""), std::string::npos);
+}

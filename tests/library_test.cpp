@@ -48,6 +48,10 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
         {"alpha too large", page, {1.0e4 + 1, 0.6, 0.05}, edgebin::kStatusInvalidParameter},
         {"k infinite", page, {2.0, INFINITY, 0.05}, edgebin::kStatusInvalidParameter},
         {"rthre too small", page, {2.0, 0.6, -2.0e6}, edgebin::kStatusInvalidParameter},
+        {"polarity unknown",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity{7}},
+         edgebin::kStatusInvalidParameter},
         {"flat page", cv::Mat(60, 80, CV_8UC1, cv::Scalar(200)), {}, edgebin::kStatusOk},
     };
     for (const auto& c : cases) {

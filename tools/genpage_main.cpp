@@ -32,7 +32,9 @@ const char kHelp[] =
     "  --difficulty D  0 clean .. 1 heavily degraded (default 0.5)\n"
     "  --class NAME    instead, a page of real words in a DejaVu font with one kind of\n"
     "                  degradation: noise, faint, verso, border, texture, thin or\n"
-    "                  dark-beside-faint; the words go to PAGE's name with .txt in\n"
+    "                  dark-beside-faint; or with large dark areas that a polarity\n"
+    "                  guess must not take for the paper: photo, book-edge, stains or\n"
+    "                  table-header; the words go to PAGE's name with .txt in\n"
     "                  place of its extension\n"
     "  --fonts DIR     folder of the DejaVu fonts (default\n"
     "                  /usr/share/fonts/truetype/dejavu, from fonts-dejavu-core)\n";

@@ -548,6 +548,96 @@ void FadeSomeLines(PageRandom& random, const std::vector<int>& lineTops, int fon
     }
 }
 
+// What lies under `region` (255 there) shows no glyphs, on the page or in the truth.
+void EraseText(const cv::Mat& region, cv::Mat& strength, cv::Mat& truth) {
+    strength.setTo(0.0, region);
+    truth.setTo(255, region);
+}
+
+// A dark photograph over a large part of the text block: a dark smooth field with
+// lighter and darker blurred shapes and grain. Returns the region it covers.
+cv::Mat PastePhoto(PageRandom& random, cv::Mat& paper) {
+    const cv::Size size = paper.size();
+    const int width = static_cast<int>(size.width * random.Uniform(0.45, 0.74));
+    const int height = static_cast<int>(size.height * random.Uniform(0.3, 0.55));
+    const cv::Rect rect(random.Integer(size.width * 12 / 100, size.width * 88 / 100 - width),
+                        random.Integer(size.height / 10, size.height * 9 / 10 - height), width,
+                        height);
+    cv::Mat photo = SmoothField(random, rect.size(), 4, 25.0, 90.0);
+    for (int i = 0; i < 12; ++i) {
+        const cv::Point centre(random.Integer(0, width - 1), random.Integer(0, height - 1));
+        const cv::Size axes(random.Integer(5, width / 4), random.Integer(5, height / 4));
+        cv::ellipse(photo, centre, axes, random.Uniform(0.0, 180.0), 0.0, 360.0,
+                    cv::Scalar(random.Uniform(10.0, 150.0)), cv::FILLED);
+    }
+    cv::GaussianBlur(photo, photo, cv::Size(), 2.0);
+    cv::Mat grain(rect.size(), CV_32F);
+    AddNoiseField(random, grain);
+    photo += grain * 6.0;
+    photo.copyTo(paper(rect));
+    cv::Mat region = cv::Mat::zeros(size, CV_8U);
+    region(rect).setTo(255);
+    return region;
+}
+
+// An open book on a dark table: a wide dark surround on one side and along the top
+// and bottom, and between it and the leaf the stacked edges of the other leaves,
+// fine light lines on dark. Returns the region they cover.
+cv::Mat AddBookEdge(PageRandom& random, cv::Mat& paper) {
+    const cv::Size size = paper.size();
+    const bool left = random.Chance(0.5);
+    const int surround = static_cast<int>(size.width * random.Uniform(0.08, 0.2));
+    const int leaves = static_cast<int>(size.width * random.Uniform(0.03, 0.07));
+    const int band = static_cast<int>(size.height * random.Uniform(0.03, 0.08));
+    const double dark = random.Uniform(5.0, 40.0);
+    const double leafGrey = cv::mean(paper)[0] * random.Uniform(0.7, 0.95);
+    const double period = random.Uniform(3.0, 6.0);
+    cv::Mat region = cv::Mat::zeros(size, CV_8U);
+    region.rowRange(0, band).setTo(255);
+    region.rowRange(size.height - band, size.height).setTo(255);
+    paper.setTo(dark, region);
+    for (int x = 0; x < surround + leaves; ++x) {
+        const int column = left ? x : size.width - 1 - x;
+        const bool leaf = x >= surround && std::fmod(x - surround, period) < period / 2.0;
+        paper.col(column).setTo(leaf ? leafGrey : dark);
+        region.col(column).setTo(255);
+    }
+    return region;
+}
+
+// A ruled table: a rule under every line and between columns, and the first one
+// to three lines a header of light letters on a dark bar.
+void RuleTable(PageRandom& random, const std::vector<int>& lineTops, int fontHeight,
+               cv::Mat& strength, cv::Mat& truth) {
+    if (lineTops.size() < 2) {
+        return;
+    }
+    const int left = strength.cols * 8 / 100;
+    const int right = strength.cols * 92 / 100;
+    const size_t headerLines =
+        std::min(lineTops.size() - 1, static_cast<size_t>(random.Integer(1, 3)));
+    const cv::Rect bar(left, std::max(0, lineTops[0] - fontHeight / 3), right - left,
+                       lineTops[headerLines] - lineTops[0]);
+    cv::Mat barStrength = strength(bar);
+    cv::subtract(1.0, barStrength, barStrength);
+    cv::Mat barTruth = truth(bar);
+    cv::bitwise_not(barTruth, barTruth);
+    const int rule = std::max(1, fontHeight / 14);
+    std::vector<std::pair<cv::Point, cv::Point>> rules;
+    for (size_t i = headerLines + 1; i < lineTops.size(); ++i) {
+        const int y = lineTops[i] - fontHeight / 3;
+        rules.emplace_back(cv::Point(left, y), cv::Point(right, y));
+    }
+    const int bottom = lineTops.back() + fontHeight;
+    for (const int x : {left, right, left + (right - left) * random.Integer(3, 6) / 10}) {
+        rules.emplace_back(cv::Point(x, bar.y), cv::Point(x, bottom));
+    }
+    for (const auto& [from, to] : rules) {
+        cv::line(strength, from, to, cv::Scalar(1.0), rule);
+        cv::line(truth, from, to, cv::Scalar(0), rule);
+    }
+}
+
 }  // namespace
 
 bool ParsePageClass(const std::string& name, PageClass& pageClass) {
@@ -558,7 +648,11 @@ bool ParsePageClass(const std::string& name, PageClass& pageClass) {
         {"border", PageClass::kBorder},
         {"texture", PageClass::kTexture},
         {"thin", PageClass::kThin},
-        {"dark-beside-faint", PageClass::kDarkBesideFaint}};
+        {"dark-beside-faint", PageClass::kDarkBesideFaint},
+        {"photo", PageClass::kPhoto},
+        {"book-edge", PageClass::kBookEdge},
+        {"stains", PageClass::kStains},
+        {"table-header", PageClass::kTableHeader}};
     for (const auto& [known, value] : kNames) {
         if (name == known) {
             pageClass = value;
@@ -592,6 +686,8 @@ void GenerateClassPage(const PageOptions& options, PageClass pageClass, const st
     cv::Mat strength = coverage.clone();
     double noiseSigma = 3.0;
     double blurSigma = inkRandom.Uniform(0.6, 0.9);
+    // Share of the composed page's grey kept under stains that darken ink and paper.
+    cv::Mat kept;
 
     switch (pageClass) {
         case PageClass::kNoise:
@@ -641,10 +737,35 @@ void GenerateClassPage(const PageOptions& options, PageClass pageClass, const st
         case PageClass::kDarkBesideFaint:
             FadeSomeLines(inkRandom, lineTops, style.fontHeight, strength);
             break;
+        case PageClass::kPhoto: {
+            PageRandom photoRandom(options.seed, kBorderStream);
+            EraseText(PastePhoto(photoRandom, paper), strength, truth);
+            break;
+        }
+        case PageClass::kBookEdge: {
+            PageRandom borderRandom(options.seed, kBorderStream);
+            AddBordersAndShadow(borderRandom, paper);
+            EraseText(AddBookEdge(borderRandom, paper), strength, truth);
+            break;
+        }
+        case PageClass::kStains: {
+            PageRandom stainRandom(options.seed, kStainStream);
+            cv::Mat stains =
+                MakeStains(stainRandom, size, 1.0) + MakeStains(stainRandom, size, 1.0);
+            cv::min(stains * (1.5 + difficulty), 0.8, stains);
+            kept = 1.0 - stains;
+            break;
+        }
+        case PageClass::kTableHeader:
+            RuleTable(inkRandom, lineTops, style.fontHeight, strength, truth);
+            break;
     }
 
     const cv::Mat contrast = paper - inkGrey;
     cv::Mat composed = paper - contrast.mul(strength);
+    if (!kept.empty()) {
+        composed = composed.mul(kept);
+    }
     cv::GaussianBlur(composed, composed, cv::Size(), blurSigma);
     PageRandom noiseRandom(options.seed, kNoiseStream);
     AddNoise(noiseRandom, noiseSigma, composed);

@@ -27,17 +27,24 @@ void GeneratePage(const PageOptions& options, cv::Mat& page, cv::Mat& truth);
 // Ways a scan goes wrong, one per class page, so that a method's weak spot shows up
 // class by class instead of vanishing in a mean.
 enum class PageClass {
-    kNoise,           // flatbed or camera noise (sigma 4 + 20 * difficulty) with a slight blur
-    kFaint,           // the first lines in dark ink, the rest faint
-    kVerso,           // a blurred mirrored verso 35-55 grey levels below the paper
-    kBorder,          // dark page borders, a book edge and its shadow
-    kTexture,         // fibrous textured paper, stains and faint pencil-like writing
-    kThin,            // hairline type
-    kDarkBesideFaint  // some lines in dark ink, the others 3 to 5 times fainter
+    kNoise,            // flatbed or camera noise (sigma 4 + 20 * difficulty) with a slight blur
+    kFaint,            // the first lines in dark ink, the rest faint
+    kVerso,            // a blurred mirrored verso 35-55 grey levels below the paper
+    kBorder,           // dark page borders, a book edge and its shadow
+    kTexture,          // fibrous textured paper, stains and faint pencil-like writing
+    kThin,             // hairline type
+    kDarkBesideFaint,  // some lines in dark ink, the others 3 to 5 times fainter
+    // Positive pages with large dark areas, on which a guess of the page's polarity
+    // could go wrong:
+    kPhoto,       // a big dark photograph in the text block
+    kBookEdge,    // a wide dark surround, the stacked edges of a book's leaves
+    kStains,      // heavy dark stains over much of the page
+    kTableHeader  // ruled table whose header rows are light letters on a dark bar
 };
 
 // Class names as the command line spells them: noise, faint, verso, border, texture,
-// thin. Returns false for an unknown name.
+// thin, dark-beside-faint, photo, book-edge, stains, table-header. Returns false for
+// an unknown name.
 bool ParsePageClass(const std::string& name, PageClass& pageClass);
 
 // A page of real English words set in a DejaVu font (fonts-dejavu-core, looked up in

@@ -25,6 +25,8 @@ class Trace(TypedDict):
     measurements: List[StrokeMeasurement]
     refinement_passes: List[StrokeMeasurement]
     bands: List[TextBand]
+    polarity: Literal["dark-ink", "light-ink"]
+    polarity_evidence: Optional[float]
 
 class Scores(TypedDict):
     precision: float
@@ -47,6 +49,7 @@ def binarize(
     k: float = 0.6,
     rthre: float = 0.05,
     color: Literal["bgr", "rgb"] = "bgr",
+    polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
 ) -> npt.NDArray[np.uint8]:
     """Binarizes an H×W or H×W×3 uint8 page; returns H×W uint8, 0 ink, 255 paper."""
 
@@ -57,6 +60,7 @@ def binarize_with_trace(
     k: float = 0.6,
     rthre: float = 0.05,
     color: Literal["bgr", "rgb"] = "bgr",
+    polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
 ) -> Tuple[npt.NDArray[np.uint8], Trace]:
     """Like binarize(), and returns the trace of thresholds and stroke widths too."""
 
@@ -80,6 +84,7 @@ def binarize_file(
     alpha: float = 2.0,
     k: float = 0.6,
     rthre: float = 0.05,
+    polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
     bilevel: bool = False,
     dpi: Optional[float] = None,
     skip_existing: bool = False,

@@ -86,12 +86,13 @@ def test_views_match_copies(pages, name, view):
     (lambda: edgebin.binarize(RAMP[:, :0]), ValueError, "empty"),
     (lambda: edgebin.binarize(RAMP, alpha=float("nan")), ValueError, "alpha"),
     (lambda: edgebin.binarize(RAMP, color="hsv"), ValueError, "color"),
+    (lambda: edgebin.binarize(RAMP, polarity="negative"), ValueError, "polarity"),
     (lambda: edgebin.binarize(RAMP, 2.0), TypeError, "incompatible"),
     (lambda: edgebin.binarize(RAMP), edgebin.NoStrokesError, "no stroke"),
     (lambda: edgebin.evaluate(RAMP, RAMP[1:]), ValueError, "differ"),
     (lambda: edgebin.evaluate(RAMP, np.dstack([RAMP] * 3)), ValueError, "shape"),
     (lambda: edgebin.evaluate(RAMP, RAMP > 0), TypeError, "uint8"),
-], ids=["float", "1-D", "4-channel", "empty", "nan", "color",
+], ids=["float", "1-D", "4-channel", "empty", "nan", "color", "polarity",
         "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
 def test_bad_input_raises(call, error, text):
     with pytest.raises(error, match=text) as raised:
@@ -99,6 +100,22 @@ def test_bad_input_raises(call, error, text):
     if error is edgebin.NoStrokesError:  # the trace says how far the run got
         trace = raised.value.trace
         assert trace["final_threshold"] is not None and not trace["bands"]
+
+
+def test_polarity_keyword(tmp_path):
+    """A negative gives its positive's pixels under light-ink and auto, in memory
+    and from a file, and the trace and the record say it was inverted."""
+    grey = cv2.imread(str(SAMPLE), cv2.IMREAD_GRAYSCALE)
+    positive, trace = edgebin.binarize_with_trace(grey, polarity="dark-ink")
+    assert trace["polarity"] == "dark-ink" and trace["polarity_evidence"] is None
+    cv2.imwrite(str(tmp_path / "negative.png"), 255 - grey)
+    for polarity in ("light-ink", "auto"):
+        result, inverted = edgebin.binarize_with_trace(255 - grey, polarity=polarity)
+        assert np.array_equal(result, positive) and inverted["polarity"] == "light-ink"
+        [record] = edgebin.binarize_file(tmp_path / "negative.png", tmp_path / "out.png",
+                                         polarity=polarity)
+        assert record["polarity"] == "light-ink"
+        assert np.array_equal(cv2.imread(str(tmp_path / "out.png"), 0), positive)
 
 
 @pytest.mark.parametrize("truth_as_result", [False, True])
