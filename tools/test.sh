@@ -40,7 +40,7 @@ bash tools/check_install.sh build
 phase "shared library"
 cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
     -DEDGEBIN_BUILD_TESTS=OFF -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
-cmake --build build-shared -j"$(nproc)" --target edgebin
+cmake --build build-shared -j"$(nproc)" --target edgebin edgebin-review
 bash tools/check_install.sh build-shared
 phase "pip install"
 # The Python module installed by pip into a virtual environment that sees Debian's
