@@ -16,6 +16,7 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <sstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc.hpp>
@@ -43,6 +44,8 @@ struct BenchOptions {
     std::string binary = EDGEBIN_BINARY;
     std::string referenceBinary = EDGEBIN_REFERENCE_BINARY;
     bool quick = false;
+    // Generated pages to time, in megapixels (1, 4, 16 or 64); --quick means 1 and 4.
+    std::vector<int> sizes = {1, 4, 16};
     int repeat = 3;
     bool help = false;
 };
@@ -72,15 +75,18 @@ struct PageResult {
 };
 
 const char kHelp[] =
-    "usage: edgebin-bench [--quick] [--data DIR] [--repeat N] [--binary PATH]\n"
-    "                     [--reference PATH]\n"
+    "usage: edgebin-bench [--quick] [--sizes LIST] [--data DIR] [--repeat N]\n"
+    "                     [--binary PATH] [--reference PATH]\n"
     "\n"
     "Times every stage of the binarization (single thread) on generated pages of about\n"
     "1, 4 and 16 megapixels and on every page of the benchmark data, with OpenCV's\n"
     "Sauvola (window 31, k 0.2) on the same page, the edgebin executable (processor\n"
     "time and peak memory) and, up to 5 MP, the reference executable.\n"
     "\n"
-    "  --quick         only the 1 and 4 MP generated pages\n"
+    "  --quick         no data pages, and only the 1 and 4 MP generated ones unless\n"
+    "                  --sizes says otherwise\n"
+    "  --sizes LIST    generated pages to time, megapixels from 1,4,16,64 (default\n"
+    "                  1,4,16); the data pages are still timed unless --quick\n"
     "  --data DIR      benchmark pages (<set>/<id>.png), default ../shared/data\n"
     "  --repeat N      runs per generated page, the fastest counts (default 3)\n"
     "  --binary PATH   the edgebin executable to run\n"
@@ -104,12 +110,32 @@ double Seconds(const timeval& time) {
     return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
 }
 
+// "1,4,64" into {1, 4, 64}; only the generated sizes are accepted.
+bool ParseSizes(const std::string& list, std::vector<int>& sizes) {
+    sizes.clear();
+    std::stringstream stream(list);
+    std::string item;
+    while (std::getline(stream, item, ',')) {
+        if (item != "1" && item != "4" && item != "16" && item != "64") {
+            return false;
+        }
+        sizes.push_back(std::stoi(item));
+    }
+    return !sizes.empty();
+}
+
 bool ParseOptions(int argc, char** argv, BenchOptions& options) {
+    bool sizesGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == "--quick") {
             options.quick = true;
+        } else if (argument == "--sizes" && hasValue) {
+            if (!ParseSizes(argv[++i], options.sizes)) {
+                return false;
+            }
+            sizesGiven = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else if (argument == "--data" && hasValue) {
@@ -126,6 +152,9 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
         } else {
             return false;
         }
+    }
+    if (options.quick && !sizesGiven) {
+        options.sizes = {1, 4};
     }
     return true;
 }
@@ -244,18 +273,21 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     return result;
 }
 
-std::vector<BenchPage> GeneratedPages(bool quick) {
+std::vector<BenchPage> GeneratedPages(const std::vector<int>& megapixels) {
     struct Size {
+        int megapixels;
         const char* name;
         int width;
         int height;
         std::uint32_t seed;
     };
-    const std::vector<Size> sizes = {
-        {"gen-1MP", 1200, 850, 11}, {"gen-4MP", 2400, 1700, 12}, {"gen-16MP", 4800, 3400, 13}};
+    const std::vector<Size> sizes = {{1, "gen-1MP", 1200, 850, 11},
+                                     {4, "gen-4MP", 2400, 1700, 12},
+                                     {16, "gen-16MP", 4800, 3400, 13},
+                                     {64, "gen-64MP", 9600, 6800, 14}};
     std::vector<BenchPage> pages;
     for (const Size& size : sizes) {
-        if (quick && size.width > 2400) {
+        if (std::find(megapixels.begin(), megapixels.end(), size.megapixels) == megapixels.end()) {
             continue;
         }
         PageOptions pageOptions;
@@ -406,7 +438,7 @@ int main(int argc, char** argv) {
         "edgebin-reference (load, binarize, write); B/px = peak memory of the edgebin run\n",
         options.repeat);
     PrintHeader();
-    for (const BenchPage& page : GeneratedPages(options.quick)) {
+    for (const BenchPage& page : GeneratedPages(options.sizes)) {
         PrintRow(MeasurePage(page, options, options.repeat, scratch));
     }
     std::vector<PageResult> dataResults;
