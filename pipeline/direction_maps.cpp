@@ -10,6 +10,8 @@
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "pipeline/parallel_bands.h"
+
 namespace edgebin::detail {
 
 namespace {
@@ -37,20 +39,11 @@ void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, doub
     out[8][x] = (gy < -shallow) & (gy < -steep);
 }
 
-}  // namespace
-
-void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
-                        std::vector<cv::Mat>& dirMaps) {
-    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
-    CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
-
-    // Built aside so that `mask` may alias one of the caller's old maps.
-    std::vector<cv::Mat> maps(kMapCount);
-    for (cv::Mat& map : maps) {
-        map.create(mask.size(), CV_8UC1);
-    }
+// Fills rows band.top .. band.bottom - 1 of the nine maps.
+void MarkRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+              std::vector<cv::Mat>& maps) {
     const int cols = mask.cols;
-    for (int y = 0; y < mask.rows; ++y) {
+    for (int y = band.top; y < band.bottom; ++y) {
         const unsigned char* candidate = mask.ptr<unsigned char>(y);
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
@@ -78,6 +71,22 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
             }
         }
     }
+}
+
+}  // namespace
+
+void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                        std::vector<cv::Mat>& dirMaps, int threads) {
+    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
+    CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
+
+    // Built aside so that `mask` may alias one of the caller's old maps.
+    std::vector<cv::Mat> maps(kMapCount);
+    for (cv::Mat& map : maps) {
+        map.create(mask.size(), CV_8UC1);
+    }
+    ForEachBand(mask.rows, threads,
+                [&](RowBand band, int) { MarkRows(gradX, gradY, mask, band, maps); });
     dirMaps.swap(maps);
 }
 

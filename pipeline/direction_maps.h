@@ -10,7 +10,8 @@ namespace edgebin::detail {
 // candidates whose (gradX, gradY) falls in one of eight overlapping 135-degree
 // sectors (down, up, left, right, down-right, down-left, up-right, up-left).
 // `gradX`, `gradY`: CV_16SC1 of mask's size. `dirMaps` is replaced (nine CV_8UC1).
+// `threads` (>= 1) bands of rows share the work.
 void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
-                        std::vector<cv::Mat>& dirMaps);
+                        std::vector<cv::Mat>& dirMaps, int threads = 1);
 
 }  // namespace edgebin::detail

@@ -22,6 +22,15 @@ bool CheckParameter(const char* name, double value, double bound, std::string& m
     return false;
 }
 
+bool CheckThreads(int threads, std::string& message) {
+    if (threads >= 1 && threads <= kMaxThreads) {
+        return true;
+    }
+    message = "threads = " + std::to_string(threads) + " is outside [1, " +
+              std::to_string(kMaxThreads) + "]";
+    return false;
+}
+
 Result Failure(int status, const std::string& message) {
     Result result;
     result.status = status;
@@ -34,7 +43,8 @@ Result Failure(int status, const std::string& message) {
 bool CheckParameters(const Parameters& parameters, std::string& message) {
     return CheckParameter("alpha", parameters.alpha, kMaxAbsAlpha, message) &&
            CheckParameter("k", parameters.k, kMaxAbsK, message) &&
-           CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message);
+           CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message) &&
+           CheckThreads(parameters.threads, message);
 }
 
 bool IsAlreadyBinary(const cv::Mat& grey) {
@@ -84,7 +94,7 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
         return result;
     }
     result.status = BinarizeImage(grey, result.image, parameters.alpha, parameters.k,
-                                  parameters.rthre, result.trace, stages);
+                                  parameters.rthre, result.trace, stages, parameters.threads);
     if (result.status == kStatusOk) {
         CheckResult(grey, result.image, result.trace);
     } else if (result.status == kStatusNoStrokes) {

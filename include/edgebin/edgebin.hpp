@@ -16,7 +16,8 @@
 // or an internal OpenCV failure (cv::Exception) can escape. Nothing is printed.
 //
 // Threads: no global or static mutable state. Calls from several threads at once,
-// on different pages, give exactly the results of sequential calls.
+// on different pages, give exactly the results of sequential calls. One call
+// starts Parameters::threads - 1 threads of its own and ends them before it returns.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -42,6 +43,8 @@ constexpr int kStatusUnsupportedImage = 12;  // not 8-bit unsigned, or not 1 or 
 constexpr double kMaxAbsAlpha = 1.0e4;
 constexpr double kMaxAbsK = 1.0e6;
 constexpr double kMaxAbsRthre = 1.0e6;
+// Most threads one page may be split over.
+constexpr int kMaxThreads = 1024;
 
 // Tuning of the binarization; the defaults suit pages of about 300 dpi.
 struct Parameters {
@@ -56,6 +59,10 @@ struct Parameters {
     // cover, not touching stronger edges, for the higher peak to become the global
     // threshold; otherwise the lower one is used. Finite, |rthre| <= 1e6.
     double rthre = 0.05;
+    // Threads one page is split over, in bands of rows; 1 <= threads <= 1024. The
+    // result is the same for every count. The default, 1, suits batches of pages
+    // run one page per core; a single large page finishes sooner with more.
+    int threads = 1;
 };
 
 // One stroke-width measurement of an edge mask.

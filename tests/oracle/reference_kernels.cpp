@@ -1,4 +1,5 @@
-// Puts the straightforward stages in place of the fast ones for edgebin-reference.
+// Puts the straightforward stages in place of the fast ones for edgebin-reference;
+// they run on one thread whatever the thread count.
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
@@ -11,11 +12,11 @@
 namespace edgebin::detail {
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background) {
+                 cv::Mat& background, int /*threads*/) {
     reference::EnhancePage(gray, window, weight, enhanced, background);
 }
 
-void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
+void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int /*threads*/) {
     reference::BuildContourCurve(gradMap, contourCurve);
 }
 
@@ -27,7 +28,7 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balance) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance, int /*threads*/) {
     reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k,
                                   balance);
 }
@@ -55,13 +56,13 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio) {
+                    double dominanceRatio, int /*threads*/) {
     reference::RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
                               rowStrokeWidths, mode, nearScale, dominanceRatio);
 }
 
 void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
-                        std::vector<cv::Mat>& dirMaps) {
+                        std::vector<cv::Mat>& dirMaps, int /*threads*/) {
     reference::BuildDirectionMaps(gradX, gradY, mask, dirMaps);
 }
 
