@@ -1,7 +1,8 @@
 // edgebin-bench: where the time of one binarization goes, stage by stage, on
 // generated pages of about 1, 4 and 16 megapixels and on the benchmark pages, next
 // to OpenCV's Sauvola on the same page and (when built) the reference pipeline.
-// Everything runs on one thread.
+// Everything runs on one thread, except the optional wall-clock comparison of
+// BinarizeImage at 1 and --threads N threads.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -16,10 +18,10 @@
 #include <functional>
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,9 @@ struct BenchOptions {
     // Generated pages to time, in megapixels (1, 4, 16 or 64); --quick means 1 and 4.
     std::vector<int> sizes = {1, 4, 16};
     int repeat = 3;
+    // With more than 1: BinarizeImage is also timed on the wall clock at 1 and at
+    // this many threads.
+    int threads = 1;
     bool help = false;
 };
 
@@ -70,13 +75,16 @@ struct PageResult {
     double binarizeSeconds = 0.0;
     double sauvolaSeconds = 0.0;
     bool stagedMatches = false;
+    double wallSeconds = 0.0;          // BinarizeImage, one thread, wall clock
+    double threadedWallSeconds = 0.0;  // the same at BenchOptions::threads
+    bool threadedMatches = false;
     ChildRun tool;
     ChildRun reference;
 };
 
 const char kHelp[] =
     "usage: edgebin-bench [--quick] [--sizes LIST] [--data DIR] [--repeat N]\n"
-    "                     [--binary PATH] [--reference PATH]\n"
+    "                     [--threads N] [--binary PATH] [--reference PATH]\n"
     "\n"
     "Times every stage of the binarization (single thread) on generated pages of about\n"
     "1, 4 and 16 megapixels and on every page of the benchmark data, with OpenCV's\n"
@@ -89,6 +97,8 @@ const char kHelp[] =
     "                  1,4,16); the data pages are still timed unless --quick\n"
     "  --data DIR      benchmark pages (<set>/<id>.png), default ../shared/data\n"
     "  --repeat N      runs per generated page, the fastest counts (default 3)\n"
+    "  --threads N     also time BinarizeImage on the wall clock at 1 and N threads\n"
+    "                  and compare their results\n"
     "  --binary PATH   the edgebin executable to run\n"
     "  --reference PATH  the reference executable (skipped when missing)\n";
 
@@ -104,6 +114,13 @@ double TimeOnce(const std::function<void()>& body) {
     const double start = ProcessSeconds();
     body();
     return ProcessSeconds() - start;
+}
+
+// Threads share the work: only the wall clock shows what they gain.
+double WallTimeOnce(const std::function<void()>& body) {
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 double Seconds(const timeval& time) {
@@ -144,6 +161,11 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
             options.binary = argv[++i];
         } else if (argument == "--reference" && hasValue) {
             options.referenceBinary = argv[++i];
+        } else if (argument == "--threads" && hasValue) {
+            options.threads = std::atoi(argv[++i]);
+            if (options.threads < 1 || options.threads > edgebin::kMaxThreads) {
+                return false;
+            }
         } else if (argument == "--repeat" && hasValue) {
             options.repeat = std::atoi(argv[++i]);
             if (options.repeat < 1) {
@@ -227,6 +249,29 @@ void TimeStages(const cv::Mat& gray, const TuningParameters& parameters, int rep
     }
 }
 
+// The fastest wall-clock BinarizeImage at `threads` threads, and its result.
+double FastestWallRun(const cv::Mat& gray, int threads, int repeat, cv::Mat& dst) {
+    const TuningParameters parameters;
+    double best = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < repeat; ++r) {
+        best = std::min(best, WallTimeOnce([&] {
+                            edgebin::Trace trace;
+                            BinarizeImage(gray, dst, parameters.alpha, parameters.k,
+                                          parameters.rthre, trace, nullptr, threads);
+                        }));
+    }
+    return best;
+}
+
+void TimeThreads(const cv::Mat& gray, int threads, int repeat, PageResult& result) {
+    cv::Mat single;
+    cv::Mat threaded;
+    result.wallSeconds = FastestWallRun(gray, 1, repeat, single);
+    result.threadedWallSeconds = FastestWallRun(gray, threads, repeat, threaded);
+    result.threadedMatches = single.size() == threaded.size() &&
+                             (single.empty() || cv::countNonZero(single != threaded) == 0);
+}
+
 PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int repeat,
                        const fs::path& scratch) {
     const TuningParameters parameters;
@@ -251,6 +296,9 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     }
     result.stagedMatches =
         stagedDst.size() == dst.size() && (dst.empty() || cv::countNonZero(stagedDst != dst) == 0);
+    if (options.threads > 1) {
+        TimeThreads(page.gray, options.threads, repeat, result);
+    }
 
     result.sauvolaSeconds = std::numeric_limits<double>::infinity();
     for (int r = 0; r < repeat; ++r) {
@@ -354,7 +402,7 @@ void PrintHeader() {
     std::printf(" %9s %8s %7s %8s %9s %8s %7s\n", "ms", "ms", "", "ms", "ms", "", "");
 }
 
-void PrintRow(const PageResult& result) {
+void PrintRow(const PageResult& result, int threads) {
     std::printf("%-16s %6.2f", result.name.c_str(), result.megapixels);
     for (double seconds : result.stageSeconds) {
         std::printf(" %8s", Milliseconds(seconds).c_str());
@@ -385,6 +433,13 @@ void PrintRow(const PageResult& result) {
         std::printf("  (ref status %d)", result.reference.exitStatus);
     }
     std::printf("\n");
+    if (result.threadedWallSeconds > 0.0) {
+        std::printf("%-16s wall clock: 1 thread %s ms, %d threads %s ms, speed-up %.2f, %s\n", "",
+                    Milliseconds(result.wallSeconds).c_str(), threads,
+                    Milliseconds(result.threadedWallSeconds).c_str(),
+                    result.wallSeconds / result.threadedWallSeconds,
+                    result.threadedMatches ? "same result" : "RESULT DIFFERS");
+    }
     std::fflush(stdout);
 }
 
@@ -439,7 +494,7 @@ int main(int argc, char** argv) {
         options.repeat);
     PrintHeader();
     for (const BenchPage& page : GeneratedPages(options.sizes)) {
-        PrintRow(MeasurePage(page, options, options.repeat, scratch));
+        PrintRow(MeasurePage(page, options, options.repeat, scratch), options.threads);
     }
     std::vector<PageResult> dataResults;
     if (!options.quick) {
@@ -447,7 +502,7 @@ int main(int argc, char** argv) {
             BenchPage page;
             if (LoadDataPage(path, page)) {
                 dataResults.push_back(MeasurePage(page, options, 1, scratch));
-                PrintRow(dataResults.back());
+                PrintRow(dataResults.back(), options.threads);
             }
         }
         PrintDataSummary(dataResults);
