@@ -150,13 +150,13 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
     throw py::error_already_set();
 }
 
-edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre,
+edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre, int threads,
                             const std::string& color) {
     if (color != "bgr" && color != "rgb") {
         throw py::value_error("color must be \"bgr\" or \"rgb\", not \"" + color + "\"");
     }
     const PageView page = ViewPage(std::move(image), "image", true);
-    const edgebin::Parameters parameters{alpha, k, rthre};
+    const edgebin::Parameters parameters{alpha, k, rthre, threads};
     edgebin::Result result;
     {
         py::gil_scoped_release release;
@@ -186,14 +186,14 @@ edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthr
     }
 }
 
-py::array Binarize(py::array image, double alpha, double k, double rthre,
+py::array Binarize(py::array image, double alpha, double k, double rthre, int threads,
                    const std::string& color) {
-    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, color).image);
+    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, threads, color).image);
 }
 
-py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre,
+py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre, int threads,
                             const std::string& color) {
-    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, color);
+    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, threads, color);
     return py::make_tuple(ToArray(std::move(result.image)), TraceToDict(result.trace));
 }
 
@@ -216,9 +216,9 @@ py::dict Evaluate(py::array result, py::array groundTruth) {
                     py::arg("psnr") = scores.psnr, py::arg("drd") = scores.drd);
 }
 
-void CheckParameters(double alpha, double k, double rthre) {
+void CheckParameters(double alpha, double k, double rthre, int threads) {
     std::string message;
-    if (!edgebin::CheckParameters(edgebin::Parameters{alpha, k, rthre}, message)) {
+    if (!edgebin::CheckParameters(edgebin::Parameters{alpha, k, rthre, threads}, message)) {
         throw py::value_error(message);
     }
 }
@@ -362,6 +362,9 @@ k: weight of the deviation in the local threshold mean + k × deviation.
 rthre: share of the page (0..1) that pixels between two contour-curve peaks
     must cover for the higher peak to become the global threshold.
     Finite, |rthre| <= 1e6.
+threads: bands of rows the page is split over, 1..1024 (default 1); the result
+    is the same for every count. More than 1 helps a single large page; a batch
+    is better served by one page per core.
 color: "bgr" (as OpenCV's imread delivers colour) or "rgb" (as PIL and
     scikit-image do). Ignored for grey images.
 
@@ -445,7 +448,8 @@ working folder; OSError when `out_dir` cannot be created.)";
 
 const char kCheckParametersDoc[] =
     R"(Raises ValueError, with the message binarize() would give, when alpha, k or
-rthre is not finite or beyond the library's range; returns None otherwise.
+rthre is not finite or beyond the library's range, or threads lies outside
+1..1024; returns None otherwise.
 
 Lets a caller such as a command line refuse a bad setting before any page is read.)";
 
@@ -479,14 +483,16 @@ PYBIND11_MODULE(_edgebin, m) {
     const edgebin::Parameters defaults;
     m.def("binarize", &Binarize, kBinarizeDoc, py::arg("image"), py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
+          py::arg("color") = "bgr");
     m.def("binarize_with_trace", &BinarizeWithTrace, kBinarizeWithTraceDoc, py::arg("image"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr");
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
+          py::arg("color") = "bgr");
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre);
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads);
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
     m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,

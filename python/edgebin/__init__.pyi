@@ -46,6 +46,7 @@ def binarize(
     alpha: float = 2.0,
     k: float = 0.6,
     rthre: float = 0.05,
+    threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
 ) -> npt.NDArray[np.uint8]:
     """Binarizes an H×W or H×W×3 uint8 page; returns H×W uint8, 0 ink, 255 paper."""
@@ -56,6 +57,7 @@ def binarize_with_trace(
     alpha: float = 2.0,
     k: float = 0.6,
     rthre: float = 0.05,
+    threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
 ) -> Tuple[npt.NDArray[np.uint8], Trace]:
     """Like binarize(), and returns the trace of thresholds and stroke widths too."""
@@ -65,7 +67,9 @@ def evaluate(
 ) -> Scores:
     """The figures of edgebin-eval --json: percentages, PSNR in dB, DRD."""
 
-def check_parameters(*, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05) -> None:
+def check_parameters(
+    *, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05, threads: int = 1
+) -> None:
     """Raises ValueError when a parameter is not finite or beyond the library's range."""
 
 def is_already_binary(image: npt.NDArray[np.uint8]) -> bool:
