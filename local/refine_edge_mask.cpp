@@ -192,6 +192,45 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
         });
 }
 
+// Whether the refinement can run: mode 1 needs a stroke description that tiles the
+// page, mode 2 and above direction maps of the mask's size too. When it cannot,
+// the mask is only made 0/1 and `restoredMap` all zero.
+bool ReadyToRefine(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   const std::vector<int>& rowStrokeWidths, int mode, bool directionsFit) {
+    CV_Assert(edgeMaskCopy.type() == CV_8UC1);
+    const int rows = edgeMaskCopy.rows;
+    const int cols = edgeMaskCopy.cols;
+    const bool describable =
+        IsCompleteStrokeDescription(rows, cols, lineBands, bandStrokeWidths, rowStrokeWidths);
+    if (describable && (mode < 2 || directionsFit)) {
+        return true;
+    }
+    edgeMaskCopy.setTo(1, edgeMaskCopy);
+    if (mode >= 2) {
+        restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
+    }
+    return false;
+}
+
+// Suppression and restoration from the listed directions, or the general route
+// when the listed one does not fit; `dirMaps()` gives the maps for that one (made
+// only then), which it turns into counts.
+template <typename Maps>
+void RefineCleaned(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                   const Maps& dirMaps, const std::vector<LineBand>& lineBands,
+                   const std::vector<int>& bandStrokeWidths, double nearScale,
+                   double dominanceRatio, int threads) {
+    if (ListedRouteFits(points, bandStrokeWidths, nearScale)) {
+        RefineListed(points, edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, nearScale,
+                     dominanceRatio, threads);
+    } else {
+        RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps(), lineBands, bandStrokeWidths,
+                               nearScale, dominanceRatio);
+    }
+    edgeMaskCopy.setTo(1, edgeMaskCopy);
+}
+
 }  // namespace
 
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
@@ -199,42 +238,51 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
                     double dominanceRatio, int threads) {
-    if (mode <= 0) {
+    if (mode <= 0 ||
+        !ReadyToRefine(edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, rowStrokeWidths,
+                       mode, DirectionMapsFit(dirMaps, edgeMaskCopy))) {
         return;
     }
-    CV_Assert(edgeMaskCopy.type() == CV_8UC1);
-    const int rows = edgeMaskCopy.rows;
-    const int cols = edgeMaskCopy.cols;
-    const bool describable =
-        IsCompleteStrokeDescription(rows, cols, lineBands, bandStrokeWidths, rowStrokeWidths);
-    if (!describable || (mode >= 2 && !DirectionMapsFit(dirMaps, edgeMaskCopy))) {
-        edgeMaskCopy.setTo(1, edgeMaskCopy);
-        if (mode >= 2) {
-            restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
-        }
-        return;
-    }
-
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
                    kCleaningComponentFactor);
     if (mode == 1) {
         return;
     }
-
     DirectionPoints points;
     std::array<const cv::Mat*, kDirectionMapCount> maps;
     for (int j = 0; j < kDirectionMapCount; ++j) {
         maps[j] = &dirMaps[j];
     }
     points.Collect(maps);
-    if (ListedRouteFits(points, bandStrokeWidths, nearScale)) {
-        RefineListed(points, edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, nearScale,
-                     dominanceRatio, threads);
-    } else {
-        RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
-                               nearScale, dominanceRatio);
+    RefineCleaned(
+        points, edgeMaskCopy, restoredMap,
+        [&dirMaps]() -> std::vector<cv::Mat>& { return dirMaps; }, lineBands, bandStrokeWidths,
+        nearScale, dominanceRatio, threads);
+}
+
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio, int threads) {
+    const bool fits = directions.rows == edgeMaskCopy.rows && directions.cols == edgeMaskCopy.cols;
+    if (mode <= 0 || !ReadyToRefine(edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths,
+                                    rowStrokeWidths, mode, fits)) {
+        return;
     }
-    edgeMaskCopy.setTo(1, edgeMaskCopy);
+    CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
+                   kCleaningComponentFactor);
+    if (mode == 1) {
+        return;
+    }
+    std::vector<cv::Mat> expanded;
+    RefineCleaned(
+        directions, edgeMaskCopy, restoredMap,
+        [&]() -> std::vector<cv::Mat>& {
+            ExpandDirections(directions, expanded);
+            return expanded;
+        },
+        lineBands, bandStrokeWidths, nearScale, dominanceRatio, threads);
 }
 
 }  // namespace edgebin::detail

@@ -66,15 +66,17 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double R
     // never holds the direction maps, the derivatives and the votes at once.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
-    std::vector<cv::Mat> dirMaps(9);
-    BuildDirectionMaps(gradX, gradY, edgeMaskCopy, dirMaps, threads);
+    // The direction maps as a list: nine bytes a pixel would make them the largest
+    // images of the run.
+    DirectionList directions;
+    ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
     gradX.release();
     gradY.release();
 
     cv::Mat restoredMap;
-    RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths, rowStrokeWidths,
-                   kRefineMode, kNearScale, kDominanceRatio, threads);
-    dirMaps.clear();
+    RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
+                   rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads);
+    directions = DirectionList();
     cv::Mat result;
     VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
                        stages != nullptr ? &stages->balance : nullptr, threads);

@@ -66,6 +66,39 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
     reference::BuildDirectionMaps(gradX, gradY, mask, dirMaps);
 }
 
+// The list is taken from the straightforward maps, and made into maps again for
+// the straightforward refinement.
+void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                    DirectionList& directions, int /*threads*/) {
+    std::vector<cv::Mat> maps;
+    reference::BuildDirectionMaps(gradX, gradY, mask, maps);
+    std::array<const cv::Mat*, 9> pointers;
+    for (size_t j = 0; j < pointers.size(); ++j) {
+        pointers[j] = &maps[j];
+    }
+    directions.Collect(pointers);
+}
+
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio, int /*threads*/) {
+    std::vector<cv::Mat> maps(9);
+    for (cv::Mat& map : maps) {
+        map = cv::Mat::zeros(directions.rows, directions.cols, CV_8UC1);
+    }
+    for (int y = 0; y < directions.rows; ++y) {
+        for (size_t p = directions.RowBegin(y); p < directions.RowEnd(y); ++p) {
+            for (size_t j = 0; j < maps.size(); ++j) {
+                maps[j].at<unsigned char>(y, directions.columns[p]) = directions.values[p][j];
+            }
+        }
+    }
+    reference::RefineEdgeMask(edgeMaskCopy, restoredMap, maps, lineBands, bandStrokeWidths,
+                              rowStrokeWidths, mode, nearScale, dominanceRatio);
+}
+
 int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
     return reference::StrokeWidthFromEdgeGaps(mask, peakCount, gapCount);
 }
