@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
+#include <utility>
 
 #include "pipeline/parallel_bands.h"
 
@@ -75,6 +76,12 @@ void ForEachCandidate(const unsigned char* candidate, int cols, const Visit& vis
 void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
               DirectionList& part) {
     part.Clear(band.bottom - band.top, mask.cols);
+    // Counted first: growing the lists on a page dense with edges would copy them
+    // several times over.
+    const size_t candidates = static_cast<size_t>(
+        cv::countNonZero(mask(cv::Range(band.top, band.bottom), cv::Range::all())));
+    part.columns.reserve(candidates);
+    part.values.reserve(candidates);
     for (int y = band.top; y < band.bottom; ++y) {
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
@@ -127,8 +134,18 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
     ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
         ListRows(gradX, gradY, mask, band, parts[static_cast<size_t>(index)]);
     });
+    if (parts.size() == 1) {
+        directions = std::move(parts[0]);
+        return;
+    }
     // The bands' lists one after the other are the page's list.
     directions.Clear(mask.rows, mask.cols);
+    size_t total = 0;
+    for (const DirectionList& part : parts) {
+        total += part.columns.size();
+    }
+    directions.columns.reserve(total);
+    directions.values.reserve(total);
     int top = 0;
     for (const DirectionList& part : parts) {
         const size_t offset = directions.columns.size();
