@@ -76,19 +76,27 @@ void ForEachCandidate(const unsigned char* candidate, int cols, const Visit& vis
 void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
               DirectionList& part) {
     part.Clear(band.bottom - band.top, mask.cols);
-    // Counted first: growing the lists on a page dense with edges would copy them
-    // several times over.
+    // Counted first and written in place: growing the lists on a page dense with
+    // edges would copy them several times over.
     const size_t candidates = static_cast<size_t>(
         cv::countNonZero(mask(cv::Range(band.top, band.bottom), cv::Range::all())));
-    part.columns.reserve(candidates);
-    part.values.reserve(candidates);
+    part.columns.resize(candidates);
+    part.values.resize(candidates);
+    int* column = part.columns.data();
+    std::array<std::uint8_t, kMapCount>* value = part.values.data();
+    size_t listed = 0;
     for (int y = band.top; y < band.bottom; ++y) {
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
-        ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols,
-                         [&](int x) { part.Push(x, CandidateValues(gxRow[x], gyRow[x])); });
-        part.EndRow(y - band.top);
+        ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols, [&](int x) {
+            column[listed] = x;
+            value[listed] = CandidateValues(gxRow[x], gyRow[x]);
+            ++listed;
+        });
+        part.rowStart[static_cast<size_t>(y - band.top) + 1] = listed;
     }
+    // Every candidate holds a 1 in map 0, and no map holds more.
+    part.largestValue = listed > 0 ? 1 : 0;
 }
 
 // Fills rows band.top .. band.bottom - 1 of the nine maps.

@@ -98,19 +98,6 @@ struct SparseRows {
         }
     }
 
-    // Appends pixel x of the row being listed, with its values; EndRow(y) closes
-    // row y. Rows must come in order, columns in order within a row.
-    void Push(int x, const std::array<std::uint8_t, kLanes>& value) {
-        for (const std::uint8_t v : value) {
-            largestValue = std::max(largestValue, v);
-        }
-        columns.push_back(x);
-        values.push_back(value);
-    }
-    void EndRow(int y) {
-        rowStart[static_cast<size_t>(y) + 1] = columns.size();
-    }
-
     size_t RowBegin(int y) const {
         return rowStart[static_cast<size_t>(y)];
     }
