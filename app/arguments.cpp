@@ -82,6 +82,9 @@ void PrintHelp(std::ostream& out) {
         << "  --dpi N          resolution to write; by default the input's is kept\n"
         << "  --debug-dir DIR  also write the stage images of the run as PNG files\n"
         << "  --quiet          no report lines (single page) or no progress (batch)\n"
+        << "  --threads N      split each page over N threads, 1 to 1024 (default 1); the\n"
+        << "                   result is the same for every N. A single page also gives\n"
+        << "                   OpenCV's own functions N threads.\n"
         << "  --help, --version\n"
         << "With options, every page of a multi-page TIFF is binarized: with --bilevel\n"
         << "and a .tif output into one multi-page G4 TIFF, otherwise into numbered files\n"
@@ -145,6 +148,8 @@ std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLin
     app.add_option("--dpi", line.dpi)->check(CLI::Range(1.0, 1.0e6));
     app.add_option("--debug-dir", line.debugDir);
     app.add_flag("--quiet", line.quiet);
+    const CLI::Option* threads =
+        app.add_option("--threads", line.parameters.threads)->check(CLI::Range(1, kMaxThreads));
     CLI::Option* outDir = app.add_option("--out-dir", line.outDir);
     const CLI::Option* batchOnly[] = {
         app.add_option("--from-list", line.fromList),
@@ -173,6 +178,7 @@ std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLin
     }
     ParsePolarity(polarity, line.parameters.polarity);
     line.mode = outDir->count() > 0 ? Mode::kBatch : Mode::kSinglePage;
+    line.threadsGiven = threads->count() > 0;
     for (const CLI::Option* option : batchOnly) {
         if (line.mode != Mode::kBatch && option->count() > 0) {
             err << "edgebin: " << option->get_name() << " needs --out-dir\n";

@@ -36,6 +36,7 @@ struct CommandLine {
     double dpi = 0.0;            // resolution to write, dots per inch; 0 keeps the input's
     std::string debugDir;        // folder for the stage images, empty for none
     bool quiet = false;          // no report lines (single page) or no progress (batch)
+    bool threadsGiven = false;   // --threads was given (its value is in parameters)
     std::string outDir;          // batch: folder of the results
     std::string fromList;        // batch: file of input paths, one per line, "-" for stdin
     std::string format = "png";  // batch: png, tif or pbm

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <iostream>
+#include <opencv2/core/utility.hpp>
 
 #include "app/arguments.h"
 #include "app/batch.h"
@@ -213,6 +214,11 @@ int RunSinglePage(const CommandLine& line) {
                   << " given." << std::endl;
         PrintUsage(std::cerr);
         return kExitUsage;
+    }
+    // --threads names the cores a page may take, OpenCV's functions included (no
+    // more than the machine has: OpenCV's pool warns on standard error beyond that).
+    if (line.threadsGiven) {
+        cv::setNumThreads(std::min(line.parameters.threads, cv::getNumberOfCPUs()));
     }
     const std::string& outPath = line.positionals[1];
     std::string chainBreak;

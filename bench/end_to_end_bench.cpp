@@ -1,7 +1,8 @@
 // edgebin-bench: where the time of one binarization goes, stage by stage, on
 // generated pages of about 1, 4 and 16 megapixels and on the benchmark pages, next
 // to OpenCV's Sauvola on the same page and (when built) the reference pipeline.
-// Everything runs on one thread.
+// Everything runs on one thread, except the optional wall-clock comparison of
+// BinarizeImage at 1 and --threads N threads.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -19,6 +21,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,7 +47,12 @@ struct BenchOptions {
     std::string referenceBinary = EDGEBIN_REFERENCE_BINARY;
     std::string baselineBinary = EDGEBIN_BASELINE_BINARY;
     bool quick = false;
+    // Generated pages to time, in megapixels (1, 4, 16 or 64); --quick means 1 and 4.
+    std::vector<int> sizes = {1, 4, 16};
     int repeat = 3;
+    // With more than 1: BinarizeImage is also timed on the wall clock at 1 and at
+    // this many threads.
+    int threads = 1;
     bool help = false;
 };
 
@@ -68,14 +76,18 @@ struct PageResult {
     double binarizeSeconds = 0.0;
     double sauvolaSeconds = 0.0;
     bool stagedMatches = false;
+    double wallSeconds = 0.0;          // BinarizeImage, one thread, wall clock
+    double threadedWallSeconds = 0.0;  // the same at BenchOptions::threads
+    bool threadedMatches = false;
     ChildRun tool;
     ChildRun reference;
     ChildRun sauvolaTool;  // OpenCV's Sauvola as a whole process: load, binarize, write
 };
 
 const char kHelp[] =
-    "usage: edgebin-bench [--quick] [--data DIR] [--repeat N] [--binary PATH]\n"
-    "                     [--reference PATH] [--baseline PATH]\n"
+    "usage: edgebin-bench [--quick] [--sizes LIST] [--data DIR] [--repeat N]\n"
+    "                     [--threads N] [--binary PATH] [--reference PATH]\n"
+    "                     [--baseline PATH]\n"
     "\n"
     "Times every stage of the binarization (single thread) on generated pages of about\n"
     "1, 4 and 16 megapixels and on every page of the benchmark data, with OpenCV's\n"
@@ -83,9 +95,14 @@ const char kHelp[] =
     "time and peak memory), edgebin-baseline's Sauvola as a whole process (loading,\n"
     "binarizing and writing the same page) and, up to 5 MP, the reference executable.\n"
     "\n"
-    "  --quick         only the 1 and 4 MP generated pages\n"
+    "  --quick         no data pages, and only the 1 and 4 MP generated ones unless\n"
+    "                  --sizes says otherwise\n"
+    "  --sizes LIST    generated pages to time, megapixels from 1,4,16,64 (default\n"
+    "                  1,4,16); the data pages are still timed unless --quick\n"
     "  --data DIR      benchmark pages (<set>/<id>.png), default ../shared/data\n"
     "  --repeat N      runs per generated page, the fastest counts (default 3)\n"
+    "  --threads N     also time BinarizeImage on the wall clock at 1 and N threads\n"
+    "                  and compare their results\n"
     "  --binary PATH   the edgebin executable to run\n"
     "  --reference PATH  the reference executable (skipped when missing)\n"
     "  --baseline PATH   the edgebin-baseline executable (skipped when missing)\n";
@@ -104,16 +121,43 @@ double TimeOnce(const std::function<void()>& body) {
     return ProcessSeconds() - start;
 }
 
+// Threads share the work: only the wall clock shows what they gain.
+double WallTimeOnce(const std::function<void()>& body) {
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 double Seconds(const timeval& time) {
     return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
 }
 
+// "1,4,64" into {1, 4, 64}; only the generated sizes are accepted.
+bool ParseSizes(const std::string& list, std::vector<int>& sizes) {
+    sizes.clear();
+    std::stringstream stream(list);
+    std::string item;
+    while (std::getline(stream, item, ',')) {
+        if (item != "1" && item != "4" && item != "16" && item != "64") {
+            return false;
+        }
+        sizes.push_back(std::stoi(item));
+    }
+    return !sizes.empty();
+}
+
 bool ParseOptions(int argc, char** argv, BenchOptions& options) {
+    bool sizesGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == "--quick") {
             options.quick = true;
+        } else if (argument == "--sizes" && hasValue) {
+            if (!ParseSizes(argv[++i], options.sizes)) {
+                return false;
+            }
+            sizesGiven = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else if (argument == "--data" && hasValue) {
@@ -124,6 +168,11 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
             options.referenceBinary = argv[++i];
         } else if (argument == "--baseline" && hasValue) {
             options.baselineBinary = argv[++i];
+        } else if (argument == "--threads" && hasValue) {
+            options.threads = std::atoi(argv[++i]);
+            if (options.threads < 1 || options.threads > edgebin::kMaxThreads) {
+                return false;
+            }
         } else if (argument == "--repeat" && hasValue) {
             options.repeat = std::atoi(argv[++i]);
             if (options.repeat < 1) {
@@ -132,6 +181,9 @@ bool ParseOptions(int argc, char** argv, BenchOptions& options) {
         } else {
             return false;
         }
+    }
+    if (options.quick && !sizesGiven) {
+        options.sizes = {1, 4};
     }
     return true;
 }
@@ -206,6 +258,29 @@ void TimeStages(const cv::Mat& gray, const TuningParameters& parameters, int rep
     }
 }
 
+// The fastest wall-clock BinarizeImage at `threads` threads, and its result.
+double FastestWallRun(const cv::Mat& gray, int threads, int repeat, cv::Mat& dst) {
+    const TuningParameters parameters;
+    double best = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < repeat; ++r) {
+        best = std::min(best, WallTimeOnce([&] {
+                            edgebin::Trace trace;
+                            BinarizeImage(gray, dst, parameters.alpha, parameters.k,
+                                          parameters.rthre, trace, nullptr, threads);
+                        }));
+    }
+    return best;
+}
+
+void TimeThreads(const cv::Mat& gray, int threads, int repeat, PageResult& result) {
+    cv::Mat single;
+    cv::Mat threaded;
+    result.wallSeconds = FastestWallRun(gray, 1, repeat, single);
+    result.threadedWallSeconds = FastestWallRun(gray, threads, repeat, threaded);
+    result.threadedMatches = single.size() == threaded.size() &&
+                             (single.empty() || cv::countNonZero(single != threaded) == 0);
+}
+
 PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int repeat,
                        const fs::path& scratch) {
     const TuningParameters parameters;
@@ -230,6 +305,9 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     }
     result.stagedMatches =
         stagedDst.size() == dst.size() && (dst.empty() || cv::countNonZero(stagedDst != dst) == 0);
+    if (options.threads > 1) {
+        TimeThreads(page.gray, options.threads, repeat, result);
+    }
 
     result.sauvolaSeconds = std::numeric_limits<double>::infinity();
     for (int r = 0; r < repeat; ++r) {
@@ -254,18 +332,21 @@ PageResult MeasurePage(const BenchPage& page, const BenchOptions& options, int r
     return result;
 }
 
-std::vector<BenchPage> GeneratedPages(bool quick) {
+std::vector<BenchPage> GeneratedPages(const std::vector<int>& megapixels) {
     struct Size {
+        int megapixels;
         const char* name;
         int width;
         int height;
         std::uint32_t seed;
     };
-    const std::vector<Size> sizes = {
-        {"gen-1MP", 1200, 850, 11}, {"gen-4MP", 2400, 1700, 12}, {"gen-16MP", 4800, 3400, 13}};
+    const std::vector<Size> sizes = {{1, "gen-1MP", 1200, 850, 11},
+                                     {4, "gen-4MP", 2400, 1700, 12},
+                                     {16, "gen-16MP", 4800, 3400, 13},
+                                     {64, "gen-64MP", 9600, 6800, 14}};
     std::vector<BenchPage> pages;
     for (const Size& size : sizes) {
-        if (quick && size.width > 2400) {
+        if (std::find(megapixels.begin(), megapixels.end(), size.megapixels) == megapixels.end()) {
             continue;
         }
         PageOptions pageOptions;
@@ -333,7 +414,7 @@ void PrintHeader() {
                 "");
 }
 
-void PrintRow(const PageResult& result) {
+void PrintRow(const PageResult& result, int threads) {
     std::printf("%-16s %6.2f", result.name.c_str(), result.megapixels);
     for (double seconds : result.stageSeconds) {
         std::printf(" %8s", Milliseconds(seconds).c_str());
@@ -370,6 +451,13 @@ void PrintRow(const PageResult& result) {
         std::printf("  (ref status %d)", result.reference.exitStatus);
     }
     std::printf("\n");
+    if (result.threadedWallSeconds > 0.0) {
+        std::printf("%-16s wall clock: 1 thread %s ms, %d threads %s ms, speed-up %.2f, %s\n", "",
+                    Milliseconds(result.wallSeconds).c_str(), threads,
+                    Milliseconds(result.threadedWallSeconds).c_str(),
+                    result.wallSeconds / result.threadedWallSeconds,
+                    result.threadedMatches ? "same result" : "RESULT DIFFERS");
+    }
     std::fflush(stdout);
 }
 
@@ -424,8 +512,8 @@ int main(int argc, char** argv) {
         "sauv-exe = a whole run of edgebin-baseline sauvola, xSauvEx = exe / sauv-exe\n",
         options.repeat);
     PrintHeader();
-    for (const BenchPage& page : GeneratedPages(options.quick)) {
-        PrintRow(MeasurePage(page, options, options.repeat, scratch));
+    for (const BenchPage& page : GeneratedPages(options.sizes)) {
+        PrintRow(MeasurePage(page, options, options.repeat, scratch), options.threads);
     }
     std::vector<PageResult> dataResults;
     if (!options.quick) {
@@ -433,7 +521,7 @@ int main(int argc, char** argv) {
             BenchPage page;
             if (LoadDataPage(path, page)) {
                 dataResults.push_back(MeasurePage(page, options, 1, scratch));
-                PrintRow(dataResults.back());
+                PrintRow(dataResults.back(), options.threads);
             }
         }
         PrintDataSummary(dataResults);

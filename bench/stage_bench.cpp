@@ -202,13 +202,23 @@ void BM_BuildDirectionMaps(benchmark::State& state) {
     SetPixels(state);
 }
 
-// One direction map counted at scale state.range(0).
+void BM_ListDirections(benchmark::State& state) {
+    const StagedRun& run = PreparedRun();
+    for (auto _ : state) {
+        DirectionList directions;
+        ListDirections(run.gradX, run.gradY, run.edgeMask, directions);
+        benchmark::DoNotOptimize(directions.columns.data());
+    }
+    SetPixels(state);
+}
+
+// A 0/1 map (the candidates, direction map 0) counted at scale state.range(0).
 void BM_BandWindowSums(benchmark::State& state) {
     const StagedRun& run = PreparedRun();
     const double scale = static_cast<double>(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        cv::Mat map = run.dirMaps[0].clone();
+        cv::Mat map = run.edgeMask / 255;
         state.ResumeTiming();
         BandWindowSums(map, run.lineBands, run.bandStrokeWidths, scale);
         benchmark::DoNotOptimize(map.data);
@@ -221,14 +231,10 @@ void BM_RefineEdgeMask(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         cv::Mat edgeMaskCopy = run.edgeMask.clone();
-        std::vector<cv::Mat> dirMaps;
-        for (const cv::Mat& map : run.dirMaps) {
-            dirMaps.push_back(map.clone());
-        }
         cv::Mat restoredMap;
         state.ResumeTiming();
-        RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, run.lineBands, run.bandStrokeWidths,
-                       run.rowStrokeWidths, 2, 6.0, 0.75);
+        RefineEdgeMask(edgeMaskCopy, restoredMap, run.directions, run.lineBands,
+                       run.bandStrokeWidths, run.rowStrokeWidths, 2, 6.0, 0.75);
         benchmark::DoNotOptimize(restoredMap.data);
     }
     SetPixels(state);
@@ -282,9 +288,10 @@ void BM_BinarizeImage(benchmark::State& state) {
 // Yardsticks: one plain unnormalised box filter over the page, and Sauvola.
 void BM_PlainBoxFilter(benchmark::State& state) {
     const StagedRun& run = PreparedRun();
+    const cv::Mat candidates = run.edgeMask / 255;
     for (auto _ : state) {
         cv::Mat sums;
-        cv::boxFilter(run.dirMaps[0], sums, CV_16U, cv::Size(31, 31), cv::Point(-1, -1), false,
+        cv::boxFilter(candidates, sums, CV_16U, cv::Size(31, 31), cv::Point(-1, -1), false,
                       cv::BORDER_REFLECT_101);
         benchmark::DoNotOptimize(sums.data);
     }
@@ -316,6 +323,7 @@ BENCHMARK(BM_ClearUndersizedComponents)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DensityFilter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CornerVoteFilter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildDirectionMaps)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListDirections)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BandWindowSums)->Arg(6)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RefineEdgeMask)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MaskedWindowStats)->Unit(benchmark::kMillisecond);

@@ -51,10 +51,8 @@ void MeasureStrokes(StagedRun& run) {
 }
 
 void BuildDirections(StagedRun& run) {
-    run.dst = cv::Mat::zeros(run.gray.rows, run.gray.cols, CV_8UC1);
     run.edgeMaskCopy = run.edgeMask.clone();
-    run.dirMaps.assign(9, cv::Mat());
-    BuildDirectionMaps(run.gradX, run.gradY, run.edgeMaskCopy, run.dirMaps);
+    ListDirections(run.gradX, run.gradY, run.edgeMaskCopy, run.directions);
 }
 
 }  // namespace
@@ -113,7 +111,7 @@ void RunStage(Stage stage, const TuningParameters& parameters, StagedRun& run) {
             BuildDirections(run);
             break;
         case Stage::kRefine:
-            RefineEdgeMask(run.edgeMaskCopy, run.restoredMap, run.dirMaps, run.lineBands,
+            RefineEdgeMask(run.edgeMaskCopy, run.restoredMap, run.directions, run.lineBands,
                            run.bandStrokeWidths, run.rowStrokeWidths, kRefineMode, kNearScale,
                            kDominanceRatio);
             break;

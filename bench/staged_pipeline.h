@@ -8,6 +8,7 @@
 
 #include "edgebin/edgebin.hpp"
 #include "global/contour_curve.h"
+#include "pipeline/direction_maps.h"
 #include "stroke/stroke_width.h"
 
 using namespace edgebin::detail;
@@ -42,7 +43,7 @@ struct StagedRun {
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
     cv::Mat edgeMaskCopy;
-    std::vector<cv::Mat> dirMaps;
+    DirectionList directions;
     cv::Mat restoredMap;
     cv::Mat dst;
     // Non-zero once the stroke measurement found nothing; later stages then skip.

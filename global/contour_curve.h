@@ -10,8 +10,9 @@ using ContourCurve = std::array<double, 256>;
 
 // contourCurve[l]: the mask gradMap > l, after RemoveSpecks, measured as the number
 // of background pixels touching it along a side divided by the number of its
-// 8-connected components (0 without components).
-void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve);
+// 8-connected components (0 without components). `threads` (>= 1) share the work;
+// the curve does not depend on their number.
+void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int threads = 1);
 
 // Makes `img` 0/255 and clears every 8-connected component of fewer than 3 pixels.
 void RemoveSpecks(cv::Mat& img);

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "global/contour_curve.h"
+#include "pipeline/parallel_bands.h"
 
 namespace edgebin::detail {
 
@@ -63,12 +64,10 @@ struct NeighbourMaxima {
     cv::Mat second;
 };
 
-NeighbourMaxima FindNeighbourMaxima(const cv::Mat& framed) {
-    NeighbourMaxima maxima;
-    maxima.largest = cv::Mat::zeros(framed.size(), CV_8UC1);
-    maxima.second = cv::Mat::zeros(framed.size(), CV_8UC1);
+// Fills the page rows of `band` (rows band.top + 1 .. band.bottom of the framed map).
+void FindNeighbourMaxima(const cv::Mat& framed, RowBand band, NeighbourMaxima& maxima) {
     const int cols = framed.cols - 2;
-    for (int y = 1; y + 1 < framed.rows; ++y) {
+    for (int y = band.top + 1; y <= band.bottom; ++y) {
         const uint8_t* up = framed.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = framed.ptr<uint8_t>(y) + 1;
         const uint8_t* down = framed.ptr<uint8_t>(y + 1) + 1;
@@ -87,7 +86,6 @@ NeighbourMaxima FindNeighbourMaxima(const cv::Mat& framed) {
             secondRow[x] = second;
         }
     }
-    return maxima;
 }
 
 // Row pointers of the framed map and its neighbour maxima, from the pixel at (x, y).
@@ -108,13 +106,13 @@ inline uint8_t LargestExcept(uint8_t largest, uint8_t second, uint8_t otherValue
     return otherValue == largest ? second : largest;
 }
 
-// keptBelow of every framed pixel (0 on the frame): the largest minimum value over
-// the connected triples that contain it, either two of its neighbours or a neighbour
-// and one of that neighbour's other neighbours.
-cv::Mat KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima) {
-    cv::Mat keptBelow = cv::Mat::zeros(framed.size(), CV_8UC1);
+// keptBelow of the framed pixels of the page rows of `band`: the largest minimum
+// value over the connected triples that contain it, either two of its neighbours or
+// a neighbour and one of that neighbour's other neighbours.
+void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBand band,
+                     cv::Mat& keptBelow) {
     const int cols = framed.cols - 2;
-    for (int y = 1; y + 1 < framed.rows; ++y) {
+    for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
         std::array<FramedRows, 8> around{};
         for (int d = 0; d < 8; ++d) {
@@ -132,14 +130,13 @@ cv::Mat KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima) {
             out[x] = std::min(own, best);
         }
     }
-    return keptBelow;
 }
 
-// Per level: specks (one- and two-pixel components) and outline pixels, as
-// differences over the levels.
-void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCounts& outline) {
-    const NeighbourMaxima maxima = FindNeighbourMaxima(framed);
-    const cv::Mat keptBelow = KeptBelowLevels(framed, maxima);
+// Per level: specks (one- and two-pixel components) and outline pixels of the page
+// rows of `band`, as differences over the levels.
+void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
+                           const cv::Mat& keptBelow, RowBand band, LevelCounts& specks,
+                           LevelCounts& outline) {
     const int cols = framed.cols - 2;
     // One offset serves the map and its maxima: all three share their layout.
     const int stride = static_cast<int>(framed.step1());
@@ -160,7 +157,7 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
     std::vector<uint8_t> from(static_cast<size_t>(cols));
     std::vector<uint8_t> to(static_cast<size_t>(cols));
     std::vector<int> listed(static_cast<size_t>(cols) + 1);
-    for (int y = 1; y + 1 < framed.rows; ++y) {
+    for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
         // A one- or two-pixel component needs each of its pixels above all but at
         // most one of its neighbours, so only such pixels are looked at, each with
@@ -210,6 +207,36 @@ void CountSpecksAndOutline(const cv::Mat& framed, LevelCounts& specks, LevelCoun
         for (size_t level = 0; level < specks.size(); ++level) {
             specks[level] += speckLanes[l][level];
             outline[level] += outlineLanes[l][level];
+        }
+    }
+}
+
+// The local terms over bands of rows. The maxima and keptBelow of a row read the
+// rows next to it, so each step is done for the whole page before the next
+// begins; the bands' counts are integers and add up alike in any order.
+void CountLocalTerms(const cv::Mat& gradMap, int threads, LevelCounts& specks,
+                     LevelCounts& outline) {
+    const cv::Mat framed = FramedMap(gradMap);
+    const int rows = gradMap.rows;
+    NeighbourMaxima maxima{cv::Mat::zeros(framed.size(), CV_8UC1),
+                           cv::Mat::zeros(framed.size(), CV_8UC1)};
+    ForEachBand(rows, threads,
+                [&](RowBand band, int) { FindNeighbourMaxima(framed, band, maxima); });
+    cv::Mat keptBelow = cv::Mat::zeros(framed.size(), CV_8UC1);
+    ForEachBand(rows, threads,
+                [&](RowBand band, int) { KeptBelowLevels(framed, maxima, band, keptBelow); });
+    std::vector<LevelCounts> bandSpecks(static_cast<size_t>(BandCount(rows, threads)));
+    std::vector<LevelCounts> bandOutline(bandSpecks.size());
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        const size_t at = static_cast<size_t>(index);
+        bandSpecks[at].fill(0);
+        bandOutline[at].fill(0);
+        CountSpecksAndOutline(framed, maxima, keptBelow, band, bandSpecks[at], bandOutline[at]);
+    });
+    for (size_t b = 0; b < bandSpecks.size(); ++b) {
+        for (size_t level = 0; level < specks.size(); ++level) {
+            specks[level] += bandSpecks[b][level];
+            outline[level] += bandOutline[b][level];
         }
     }
 }
@@ -543,26 +570,43 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders,
     }
 }
 
-// Joins that merge two components, by level.
-void CountMerges(const cv::Mat& gradMap, LevelCounts& merges) {
+// Joins that merge two components, by level. The tiles are swept by bands of tile
+// rows, each band with its own counts and joins. How many of a level's joins merge
+// does not depend on their order (the components after the level are the same),
+// so the bands' joins are replayed one band after the other.
+void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& merges) {
     const TileBorders borders(gradMap.rows, gradMap.cols);
-    BorderJoins borderJoins(kLevels);
-    TileSweep sweep;
-    for (int ty = 0; ty * kTileSide < gradMap.rows; ++ty) {
-        for (int tx = 0; tx * kTileSide < gradMap.cols; ++tx) {
-            sweep.Run(gradMap, borders, tx, ty, merges, borderJoins);
+    const int tileRows = (gradMap.rows + kTileSide - 1) / kTileSide;
+    const size_t bands = static_cast<size_t>(BandCount(tileRows, threads));
+    std::vector<LevelCounts> bandMerges(bands);
+    std::vector<BorderJoins> bandJoins(bands, BorderJoins(kLevels));
+    ForEachBand(tileRows, threads, [&](RowBand band, int index) {
+        LevelCounts& counts = bandMerges[static_cast<size_t>(index)];
+        counts.fill(0);
+        TileSweep sweep;
+        for (int ty = band.top; ty < band.bottom; ++ty) {
+            for (int tx = 0; tx * kTileSide < gradMap.cols; ++tx) {
+                sweep.Run(gradMap, borders, tx, ty, counts, bandJoins[static_cast<size_t>(index)]);
+            }
+        }
+    });
+    for (const LevelCounts& counts : bandMerges) {
+        for (size_t level = 0; level < merges.size(); ++level) {
+            merges[level] += counts[level];
         }
     }
-    CollectTileEdges(gradMap, borders, borderJoins);
+    CollectTileEdges(gradMap, borders, bandJoins[0]);
     DisjointSets sets;
     sets.Reset(static_cast<size_t>(borders.Count()));
     for (int level = kLevels - 1; level >= 0; --level) {
-        for (const auto& [p, q] : borderJoins[static_cast<size_t>(level)]) {
-            const int a = sets.Find(p);
-            const int b = sets.Find(q);
-            if (a != b) {
-                sets.Link(a, b);
-                ++merges[static_cast<size_t>(level)];
+        for (const BorderJoins& joins : bandJoins) {
+            for (const auto& [p, q] : joins[static_cast<size_t>(level)]) {
+                const int a = sets.Find(p);
+                const int b = sets.Find(q);
+                if (a != b) {
+                    sets.Link(a, b);
+                    ++merges[static_cast<size_t>(level)];
+                }
             }
         }
     }
@@ -570,7 +614,7 @@ void CountMerges(const cv::Mat& gradMap, LevelCounts& merges) {
 
 }  // namespace
 
-void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
+void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int threads) {
     CV_Assert(gradMap.type() == CV_8UC1);
     contourCurve.fill(0.0);
     if (gradMap.empty()) {
@@ -584,10 +628,10 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
         }
     }
     LevelCounts merges{};
-    CountMerges(gradMap, merges);
+    CountMerges(gradMap, threads, merges);
     LevelCounts specks{};
     LevelCounts outline{};
-    CountSpecksAndOutline(FramedMap(gradMap), specks, outline);
+    CountLocalTerms(gradMap, threads, specks, outline);
 
     // Components at each level: pixels above it less the merges at or above it.
     std::array<long long, kLevels> components{};

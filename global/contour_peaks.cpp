@@ -128,9 +128,10 @@ int CountNegative(const std::vector<double>& d, int first, int last) {
 
 }  // namespace
 
-void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak) {
+void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak,
+                      int threads) {
     ContourCurve contourCurve{};
-    BuildContourCurve(gradMap, contourCurve);
+    BuildContourCurve(gradMap, contourCurve, threads);
     FindCurvePeaks(contourCurve, hasSecond, mainPeak, secondPeak);
 }
 

@@ -8,8 +8,10 @@
 
 namespace edgebin::detail {
 
-// Builds the curve of `gradMap` and analyses it with FindCurvePeaks.
-void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak);
+// Builds the curve of `gradMap` (over `threads` threads) and analyses it with
+// FindCurvePeaks.
+void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak,
+                      int threads = 1);
 
 // Peak analysis of a given curve. `mainPeak` is 0 or a level in 5..254;
 // `secondPeak` is 0 whenever `hasSecond` is false.

@@ -25,6 +25,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "pipeline/parallel_bands.h"
+
 namespace edgebin::detail {
 
 namespace {
@@ -42,9 +44,11 @@ constexpr int kMaxWindow = 2048;
 constexpr int kNarrowInkWindow = 181;
 constexpr int kNarrowPaperSide = 2901;
 
-// Bits of the per-pixel state image.
+// Values of the paper image (the ink test's verdict) and of the resolved image
+// (the pixel has its paper level). Two images rather than two bits of one, so that
+// bands resolving their own rows never write a byte that another band reads.
 constexpr unsigned char kPaper = 1;
-constexpr unsigned char kResolved = 2;
+constexpr unsigned char kResolved = 1;
 
 cv::Mat SingleChannel(const cv::Mat& gray) {
     if (gray.channels() == 1) {
@@ -175,11 +179,12 @@ bool PaperByRoot(int64_t d, int64_t spread, double weight) {
     return static_cast<double>(-d) <= weight * std::sqrt(static_cast<double>(spread));
 }
 
-// Sets kPaper where the pixel is not darker than mean - weight * deviation of its
-// window. Multiplied through by N = window^2 the test reads d = N*g - S >= 0 or
-// -d <= weight * sqrt(N*Q - S*S), with S and Q the exact sums of g and g^2.
+// Sets kPaper in rows band.top .. band.bottom - 1 where the pixel is not darker
+// than mean - weight * deviation of its window, else 0. Multiplied through by
+// N = window^2 the test reads d = N*g - S >= 0 or -d <= weight * sqrt(N*Q - S*S),
+// with S and Q the exact sums of g and g^2.
 template <typename Sum>
-void MarkPaper(const cv::Mat& grey, int window, double weight, cv::Mat& state) {
+void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv::Mat& paperMap) {
     const int rows = grey.rows;
     const int cols = grey.cols;
     const size_t width = static_cast<size_t>(cols);
@@ -216,15 +221,15 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, cv::Mat& state) {
     constexpr double kBelow = 1.0 - 1e-9;
     constexpr double kAbove = 1.0 + 1e-9;
     const int64_t n = static_cast<int64_t>(window) * window;
-    StartColumnWindow(rows, window, 0, add);
-    for (int y = 0; y < rows; ++y) {
-        if (y > 0) {
+    StartColumnWindow(rows, window, band.top, add);
+    for (int y = band.top; y < band.bottom; ++y) {
+        if (y > band.top) {
             AdvanceColumnWindow(rows, window, y - 1, shift);
         }
         WindowSumsAlongRow(sumsDown, squaresDown, cols, window, prefix, sums.data(),
                            squares.data());
         const unsigned char* g = grey.ptr<unsigned char>(y);
-        unsigned char* out = state.ptr<unsigned char>(y);
+        unsigned char* out = paperMap.ptr<unsigned char>(y);
         const Sum* sum = sums.data();
         const Sum* square = squares.data();
         for (size_t x = 0; x < width; ++x) {
@@ -257,25 +262,36 @@ unsigned char EnhancedValue(unsigned char grey, double paperLevel) {
     return cv::saturate_cast<unsigned char>((grey / std::max(paperLevel, 1.0)) * 255.0);
 }
 
-// One window side of the paper estimate: every unresolved pixel whose window holds
-// enough paper takes the mean of that paper. Only rows from the first to the last
-// one with unresolved pixels are visited.
+// The paper test and what is resolved so far, with the count of unresolved pixels
+// per row.
+struct PaperState {
+    cv::Mat paper;
+    cv::Mat resolved;
+    std::vector<int> unresolvedInRow;
+};
+
+// One window side of the paper estimate, in the rows of `band`: every unresolved
+// pixel whose window holds enough paper takes the mean of that paper. Only rows
+// from the first to the last one with unresolved pixels are visited.
 template <typename Sum>
-void ResolveWithSide(const cv::Mat& grey, int side, cv::Mat& state,
-                     std::vector<int>& unresolvedInRow, PageOutputs& outputs) {
+void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& state,
+                     PageOutputs& outputs) {
     const int rows = grey.rows;
     const int cols = grey.cols;
     const size_t width = static_cast<size_t>(cols);
-    const auto first = std::find_if(unresolvedInRow.begin(), unresolvedInRow.end(),
-                                    [](int count) { return count > 0; });
-    if (first == unresolvedInRow.end()) {
+    std::vector<int>& unresolvedInRow = state.unresolvedInRow;
+    int top = band.top;
+    while (top < band.bottom && unresolvedInRow[static_cast<size_t>(top)] == 0) {
+        ++top;
+    }
+    if (top == band.bottom) {
         return;
     }
-    const int top = static_cast<int>(first - unresolvedInRow.begin());
-    int bottom = rows - 1;
+    int bottom = band.bottom - 1;
     while (unresolvedInRow[static_cast<size_t>(bottom)] == 0) {
         --bottom;
     }
+    const cv::Mat& paperMap = state.paper;
 
     std::vector<Sum> columnSums(width, 0);
     std::vector<Sum> columnCounts(width, 0);
@@ -286,20 +302,20 @@ void ResolveWithSide(const cv::Mat& grey, int side, cv::Mat& state,
     std::vector<double> ratios(width);
     Sum* sumsDown = columnSums.data();
     Sum* countsDown = columnCounts.data();
-    const auto add = [&grey, &state, sumsDown, countsDown, width](int r, int times) {
+    const auto add = [&grey, &paperMap, sumsDown, countsDown, width](int r, int times) {
         const unsigned char* g = grey.ptr<unsigned char>(r);
-        const unsigned char* s = state.ptr<unsigned char>(r);
+        const unsigned char* s = paperMap.ptr<unsigned char>(r);
         for (size_t x = 0; x < width; ++x) {
             const int paper = s[x] & kPaper;
             sumsDown[x] += static_cast<Sum>(times) * (paper * g[x]);
             countsDown[x] += times * paper;
         }
     };
-    const auto shift = [&grey, &state, sumsDown, countsDown, width](int enter, int leave) {
+    const auto shift = [&grey, &paperMap, sumsDown, countsDown, width](int enter, int leave) {
         const unsigned char* gIn = grey.ptr<unsigned char>(enter);
-        const unsigned char* sIn = state.ptr<unsigned char>(enter);
+        const unsigned char* sIn = paperMap.ptr<unsigned char>(enter);
         const unsigned char* gOut = grey.ptr<unsigned char>(leave);
-        const unsigned char* sOut = state.ptr<unsigned char>(leave);
+        const unsigned char* sOut = paperMap.ptr<unsigned char>(leave);
         for (size_t x = 0; x < width; ++x) {
             const int paperIn = sIn[x] & kPaper;
             const int paperOut = sOut[x] & kPaper;
@@ -338,16 +354,16 @@ void ResolveWithSide(const cv::Mat& grey, int side, cv::Mat& state,
         for (size_t x = 0; x < width; ++x) {
             ratio[x] = (g[x] / ratio[x]) * 255.0;
         }
-        unsigned char* s = state.ptr<unsigned char>(y);
+        unsigned char* s = state.resolved.ptr<unsigned char>(y);
         unsigned char* enhanced = outputs.enhanced.ptr<unsigned char>(y);
         unsigned char* background = outputs.background.ptr<unsigned char>(y);
         for (size_t x = 0; x < width; ++x) {
-            if ((s[x] & kResolved) != 0 || count[x] < minCount) {
+            if (s[x] != 0 || count[x] < minCount) {
                 continue;
             }
             enhanced[x] = cv::saturate_cast<unsigned char>(ratio[x]);
             background[x] = cv::saturate_cast<unsigned char>(level[x]);
-            s[x] |= kResolved;
+            s[x] = kResolved;
             --unresolved;
         }
         unresolvedInRow[static_cast<size_t>(y)] = unresolved;
@@ -355,12 +371,12 @@ void ResolveWithSide(const cv::Mat& grey, int side, cv::Mat& state,
 }
 
 // Mean of all paper pixels, or of the whole page where none is paper.
-double PaperMean(const cv::Mat& grey, const cv::Mat& state) {
+double PaperMean(const cv::Mat& grey, const cv::Mat& paperMap) {
     int64_t sum = 0;
     int64_t count = 0;
     for (int y = 0; y < grey.rows; ++y) {
         const unsigned char* g = grey.ptr<unsigned char>(y);
-        const unsigned char* s = state.ptr<unsigned char>(y);
+        const unsigned char* s = paperMap.ptr<unsigned char>(y);
         for (int x = 0; x < grey.cols; ++x) {
             const int paper = s[x] & kPaper;
             sum += paper * g[x];
@@ -368,6 +384,55 @@ double PaperMean(const cv::Mat& grey, const cv::Mat& state) {
         }
     }
     return count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : cv::mean(grey)[0];
+}
+
+// Pixels that no window resolved take the mean of all paper. The brightest pixel
+// of the page always passes the ink test, so the page mean is a guard.
+void ResolveTheRest(const cv::Mat& grey, const PaperState& state, PageOutputs& outputs) {
+    if (std::none_of(state.unresolvedInRow.begin(), state.unresolvedInRow.end(),
+                     [](int count) { return count > 0; })) {
+        return;
+    }
+    const double fallback = PaperMean(grey, state.paper);
+    for (int y = 0; y < grey.rows; ++y) {
+        const unsigned char* g = grey.ptr<unsigned char>(y);
+        const unsigned char* s = state.resolved.ptr<unsigned char>(y);
+        unsigned char* enhancedRow = outputs.enhanced.ptr<unsigned char>(y);
+        unsigned char* backgroundRow = outputs.background.ptr<unsigned char>(y);
+        for (int x = 0; x < grey.cols; ++x) {
+            if (s[x] == 0) {
+                enhancedRow[x] = EnhancedValue(g[x], fallback);
+                backgroundRow[x] = cv::saturate_cast<unsigned char>(fallback);
+            }
+        }
+    }
+}
+
+// The page divided by its paper, into `outputs`. Every window sum is exact, so
+// bands that start their running sums at their own first row give the very
+// values of one pass down the page.
+void EstimatePaper(const cv::Mat& grey, int window, double weight, int threads,
+                   PageOutputs& outputs) {
+    PaperState state{cv::Mat(grey.size(), CV_8UC1), cv::Mat::zeros(grey.size(), CV_8UC1),
+                     std::vector<int>(static_cast<size_t>(grey.rows), grey.cols)};
+    ForEachBand(grey.rows, threads, [&](RowBand band, int) {
+        if (window <= kNarrowInkWindow) {
+            MarkPaper<int32_t>(grey, window, weight, band, state.paper);
+        } else {
+            MarkPaper<int64_t>(grey, window, weight, band, state.paper);
+        }
+    });
+    const int largestSide = 2 * std::max(grey.rows, grey.cols) + 1;
+    for (int side = window; side <= largestSide; side *= 2) {
+        ForEachBand(grey.rows, threads, [&](RowBand band, int) {
+            if (side <= kNarrowPaperSide) {
+                ResolveWithSide<int32_t>(grey, side, band, state, outputs);
+            } else {
+                ResolveWithSide<int64_t>(grey, side, band, state, outputs);
+            }
+        });
+    }
+    ResolveTheRest(grey, state, outputs);
 }
 
 // --- Noise ---------------------------------------------------------------------
@@ -523,21 +588,14 @@ void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
     }
 }
 
-// e' = e - (m - e) where the pixel e lies below the weighted mean m of its 13x13
-// surroundings (the page mirrored at its edges), rounded half up and clipped at 0;
-// other pixels keep their value. A light halo would be the same step on the paper
-// side, which is what thickens the edge bands, so only the darkening half is taken.
-void DeepenInk(cv::Mat& enhanced) {
+// Deepens rows band.top .. band.bottom - 1 of `enhanced` from the row sums.
+void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
-    cv::Mat rowSums(rows, cols, CV_16UC1);
-    for (int y = 0; y < rows; ++y) {
-        RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<uint16_t>(y));
-    }
     const auto rowAt = [&rowSums, rows](int y) {
         return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
     };
-    for (int y = 0; y < rows; ++y) {
+    for (int y = band.top; y < band.bottom; ++y) {
         // Rows y - k and y + k, mirrored at the page's ends.
         std::array<const uint16_t*, kDeepenRadius + 1> up{};
         std::array<const uint16_t*, kDeepenRadius + 1> down{};
@@ -562,15 +620,35 @@ void DeepenInk(cv::Mat& enhanced) {
         }
     }
 }
+
+// e' = e - (m - e) where the pixel e lies below the weighted mean m of its 13x13
+// surroundings (the page mirrored at its edges), rounded half up and clipped at 0;
+// other pixels keep their value. A light halo would be the same step on the paper
+// side, which is what thickens the edge bands, so only the darkening half is taken.
+// The row sums of the whole page come first, so that no band deepens a row that
+// another band still has to read.
+void DeepenInk(cv::Mat& enhanced, int threads) {
+    const int rows = enhanced.rows;
+    const int cols = enhanced.cols;
+    cv::Mat rowSums(rows, cols, CV_16UC1);
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        for (int y = band.top; y < band.bottom; ++y) {
+            RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<uint16_t>(y));
+        }
+    });
+    ForEachBand(rows, threads, [&](RowBand band, int) { DeepenRows(rowSums, band, enhanced); });
+}
+
 }  // namespace
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background) {
-    EnhancePageWith(gray, window, weight, EnhanceSettings{}, enhanced, background);
+                 cv::Mat& background, int threads) {
+    EnhancePageWith(gray, window, weight, EnhanceSettings{}, enhanced, background, threads);
 }
 
 void EnhancePageWith(const cv::Mat& gray, int window, double weight,
-                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background) {
+                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background,
+                     int threads) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 &&
               window <= kMaxWindow);
@@ -581,48 +659,14 @@ void EnhancePageWith(const cv::Mat& gray, int window, double weight,
         cv::medianBlur(page, smoothed, 3);
     }
     const cv::Mat& grey = smoothed.empty() ? page : smoothed;
-    cv::Mat state(grey.size(), CV_8UC1);
-    if (window <= kNarrowInkWindow) {
-        MarkPaper<int32_t>(grey, window, weight, state);
-    } else {
-        MarkPaper<int64_t>(grey, window, weight, state);
-    }
-
     // Written aside so that the outputs may share memory with `gray`.
     PageOutputs outputs{cv::Mat(grey.size(), CV_8UC1), cv::Mat(grey.size(), CV_8UC1)};
-    std::vector<int> unresolvedInRow(static_cast<size_t>(grey.rows), grey.cols);
-    const int largestSide = 2 * std::max(grey.rows, grey.cols) + 1;
-    for (int side = window; side <= largestSide; side *= 2) {
-        if (side <= kNarrowPaperSide) {
-            ResolveWithSide<int32_t>(grey, side, state, unresolvedInRow, outputs);
-        } else {
-            ResolveWithSide<int64_t>(grey, side, state, unresolvedInRow, outputs);
-        }
-    }
-
-    // Pixels that no window resolved take the mean of all paper. The brightest
-    // pixel of the page always passes the ink test, so the page mean is a guard.
-    if (std::any_of(unresolvedInRow.begin(), unresolvedInRow.end(),
-                    [](int count) { return count > 0; })) {
-        const double fallback = PaperMean(grey, state);
-        for (int y = 0; y < grey.rows; ++y) {
-            const unsigned char* g = grey.ptr<unsigned char>(y);
-            const unsigned char* s = state.ptr<unsigned char>(y);
-            unsigned char* enhancedRow = outputs.enhanced.ptr<unsigned char>(y);
-            unsigned char* backgroundRow = outputs.background.ptr<unsigned char>(y);
-            for (int x = 0; x < grey.cols; ++x) {
-                if ((s[x] & kResolved) == 0) {
-                    enhancedRow[x] = EnhancedValue(g[x], fallback);
-                    backgroundRow[x] = cv::saturate_cast<unsigned char>(fallback);
-                }
-            }
-        }
-    }
+    EstimatePaper(grey, window, weight, threads, outputs);
     if (settings.fillBorders) {
         FillDarkBorders(page, outputs.enhanced);
     }
     if (settings.deepenInk) {
-        DeepenInk(outputs.enhanced);
+        DeepenInk(outputs.enhanced, threads);
     }
     enhanced = outputs.enhanced;
     background = outputs.background;

@@ -12,9 +12,10 @@ namespace edgebin::detail {
 // `enhanced` receives an 8-bit one-channel image of gray's size (paper 255);
 // `background` may receive the paper estimate (8-bit) or stay empty.
 // 1 <= window <= 2048 (the test is taken in exact 64-bit integers). Deterministic;
-// cost linear in pixels.
+// cost linear in pixels. `threads` (>= 1) bands of rows share the work; the result
+// does not depend on their number.
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background);
+                 cv::Mat& background, int threads = 1);
 
 // What the enhancement does besides dividing by the paper; the defaults are the
 // tool's. Measurement tools vary them to see what each step is worth.
@@ -35,6 +36,7 @@ struct EnhanceSettings {
 
 // EnhancePage with other settings; same preconditions.
 void EnhancePageWith(const cv::Mat& gray, int window, double weight,
-                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background);
+                     const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background,
+                     int threads = 1);
 
 }  // namespace edgebin::detail

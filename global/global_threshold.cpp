@@ -128,7 +128,7 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace, GlobalStageImages* images) {
+                            double Rthre, Trace& trace, GlobalStageImages* images, int threads) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -148,16 +148,17 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
         enhanced = images->enhancedInstead;
     } else {
         cv::Mat background;
-        EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background);
+        EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background, threads);
     }
 
     cv::Mat gradMap;
-    ComputeGradientMap(enhanced, gradX, gradY, gradMap);
+    ComputeGradientMap(enhanced, gradX, gradY, gradMap, threads);
     if (images != nullptr) {
         images->enhanced = enhanced;
         images->gradMap = gradMap;
     }
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre, trace);
+    enhanced.release();  // consumed; a large page needs the memory later
+    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre, trace, threads);
     trace.finalThreshold = threshold;
 
     const int status =

@@ -30,7 +30,8 @@ struct GlobalStageImages {
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace, GlobalStageImages* images = nullptr);
+                            double Rthre, Trace& trace, GlobalStageImages* images = nullptr,
+                            int threads = 1);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses

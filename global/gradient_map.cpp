@@ -1,12 +1,52 @@
 // Preconditions: `enhanced` is 8-bit with one or three channels (three are read
 // as BGR). Outputs are (re)allocated to the input's size.
+//
+// The map is what cv::normalize (NORM_MINMAX onto 0..255) and cv::convertScaleAbs
+// make of the rounded half-sum of |gradX| and |gradY|, taken in blocks of rows: the
+// derivatives of a block read the rows around it from the page, the stretch needs
+// the extremes of the whole page first, and the half-sums are made again for it
+// rather than kept, which would cost two bytes a pixel.
 #include "global/gradient_map.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "pipeline/parallel_bands.h"
 
 namespace edgebin::detail {
 
-void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap) {
+namespace {
+
+// Rows per block: the blocks' working images stay in the cache.
+constexpr int kBlockRows = 64;
+
+// Calls body(rows) for the blocks of rows of `band`.
+template <typename Body>
+void ForEachBlock(RowBand band, int cols, const Body& body) {
+    for (int top = band.top; top < band.bottom; top += kBlockRows) {
+        body(cv::Rect(0, top, cols, std::min(kBlockRows, band.bottom - top)));
+    }
+}
+
+// Every intermediate stays a 16-bit integer image, so the half-sum is rounded
+// before the stretch.
+cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY) {
+    cv::Mat halfSum;
+    cv::addWeighted(cv::abs(gradX), 0.5, cv::abs(gradY), 0.5, 0.0, halfSum, CV_16S);
+    return halfSum;
+}
+
+struct Extremes {
+    double low = DBL_MAX;
+    double high = -DBL_MAX;
+};
+
+}  // namespace
+
+void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap,
+                        int threads) {
     CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
     cv::Mat grayView;
     if (enhanced.channels() == 3) {
@@ -14,17 +54,46 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
     } else {
         grayView = enhanced;
     }
+    const int rows = grayView.rows;
+    const int cols = grayView.cols;
+    gradX.create(grayView.size(), CV_16S);
+    gradY.create(grayView.size(), CV_16S);
+    gradMap.create(grayView.size(), CV_8U);
 
-    cv::Scharr(grayView, gradX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
-    const cv::Mat absGradX = cv::abs(gradX);
-    cv::Scharr(grayView, gradY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
-    const cv::Mat absGradY = cv::abs(gradY);
-
-    // Every intermediate stays a 16-bit integer image, so the half-sum and the
-    // stretch are rounded before the final 8-bit conversion.
-    cv::addWeighted(absGradX, 0.5, absGradY, 0.5, 0.0, gradMap, CV_16S);
-    cv::normalize(gradMap, gradMap, 0.0, 255.0, cv::NORM_MINMAX, -1);
-    cv::convertScaleAbs(gradMap, gradMap, 1.0, 0.0);
+    std::vector<Extremes> extremes(static_cast<size_t>(BandCount(rows, threads)));
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        Extremes& own = extremes[static_cast<size_t>(index)];
+        ForEachBlock(band, cols, [&](const cv::Rect& block) {
+            // A view of the page: the filters read the rows beyond the block from it
+            // and reflect only at the page's own border.
+            cv::Mat blockX = gradX(block);
+            cv::Mat blockY = gradY(block);
+            cv::Scharr(grayView(block), blockX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
+            cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
+            double low = 0.0;
+            double high = 0.0;
+            cv::minMaxIdx(HalfSum(blockX, blockY), &low, &high);
+            own.low = std::min(own.low, low);
+            own.high = std::max(own.high, high);
+        });
+    });
+    Extremes page;
+    for (const Extremes& band : extremes) {
+        page.low = std::min(page.low, band.low);
+        page.high = std::max(page.high, band.high);
+    }
+    // cv::normalize's own scale and shift for NORM_MINMAX onto 0..255.
+    const double scale =
+        255.0 * (page.high - page.low > DBL_EPSILON ? 1.0 / (page.high - page.low) : 0.0);
+    const double shift = 0.0 - page.low * scale;
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        ForEachBlock(band, cols, [&](const cv::Rect& block) {
+            cv::Mat stretched;
+            HalfSum(gradX(block), gradY(block)).convertTo(stretched, CV_16S, scale, shift);
+            cv::Mat out = gradMap(block);
+            cv::convertScaleAbs(stretched, out, 1.0, 0.0);
+        });
+    });
 }
 
 }  // namespace edgebin::detail

@@ -82,12 +82,13 @@ int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int se
     return trace.ratio > Rthre ? hi : lo;
 }
 
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace) {
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace,
+                        int threads) {
     CV_Assert(gradMap.type() == CV_8UC1);
     bool hasSecond = false;
     int mainPeak = 0;
     int secondPeak = 0;
-    FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak);
+    FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak, threads);
     const int threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, Rthre, trace);
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;

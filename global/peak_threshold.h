@@ -8,8 +8,10 @@
 namespace edgebin::detail {
 
 // Returns the chosen level and writes `edgeMask` = 255 where gradMap > level,
-// else 0. The peaks (and the ratio with two peaks) go to `trace`.
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace);
+// else 0. The peaks (and the ratio with two peaks) go to `trace`. The curve is
+// built over `threads` threads.
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace,
+                        int threads = 1);
 
 // The choice itself, once the peaks are known: returns the level and records the
 // peaks and the ratio in `trace`. With two peaks the higher level wins when the

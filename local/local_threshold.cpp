@@ -21,6 +21,7 @@
 #include "local/local_threshold.h"
 #include "local/row_scan.h"
 #include "local/voter_window.h"
+#include "pipeline/parallel_bands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -474,13 +475,23 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
     return true;
 }
 
+// The window rows y0..y1 cut to the rows of `target`; empty when they miss it.
+VoterWindow RowsWithin(VoterWindow w, RowBand target) {
+    w.y0 = std::max(w.y0, target.top);
+    w.y1 = std::min(w.y1, target.bottom - 1);
+    return w;
+}
+
+// Adds to rows target.top .. target.bottom - 1 of `balance` the votes of every
+// voter whose window rows reach them. A row of voters near the band's edge is
+// thresholded by both bands it reaches; each adds only its own rows' votes, and
+// integer votes add up alike in any order.
 template <typename Column, typename Counter>
 void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Mat& restoredMap,
-                  const std::vector<int>& rowStrokeWidths, double alpha, double k,
+                  const std::vector<int>& rowStrokeWidths, double alpha, double k, RowBand target,
                   cv::Mat& balance) {
     const int rows = edgeMaskCopy.rows;
     const int cols = edgeMaskCopy.cols;
-    balance = cv::Mat::zeros(rows, cols, cv::traits::Type<Counter>::value);
     VoterColumnSums<Column> columnSums(edgeMaskCopy, gray);
     std::vector<Segment> narrowSegments;
     std::vector<Segment> wideSegments;
@@ -495,6 +506,12 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
         const int strokeWidth = rowStrokeWidths[y];
         const int statsHalf = HalfSide(alpha, strokeWidth, 1.0);
         const int wideHalf = HalfSide(alpha, strokeWidth, 3.0);
+        const VoterWindow narrowVotes =
+            RowsWithin(ClippedWindow(0, y, statsHalf, rows, cols), target);
+        const VoterWindow wideVotes = RowsWithin(ClippedWindow(0, y, wideHalf, rows, cols), target);
+        if (narrowVotes.y0 > narrowVotes.y1 && wideVotes.y0 > wideVotes.y1) {
+            continue;
+        }
         const VoterWindow statsRows = ClippedWindow(0, y, statsHalf, rows, cols);
         columnSums.Cover(statsRows.y0, statsRows.y1);
         narrowSegments.clear();
@@ -522,8 +539,10 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
             if (segments.empty()) {
                 continue;
             }
-            const VoterWindow w = ClippedWindow(0, y, wide ? wideHalf : statsHalf, rows, cols);
-            rowVoter.Vote(gray, segments, w.y0, w.y1, balance);
+            const VoterWindow& w = wide ? wideVotes : narrowVotes;
+            if (w.y0 <= w.y1) {
+                rowVoter.Vote(gray, segments, w.y0, w.y1, balance);
+            }
         }
     }
 }
@@ -566,7 +585,7 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balanceOut) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balanceOut, int threads) {
     const int rows = edgeMaskCopy.rows;
     const int cols = edgeMaskCopy.cols;
     if (gray.size() != edgeMaskCopy.size() || restoredMap.size() != edgeMaskCopy.size() ||
@@ -583,20 +602,22 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     // Wider counters only where the page could need them.
     const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
     const bool narrowCounters = FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha);
-    cv::Mat balance;
-    if (narrowColumns && narrowCounters) {
-        VoteWithSums<std::uint32_t, std::int16_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
-                                                  alpha, k, balance);
-    } else if (narrowColumns) {
-        VoteWithSums<std::uint32_t, std::int32_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
-                                                  alpha, k, balance);
-    } else if (narrowCounters) {
-        VoteWithSums<std::uint64_t, std::int16_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
-                                                  alpha, k, balance);
-    } else {
-        VoteWithSums<std::uint64_t, std::int32_t>(edgeMaskCopy, gray, restoredMap, rowStrokeWidths,
-                                                  alpha, k, balance);
-    }
+    cv::Mat balance = cv::Mat::zeros(rows, cols, narrowCounters ? CV_16S : CV_32S);
+    ForEachBand(rows, threads, [&](RowBand target, int) {
+        if (narrowColumns && narrowCounters) {
+            VoteWithSums<std::uint32_t, std::int16_t>(edgeMaskCopy, gray, restoredMap,
+                                                      rowStrokeWidths, alpha, k, target, balance);
+        } else if (narrowColumns) {
+            VoteWithSums<std::uint32_t, std::int32_t>(edgeMaskCopy, gray, restoredMap,
+                                                      rowStrokeWidths, alpha, k, target, balance);
+        } else if (narrowCounters) {
+            VoteWithSums<std::uint64_t, std::int16_t>(edgeMaskCopy, gray, restoredMap,
+                                                      rowStrokeWidths, alpha, k, target, balance);
+        } else {
+            VoteWithSums<std::uint64_t, std::int32_t>(edgeMaskCopy, gray, restoredMap,
+                                                      rowStrokeWidths, alpha, k, target, balance);
+        }
+    });
     // Ties and pixels no window reached stay paper.
     cv::compare(balance, 0, dst, cv::CMP_GE);
     if (balanceOut != nullptr) {

@@ -18,8 +18,11 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 // otherwise; voters whose clipped window is narrower or shorter than the row width
 // do not vote. `dst` = 0 where ink votes outnumber paper votes, else 255.
 // `balance`, when given, receives paper votes minus ink votes per pixel (CV_32S).
+// `threads` (>= 1) bands of rows share the work; the result does not depend on
+// their number.
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balance = nullptr);
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance = nullptr,
+                        int threads = 1);
 
 }  // namespace edgebin::detail

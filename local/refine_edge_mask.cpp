@@ -22,6 +22,7 @@
 #include <limits>
 
 #include "local/count_map_refinement.h"
+#include "pipeline/parallel_bands.h"
 #include "stroke/sparse_window_sums.h"
 #include "stroke/stroke_map.h"
 
@@ -108,13 +109,14 @@ void KeepListed(const DirectionPoints& points, const cv::Mat& keep, DirectionPoi
     }
 }
 
-// Calls decide(y, x, counts) for every non-zero pixel of `queries`, with the nine
-// counts of its band's window of side trunc(width * scale) over `points`, summed
-// in `Sum` (which must hold every window's true sum).
+// Calls decide(y, x, counts) for every non-zero pixel of `queries` in the rows of
+// `rowBand`, with the nine counts of its line band's window of side
+// trunc(width * scale) over `points`, summed in `Sum` (which must hold every
+// window's true sum).
 template <typename Sum, typename Decide>
 void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
                       const std::vector<LineBand>& lineBands,
-                      const std::vector<int>& bandStrokeWidths, double scale,
+                      const std::vector<int>& bandStrokeWidths, double scale, RowBand rowBand,
                       const Decide& decide) {
     const int cols = queries.cols;
     SlidingColumnSums<kDirectionMapCount, Sum> sums(points);
@@ -122,7 +124,8 @@ void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
     for (size_t k = 0; k < lineBands.size(); ++k) {
         const int side = WindowSide(bandStrokeWidths[k], scale);
         const int before = side / 2;
-        for (int y = lineBands[k].top; y <= lineBands[k].bottom; ++y) {
+        const int last = std::min(lineBands[k].bottom, rowBand.bottom - 1);
+        for (int y = std::max(lineBands[k].top, rowBand.top); y <= last; ++y) {
             const unsigned char* query = queries.ptr<unsigned char>(y);
             int x = NextNonZero(query, 0, cols);
             if (x == cols) {
@@ -137,34 +140,39 @@ void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
     }
 }
 
-// The same, in 16-bit sums when every window is small enough (half the memory
-// traffic of the prefix sums), else in 32-bit ones.
+// The same for every row, over `threads` bands of rows, in 16-bit sums when every
+// window is small enough (half the memory traffic of the prefix sums), else in
+// 32-bit ones. Each band follows its windows down with column sums of its own;
+// `decide` must write only the pixel it is called for.
 template <typename Decide>
 void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
                     const std::vector<LineBand>& lineBands,
-                    const std::vector<int>& bandStrokeWidths, double scale, const Decide& decide) {
+                    const std::vector<int>& bandStrokeWidths, double scale, int threads,
+                    const Decide& decide) {
     int largestSide = 0;
     for (const int width : bandStrokeWidths) {
         largestSide = std::max(largestSide, WindowSide(width, scale));
     }
-    if (largestSide <= kMaxSideFor16Bits) {
-        CountAtQueriesIn<std::uint16_t>(points, queries, lineBands, bandStrokeWidths, scale,
-                                        decide);
-    } else {
-        CountAtQueriesIn<std::uint32_t>(points, queries, lineBands, bandStrokeWidths, scale,
-                                        decide);
-    }
+    ForEachBand(queries.rows, threads, [&](RowBand rowBand, int) {
+        if (largestSide <= kMaxSideFor16Bits) {
+            CountAtQueriesIn<std::uint16_t>(points, queries, lineBands, bandStrokeWidths, scale,
+                                            rowBand, decide);
+        } else {
+            CountAtQueriesIn<std::uint32_t>(points, queries, lineBands, bandStrokeWidths, scale,
+                                            rowBand, decide);
+        }
+    });
 }
 
 void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                  double nearScale, double dominanceRatio) {
+                  double nearScale, double dominanceRatio, int threads) {
     cv::Mat removedMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
     restoredMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
     // A decision writes only its own pixel and the counts come from the lists taken
     // before, so deciding while scanning is the same as deciding after counting.
     CountAtQueries(
-        points, edgeMaskCopy, lineBands, bandStrokeWidths, nearScale,
+        points, edgeMaskCopy, lineBands, bandStrokeWidths, nearScale, threads,
         [&](int y, int x, const Counts& counts) {
             if (static_cast<int>(LargestDirection(counts)) > ShareOf(dominanceRatio, counts[0])) {
                 edgeMaskCopy.at<unsigned char>(y, x) = 0;
@@ -174,7 +182,7 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
     DirectionPoints removedPoints;
     KeepListed(points, removedMap, removedPoints);
     CountAtQueries(
-        removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale,
+        removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale, threads,
         [&](int y, int x, const Counts& counts) {
             if (static_cast<int>(LargestDirection(counts)) < ShareOf(dominanceRatio, counts[0])) {
                 edgeMaskCopy.at<unsigned char>(y, x) = 1;
@@ -184,49 +192,97 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
         });
 }
 
+// Whether the refinement can run: mode 1 needs a stroke description that tiles the
+// page, mode 2 and above direction maps of the mask's size too. When it cannot,
+// the mask is only made 0/1 and `restoredMap` all zero.
+bool ReadyToRefine(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   const std::vector<int>& rowStrokeWidths, int mode, bool directionsFit) {
+    CV_Assert(edgeMaskCopy.type() == CV_8UC1);
+    const int rows = edgeMaskCopy.rows;
+    const int cols = edgeMaskCopy.cols;
+    const bool describable =
+        IsCompleteStrokeDescription(rows, cols, lineBands, bandStrokeWidths, rowStrokeWidths);
+    if (describable && (mode < 2 || directionsFit)) {
+        return true;
+    }
+    edgeMaskCopy.setTo(1, edgeMaskCopy);
+    if (mode >= 2) {
+        restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
+    }
+    return false;
+}
+
+// Suppression and restoration from the listed directions, or the general route
+// when the listed one does not fit; `dirMaps()` gives the maps for that one (made
+// only then), which it turns into counts.
+template <typename Maps>
+void RefineCleaned(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
+                   const Maps& dirMaps, const std::vector<LineBand>& lineBands,
+                   const std::vector<int>& bandStrokeWidths, double nearScale,
+                   double dominanceRatio, int threads) {
+    if (ListedRouteFits(points, bandStrokeWidths, nearScale)) {
+        RefineListed(points, edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, nearScale,
+                     dominanceRatio, threads);
+    } else {
+        RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps(), lineBands, bandStrokeWidths,
+                               nearScale, dominanceRatio);
+    }
+    edgeMaskCopy.setTo(1, edgeMaskCopy);
+}
+
 }  // namespace
 
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio) {
-    if (mode <= 0) {
+                    double dominanceRatio, int threads) {
+    if (mode <= 0 ||
+        !ReadyToRefine(edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, rowStrokeWidths,
+                       mode, DirectionMapsFit(dirMaps, edgeMaskCopy))) {
         return;
     }
-    CV_Assert(edgeMaskCopy.type() == CV_8UC1);
-    const int rows = edgeMaskCopy.rows;
-    const int cols = edgeMaskCopy.cols;
-    const bool describable =
-        IsCompleteStrokeDescription(rows, cols, lineBands, bandStrokeWidths, rowStrokeWidths);
-    if (!describable || (mode >= 2 && !DirectionMapsFit(dirMaps, edgeMaskCopy))) {
-        edgeMaskCopy.setTo(1, edgeMaskCopy);
-        if (mode >= 2) {
-            restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
-        }
-        return;
-    }
-
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
                    kCleaningComponentFactor);
     if (mode == 1) {
         return;
     }
-
     DirectionPoints points;
     std::array<const cv::Mat*, kDirectionMapCount> maps;
     for (int j = 0; j < kDirectionMapCount; ++j) {
         maps[j] = &dirMaps[j];
     }
     points.Collect(maps);
-    if (ListedRouteFits(points, bandStrokeWidths, nearScale)) {
-        RefineListed(points, edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths, nearScale,
-                     dominanceRatio);
-    } else {
-        RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
-                               nearScale, dominanceRatio);
+    RefineCleaned(
+        points, edgeMaskCopy, restoredMap,
+        [&dirMaps]() -> std::vector<cv::Mat>& { return dirMaps; }, lineBands, bandStrokeWidths,
+        nearScale, dominanceRatio, threads);
+}
+
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio, int threads) {
+    const bool fits = directions.rows == edgeMaskCopy.rows && directions.cols == edgeMaskCopy.cols;
+    if (mode <= 0 || !ReadyToRefine(edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths,
+                                    rowStrokeWidths, mode, fits)) {
+        return;
     }
-    edgeMaskCopy.setTo(1, edgeMaskCopy);
+    CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
+                   kCleaningComponentFactor);
+    if (mode == 1) {
+        return;
+    }
+    std::vector<cv::Mat> expanded;
+    RefineCleaned(
+        directions, edgeMaskCopy, restoredMap,
+        [&]() -> std::vector<cv::Mat>& {
+            ExpandDirections(directions, expanded);
+            return expanded;
+        },
+        lineBands, bandStrokeWidths, nearScale, dominanceRatio, threads);
 }
 
 }  // namespace edgebin::detail

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "pipeline/direction_maps.h"
 #include "stroke/stroke_width.h"
 
 namespace edgebin::detail {
@@ -14,11 +15,20 @@ namespace edgebin::detail {
 // then restores suppressed pixels whose far window (side bandWidth * 20) of
 // suppressed pixels shows no dominant direction; restored pixels are 255 in
 // `restoredMap`. `dirMaps` (nine 0/1 maps from BuildDirectionMaps) is consumed.
-// On return `edgeMaskCopy` holds 0/1.
+// On return `edgeMaskCopy` holds 0/1. `threads` (>= 1) bands of rows share the
+// window counts; the result does not depend on their number.
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio);
+                    double dominanceRatio, int threads = 1);
+
+// The same with the direction maps as ListDirections gives them (of the mask's
+// size, else the call refuses as above), which are left as they are.
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio, int threads = 1);
 
 }  // namespace edgebin::detail

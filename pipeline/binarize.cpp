@@ -38,7 +38,7 @@ std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
 
 // Runs every stage once, at the level the peak choice takes with `Rthre`.
 int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre, Trace& trace,
-              StageImages* stages) {
+              StageImages* stages, int threads) {
     if (src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -52,7 +52,7 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double R
     std::vector<int> rowStrokeWidths;
     const int status =
         EstimateGlobalThreshold(src, gray, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
-                                rowStrokeWidths, Rthre, trace, stages);
+                                rowStrokeWidths, Rthre, trace, stages, threads);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -61,17 +61,25 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double R
     }
     trace.bands = DescribeBands(lineBands, bandStrokeWidths);
 
-    // The later stages work on a copy so that the global edge mask stays as measured.
-    cv::Mat result = cv::Mat::zeros(gray.rows, gray.cols, CV_8UC1);
-    cv::Mat edgeMaskCopy = edgeMask.clone();
-    std::vector<cv::Mat> dirMaps(9);
-    BuildDirectionMaps(gradX, gradY, edgeMaskCopy, dirMaps);
+    // The later stages change the edge mask; a copy is taken only when the caller
+    // keeps the global one. Each image is let go once consumed, so that a large page
+    // never holds the direction maps, the derivatives and the votes at once.
+    cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
+    edgeMask.release();
+    // The direction maps as a list: nine bytes a pixel would make them the largest
+    // images of the run.
+    DirectionList directions;
+    ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
+    gradX.release();
+    gradY.release();
 
     cv::Mat restoredMap;
-    RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths, rowStrokeWidths,
-                   kRefineMode, kNearScale, kDominanceRatio);
+    RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
+                   rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads);
+    directions = DirectionList();
+    cv::Mat result;
     VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
-                       stages != nullptr ? &stages->balance : nullptr);
+                       stages != nullptr ? &stages->balance : nullptr, threads);
     RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result);
     if (stages != nullptr) {
         stages->voters = edgeMaskCopy;
@@ -93,8 +101,8 @@ double InkDistance(double ink, double reference) {
 }  // namespace
 
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                  Trace& trace, StageImages* stages) {
-    const int status = RunStages(src, dst, alpha, k, Rthre, trace, stages);
+                  Trace& trace, StageImages* stages, int threads) {
+    const int status = RunStages(src, dst, alpha, k, Rthre, trace, stages, threads);
     if ((status != kStatusOk && status != kStatusNoStrokes) || !TookHigherPeak(trace)) {
         return status;
     }
@@ -116,7 +124,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     StageImages lowerStages;
     const double alwaysLower = std::numeric_limits<double>::max();
     if (RunStages(src, lower, alpha, k, alwaysLower, lowerTrace,
-                  stages != nullptr ? &lowerStages : nullptr) != kStatusOk ||
+                  stages != nullptr ? &lowerStages : nullptr, threads) != kStatusOk ||
         !IsPlausibleInk(grey, lower) ||
         InkDistance(InkShare(lower), reference) >= InkDistance(ink, reference)) {
         return status;

@@ -20,8 +20,10 @@ struct StageImages : GlobalStageImages {
 // 255 = paper). Returns 0 on success or the first stage's code (11, 12 or -1);
 // `dst` is left untouched on failure. What the stages decide goes to `trace`, the
 // working images to `stages` when given (as far as the run got).
+// `threads` (>= 1) splits the page's stages over that many bands of rows; the
+// result does not depend on it.
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                  Trace& trace, StageImages* stages = nullptr);
+                  Trace& trace, StageImages* stages = nullptr, int threads = 1);
 
 // Binarize with the working images kept in `stages` (when given).
 Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, StageImages* stages);

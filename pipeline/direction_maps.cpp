@@ -6,9 +6,14 @@
 // sector tests need just two products, since negating a product is exact.
 #include "pipeline/direction_maps.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
+#include <utility>
+
+#include "pipeline/parallel_bands.h"
 
 namespace edgebin::detail {
 
@@ -19,38 +24,86 @@ constexpr double kShallow = 0.414;
 constexpr double kSteep = 2.414;
 constexpr int kMapCount = 9;
 
-// Marks one candidate: map 0, and maps 1..8 for the sectors (down, up, left,
-// right, down-right, down-left, up-right, up-left) its gradient falls into. Every
-// comparison is strict, so a gradient lying exactly on a sector edge belongs to
-// neither side of it.
-void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, double gx, double gy) {
+// The values of one candidate: map 0, and maps 1..8 for the sectors (down, up,
+// left, right, down-right, down-left, up-right, up-left) its gradient falls into.
+// Every comparison is strict, so a gradient lying exactly on a sector edge belongs
+// to neither side of it.
+std::array<std::uint8_t, kMapCount> CandidateValues(double gx, double gy) {
     const double shallow = kShallow * gx;
     const double steep = kSteep * gx;
-    out[0][x] = 1;
-    out[1][x] = (gy > shallow) & (gy > -shallow);
-    out[2][x] = (gy < shallow) & (gy < -shallow);
-    out[3][x] = (gy > steep) & (gy < -steep);
-    out[4][x] = (gy < steep) & (gy > -steep);
-    out[5][x] = (gy > -steep) & (gy > -shallow);
-    out[6][x] = (gy > steep) & (gy > shallow);
-    out[7][x] = (gy < shallow) & (gy < steep);
-    out[8][x] = (gy < -shallow) & (gy < -steep);
+    return {1,
+            static_cast<std::uint8_t>((gy > shallow) & (gy > -shallow)),
+            static_cast<std::uint8_t>((gy < shallow) & (gy < -shallow)),
+            static_cast<std::uint8_t>((gy > steep) & (gy < -steep)),
+            static_cast<std::uint8_t>((gy < steep) & (gy > -steep)),
+            static_cast<std::uint8_t>((gy > -steep) & (gy > -shallow)),
+            static_cast<std::uint8_t>((gy > steep) & (gy > shallow)),
+            static_cast<std::uint8_t>((gy < shallow) & (gy < steep)),
+            static_cast<std::uint8_t>((gy < -shallow) & (gy < -steep))};
 }
 
-}  // namespace
-
-void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
-                        std::vector<cv::Mat>& dirMaps) {
-    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
-    CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
-
-    // Built aside so that `mask` may alias one of the caller's old maps.
-    std::vector<cv::Mat> maps(kMapCount);
-    for (cv::Mat& map : maps) {
-        map.create(mask.size(), CV_8UC1);
+void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, double gx, double gy) {
+    const std::array<std::uint8_t, kMapCount> values = CandidateValues(gx, gy);
+    for (int j = 0; j < kMapCount; ++j) {
+        out[j][x] = values[j];
     }
+}
+
+// Calls visit(x) for the non-zero bytes of a mask row, left to right.
+template <typename Visit>
+void ForEachCandidate(const unsigned char* candidate, int cols, const Visit& visit) {
+    int x = 0;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    for (; x + kStep <= cols; x += kStep) {
+        unsigned bits =
+            static_cast<unsigned>(cv::v_signmask(cv::v_load(candidate + x) != cv::v_setzero_u8()));
+        while (bits != 0) {
+            visit(x + __builtin_ctz(bits));
+            bits &= bits - 1;
+        }
+    }
+#endif
+    for (; x < cols; ++x) {
+        if (candidate[x] != 0) {
+            visit(x);
+        }
+    }
+}
+
+// Lists the candidates of rows band.top .. band.bottom - 1, numbering the rows
+// from the band's top.
+void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+              DirectionList& part) {
+    part.Clear(band.bottom - band.top, mask.cols);
+    // Counted first and written in place: growing the lists on a page dense with
+    // edges would copy them several times over.
+    const size_t candidates = static_cast<size_t>(
+        cv::countNonZero(mask(cv::Range(band.top, band.bottom), cv::Range::all())));
+    part.columns.resize(candidates);
+    part.values.resize(candidates);
+    int* column = part.columns.data();
+    std::array<std::uint8_t, kMapCount>* value = part.values.data();
+    size_t listed = 0;
+    for (int y = band.top; y < band.bottom; ++y) {
+        const short* gxRow = gradX.ptr<short>(y);
+        const short* gyRow = gradY.ptr<short>(y);
+        ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols, [&](int x) {
+            column[listed] = x;
+            value[listed] = CandidateValues(gxRow[x], gyRow[x]);
+            ++listed;
+        });
+        part.rowStart[static_cast<size_t>(y - band.top) + 1] = listed;
+    }
+    // Every candidate holds a 1 in map 0, and no map holds more.
+    part.largestValue = listed > 0 ? 1 : 0;
+}
+
+// Fills rows band.top .. band.bottom - 1 of the nine maps.
+void MarkRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+              std::vector<cv::Mat>& maps) {
     const int cols = mask.cols;
-    for (int y = 0; y < mask.rows; ++y) {
+    for (int y = band.top; y < band.bottom; ++y) {
         const unsigned char* candidate = mask.ptr<unsigned char>(y);
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
@@ -59,22 +112,71 @@ void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Ma
             out[j] = maps[j].ptr<unsigned char>(y);
             std::memset(out[j], 0, static_cast<size_t>(cols));
         }
-        int x = 0;
-#if CV_SIMD128
-        constexpr int kStep = cv::v_uint8x16::nlanes;
-        for (; x + kStep <= cols; x += kStep) {
-            unsigned bits = static_cast<unsigned>(
-                cv::v_signmask(cv::v_load(candidate + x) != cv::v_setzero_u8()));
-            while (bits != 0) {
-                const int at = x + __builtin_ctz(bits);
-                bits &= bits - 1;
-                MarkCandidate(out, at, gxRow[at], gyRow[at]);
-            }
+        ForEachCandidate(candidate, cols,
+                         [&](int x) { MarkCandidate(out, x, gxRow[x], gyRow[x]); });
+    }
+}
+
+}  // namespace
+
+void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                        std::vector<cv::Mat>& dirMaps, int threads) {
+    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
+    CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
+
+    // Built aside so that `mask` may alias one of the caller's old maps.
+    std::vector<cv::Mat> maps(kMapCount);
+    for (cv::Mat& map : maps) {
+        map.create(mask.size(), CV_8UC1);
+    }
+    ForEachBand(mask.rows, threads,
+                [&](RowBand band, int) { MarkRows(gradX, gradY, mask, band, maps); });
+    dirMaps.swap(maps);
+}
+
+void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                    DirectionList& directions, int threads) {
+    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
+    CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
+    std::vector<DirectionList> parts(static_cast<size_t>(BandCount(mask.rows, threads)));
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        ListRows(gradX, gradY, mask, band, parts[static_cast<size_t>(index)]);
+    });
+    if (parts.size() == 1) {
+        directions = std::move(parts[0]);
+        return;
+    }
+    // The bands' lists one after the other are the page's list.
+    directions.Clear(mask.rows, mask.cols);
+    size_t total = 0;
+    for (const DirectionList& part : parts) {
+        total += part.columns.size();
+    }
+    directions.columns.reserve(total);
+    directions.values.reserve(total);
+    int top = 0;
+    for (const DirectionList& part : parts) {
+        const size_t offset = directions.columns.size();
+        directions.columns.insert(directions.columns.end(), part.columns.begin(),
+                                  part.columns.end());
+        directions.values.insert(directions.values.end(), part.values.begin(), part.values.end());
+        directions.largestValue = std::max(directions.largestValue, part.largestValue);
+        for (int y = 0; y < part.rows; ++y) {
+            directions.rowStart[static_cast<size_t>(top + y) + 1] = offset + part.RowEnd(y);
         }
-#endif
-        for (; x < cols; ++x) {
-            if (candidate[x] != 0) {
-                MarkCandidate(out, x, gxRow[x], gyRow[x]);
+        top += part.rows;
+    }
+}
+
+void ExpandDirections(const DirectionList& directions, std::vector<cv::Mat>& dirMaps) {
+    std::vector<cv::Mat> maps(kMapCount);
+    for (cv::Mat& map : maps) {
+        map = cv::Mat::zeros(directions.rows, directions.cols, CV_8UC1);
+    }
+    for (int y = 0; y < directions.rows; ++y) {
+        for (size_t p = directions.RowBegin(y); p < directions.RowEnd(y); ++p) {
+            for (int j = 0; j < kMapCount; ++j) {
+                maps[j].at<unsigned char>(y, directions.columns[p]) = directions.values[p][j];
             }
         }
     }

@@ -36,6 +36,15 @@ bool CheckPolarity(Polarity polarity, std::string& message) {
     return false;
 }
 
+bool CheckThreads(int threads, std::string& message) {
+    if (threads >= 1 && threads <= kMaxThreads) {
+        return true;
+    }
+    message = "threads = " + std::to_string(threads) + " is outside [1, " +
+              std::to_string(kMaxThreads) + "]";
+    return false;
+}
+
 Result Failure(int status, const std::string& message) {
     Result result;
     result.status = status;
@@ -72,7 +81,7 @@ bool CheckParameters(const Parameters& parameters, std::string& message) {
     return CheckParameter("alpha", parameters.alpha, kMaxAbsAlpha, message) &&
            CheckParameter("k", parameters.k, kMaxAbsK, message) &&
            CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message) &&
-           CheckPolarity(parameters.polarity, message);
+           CheckPolarity(parameters.polarity, message) && CheckThreads(parameters.threads, message);
 }
 
 bool IsAlreadyBinary(const cv::Mat& grey) {
@@ -140,7 +149,7 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
     const Polarity polarity = trace.polarity;
     const std::optional<double> evidence = trace.polarityEvidence;
     result.status = BinarizeImage(page, result.image, parameters.alpha, parameters.k,
-                                  parameters.rthre, trace, stages);
+                                  parameters.rthre, trace, stages, parameters.threads);
     trace.polarity = polarity;
     trace.polarityEvidence = evidence;
     if (result.status == kStatusOk) {

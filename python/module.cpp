@@ -162,13 +162,15 @@ edgebin::Polarity ReadPolarity(const std::string& name) {
     throw py::error_already_set();
 }
 
-edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre,
+edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre, int threads,
                             const std::string& color, const std::string& polarity) {
     if (color != "bgr" && color != "rgb") {
         throw py::value_error("color must be \"bgr\" or \"rgb\", not \"" + color + "\"");
     }
     const PageView page = ViewPage(std::move(image), "image", true);
-    const edgebin::Parameters parameters{alpha, k, rthre, ReadPolarity(polarity)};
+    edgebin::Parameters parameters{alpha, k, rthre};
+    parameters.polarity = ReadPolarity(polarity);
+    parameters.threads = threads;
     edgebin::Result result;
     {
         py::gil_scoped_release release;
@@ -198,14 +200,15 @@ edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthr
     }
 }
 
-py::array Binarize(py::array image, double alpha, double k, double rthre, const std::string& color,
-                   const std::string& polarity) {
-    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, color, polarity).image);
+py::array Binarize(py::array image, double alpha, double k, double rthre, int threads,
+                   const std::string& color, const std::string& polarity) {
+    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, threads, color, polarity).image);
 }
 
-py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre,
+py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre, int threads,
                             const std::string& color, const std::string& polarity) {
-    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, color, polarity);
+    edgebin::Result result =
+        RunBinarize(std::move(image), alpha, k, rthre, threads, color, polarity);
     return py::make_tuple(ToArray(std::move(result.image)), TraceToDict(result.trace));
 }
 
@@ -228,9 +231,11 @@ py::dict Evaluate(py::array result, py::array groundTruth) {
                     py::arg("psnr") = scores.psnr, py::arg("drd") = scores.drd);
 }
 
-void CheckParameters(double alpha, double k, double rthre) {
+void CheckParameters(double alpha, double k, double rthre, int threads) {
+    edgebin::Parameters parameters{alpha, k, rthre};
+    parameters.threads = threads;
     std::string message;
-    if (!edgebin::CheckParameters(edgebin::Parameters{alpha, k, rthre}, message)) {
+    if (!edgebin::CheckParameters(parameters, message)) {
         throw py::value_error(message);
     }
 }
@@ -376,6 +381,9 @@ k: weight of the deviation in the local threshold mean + k × deviation.
 rthre: share of the page (0..1) that pixels between two contour-curve peaks
     must cover for the higher peak to become the global threshold.
     Finite, |rthre| <= 1e6.
+threads: bands of rows the page is split over, 1..1024 (default 1); the result
+    is the same for every count. More than 1 helps a single large page; a batch
+    is better served by one page per core.
 color: "bgr" (as OpenCV's imread delivers colour) or "rgb" (as PIL and
     scikit-image do). Ignored for grey images.
 polarity: "auto" (told from the page; kept as it is when unsure, and then
@@ -469,7 +477,8 @@ working folder; OSError when `out_dir` cannot be created.)";
 
 const char kCheckParametersDoc[] =
     R"(Raises ValueError, with the message binarize() would give, when alpha, k or
-rthre is not finite or beyond the library's range; returns None otherwise.
+rthre is not finite or beyond the library's range, or threads lies outside
+1..1024; returns None otherwise.
 
 Lets a caller such as a command line refuse a bad setting before any page is read.)";
 
@@ -504,16 +513,16 @@ PYBIND11_MODULE(_edgebin, m) {
     const char* const defaultPolarity = edgebin::PolarityName(defaults.polarity);
     m.def("binarize", &Binarize, kBinarizeDoc, py::arg("image"), py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr",
-          py::arg("polarity") = defaultPolarity);
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
+          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity);
     m.def("binarize_with_trace", &BinarizeWithTrace, kBinarizeWithTraceDoc, py::arg("image"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("color") = "bgr",
-          py::arg("polarity") = defaultPolarity);
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
+          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity);
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre);
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads);
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
     m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,

@@ -310,3 +310,23 @@ TEST_F(CliTest, PolarityInTheSinglePageAndBatchForms) {
     }
     EXPECT_NE(ReadFile(Path("r.jsonl")).find("\"polarity\":\"light-ink\""), std::string::npos);
 }
+
+// --threads changes no line and no pixel; a count that is not 1 to 1024 is a usage
+// error that names the option and writes nothing.
+TEST_F(CliTest, ThreadsChangeNothingAndBadCountsAreRefused) {
+    cv::imwrite(Path("page.png"), GeneratedPage(3, 400, 300));
+    const std::string paths = Path("page.png") + " " + Path("out.png");
+    const ShellRun one = Edgebin(paths);
+    const cv::Mat oneImage = cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED);
+    const ShellRun three = Edgebin("--threads 3 " + paths);
+    EXPECT_EQ(three.status, 0);
+    EXPECT_EQ(three.out, one.out);
+    EXPECT_TRUE(SamePixels(cv::imread(Path("out.png"), cv::IMREAD_UNCHANGED), oneImage));
+    fs::remove(Path("out.png"));
+    for (const std::string count : {"0", "-1", "1025", "two"}) {
+        const ShellRun run = Edgebin("--threads " + count + " " + paths);
+        EXPECT_EQ(run.status, 2) << count;
+        EXPECT_EQ(run.err.rfind("edgebin: --threads: ", 0), 0u) << run.err;
+        EXPECT_FALSE(fs::exists(Path("out.png"))) << count;
+    }
+}

@@ -19,6 +19,9 @@ void ExpectSameCurve(const cv::Mat& gradMap, const std::string& what) {
     BuildContourCurve(gradMap, fast);
     reference::BuildContourCurve(gradMap, straightforward);
     ASSERT_EQ(fast, straightforward) << what;
+    ContourCurve split{};
+    BuildContourCurve(gradMap, split, 3);
+    ASSERT_EQ(split, fast) << what << " on three threads";
 }
 
 }  // namespace

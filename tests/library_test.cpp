@@ -52,6 +52,14 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
          page,
          {2.0, 0.6, 0.05, edgebin::Polarity{7}},
          edgebin::kStatusInvalidParameter},
+        {"no threads",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 0},
+         edgebin::kStatusInvalidParameter},
+        {"too many threads",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 1025},
+         edgebin::kStatusInvalidParameter},
         {"flat page", cv::Mat(60, 80, CV_8UC1, cv::Scalar(200)), {}, edgebin::kStatusOk},
     };
     for (const auto& c : cases) {
@@ -61,7 +69,9 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
         EXPECT_EQ(result.image.empty(), c.status != edgebin::kStatusOk) << c.name;
     }
     // The bounds themselves are accepted.
-    EXPECT_EQ(edgebin::Binarize(page, {-1.0e4, 1.0e6, -1.0e6}).status, edgebin::kStatusOk);
+    EXPECT_EQ(
+        edgebin::Binarize(page, {-1.0e4, 1.0e6, -1.0e6, edgebin::Polarity::kAuto, 1024}).status,
+        edgebin::kStatusOk);
 }
 
 // A colour page of three equal channels gives its grey page's result, and so does
@@ -114,6 +124,26 @@ TEST(LibraryTest, ConcurrentCallsGiveTheSequentialResults) {
     }
 }
 
+// A page split over threads gives the one-thread result exactly: even and odd band
+// counts, bands shorter than the windows, and more threads than the page has rows
+// or tiles of the curve. (The lower-peak retry is split in the test below.)
+TEST(LibraryTest, EveryThreadCountGivesTheOneThreadResult) {
+    const std::pair<const char*, cv::Mat> pages[] = {
+        {"page", GeneratedPage(3, 640, 480, 0.5)},
+        {"hard page", GeneratedPage(6, 420, 610, 0.9)},
+        {"twelve rows", GeneratedPage(5, 200, 12, 0.3)},
+    };
+    for (const auto& [name, page] : pages) {
+        const edgebin::Result single = edgebin::Binarize(page);
+        for (const int threads : {2, 3, 16}) {
+            edgebin::Parameters parameters;
+            parameters.threads = threads;
+            EXPECT_TRUE(SameResult(edgebin::Binarize(page, parameters), single))
+                << name << ", " << threads << " threads";
+        }
+    }
+}
+
 // Faint lines of words beside one strong mark: the isolated share takes the
 // higher peak, which keeps the mark alone. The page is then binarized at the lower
 // peak, exactly as a caller who asks for it gets it, and says why.
@@ -140,4 +170,7 @@ TEST(LibraryTest, AHigherPeakThatLosesTheTextFallsBackToTheLowerOne) {
     EXPECT_TRUE(SamePixels(mended.image, lower.image));
     EXPECT_EQ(mended.trace.measurements.size(), lower.trace.measurements.size());
     EXPECT_TRUE(mended.trace.suspect && lower.trace.mendedFrom == -1);
+    edgebin::Parameters split;
+    split.threads = 3;
+    EXPECT_TRUE(SameResult(edgebin::Binarize(page, split), mended));
 }

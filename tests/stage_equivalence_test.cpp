@@ -89,7 +89,9 @@ VotingInput RandomVotingInput(std::mt19937& rng) {
     cv::Mat actual;
     reference::VoteLocalThreshold(in.voters, in.gray, in.restored, in.widths, expected, in.alpha,
                                   in.k);
-    VoteLocalThreshold(in.voters, in.gray, in.restored, in.widths, actual, in.alpha, in.k);
+    // On one to three threads, by the page's height: bands cut through windows.
+    VoteLocalThreshold(in.voters, in.gray, in.restored, in.widths, actual, in.alpha, in.k, nullptr,
+                       1 + in.gray.rows % 3);
     return SamePixels(expected, actual)
            << cv::format(" (%dx%d, alpha %g, k %g)", in.gray.rows, in.gray.cols, in.alpha, in.k);
 }
@@ -271,7 +273,7 @@ cv::Mat RandomEnhanceInput(std::mt19937& rng, int rows, int cols) {
     cv::Mat actual;
     cv::Mat actualPaper;
     reference::EnhancePage(page, window, weight, expected, expectedPaper);
-    EnhancePage(page, window, weight, actual, actualPaper);
+    EnhancePage(page, window, weight, actual, actualPaper, 1 + page.rows % 3);
     ::testing::AssertionResult same = SamePixels(expected, actual);
     if (same) {
         same = SamePixels(expectedPaper, actualPaper) << " in the paper level";
@@ -446,8 +448,25 @@ TEST(RefineEdgeMaskEquivalence, MatchesTheCountMapVersion) {
             cv::format("trial %d: %dx%d mode %d scale %g", trial, rows, cols, mode, nearScale));
         const RefineOutcome expected =
             RunRefine(reference::RefineEdgeMask, edges, dirMaps, d, mode, nearScale, ratio);
-        const RefineOutcome actual =
-            RunRefine(::RefineEdgeMask, edges, dirMaps, d, mode, nearScale, ratio);
+        // Every other trial the driver's route: the maps as a list, on two or three threads.
+        const int threads = 2 + trial % 4 / 2;
+        const RefineOutcome actual = RunRefine(
+            [trial, threads](cv::Mat& e, cv::Mat& r, std::vector<cv::Mat>& maps,
+                             const std::vector<LineBand>& bands, const std::vector<int>& bandWidths,
+                             const std::vector<int>& rowWidths, int m, double s, double q) {
+                if (trial % 2 == 0) {
+                    ::RefineEdgeMask(e, r, maps, bands, bandWidths, rowWidths, m, s, q);
+                    return;
+                }
+                DirectionList directions;
+                std::array<const cv::Mat*, 9> pointers;
+                for (size_t j = 0; j < pointers.size(); ++j) {
+                    pointers[j] = &maps[j];
+                }
+                directions.Collect(pointers);
+                ::RefineEdgeMask(e, r, directions, bands, bandWidths, rowWidths, m, s, q, threads);
+            },
+            edges, dirMaps, d, mode, nearScale, ratio);
         ASSERT_EQ(expected.threw, actual.threw);
         ASSERT_TRUE(SamePixels(expected.edges, actual.edges));
         ASSERT_TRUE(SamePixels(expected.restored, actual.restored));
@@ -498,7 +517,14 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
         std::vector<cv::Mat> expected;
         std::vector<cv::Mat> actual(3);
         reference::BuildDirectionMaps(gradX, gradY, mask, expected);
-        BuildDirectionMaps(gradX, gradY, mask, actual);
+        // Even trials the maps, odd ones the driver's list on 1 to 3 threads, as maps.
+        if (trial % 2 == 0) {
+            BuildDirectionMaps(gradX, gradY, mask, actual, 1 + trial % 3);
+        } else {
+            DirectionList directions;
+            ListDirections(gradX, gradY, mask, directions, 1 + trial % 3);
+            ExpandDirections(directions, actual);
+        }
         ASSERT_EQ(expected.size(), actual.size());
         for (size_t j = 0; j < expected.size(); ++j) {
             ASSERT_TRUE(SamePixels(expected[j], actual[j])) << "map " << j;

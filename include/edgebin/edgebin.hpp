@@ -16,7 +16,8 @@
 // or an internal OpenCV failure (cv::Exception) can escape. Nothing is printed.
 //
 // Threads: no global or static mutable state. Calls from several threads at once,
-// on different pages, give exactly the results of sequential calls.
+// on different pages, give exactly the results of sequential calls. One call
+// starts Parameters::threads - 1 threads of its own and ends them before it returns.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -43,6 +44,8 @@ constexpr int kStatusUnsupportedImage = 12;  // not 8-bit unsigned, or not 1 or 
 constexpr double kMaxAbsAlpha = 1.0e4;
 constexpr double kMaxAbsK = 1.0e6;
 constexpr double kMaxAbsRthre = 1.0e6;
+// Most threads one page may be split over.
+constexpr int kMaxThreads = 1024;
 
 // Which way round the page's grey levels are. kLightInk pages (light writing on a
 // dark ground, as film scanners deliver negatives) are inverted, 255 - v, before
@@ -74,6 +77,10 @@ struct Parameters {
     // at 4 megapixels. A page with at most two grey values is copied inverted under
     // kLightInk and as it is otherwise.
     Polarity polarity = Polarity::kAuto;
+    // Threads one page is split over, in bands of rows; 1 <= threads <= 1024. The
+    // result is the same for every count. The default, 1, suits batches of pages
+    // run one page per core; a single large page finishes sooner with more.
+    int threads = 1;
 };
 
 // One stroke-width measurement of an edge mask.

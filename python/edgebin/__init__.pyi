@@ -48,6 +48,7 @@ def binarize(
     alpha: float = 2.0,
     k: float = 0.6,
     rthre: float = 0.05,
+    threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
     polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
 ) -> npt.NDArray[np.uint8]:
@@ -59,6 +60,7 @@ def binarize_with_trace(
     alpha: float = 2.0,
     k: float = 0.6,
     rthre: float = 0.05,
+    threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
     polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
 ) -> Tuple[npt.NDArray[np.uint8], Trace]:
@@ -69,7 +71,9 @@ def evaluate(
 ) -> Scores:
     """The figures of edgebin-eval --json: percentages, PSNR in dB, DRD."""
 
-def check_parameters(*, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05) -> None:
+def check_parameters(
+    *, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05, threads: int = 1
+) -> None:
     """Raises ValueError when a parameter is not finite or beyond the library's range."""
 
 def is_already_binary(image: npt.NDArray[np.uint8]) -> bool:

@@ -1,4 +1,5 @@
-// Puts the straightforward stages in place of the fast ones for edgebin-reference.
+// Puts the straightforward stages in place of the fast ones for edgebin-reference;
+// they run on one thread whatever the thread count.
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
@@ -11,11 +12,11 @@
 namespace edgebin::detail {
 
 void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background) {
+                 cv::Mat& background, int /*threads*/) {
     reference::EnhancePage(gray, window, weight, enhanced, background);
 }
 
-void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve) {
+void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int /*threads*/) {
     reference::BuildContourCurve(gradMap, contourCurve);
 }
 
@@ -27,7 +28,7 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balance) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance, int /*threads*/) {
     reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k,
                                   balance);
 }
@@ -55,14 +56,47 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio) {
+                    double dominanceRatio, int /*threads*/) {
     reference::RefineEdgeMask(edgeMaskCopy, restoredMap, dirMaps, lineBands, bandStrokeWidths,
                               rowStrokeWidths, mode, nearScale, dominanceRatio);
 }
 
 void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
-                        std::vector<cv::Mat>& dirMaps) {
+                        std::vector<cv::Mat>& dirMaps, int /*threads*/) {
     reference::BuildDirectionMaps(gradX, gradY, mask, dirMaps);
+}
+
+// The list is taken from the straightforward maps, and made into maps again for
+// the straightforward refinement.
+void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
+                    DirectionList& directions, int /*threads*/) {
+    std::vector<cv::Mat> maps;
+    reference::BuildDirectionMaps(gradX, gradY, mask, maps);
+    std::array<const cv::Mat*, 9> pointers;
+    for (size_t j = 0; j < pointers.size(); ++j) {
+        pointers[j] = &maps[j];
+    }
+    directions.Collect(pointers);
+}
+
+void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths,
+                    const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
+                    double dominanceRatio, int /*threads*/) {
+    std::vector<cv::Mat> maps(9);
+    for (cv::Mat& map : maps) {
+        map = cv::Mat::zeros(directions.rows, directions.cols, CV_8UC1);
+    }
+    for (int y = 0; y < directions.rows; ++y) {
+        for (size_t p = directions.RowBegin(y); p < directions.RowEnd(y); ++p) {
+            for (size_t j = 0; j < maps.size(); ++j) {
+                maps[j].at<unsigned char>(y, directions.columns[p]) = directions.values[p][j];
+            }
+        }
+    }
+    reference::RefineEdgeMask(edgeMaskCopy, restoredMap, maps, lineBands, bandStrokeWidths,
+                              rowStrokeWidths, mode, nearScale, dominanceRatio);
 }
 
 int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {

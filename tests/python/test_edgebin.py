@@ -57,7 +57,9 @@ def test_matches_command_line(pages, cli, name, mode):
     bgr = cv2.imread(str(path), cv2.IMREAD_COLOR)
     image = {"grey": cv2.cvtColor(bgr, cv2.COLOR_BGR2GRAY), "bgr": bgr,
              "rgb": cv2.cvtColor(bgr, cv2.COLOR_BGR2RGB)}[mode]
-    result, trace = edgebin.binarize_with_trace(image, color="rgb" if mode == "rgb" else "bgr")
+    # The colour page is split over threads too, which changes nothing.
+    result, trace = edgebin.binarize_with_trace(image, color="rgb" if mode == "rgb" else "bgr",
+                                                threads=3 if mode == "bgr" else 1)
     expected, stdout, _ = cli(path)
     assert result.shape == expected.shape and np.array_equal(result, expected)
     passes = trace["measurements"] + trace["refinement_passes"]
@@ -87,12 +89,13 @@ def test_views_match_copies(pages, name, view):
     (lambda: edgebin.binarize(RAMP, alpha=float("nan")), ValueError, "alpha"),
     (lambda: edgebin.binarize(RAMP, color="hsv"), ValueError, "color"),
     (lambda: edgebin.binarize(RAMP, polarity="negative"), ValueError, "polarity"),
+    (lambda: edgebin.binarize(RAMP, threads=0), ValueError, "threads"),
     (lambda: edgebin.binarize(RAMP, 2.0), TypeError, "incompatible"),
     (lambda: edgebin.binarize(RAMP), edgebin.NoStrokesError, "no stroke"),
     (lambda: edgebin.evaluate(RAMP, RAMP[1:]), ValueError, "differ"),
     (lambda: edgebin.evaluate(RAMP, np.dstack([RAMP] * 3)), ValueError, "shape"),
     (lambda: edgebin.evaluate(RAMP, RAMP > 0), TypeError, "uint8"),
-], ids=["float", "1-D", "4-channel", "empty", "nan", "color", "polarity",
+], ids=["float", "1-D", "4-channel", "empty", "nan", "color", "polarity", "threads",
         "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
 def test_bad_input_raises(call, error, text):
     with pytest.raises(error, match=text) as raised:

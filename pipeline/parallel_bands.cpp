@@ -1,0 +1,55 @@
+// Threads are started per call rather than kept in a pool: a stage runs for
+// milliseconds to seconds, far longer than a thread takes to start, and the
+// library keeps no state between calls.
+#include "pipeline/parallel_bands.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace edgebin::detail {
+
+RowBand BandOf(int rows, int parts, int index) {
+    const int height = rows / parts;
+    const int taller = rows % parts;
+    const int top = index * height + std::min(index, taller);
+    return RowBand{top, top + height + (index < taller ? 1 : 0)};
+}
+
+int BandCount(int rows, int threads) {
+    return std::max(1, std::min(threads, rows));
+}
+
+void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>& body) {
+    const int parts = BandCount(rows, threads);
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
+    const auto run = [&](int index) {
+        try {
+            body(BandOf(rows, parts, index), index);
+        } catch (...) {
+            failures[static_cast<size_t>(index)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<size_t>(parts));
+    for (int index = 1; index < parts; ++index) {
+        try {
+            workers.emplace_back(run, index);
+        } catch (const std::system_error&) {
+            run(index);  // no thread to be had: the band runs here instead
+        }
+    }
+    run(0);
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+}
+
+}  // namespace edgebin::detail

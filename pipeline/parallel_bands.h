@@ -1,0 +1,26 @@
+// Work on a page split into horizontal bands, one thread per band.
+#pragma once
+
+#include <functional>
+
+namespace edgebin::detail {
+
+// The band of `rows` rows that part `index` of `parts` gets: rows [top, bottom),
+// the heights differing by at most one, the first bands the taller ones.
+struct RowBand {
+    int top = 0;
+    int bottom = 0;
+};
+RowBand BandOf(int rows, int parts, int index);
+
+// Number of bands ForEachBand makes: `threads` (at least 1), but no more than there
+// are rows, so that no band is empty (1 for a page without rows).
+int BandCount(int rows, int threads);
+
+// Calls body(band, index) for each of the BandCount(rows, threads) bands, band 0 on
+// the calling thread and the others on threads of their own, and returns once all
+// have ended. The body must write only what its band owns. An exception thrown by
+// a band is rethrown here, the first band's first, after every band has ended.
+void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>& body);
+
+}  // namespace edgebin::detail
