@@ -5,6 +5,8 @@
 #include <iostream>
 #include <opencv2/imgproc.hpp>
 
+#include "common/direction_maps.h"
+#include "common/small_components.h"
 #include "global/contour_peaks.h"
 #include "global/enhance.h"
 #include "global/global_threshold.h"
@@ -12,8 +14,6 @@
 #include "global/peak_threshold.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
-#include "pipeline/direction_maps.h"
-#include "pipeline/small_components.h"
 
 using namespace edgebin::detail;
 

@@ -6,9 +6,9 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "common/direction_maps.h"
 #include "edgebin/edgebin.hpp"
 #include "global/contour_curve.h"
-#include "pipeline/direction_maps.h"
 #include "stroke/stroke_width.h"
 
 using namespace edgebin::detail;

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "pipeline/labelling.h"
+#include "common/labelling.h"
 
 namespace edgebin::detail {
 

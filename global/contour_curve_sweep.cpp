@@ -30,8 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/parallel_bands.h"
 #include "global/contour_curve.h"
-#include "pipeline/parallel_bands.h"
 
 namespace edgebin::detail {
 

@@ -25,7 +25,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "pipeline/parallel_bands.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 

@@ -13,7 +13,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "pipeline/parallel_bands.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 

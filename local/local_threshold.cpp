@@ -19,9 +19,9 @@
 // and summed per block of eight columns; 16-bit counters serve wherever no pixel
 // can receive more than 32767 votes.
 #include "local/local_threshold.h"
+#include "common/parallel_bands.h"
 #include "local/row_scan.h"
 #include "local/voter_window.h"
-#include "pipeline/parallel_bands.h"
 
 #include <algorithm>
 #include <cmath>

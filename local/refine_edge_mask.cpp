@@ -21,8 +21,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/parallel_bands.h"
 #include "local/count_map_refinement.h"
-#include "pipeline/parallel_bands.h"
 #include "stroke/sparse_window_sums.h"
 #include "stroke/stroke_map.h"
 

@@ -4,7 +4,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "pipeline/direction_maps.h"
+#include "common/direction_maps.h"
 #include "stroke/stroke_width.h"
 
 namespace edgebin::detail {

@@ -6,12 +6,12 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "common/direction_maps.h"
+#include "common/small_components.h"
 #include "global/global_threshold.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
-#include "pipeline/direction_maps.h"
 #include "pipeline/self_check.h"
-#include "pipeline/small_components.h"
 #include "stroke/stroke_width.h"
 
 namespace edgebin::detail {

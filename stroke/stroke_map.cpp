@@ -4,7 +4,7 @@
 // refused and the map is left exactly as it was.
 #include "stroke/stroke_map.h"
 
-#include "pipeline/labelling.h"
+#include "common/labelling.h"
 #include "stroke/window_filters.h"
 
 namespace edgebin::detail {

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "pipeline/direction_maps.h"
+#include "common/direction_maps.h"
 
 using namespace edgebin::detail;
 

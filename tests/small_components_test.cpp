@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "pipeline/small_components.h"
+#include "common/small_components.h"
 #include "support/test_support.h"
 
 using namespace edgebin::detail;

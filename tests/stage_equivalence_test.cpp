@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "common/direction_maps.h"
+#include "common/labelling.h"
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
-#include "pipeline/direction_maps.h"
-#include "pipeline/labelling.h"
 #include "stroke/edge_gaps.h"
 #include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"

@@ -2,8 +2,8 @@
 // the mask, the sectors of a candidate from its gradient in double precision.
 #include <array>
 
+#include "common/direction_maps.h"
 #include "oracle/oracle.h"
-#include "pipeline/direction_maps.h"
 
 namespace reference {
 

@@ -1,7 +1,7 @@
 // Components of a mask through the contour-tracing labeller: pack the complement,
 // label every pixel, collect the records from the label buffer.
+#include "common/labelling.h"
 #include "oracle/oracle.h"
-#include "pipeline/labelling.h"
 
 namespace reference {
 

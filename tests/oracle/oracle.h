@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "common/labelling.h"
 #include "global/contour_curve.h"
-#include "pipeline/labelling.h"
 #include "stroke/stroke_width.h"
 
 namespace reference {

@@ -1,11 +1,11 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference;
 // they run on one thread whatever the thread count.
+#include "common/direction_maps.h"
+#include "common/labelling.h"
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
-#include "pipeline/direction_maps.h"
-#include "pipeline/labelling.h"
 #include "stroke/edge_gaps.h"
 #include "stroke/window_filters.h"
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <opencv2/core/hal/intrin.hpp>
 
-#include "pipeline/labelling.h"
+#include "common/labelling.h"
 
 namespace edgebin::detail {
 

@@ -1,4 +1,4 @@
-#include "pipeline/labelling.h"
+#include "common/labelling.h"
 
 #include <algorithm>
 

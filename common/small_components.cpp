@@ -2,9 +2,9 @@
 // `rowStrokeWidths` holds one width per row of `dst`. With any other number of
 // widths the call only makes `dst` two-level, because a component's middle row
 // could not be looked up safely.
-#include "pipeline/small_components.h"
+#include "common/small_components.h"
 
-#include "pipeline/labelling.h"
+#include "common/labelling.h"
 
 namespace edgebin::detail {
 

@@ -1,7 +1,7 @@
 // Threads are started per call rather than kept in a pool: a stage runs for
 // milliseconds to seconds, far longer than a thread takes to start, and the
 // library keeps no state between calls.
-#include "pipeline/parallel_bands.h"
+#include "common/parallel_bands.h"
 
 #include <algorithm>
 #include <exception>

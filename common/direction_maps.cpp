@@ -4,7 +4,7 @@
 // Each output row is cleared once and only the candidates are visited: the
 // non-zero bytes of the mask are found sixteen at a time, and a candidate's eight
 // sector tests need just two products, since negating a product is exact.
-#include "pipeline/direction_maps.h"
+#include "common/direction_maps.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <utility>
 
-#include "pipeline/parallel_bands.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 
