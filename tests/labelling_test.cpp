@@ -1,7 +1,7 @@
 // The contour-tracing labeller (the oracle of the mask components) on the worked
 // example of a hole below a component's first pixel. Random masks, views and the
 // records are in MaskComponentsEquivalence (stage_equivalence_test).
-#include "common/labelling.h"
+#include "oracle/contour_tracing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Components of a mask through the contour-tracing labeller: pack the complement,
 // label every pixel, collect the records from the label buffer.
-#include "common/labelling.h"
+#include "oracle/contour_tracing.h"
 #include "oracle/oracle.h"
 
 namespace reference {

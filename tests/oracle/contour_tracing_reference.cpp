@@ -1,4 +1,4 @@
-#include "common/labelling.h"
+#include "oracle/contour_tracing.h"
 
 #include <algorithm>
 
