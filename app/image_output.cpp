@@ -644,4 +644,8 @@ bool WritePagesAtomically(const std::vector<cv::Mat>& pages,
            WriteBytesAtomically(bytes, outPath, reason);
 }
 
+bool WriteTextAtomically(const std::string& text, const std::string& outPath, std::string& reason) {
+    return WriteBytesAtomically(Bytes(text.begin(), text.end()), outPath, reason);
+}
+
 }  // namespace edgebin::cli

@@ -53,6 +53,9 @@ bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath, std:
 bool WriteImageAtomically(const cv::Mat& image, const std::string& outPath,
                           const OutputOptions& options, std::string& reason);
 
+// Writes `text` to outPath as WriteImageAtomically writes an image's bytes.
+bool WriteTextAtomically(const std::string& text, const std::string& outPath, std::string& reason);
+
 // Writes `pages` (CV_8UC1, 0 and 255) as one multi-page TIFF at outPath, as
 // atomically, through libtiff: G4 for bilevel pages, deflate for 8-bit ones. One
 // page is written as WriteImageAtomically does, in any format.

@@ -6,8 +6,6 @@
 // of a multi-page file).
 #include "app/review.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
@@ -297,34 +295,6 @@ std::map<std::string, double> ReadInk(const fs::path& file) {
     return ink;
 }
 
-// Writes `text` to a temporary file beside `path` and renames it over `path`, so
-// that a reader never sees half a page.
-bool WriteTextAtomically(const fs::path& path, const std::string& text, std::string& reason) {
-    std::string temporary =
-        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    close(descriptor);
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    std::error_code error;
-    // mkstemp makes the file for its owner only; a page is there to be read.
-    fs::permissions(temporary,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read,
-                    error);
-    if (!out || (fs::rename(temporary, path, error), error)) {
-        reason = out ? error.message() : std::string("cannot write the file");
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
-
 // 0 failed, 1 suspect, 2 ok: the order in which the page lists them.
 int Rank(const Json& record) {
     return StringOr(record, "status", "") != "ok"         ? 0
@@ -579,12 +549,13 @@ int BuildReview(const ReviewOptions& options, std::ostream& err) {
         }
     }
     std::string reason;
-    if (options.images && !WriteTextAtomically(imageFolder / "ink.json", ink.dump(), reason)) {
+    if (options.images &&
+        !WriteTextAtomically(ink.dump(), (imageFolder / "ink.json").string(), reason)) {
         err << "edgebin-review: cannot write " << (imageFolder / "ink.json").string() << ": "
             << reason << std::endl;
         return kExitWriteFailed;
     }
-    if (!WriteTextAtomically(page, text, reason)) {
+    if (!WriteTextAtomically(text, page.string(), reason)) {
         err << "edgebin-review: cannot write " << options.page << ": " << reason << std::endl;
         return kExitWriteFailed;
     }
