@@ -4,7 +4,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "stroke/sparse_window_sums.h"
+#include "common/sparse_window_sums.h"
 
 namespace edgebin::detail {
 

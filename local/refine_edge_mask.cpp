@@ -7,7 +7,7 @@
 // The eighteen window counts are those of BandWindowSums, but read only where a
 // pixel is tested: the direction pixels are listed once, nine column sums follow
 // the window rows down the page point by point, and one prefix sum per row gives
-// the nine counts of every window of that row (stroke/sparse_window_sums.h). The
+// the nine counts of every window of that row (common/sparse_window_sums.h). The
 // far counts are summed from the removed pixels alone. `dirMaps` is left as it
 // came. Maps with other values than 0 and 1, and windows far larger than the page
 // or than a 16-bit count's square root allows, take the general route through
@@ -22,8 +22,8 @@
 #include <limits>
 
 #include "common/parallel_bands.h"
+#include "common/sparse_window_sums.h"
 #include "local/count_map_refinement.h"
-#include "stroke/sparse_window_sums.h"
 #include "stroke/stroke_map.h"
 
 namespace edgebin::detail {

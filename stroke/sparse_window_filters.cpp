@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <opencv2/core/hal/intrin.hpp>
 
-#include "stroke/sparse_window_sums.h"
+#include "common/sparse_window_sums.h"
 #include "stroke/window_filters.h"
 
 namespace edgebin::detail {
