@@ -4,17 +4,17 @@ usage: ocrmypdf_bench.py [--build DIR] [--out DIR] [--pages N] [--jobs J]
                          [--classes noise,faint,...] [--output-type pdfa|pdf]
 
 For every class of edgebin-genpage --class it generates N pages of real words
-(seeds 1..N, difficulty spread over 0.2..0.8, as tools/ocr_check.py does),
+(seeds 1..N, difficulty spread over 0.2..0.8, as evaluation/ocr_check.py does),
 assembles them into one PDF at 300 dpi with img2pdf, and runs ocrmypdf -j J on
 it three times: as it is ("plain": Tesseract thresholds the grey page itself),
 with --plugin edgebin.ocrmypdf ("plugin") and with --edgebin-visible too
 ("visible"). For each run it records the exit status, the wall time, the
 processor time of OCRmyPDF and everything it ran, and the size of the PDF, and scores the text layer page by page (pdftotext) against
-the words drawn, with the CER of tools/ocr_check.py.
+the words drawn, with the CER of evaluation/ocr_check.py.
 
 The Python module must be importable by the interpreter that runs ocrmypdf:
 run it with PYTHONPATH=build/python, or from a virtual environment where edgebin
-is installed. Needs ocrmypdf, img2pdf and pdftotext (tools/install_deps.sh pdf).
+is installed. Needs ocrmypdf, img2pdf and pdftotext (scripts/install_deps.sh pdf).
 Writes OUT/runs.csv (one row per class and run) and OUT/summary.md, and prints
 the summary.
 """
@@ -27,7 +27,7 @@ import sys
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(REPO, "tools"))
+sys.path.insert(0, os.path.join(REPO, "evaluation"))
 from ocr_check import CLASSES, character_error_rate  # noqa: E402
 
 RUNS = {
@@ -144,7 +144,7 @@ def main():
     args = parser.parse_args()
     for tool in ("img2pdf", "pdftotext"):
         if run(["which", tool]).returncode != 0:
-            sys.exit("ocrmypdf_bench.py: %s not found (tools/install_deps.sh pdf)" % tool)
+            sys.exit("ocrmypdf_bench.py: %s not found (scripts/install_deps.sh pdf)" % tool)
     if run([sys.executable, "-c", "import ocrmypdf, edgebin.ocrmypdf"]).returncode != 0:
         sys.exit("ocrmypdf_bench.py: cannot import ocrmypdf and edgebin.ocrmypdf "
                  "(PYTHONPATH=build/python?)")

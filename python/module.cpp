@@ -25,7 +25,7 @@
 #include "app/huge_page_allocator.h"
 #include "app/image_output.h"
 #include "edgebin/edgebin.hpp"
-#include "tools/metrics.h"
+#include "evaluation/metrics.h"
 
 namespace py = pybind11;
 

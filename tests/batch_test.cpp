@@ -1,6 +1,6 @@
 // Runs the built edgebin in batch mode on small generated pages: results against
 // single-page runs, failures, refused collisions, stopped and resumed runs, and
-// the GNU parallel recipe of tools/batch_parallel.sh.
+// the GNU parallel recipe of batch/batch_parallel.sh.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -181,7 +181,7 @@ TEST_F(BatchTest, StoppedRunResumesWithSkipExisting) {
 
 TEST_F(BatchTest, ParallelRecipeOverTwoHostsEqualsOneProcess) {
     if (RunShell("command -v parallel").status != 0) {
-        GTEST_SKIP() << "GNU parallel is not installed (tools/install_deps.sh installs it)";
+        GTEST_SKIP() << "GNU parallel is not installed (scripts/install_deps.sh installs it)";
     }
     const size_t count = 12;
     MakePages({}, count);
@@ -195,7 +195,7 @@ TEST_F(BatchTest, ParallelRecipeOverTwoHostsEqualsOneProcess) {
     fs::permissions(dir / "ssh", fs::perms::owner_all);
     ASSERT_EQ(Shell("ls in/*.png | BLOCK=100 EDGEBIN=" + std::string(EDGEBIN_BINARY) +
                     " PARALLEL_SSH=" + Path("ssh") + " bash " + EDGEBIN_SOURCE_DIR +
-                    "/tools/batch_parallel.sh hosts spread")
+                    "/batch/batch_parallel.sh hosts spread")
                   .status,
               0);
     EXPECT_EQ(RunShell("sort -u " + Path("ssh.log")).out, "hostA\nhostB\n");

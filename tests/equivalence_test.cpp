@@ -49,7 +49,7 @@ cv::Mat RandomPage(std::mt19937& rng, int width, int height) {
 
 }  // namespace
 
-// With EDGEBIN_QUICK_EQUIVALENCE set (tools/test.sh sets it) about a quarter of the
+// With EDGEBIN_QUICK_EQUIVALENCE set (scripts/test.sh sets it) about a quarter of the
 // pages are compared; a plain ctest run compares them all.
 TEST_F(EquivalenceTest, FastAndReferenceToolsAgree) {
     const bool quick = std::getenv("EDGEBIN_QUICK_EQUIVALENCE") != nullptr;

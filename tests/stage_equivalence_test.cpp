@@ -14,6 +14,7 @@
 
 #include "common/direction_maps.h"
 #include "common/labelling.h"
+#include "evaluation/page_generator.h"
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
@@ -22,7 +23,6 @@
 #include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"
 #include "support/test_support.h"
-#include "tools/page_generator.h"
 
 using namespace edgebin::detail;
 

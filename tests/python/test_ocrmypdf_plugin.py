@@ -15,14 +15,14 @@ import pytest
 
 import edgebin
 
-pytest.importorskip("ocrmypdf", reason="OCRmyPDF is absent (tools/install_deps.sh pdf)")
+pytest.importorskip("ocrmypdf", reason="OCRmyPDF is absent (scripts/install_deps.sh pdf)")
 for tool in ("img2pdf", "pdftotext", "pdfimages"):
     if shutil.which(tool) is None:
-        pytest.skip(f"{tool} is absent (tools/install_deps.sh pdf)", allow_module_level=True)
+        pytest.skip(f"{tool} is absent (scripts/install_deps.sh pdf)", allow_module_level=True)
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("EDGEBIN_BUILD_DIR", ROOT / "build"))
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "evaluation"))
 from ocr_check import character_error_rate  # noqa: E402
 
 PLUGIN = ["--plugin", "edgebin.ocrmypdf"]

@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "tools/page_generator.h"
+#include "evaluation/page_generator.h"
 
 namespace fs = std::filesystem;
 

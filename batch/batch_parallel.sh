@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Spreads a batch run over several machines with GNU parallel.
 #
-# Usage: tools/batch_parallel.sh SSHLOGINFILE OUT_DIR [edgebin options...] < LIST
+# Usage: batch/batch_parallel.sh SSHLOGINFILE OUT_DIR [edgebin options...] < LIST
 #
 # LIST holds the input paths, one a line. GNU parallel cuts it into blocks of about
 # BLOCK bytes (default 100k, some 1,500 paths) and hands each block to whichever

@@ -1,6 +1,6 @@
 """Confusion table of --polarity auto over positive pages and their negatives.
 
-usage: PYTHONPATH=build/python /usr/bin/python3 tools/polarity_check.py
+usage: PYTHONPATH=build/python /usr/bin/python3 evaluation/polarity_check.py
            [--build DIR] [--data DIR] [--seeds N] [--sizes WxH,...] [--out DIR]
 
 Pages: every benchmark page DATA/<set>/<id>.png (not the _gt files), and in each

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages edgebin needs, only when some are missing.
 #
-# Usage: tools/install_deps.sh [SET...]
+# Usage: scripts/install_deps.sh [SET...]
 # With no set: what building the command line and the library needs (the compiler,
-# CMake and the libraries that edgebin links); tools/setup.sh installs only these.
+# CMake and the libraries that edgebin links); scripts/setup.sh installs only these.
 # Sets:
 #   python   the Python module and its pip install (pybind11, numpy, venv, pip)
-#   test     everything tools/test.sh needs: python, pdf, browser and cache, Google
+#   test     everything scripts/test.sh needs: python, pdf, browser and cache, Google
 #            Test and Benchmark, Tesseract, pytest, Dask and GNU parallel
 #   pdf      OCRmyPDF, img2pdf and poppler-utils, for the plugin edgebin.ocrmypdf
 #   browser  Chromium, and Node.js with npm where none is installed, for the review
 #            page's test in tests/browser and bench/review_render.mjs
-#   cache    ccache, so that tools/test.sh compiles each file once
+#   cache    ccache, so that scripts/test.sh compiles each file once
 #   ocr      the DejaVu fonts for the class pages of edgebin-genpage and ocr_check.py
-#   fuzz     clang and libFuzzer for tools/fuzz.sh
+#   fuzz     clang and libFuzzer for scripts/fuzz.sh
 set -euo pipefail
 packages=(g++ cmake make pkg-config libopencv-dev libcli11-dev nlohmann-json3-dev
           libleptonica-dev libtiff-dev libpng-dev libjpeg-dev)

@@ -1,4 +1,4 @@
-#include "tools/metrics.h"
+#include "evaluation/metrics.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "tools/page_generator.h"
+#include "evaluation/page_generator.h"
 
 #include <algorithm>
 #include <cctype>

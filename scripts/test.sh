@@ -2,14 +2,14 @@
 # Installs what is missing, builds everything and runs the whole test suite, checks
 # the real clients (Tesseract, the installed package static and shared, the Python
 # module from the build tree and from pip), then runs the suite again built with
-# AddressSanitizer and UndefinedBehaviorSanitizer (tools/sanitize_test.sh, in
+# AddressSanitizer and UndefinedBehaviorSanitizer (scripts/sanitize_test.sh, in
 # build-asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Where the time goes, in the CI log.
-phase() { echo "== tools/test.sh at ${SECONDS} s: $*"; }
+phase() { echo "== scripts/test.sh at ${SECONDS} s: $*"; }
 phase "dependencies"
-bash tools/install_deps.sh test
+bash scripts/install_deps.sh test
 # Every CMake build below, pip's included, goes through the compiler cache, so that
 # the files the Release build compiled are not compiled again with the same flags.
 if command -v ccache >/dev/null; then
@@ -34,14 +34,14 @@ npm ci --prefix tests/browser --no-audit --no-fund --loglevel=error
 (cd tests/browser && EDGEBIN_BUILD="$OLDPWD/build" node --test review.test.mjs)
 phase "Tesseract and installed package"
 # A real client: Tesseract reads a G4 TIFF that edgebin made, with its resolution.
-bash tools/tesseract_check.sh build
+bash scripts/tesseract_check.sh build
 # The installed package, static and shared, through find_package and pkg-config.
-bash tools/check_install.sh build
+bash scripts/check_install.sh build
 phase "shared library"
 cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DEDGEBIN_SHARED=ON \
     -DEDGEBIN_BUILD_TESTS=OFF -DEDGEBIN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-shared -j"$(nproc)" --target edgebin edgebin-review
-bash tools/check_install.sh build-shared
+bash scripts/check_install.sh build-shared
 phase "pip install"
 # The Python module installed by pip into a virtual environment that sees Debian's
 # numpy, checked against the command line.
@@ -64,5 +64,5 @@ img2pdf --imgsize 300dpi -o "$venv/page.pdf" samples/sample_page.png
     pdfimages -list ocr.pdf | awk 'NR == 3 && $8 == 1 && $9 == "ccitt" { found = 1 } END { exit !found }')
 echo "pip-installed edgebin.ocrmypdf runs in OCRmyPDF"
 phase "sanitized build and tests"
-bash tools/sanitize_test.sh
+bash scripts/sanitize_test.sh
 phase "done"

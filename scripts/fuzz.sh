@@ -9,7 +9,7 @@
 #   header  bytes as a file through the header and resolution readers (seeded
 #           with the decode corpus too);
 #   list    bytes as a --from-list file.
-# Usage: tools/fuzz.sh [SECONDS] [decode|raw|tiff|header|list|all]  (default: all)
+# Usage: scripts/fuzz.sh [SECONDS] [decode|raw|tiff|header|list|all]  (default: all)
 # A run of one input over EDGEBIN_FUZZ_TIMEOUT seconds (default 10, wall clock) is a
 # finding; on a machine loaded by other work, raise it and time what it finds alone.
 # Crashing inputs land in build-fuzz/artifacts/<target>/; copy each one into
@@ -20,13 +20,13 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 which="${2:-all}"
 
-bash tools/install_deps.sh fuzz
+bash scripts/install_deps.sh fuzz
 
 cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     >/dev/null
 cmake --build build-fuzz -j2
 
-# Leaks are checked by the sanitized test suite (tools/sanitize_test.sh), not per input.
+# Leaks are checked by the sanitized test suite (scripts/sanitize_test.sh), not per input.
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 

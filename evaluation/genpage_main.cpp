@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "tools/page_generator.h"
+#include "evaluation/page_generator.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 # build-asan and runs the whole test suite there; the first finding stops the
 # offending test with a report and fails the run.
 #
-# Usage: tools/sanitize_test.sh [ctest arguments...]
+# Usage: scripts/sanitize_test.sh [ctest arguments...]
 # The whole-tool comparison of the fast and the straightforward builds
 # (equivalence_test, label "slow") is not built here: over many pages it takes
 # minutes under the sanitizers, while every stage it exercises is also compared

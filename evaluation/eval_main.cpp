@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/metrics.h"
+#include "evaluation/metrics.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 # MIN_SHARE of the words. As a control, the same page written without a
 # resolution must draw Tesseract's resolution message, so the check can fail.
 #
-# usage: tools/tesseract_check.sh [BUILD_DIR]   (default: build; needs tesseract-ocr,
-#                                          tesseract-ocr-eng and python3-opencv)
+# usage: scripts/tesseract_check.sh [BUILD_DIR]   (default: build; needs tesseract-ocr,
+#                                            tesseract-ocr-eng and python3-opencv)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}

@@ -6,8 +6,8 @@
 # may differ from today's in that field alone; how many do is counted). Slow: the
 # reference takes seconds per page. Not part of the test suite.
 #
-# usage: tools/check_equivalence.sh [--build DIR] [--data DIR] [--args "ALPHA K RTHRE"]...
-#                                   [--first PROGRAM] [--second PROGRAM]
+# usage: scripts/check_equivalence.sh [--build DIR] [--data DIR] [--args "ALPHA K RTHRE"]...
+#                                     [--first PROGRAM] [--second PROGRAM]
 #   --build DIR  build folder holding both executables (default: build)
 #   --first, --second  the two programs to compare (default: DIR/edgebin and
 #                DIR/edgebin-reference); an older edgebin, say, to show that a

@@ -5,7 +5,7 @@
 # page. Also checks that the installed library exports nothing of ours outside
 # namespace edgebin.
 #
-# usage: tools/check_install.sh [BUILD_DIR]   (default: build; configured and built)
+# usage: scripts/check_install.sh [BUILD_DIR]   (default: build; configured and built)
 # With EDGEBIN_SHARED=ON in the build folder's cache, the shared library's soname
 # is checked as well.
 set -euo pipefail
