@@ -10,6 +10,10 @@ cd "$(dirname "$0")/.."
 phase() { echo "== scripts/test.sh at ${SECONDS} s: $*"; }
 phase "dependencies"
 bash scripts/install_deps.sh test
+phase "layering"
+# No include against the floors of the library (common/ under the stages, the
+# stages under pipeline/, none of them on app/); scripts/check_layers.py prints the graph.
+/usr/bin/python3 scripts/check_layers.py --quiet
 # Every CMake build below, pip's included, goes through the compiler cache, so that
 # the files the Release build compiled are not compiled again with the same flags.
 if command -v ccache >/dev/null; then
