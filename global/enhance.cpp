@@ -570,21 +570,55 @@ uint16_t MirroredRowSum(const unsigned char* row, int cols, int x) {
     return static_cast<uint16_t>(sum);
 }
 
+// Each tap spelled out on its own pointer, in 16 bits: the sum stays below 2^16, so
+// the vectorizer runs eight pixels to an instruction.
+void InnerRowSums(const unsigned char* __restrict row, int begin, int end,
+                  uint16_t* __restrict sums) {
+    for (int x = begin; x < end; ++x) {
+        sums[x] = static_cast<uint16_t>(kDeepenTaps[0] * row[x] +
+                                        kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
+                                        kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
+                                        kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
+                                        kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
+                                        kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
+                                        kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
+    }
+}
+
 void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
     const int innerBegin = std::min(kDeepenRadius, cols);
     const int innerEnd = std::max(innerBegin, cols - kDeepenRadius);
     for (int x = 0; x < innerBegin; ++x) {
         sums[x] = MirroredRowSum(row, cols, x);
     }
-    for (int x = innerBegin; x < innerEnd; ++x) {
-        int sum = kDeepenTaps[0] * row[x];
-        for (int k = 1; k <= kDeepenRadius; ++k) {
-            sum += kDeepenTaps[k] * (row[x - k] + row[x + k]);
-        }
-        sums[x] = static_cast<uint16_t>(sum);
-    }
+    InnerRowSums(row, innerBegin, innerEnd, sums);
     for (int x = innerEnd; x < cols; ++x) {
         sums[x] = MirroredRowSum(row, cols, x);
+    }
+}
+
+// weighted[x] += tap * (up[x] + down[x]): one pair of rows at a time, three pointers
+// that the vectorizer can tell apart, rather than thirteen that it cannot. In single
+// precision, which is exact here (every partial sum is an integer below 2^24) and
+// multiplies four lanes to an instruction where 32-bit integers have none before SSE4.1.
+void AddRowPair(const uint16_t* __restrict up, const uint16_t* __restrict down, int tap, int cols,
+                float* __restrict weighted) {
+    const float weight = static_cast<float>(tap);
+    for (int x = 0; x < cols; ++x) {
+        weighted[x] += weight * static_cast<float>(up[x] + down[x]);
+    }
+}
+
+// With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
+// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no
+// branch, so the loop runs on vectors.
+void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __restrict row) {
+    for (int x = 0; x < cols; ++x) {
+        const int value = row[x];
+        const int sum = static_cast<int>(weighted[x]);
+        const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
+        row[x] = static_cast<unsigned char>(
+            std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
     }
 }
 
@@ -595,29 +629,18 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
     const auto rowAt = [&rowSums, rows](int y) {
         return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
     };
+    std::vector<float> weighted(static_cast<size_t>(cols));
+    float* sum = weighted.data();
     for (int y = band.top; y < band.bottom; ++y) {
         // Rows y - k and y + k, mirrored at the page's ends.
-        std::array<const uint16_t*, kDeepenRadius + 1> up{};
-        std::array<const uint16_t*, kDeepenRadius + 1> down{};
-        for (int k = 0; k <= kDeepenRadius; ++k) {
-            up[k] = rowAt(y - k);
-            down[k] = rowAt(y + k);
-        }
-        unsigned char* row = enhanced.ptr<unsigned char>(y);
-        // In 32-bit integers and without a branch, so that the loop runs on vectors:
-        // with s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m,
-        // 0) / 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value
-        // elsewhere.
+        const uint16_t* centre = rowAt(y);
         for (int x = 0; x < cols; ++x) {
-            int weighted = kDeepenTaps[0] * up[0][x];
-            for (int k = 1; k <= kDeepenRadius; ++k) {
-                weighted += kDeepenTaps[k] * (up[k][x] + down[k][x]);
-            }
-            const int value = row[x];
-            const int deepened = std::max(2 * (value << kDeepenShift) - weighted, 0);
-            row[x] = static_cast<unsigned char>(
-                std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+            sum[x] = static_cast<float>(kDeepenTaps[0] * centre[x]);
         }
+        for (int k = 1; k <= kDeepenRadius; ++k) {
+            AddRowPair(rowAt(y - k), rowAt(y + k), kDeepenTaps[k], cols, sum);
+        }
+        DeepenRow(sum, cols, enhanced.ptr<unsigned char>(y));
     }
 }
 
