@@ -18,9 +18,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 #include <type_traits>
 #include <vector>
@@ -179,6 +182,73 @@ bool PaperByRoot(int64_t d, int64_t spread, double weight) {
     return static_cast<double>(-d) <= weight * std::sqrt(static_cast<double>(spread));
 }
 
+// The ink test's squares decide first where they are clear: (-d)^2 against weight^2 *
+// spread with a relative margin far above the few rounding errors on either side. Only
+// near-ties take the root.
+constexpr double kBelow = 1.0 - 1e-9;
+constexpr double kAbove = 1.0 + 1e-9;
+
+// The cheap verdicts of one row with sums that fit in 32 bits, whose d, spread and
+// d^2 (below 2^47) are then exact in double precision: the loop runs on vectors
+// without 64-bit products. Returns false when some pixel was a near-tie, which the
+// caller then decides again with the root.
+bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* square, int cols,
+                    double n, double weightSquared, unsigned char* out) {
+    int undecided = 0;
+    int x = 0;
+#if CV_SIMD128_64F
+    // Four pixels a step, two to a vector; the verdicts leave as sign masks, one bit a
+    // pixel, and a table spreads the four bits to four bytes.
+    static constexpr std::array<uint32_t, 16> kBytesOfBits = [] {
+        std::array<uint32_t, 16> table{};
+        for (uint32_t bits = 0; bits < 16; ++bits) {
+            for (uint32_t i = 0; i < 4; ++i) {
+                table[bits] |= ((bits >> i) & 1U) * kPaper << (8 * i);
+            }
+        }
+        return table;
+    }();
+    const cv::v_float64x2 windowArea = cv::v_setall_f64(n);
+    const cv::v_float64x2 squared = cv::v_setall_f64(weightSquared);
+    const cv::v_float64x2 below = cv::v_setall_f64(kBelow);
+    const cv::v_float64x2 above = cv::v_setall_f64(kAbove);
+    const cv::v_float64x2 zero = cv::v_setzero_f64();
+    const auto verdicts = [&](const cv::v_float64x2& grey, const cv::v_float64x2& s,
+                              const cv::v_float64x2& q, int& clear) {
+        const cv::v_float64x2 d = windowArea * grey - s;
+        const cv::v_float64x2 bound = squared * (windowArea * q - s * s);
+        const cv::v_float64x2 surePaper = (d >= zero) | (d * d < bound * below);
+        const cv::v_float64x2 sureInk = (d < zero) & (d * d > bound * above);
+        clear = cv::v_signmask(surePaper | sureInk);
+        return cv::v_signmask(surePaper);
+    };
+    for (; x + 4 <= cols; x += 4) {
+        const cv::v_int32x4 grey = cv::v_reinterpret_as_s32(cv::v_load_expand_q(g + x));
+        const cv::v_int32x4 s = cv::v_load(sum + x);
+        const cv::v_int32x4 q = cv::v_load(square + x);
+        int clearLow = 0;
+        int clearHigh = 0;
+        const int paperLow =
+            verdicts(cv::v_cvt_f64(grey), cv::v_cvt_f64(s), cv::v_cvt_f64(q), clearLow);
+        const int paperHigh = verdicts(cv::v_cvt_f64_high(grey), cv::v_cvt_f64_high(s),
+                                       cv::v_cvt_f64_high(q), clearHigh);
+        undecided |= (clearLow | clearHigh << 2) ^ 15;
+        const uint32_t bytes = kBytesOfBits[static_cast<size_t>(paperLow | paperHigh << 2)];
+        std::memcpy(out + x, &bytes, sizeof bytes);
+    }
+#endif
+    for (; x < cols; ++x) {
+        const double s = sum[x];
+        const double d = n * g[x] - s;
+        const double bound = weightSquared * (n * square[x] - s * s);
+        const int surePaper = (d >= 0.0) | (d * d < bound * kBelow);
+        const int sureInk = (d < 0.0) & (d * d > bound * kAbove);
+        undecided |= (surePaper | sureInk) ^ 1;
+        out[x] = static_cast<unsigned char>(surePaper * kPaper);
+    }
+    return undecided == 0;
+}
+
 // Sets kPaper in rows band.top .. band.bottom - 1 where the pixel is not darker
 // than mean - weight * deviation of its window, else 0. Multiplied through by
 // N = window^2 the test reads d = N*g - S >= 0 or -d <= weight * sqrt(N*Q - S*S),
@@ -213,13 +283,9 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
         }
     };
 
-    // The square root is slow, so squares decide first where they are clear:
-    // (-d)^2 against weight^2 * spread with a relative margin far above the few
-    // rounding errors on either side. Only near-ties take the root. A negative or
-    // NaN weight marks every d < 0 as ink, as the root would.
+    // The square root is slow, so squares decide first where they are clear. A
+    // negative or NaN weight marks every d < 0 as ink, as the root would.
     const double weightSquared = weight >= 0.0 ? weight * weight : -1.0;
-    constexpr double kBelow = 1.0 - 1e-9;
-    constexpr double kAbove = 1.0 + 1e-9;
     const int64_t n = static_cast<int64_t>(window) * window;
     StartColumnWindow(rows, window, band.top, add);
     for (int y = band.top; y < band.bottom; ++y) {
@@ -232,6 +298,11 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
         unsigned char* out = paperMap.ptr<unsigned char>(y);
         const Sum* sum = sums.data();
         const Sum* square = squares.data();
+        if constexpr (std::is_same_v<Sum, int32_t>) {
+            if (MarkClearPaper(g, sum, square, cols, static_cast<double>(n), weightSquared, out)) {
+                continue;
+            }
+        }
         for (size_t x = 0; x < width; ++x) {
             const int64_t s = sum[x];
             const int64_t d = n * g[x] - s;
@@ -270,6 +341,103 @@ struct PaperState {
     std::vector<int> unresolvedInRow;
 };
 
+// Where one row of the paper estimate writes.
+struct RowTargets {
+    unsigned char* resolved;
+    unsigned char* enhanced;
+    unsigned char* background;
+};
+
+// Resolves pixels x .. cols - 1 of a row from its window sums of paper grey and paper
+// count: every unresolved pixel with at least minCount paper takes their mean.
+// Returns how many it resolved.
+template <typename Sum>
+int ResolveRowFrom(int x, const unsigned char* g, const Sum* sum, const Sum* count, int cols,
+                   double minCount, const RowTargets& row) {
+    int resolved = 0;
+    for (; x < cols; ++x) {
+        const double paperCount = static_cast<double>(count[x]);
+        if (row.resolved[x] != 0 || paperCount < minCount) {
+            continue;
+        }
+        const double level = static_cast<double>(sum[x]) / std::max(paperCount, 1.0);
+        row.enhanced[x] = EnhancedValue(g[x], level);
+        row.background[x] = cv::saturate_cast<unsigned char>(level);
+        row.resolved[x] = kResolved;
+        ++resolved;
+    }
+    return resolved;
+}
+
+// ResolveRowFrom(0, ...) for sums in 32 bits, eight pixels a step: the same divisions
+// and roundings two to a vector, and the pixels that are resolved already or lack
+// paper keep their bytes by a blend rather than a branch. `minCount` is the least
+// whole count that passes. Returns how many it resolved; `x` ends where the scalar
+// tail takes over.
+int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_t* count, int cols,
+                        int minCount, const RowTargets& row, int& x) {
+    int resolved = 0;
+#if CV_SIMD128_64F
+    const cv::v_float64x2 one = cv::v_setall_f64(1.0);
+    const cv::v_float64x2 white = cv::v_setall_f64(255.0);
+    const cv::v_int32x4 enough = cv::v_setall_s32(minCount);
+    const cv::v_uint32x4 open = cv::v_setzero_u32();
+    // The mean paper level and the enhanced value of four pixels, rounded as cvRound.
+    const auto quad = [&](const cv::v_int32x4& grey, const cv::v_int32x4& paperSum,
+                          const cv::v_int32x4& paperCount, cv::v_int32x4& level) {
+        const cv::v_float64x2 levelLow =
+            cv::v_cvt_f64(paperSum) / cv::v_max(cv::v_cvt_f64(paperCount), one);
+        const cv::v_float64x2 levelHigh =
+            cv::v_cvt_f64_high(paperSum) / cv::v_max(cv::v_cvt_f64_high(paperCount), one);
+        level = cv::v_round(levelLow, levelHigh);
+        return cv::v_round((cv::v_cvt_f64(grey) / cv::v_max(levelLow, one)) * white,
+                           (cv::v_cvt_f64_high(grey) / cv::v_max(levelHigh, one)) * white);
+    };
+    for (; x + 8 <= cols; x += 8) {
+        cv::v_uint32x4 greyLow;
+        cv::v_uint32x4 greyHigh;
+        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        const cv::v_int32x4 countLow = cv::v_load(count + x);
+        const cv::v_int32x4 countHigh = cv::v_load(count + x + 4);
+        cv::v_int32x4 levelLow;
+        cv::v_int32x4 levelHigh;
+        const cv::v_int32x4 valueLow =
+            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
+        const cv::v_int32x4 valueHigh =
+            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
+        const cv::v_int32x4 takeLow =
+            (countLow >= enough) &
+            cv::v_reinterpret_as_s32(cv::v_load_expand_q(row.resolved + x) == open);
+        const cv::v_int32x4 takeHigh =
+            (countHigh >= enough) &
+            cv::v_reinterpret_as_s32(cv::v_load_expand_q(row.resolved + x + 4) == open);
+        const cv::v_int16x8 takeWide = cv::v_pack(takeLow, takeHigh);
+        const cv::v_uint8x16 take = cv::v_reinterpret_as_u8(cv::v_pack(takeWide, takeWide));
+        const int takenBits = cv::v_signmask(take) & 0xFF;
+        if (takenBits == 0) {
+            continue;
+        }
+        const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
+        const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
+        cv::v_store_low(row.enhanced + x, cv::v_select(take, cv::v_pack(values, values),
+                                                       cv::v_load_low(row.enhanced + x)));
+        cv::v_store_low(row.background + x, cv::v_select(take, cv::v_pack(levels, levels),
+                                                         cv::v_load_low(row.background + x)));
+        cv::v_store_low(row.resolved + x, cv::v_select(take, cv::v_setall_u8(kResolved),
+                                                       cv::v_load_low(row.resolved + x)));
+        resolved += static_cast<int>(std::bitset<8>(static_cast<unsigned>(takenBits)).count());
+    }
+#else
+    static_cast<void>(g);
+    static_cast<void>(sum);
+    static_cast<void>(count);
+    static_cast<void>(cols);
+    static_cast<void>(minCount);
+    static_cast<void>(row);
+#endif
+    return resolved;
+}
+
 // One window side of the paper estimate, in the rows of `band`: every unresolved
 // pixel whose window holds enough paper takes the mean of that paper. Only rows
 // from the first to the last one with unresolved pixels are visited.
@@ -296,10 +464,8 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
     std::vector<Sum> columnSums(width, 0);
     std::vector<Sum> columnCounts(width, 0);
     PrefixPair<Sum> prefix(width);
-    std::vector<double> sums(width);
-    std::vector<double> counts(width);
-    std::vector<double> levels(width);
-    std::vector<double> ratios(width);
+    std::vector<Sum> sums(width);
+    std::vector<Sum> counts(width);
     Sum* sumsDown = columnSums.data();
     Sum* countsDown = columnCounts.data();
     const auto add = [&grey, &paperMap, sumsDown, countsDown, width](int r, int times) {
@@ -335,37 +501,16 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
             continue;
         }
         WindowSumsAlongRow(sumsDown, countsDown, cols, side, prefix, sums.data(), counts.data());
-        // Whole rows at a time, each step in a loop of its own, so that the
-        // divisions run two to an instruction.
         const unsigned char* g = grey.ptr<unsigned char>(y);
-        const double* sum = sums.data();
-        const double* count = counts.data();
-        double* level = levels.data();
-        double* ratio = ratios.data();
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = std::max(count[x], 1.0);
+        const RowTargets row{state.resolved.ptr<unsigned char>(y),
+                             outputs.enhanced.ptr<unsigned char>(y),
+                             outputs.background.ptr<unsigned char>(y)};
+        int x = 0;
+        if constexpr (std::is_same_v<Sum, int32_t>) {
+            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols,
+                                              static_cast<int>(std::ceil(minCount)), row, x);
         }
-        for (size_t x = 0; x < width; ++x) {
-            level[x] = sum[x] / ratio[x];
-        }
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = std::max(level[x], 1.0);
-        }
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = (g[x] / ratio[x]) * 255.0;
-        }
-        unsigned char* s = state.resolved.ptr<unsigned char>(y);
-        unsigned char* enhanced = outputs.enhanced.ptr<unsigned char>(y);
-        unsigned char* background = outputs.background.ptr<unsigned char>(y);
-        for (size_t x = 0; x < width; ++x) {
-            if (s[x] != 0 || count[x] < minCount) {
-                continue;
-            }
-            enhanced[x] = cv::saturate_cast<unsigned char>(ratio[x]);
-            background[x] = cv::saturate_cast<unsigned char>(level[x]);
-            s[x] = kResolved;
-            --unresolved;
-        }
+        unresolved -= ResolveRowFrom(x, g, sums.data(), counts.data(), cols, minCount, row);
         unresolvedInRow[static_cast<size_t>(y)] = unresolved;
     }
 }
