@@ -82,6 +82,17 @@ using Wrapping = std::make_unsigned_t<Sum>;
 // over [v, 0)), from the prefix sums prefix[0..length] of the page line.
 template <typename U>
 U ReflectedPrefix(const U* prefix, int length, int64_t v) {
+    // Windows that reach at most one page length past either end, as nearly all do,
+    // without the divisions of the general case.
+    if (v >= 0 && v <= length) {
+        return prefix[v];
+    }
+    if (v < 0 && v >= -static_cast<int64_t>(length)) {
+        return static_cast<U>(U{0} - prefix[-v]);
+    }
+    if (v > length && v <= 2 * static_cast<int64_t>(length)) {
+        return static_cast<U>(2 * prefix[length] - prefix[2 * static_cast<int64_t>(length) - v]);
+    }
     const int64_t period = 2 * static_cast<int64_t>(length);
     int64_t cycles = v / period;
     int64_t r = v % period;
