@@ -620,17 +620,12 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int t
     if (gradMap.empty()) {
         return;
     }
-    // Four histograms, one per column modulo 4, as in the tiles' sort.
-    std::array<LevelCounts, 4> lanes{};
+    LevelCounts histogram{};
     for (int y = 0; y < gradMap.rows; ++y) {
         const uint8_t* row = gradMap.ptr<uint8_t>(y);
         for (int x = 0; x < gradMap.cols; ++x) {
-            ++lanes[static_cast<size_t>(x) % 4][row[x]];
+            ++histogram[row[x]];
         }
-    }
-    LevelCounts histogram{};
-    for (size_t v = 0; v < histogram.size(); ++v) {
-        histogram[v] = lanes[0][v] + lanes[1][v] + lanes[2][v] + lanes[3][v];
     }
     LevelCounts merges{};
     CountMerges(gradMap, threads, merges);

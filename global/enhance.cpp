@@ -641,18 +641,12 @@ constexpr int kBorderCore = 31;
 constexpr int kBorderRim = 7;
 
 unsigned char MedianGrey(const cv::Mat& grey) {
-    // Four histograms, one per column modulo 4: on paper most neighbours share a
-    // value, and counts in one histogram would each wait on the last.
-    std::array<std::array<int64_t, 256>, 4> lanes{};
+    std::vector<int64_t> histogram(256, 0);
     for (int y = 0; y < grey.rows; ++y) {
         const unsigned char* row = grey.ptr<unsigned char>(y);
         for (int x = 0; x < grey.cols; ++x) {
-            ++lanes[static_cast<size_t>(x) % 4][row[x]];
+            ++histogram[row[x]];
         }
-    }
-    std::vector<int64_t> histogram(256, 0);
-    for (size_t v = 0; v < histogram.size(); ++v) {
-        histogram[v] = lanes[0][v] + lanes[1][v] + lanes[2][v] + lanes[3][v];
     }
     const int64_t half = static_cast<int64_t>(grey.total()) / 2;
     int64_t below = 0;
