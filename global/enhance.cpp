@@ -234,7 +234,9 @@ bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* s
         return cv::v_signmask(surePaper);
     };
     for (; x + 4 <= cols; x += 4) {
-        const cv::v_int32x4 grey = cv::v_reinterpret_as_s32(cv::v_load_expand_q(g + x));
+        // Set lane by lane: OpenCV's four-byte expanding load reads an int through a
+        // byte pointer, which the undefined-behaviour sanitizer rejects.
+        const cv::v_int32x4 grey(g[x], g[x + 1], g[x + 2], g[x + 3]);
         const cv::v_int32x4 s = cv::v_load(sum + x);
         const cv::v_int32x4 q = cv::v_load(square + x);
         int clearLow = 0;
@@ -416,12 +418,13 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
             quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
         const cv::v_int32x4 valueHigh =
             quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
+        cv::v_uint32x4 resolvedLow;
+        cv::v_uint32x4 resolvedHigh;
+        cv::v_expand(cv::v_load_expand(row.resolved + x), resolvedLow, resolvedHigh);
         const cv::v_int32x4 takeLow =
-            (countLow >= enough) &
-            cv::v_reinterpret_as_s32(cv::v_load_expand_q(row.resolved + x) == open);
+            (countLow >= enough) & cv::v_reinterpret_as_s32(resolvedLow == open);
         const cv::v_int32x4 takeHigh =
-            (countHigh >= enough) &
-            cv::v_reinterpret_as_s32(cv::v_load_expand_q(row.resolved + x + 4) == open);
+            (countHigh >= enough) & cv::v_reinterpret_as_s32(resolvedHigh == open);
         const cv::v_int16x8 takeWide = cv::v_pack(takeLow, takeHigh);
         const cv::v_uint8x16 take = cv::v_reinterpret_as_u8(cv::v_pack(takeWide, takeWide));
         const int takenBits = cv::v_signmask(take) & 0xFF;
