@@ -18,9 +18,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 #include <type_traits>
 #include <vector>
@@ -79,6 +82,17 @@ using Wrapping = std::make_unsigned_t<Sum>;
 // over [v, 0)), from the prefix sums prefix[0..length] of the page line.
 template <typename U>
 U ReflectedPrefix(const U* prefix, int length, int64_t v) {
+    // Windows that reach at most one page length past either end, as nearly all do,
+    // without the divisions of the general case.
+    if (v >= 0 && v <= length) {
+        return prefix[v];
+    }
+    if (v < 0 && v >= -static_cast<int64_t>(length)) {
+        return static_cast<U>(U{0} - prefix[-v]);
+    }
+    if (v > length && v <= 2 * static_cast<int64_t>(length)) {
+        return static_cast<U>(2 * prefix[length] - prefix[2 * static_cast<int64_t>(length) - v]);
+    }
     const int64_t period = 2 * static_cast<int64_t>(length);
     int64_t cycles = v / period;
     int64_t r = v % period;
@@ -179,6 +193,75 @@ bool PaperByRoot(int64_t d, int64_t spread, double weight) {
     return static_cast<double>(-d) <= weight * std::sqrt(static_cast<double>(spread));
 }
 
+// The ink test's squares decide first where they are clear: (-d)^2 against weight^2 *
+// spread with a relative margin far above the few rounding errors on either side. Only
+// near-ties take the root.
+constexpr double kBelow = 1.0 - 1e-9;
+constexpr double kAbove = 1.0 + 1e-9;
+
+// The cheap verdicts of one row with sums that fit in 32 bits, whose d, spread and
+// d^2 (below 2^47) are then exact in double precision: the loop runs on vectors
+// without 64-bit products. Returns false when some pixel was a near-tie, which the
+// caller then decides again with the root.
+bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* square, int cols,
+                    double n, double weightSquared, unsigned char* out) {
+    int undecided = 0;
+    int x = 0;
+#if CV_SIMD128_64F
+    // Four pixels a step, two to a vector; the verdicts leave as sign masks, one bit a
+    // pixel, and a table spreads the four bits to four bytes.
+    static constexpr std::array<uint32_t, 16> kBytesOfBits = [] {
+        std::array<uint32_t, 16> table{};
+        for (uint32_t bits = 0; bits < 16; ++bits) {
+            for (uint32_t i = 0; i < 4; ++i) {
+                table[bits] |= ((bits >> i) & 1U) * kPaper << (8 * i);
+            }
+        }
+        return table;
+    }();
+    const cv::v_float64x2 windowArea = cv::v_setall_f64(n);
+    const cv::v_float64x2 squared = cv::v_setall_f64(weightSquared);
+    const cv::v_float64x2 below = cv::v_setall_f64(kBelow);
+    const cv::v_float64x2 above = cv::v_setall_f64(kAbove);
+    const cv::v_float64x2 zero = cv::v_setzero_f64();
+    const auto verdicts = [&](const cv::v_float64x2& grey, const cv::v_float64x2& s,
+                              const cv::v_float64x2& q, int& clear) {
+        const cv::v_float64x2 d = windowArea * grey - s;
+        const cv::v_float64x2 bound = squared * (windowArea * q - s * s);
+        const cv::v_float64x2 surePaper = (d >= zero) | (d * d < bound * below);
+        const cv::v_float64x2 sureInk = (d < zero) & (d * d > bound * above);
+        clear = cv::v_signmask(surePaper | sureInk);
+        return cv::v_signmask(surePaper);
+    };
+    for (; x + 4 <= cols; x += 4) {
+        // Set lane by lane: OpenCV's four-byte expanding load reads an int through a
+        // byte pointer, which the undefined-behaviour sanitizer rejects.
+        const cv::v_int32x4 grey(g[x], g[x + 1], g[x + 2], g[x + 3]);
+        const cv::v_int32x4 s = cv::v_load(sum + x);
+        const cv::v_int32x4 q = cv::v_load(square + x);
+        int clearLow = 0;
+        int clearHigh = 0;
+        const int paperLow =
+            verdicts(cv::v_cvt_f64(grey), cv::v_cvt_f64(s), cv::v_cvt_f64(q), clearLow);
+        const int paperHigh = verdicts(cv::v_cvt_f64_high(grey), cv::v_cvt_f64_high(s),
+                                       cv::v_cvt_f64_high(q), clearHigh);
+        undecided |= (clearLow | clearHigh << 2) ^ 15;
+        const uint32_t bytes = kBytesOfBits[static_cast<size_t>(paperLow | paperHigh << 2)];
+        std::memcpy(out + x, &bytes, sizeof bytes);
+    }
+#endif
+    for (; x < cols; ++x) {
+        const double s = sum[x];
+        const double d = n * g[x] - s;
+        const double bound = weightSquared * (n * square[x] - s * s);
+        const int surePaper = (d >= 0.0) | (d * d < bound * kBelow);
+        const int sureInk = (d < 0.0) & (d * d > bound * kAbove);
+        undecided |= (surePaper | sureInk) ^ 1;
+        out[x] = static_cast<unsigned char>(surePaper * kPaper);
+    }
+    return undecided == 0;
+}
+
 // Sets kPaper in rows band.top .. band.bottom - 1 where the pixel is not darker
 // than mean - weight * deviation of its window, else 0. Multiplied through by
 // N = window^2 the test reads d = N*g - S >= 0 or -d <= weight * sqrt(N*Q - S*S),
@@ -213,13 +296,9 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
         }
     };
 
-    // The square root is slow, so squares decide first where they are clear:
-    // (-d)^2 against weight^2 * spread with a relative margin far above the few
-    // rounding errors on either side. Only near-ties take the root. A negative or
-    // NaN weight marks every d < 0 as ink, as the root would.
+    // The square root is slow, so squares decide first where they are clear. A
+    // negative or NaN weight marks every d < 0 as ink, as the root would.
     const double weightSquared = weight >= 0.0 ? weight * weight : -1.0;
-    constexpr double kBelow = 1.0 - 1e-9;
-    constexpr double kAbove = 1.0 + 1e-9;
     const int64_t n = static_cast<int64_t>(window) * window;
     StartColumnWindow(rows, window, band.top, add);
     for (int y = band.top; y < band.bottom; ++y) {
@@ -232,6 +311,11 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
         unsigned char* out = paperMap.ptr<unsigned char>(y);
         const Sum* sum = sums.data();
         const Sum* square = squares.data();
+        if constexpr (std::is_same_v<Sum, int32_t>) {
+            if (MarkClearPaper(g, sum, square, cols, static_cast<double>(n), weightSquared, out)) {
+                continue;
+            }
+        }
         for (size_t x = 0; x < width; ++x) {
             const int64_t s = sum[x];
             const int64_t d = n * g[x] - s;
@@ -270,6 +354,104 @@ struct PaperState {
     std::vector<int> unresolvedInRow;
 };
 
+// Where one row of the paper estimate writes.
+struct RowTargets {
+    unsigned char* resolved;
+    unsigned char* enhanced;
+    unsigned char* background;
+};
+
+// Resolves pixels x .. cols - 1 of a row from its window sums of paper grey and paper
+// count: every unresolved pixel with at least minCount paper takes their mean.
+// Returns how many it resolved.
+template <typename Sum>
+int ResolveRowFrom(int x, const unsigned char* g, const Sum* sum, const Sum* count, int cols,
+                   double minCount, const RowTargets& row) {
+    int resolved = 0;
+    for (; x < cols; ++x) {
+        const double paperCount = static_cast<double>(count[x]);
+        if (row.resolved[x] != 0 || paperCount < minCount) {
+            continue;
+        }
+        const double level = static_cast<double>(sum[x]) / std::max(paperCount, 1.0);
+        row.enhanced[x] = EnhancedValue(g[x], level);
+        row.background[x] = cv::saturate_cast<unsigned char>(level);
+        row.resolved[x] = kResolved;
+        ++resolved;
+    }
+    return resolved;
+}
+
+// ResolveRowFrom(0, ...) for sums in 32 bits, eight pixels a step: the same divisions
+// and roundings two to a vector, and the pixels that are resolved already or lack
+// paper keep their bytes by a blend rather than a branch. `minCount` is the least
+// whole count that passes. Returns how many it resolved; `x` ends where the scalar
+// tail takes over.
+int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_t* count, int cols,
+                        int minCount, const RowTargets& row, int& x) {
+    int resolved = 0;
+#if CV_SIMD128_64F
+    const cv::v_float64x2 one = cv::v_setall_f64(1.0);
+    const cv::v_float64x2 white = cv::v_setall_f64(255.0);
+    const cv::v_int32x4 enough = cv::v_setall_s32(minCount);
+    const cv::v_uint32x4 open = cv::v_setzero_u32();
+    // The mean paper level and the enhanced value of four pixels, rounded as cvRound.
+    const auto quad = [&](const cv::v_int32x4& grey, const cv::v_int32x4& paperSum,
+                          const cv::v_int32x4& paperCount, cv::v_int32x4& level) {
+        const cv::v_float64x2 levelLow =
+            cv::v_cvt_f64(paperSum) / cv::v_max(cv::v_cvt_f64(paperCount), one);
+        const cv::v_float64x2 levelHigh =
+            cv::v_cvt_f64_high(paperSum) / cv::v_max(cv::v_cvt_f64_high(paperCount), one);
+        level = cv::v_round(levelLow, levelHigh);
+        return cv::v_round((cv::v_cvt_f64(grey) / cv::v_max(levelLow, one)) * white,
+                           (cv::v_cvt_f64_high(grey) / cv::v_max(levelHigh, one)) * white);
+    };
+    for (; x + 8 <= cols; x += 8) {
+        cv::v_uint32x4 greyLow;
+        cv::v_uint32x4 greyHigh;
+        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        const cv::v_int32x4 countLow = cv::v_load(count + x);
+        const cv::v_int32x4 countHigh = cv::v_load(count + x + 4);
+        cv::v_int32x4 levelLow;
+        cv::v_int32x4 levelHigh;
+        const cv::v_int32x4 valueLow =
+            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
+        const cv::v_int32x4 valueHigh =
+            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
+        cv::v_uint32x4 resolvedLow;
+        cv::v_uint32x4 resolvedHigh;
+        cv::v_expand(cv::v_load_expand(row.resolved + x), resolvedLow, resolvedHigh);
+        const cv::v_int32x4 takeLow =
+            (countLow >= enough) & cv::v_reinterpret_as_s32(resolvedLow == open);
+        const cv::v_int32x4 takeHigh =
+            (countHigh >= enough) & cv::v_reinterpret_as_s32(resolvedHigh == open);
+        const cv::v_int16x8 takeWide = cv::v_pack(takeLow, takeHigh);
+        const cv::v_uint8x16 take = cv::v_reinterpret_as_u8(cv::v_pack(takeWide, takeWide));
+        const int takenBits = cv::v_signmask(take) & 0xFF;
+        if (takenBits == 0) {
+            continue;
+        }
+        const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
+        const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
+        cv::v_store_low(row.enhanced + x, cv::v_select(take, cv::v_pack(values, values),
+                                                       cv::v_load_low(row.enhanced + x)));
+        cv::v_store_low(row.background + x, cv::v_select(take, cv::v_pack(levels, levels),
+                                                         cv::v_load_low(row.background + x)));
+        cv::v_store_low(row.resolved + x, cv::v_select(take, cv::v_setall_u8(kResolved),
+                                                       cv::v_load_low(row.resolved + x)));
+        resolved += static_cast<int>(std::bitset<8>(static_cast<unsigned>(takenBits)).count());
+    }
+#else
+    static_cast<void>(g);
+    static_cast<void>(sum);
+    static_cast<void>(count);
+    static_cast<void>(cols);
+    static_cast<void>(minCount);
+    static_cast<void>(row);
+#endif
+    return resolved;
+}
+
 // One window side of the paper estimate, in the rows of `band`: every unresolved
 // pixel whose window holds enough paper takes the mean of that paper. Only rows
 // from the first to the last one with unresolved pixels are visited.
@@ -296,10 +478,8 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
     std::vector<Sum> columnSums(width, 0);
     std::vector<Sum> columnCounts(width, 0);
     PrefixPair<Sum> prefix(width);
-    std::vector<double> sums(width);
-    std::vector<double> counts(width);
-    std::vector<double> levels(width);
-    std::vector<double> ratios(width);
+    std::vector<Sum> sums(width);
+    std::vector<Sum> counts(width);
     Sum* sumsDown = columnSums.data();
     Sum* countsDown = columnCounts.data();
     const auto add = [&grey, &paperMap, sumsDown, countsDown, width](int r, int times) {
@@ -335,37 +515,16 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
             continue;
         }
         WindowSumsAlongRow(sumsDown, countsDown, cols, side, prefix, sums.data(), counts.data());
-        // Whole rows at a time, each step in a loop of its own, so that the
-        // divisions run two to an instruction.
         const unsigned char* g = grey.ptr<unsigned char>(y);
-        const double* sum = sums.data();
-        const double* count = counts.data();
-        double* level = levels.data();
-        double* ratio = ratios.data();
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = std::max(count[x], 1.0);
+        const RowTargets row{state.resolved.ptr<unsigned char>(y),
+                             outputs.enhanced.ptr<unsigned char>(y),
+                             outputs.background.ptr<unsigned char>(y)};
+        int x = 0;
+        if constexpr (std::is_same_v<Sum, int32_t>) {
+            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols,
+                                              static_cast<int>(std::ceil(minCount)), row, x);
         }
-        for (size_t x = 0; x < width; ++x) {
-            level[x] = sum[x] / ratio[x];
-        }
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = std::max(level[x], 1.0);
-        }
-        for (size_t x = 0; x < width; ++x) {
-            ratio[x] = (g[x] / ratio[x]) * 255.0;
-        }
-        unsigned char* s = state.resolved.ptr<unsigned char>(y);
-        unsigned char* enhanced = outputs.enhanced.ptr<unsigned char>(y);
-        unsigned char* background = outputs.background.ptr<unsigned char>(y);
-        for (size_t x = 0; x < width; ++x) {
-            if (s[x] != 0 || count[x] < minCount) {
-                continue;
-            }
-            enhanced[x] = cv::saturate_cast<unsigned char>(ratio[x]);
-            background[x] = cv::saturate_cast<unsigned char>(level[x]);
-            s[x] = kResolved;
-            --unresolved;
-        }
+        unresolved -= ResolveRowFrom(x, g, sums.data(), counts.data(), cols, minCount, row);
         unresolvedInRow[static_cast<size_t>(y)] = unresolved;
     }
 }
@@ -570,21 +729,55 @@ uint16_t MirroredRowSum(const unsigned char* row, int cols, int x) {
     return static_cast<uint16_t>(sum);
 }
 
+// Each tap spelled out on its own pointer, in 16 bits: the sum stays below 2^16, so
+// the vectorizer runs eight pixels to an instruction.
+void InnerRowSums(const unsigned char* __restrict row, int begin, int end,
+                  uint16_t* __restrict sums) {
+    for (int x = begin; x < end; ++x) {
+        sums[x] = static_cast<uint16_t>(kDeepenTaps[0] * row[x] +
+                                        kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
+                                        kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
+                                        kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
+                                        kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
+                                        kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
+                                        kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
+    }
+}
+
 void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
     const int innerBegin = std::min(kDeepenRadius, cols);
     const int innerEnd = std::max(innerBegin, cols - kDeepenRadius);
     for (int x = 0; x < innerBegin; ++x) {
         sums[x] = MirroredRowSum(row, cols, x);
     }
-    for (int x = innerBegin; x < innerEnd; ++x) {
-        int sum = kDeepenTaps[0] * row[x];
-        for (int k = 1; k <= kDeepenRadius; ++k) {
-            sum += kDeepenTaps[k] * (row[x - k] + row[x + k]);
-        }
-        sums[x] = static_cast<uint16_t>(sum);
-    }
+    InnerRowSums(row, innerBegin, innerEnd, sums);
     for (int x = innerEnd; x < cols; ++x) {
         sums[x] = MirroredRowSum(row, cols, x);
+    }
+}
+
+// weighted[x] += tap * (up[x] + down[x]): one pair of rows at a time, three pointers
+// that the vectorizer can tell apart, rather than thirteen that it cannot. In single
+// precision, which is exact here (every partial sum is an integer below 2^24) and
+// multiplies four lanes to an instruction where 32-bit integers have none before SSE4.1.
+void AddRowPair(const uint16_t* __restrict up, const uint16_t* __restrict down, int tap, int cols,
+                float* __restrict weighted) {
+    const float weight = static_cast<float>(tap);
+    for (int x = 0; x < cols; ++x) {
+        weighted[x] += weight * static_cast<float>(up[x] + down[x]);
+    }
+}
+
+// With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
+// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no
+// branch, so the loop runs on vectors.
+void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __restrict row) {
+    for (int x = 0; x < cols; ++x) {
+        const int value = row[x];
+        const int sum = static_cast<int>(weighted[x]);
+        const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
+        row[x] = static_cast<unsigned char>(
+            std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
     }
 }
 
@@ -595,29 +788,18 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
     const auto rowAt = [&rowSums, rows](int y) {
         return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
     };
+    std::vector<float> weighted(static_cast<size_t>(cols));
+    float* sum = weighted.data();
     for (int y = band.top; y < band.bottom; ++y) {
         // Rows y - k and y + k, mirrored at the page's ends.
-        std::array<const uint16_t*, kDeepenRadius + 1> up{};
-        std::array<const uint16_t*, kDeepenRadius + 1> down{};
-        for (int k = 0; k <= kDeepenRadius; ++k) {
-            up[k] = rowAt(y - k);
-            down[k] = rowAt(y + k);
-        }
-        unsigned char* row = enhanced.ptr<unsigned char>(y);
-        // In 32-bit integers and without a branch, so that the loop runs on vectors:
-        // with s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m,
-        // 0) / 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value
-        // elsewhere.
+        const uint16_t* centre = rowAt(y);
         for (int x = 0; x < cols; ++x) {
-            int weighted = kDeepenTaps[0] * up[0][x];
-            for (int k = 1; k <= kDeepenRadius; ++k) {
-                weighted += kDeepenTaps[k] * (up[k][x] + down[k][x]);
-            }
-            const int value = row[x];
-            const int deepened = std::max(2 * (value << kDeepenShift) - weighted, 0);
-            row[x] = static_cast<unsigned char>(
-                std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+            sum[x] = static_cast<float>(kDeepenTaps[0] * centre[x]);
         }
+        for (int k = 1; k <= kDeepenRadius; ++k) {
+            AddRowPair(rowAt(y - k), rowAt(y + k), kDeepenTaps[k], cols, sum);
+        }
+        DeepenRow(sum, cols, enhanced.ptr<unsigned char>(y));
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace edgebin::detail;
 
 namespace {
@@ -62,6 +64,44 @@ TEST(ChoosePeakLevelTest, RecordsThePeaksAndPicksByTheIsolatedShare) {
         EXPECT_EQ(trace.mainPeak, c.mainPeak) << c.name;
         EXPECT_EQ(trace.secondPeak, c.hasSecond ? c.secondPeak : -1) << c.name;
         EXPECT_DOUBLE_EQ(trace.ratio, c.ratio) << c.name;
+    }
+}
+
+TEST(IsolateBandPixelsTest, MatchesANeighbourCountOnRandomMasks) {
+    // Masks of any non-zero values that may overlap, on strips and blocks, against
+    // the plain count of strong 8-neighbours inside the page.
+    std::mt19937 rng(23);
+    const cv::Size sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 3}, {17, 13}, {40, 31}};
+    for (const cv::Size& size : sizes) {
+        for (int trial = 0; trial < 20; ++trial) {
+            cv::Mat strong(size, CV_8UC1);
+            cv::Mat band(size, CV_8UC1);
+            const int strongShare = std::uniform_int_distribution<int>(1, 20)(rng);
+            for (int y = 0; y < size.height; ++y) {
+                for (int x = 0; x < size.width; ++x) {
+                    const int roll = std::uniform_int_distribution<int>(0, 99)(rng);
+                    strong.at<unsigned char>(y, x) = roll < strongShare ? 1 + roll : 0;
+                    band.at<unsigned char>(y, x) = roll % 3 == 0 ? 7 * roll % 256 : 0;
+                }
+            }
+            cv::Mat expected = band.clone();
+            for (int y = 0; y < size.height; ++y) {
+                for (int x = 0; x < size.width; ++x) {
+                    for (int dy = -1; dy <= 1; ++dy) {
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const cv::Point n(x + dx, y + dy);
+                            if ((dx != 0 || dy != 0) && n.inside(cv::Rect({}, size)) &&
+                                strong.at<unsigned char>(n) != 0) {
+                                expected.at<unsigned char>(y, x) = 0;
+                            }
+                        }
+                    }
+                }
+            }
+            cv::Mat isolated;
+            IsolateBandPixels(strong, band, isolated);
+            ASSERT_EQ(cv::countNonZero(isolated != expected), 0) << size << " trial " << trial;
+        }
     }
 }
 
