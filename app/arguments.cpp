@@ -80,6 +80,10 @@ void PrintHelp(std::ostream& out) {
         << "  --bilevel        write 1 bit per pixel: 1-bit PNG (.png), CCITT G4 TIFF\n"
         << "                   (.tif, .tiff) or PBM (.pbm)\n"
         << "  --dpi N          resolution to write; by default the input's is kept\n"
+        << "  --working-dpi N  resolution the defaults suit (default 300; 0: never\n"
+        << "                   rescale). A page whose file declares at least 1.5 times N\n"
+        << "                   dpi is binarized shrunk to N dpi and brought back to its\n"
+        << "                   own size; --dpi does not count here\n"
         << "  --debug-dir DIR  also write the stage images of the run as PNG files\n"
         << "  --quiet          no report lines (single page) or no progress (batch)\n"
         << "  --threads N      split each page over N threads, 1 to 1024 (default 1); the\n"
@@ -146,6 +150,8 @@ std::optional<int> ReadLongForm(const std::vector<std::string>& args, CommandLin
     app.add_option("--polarity", polarity)->check(CLI::IsMember({"auto", "dark-ink", "light-ink"}));
     app.add_flag("--bilevel", line.bilevel);
     app.add_option("--dpi", line.dpi)->check(CLI::Range(1.0, 1.0e6));
+    app.add_option("--working-dpi", line.parameters.workingResolution)
+        ->check(CLI::Range(0.0, kMaxResolution));
     app.add_option("--debug-dir", line.debugDir);
     app.add_flag("--quiet", line.quiet);
     const CLI::Option* threads =

@@ -102,7 +102,9 @@ void BinarizePage(const FileRun& run, const std::string& input, int page, PageWo
     }
     work.record.width = grey.cols;
     work.record.height = grey.rows;
-    work.result = Binarize(grey, run.line.parameters);
+    Parameters parameters = run.line.parameters;
+    parameters.resolution = DeclaredResolution(work.record.resolution);
+    work.result = Binarize(grey, parameters);
     work.record.ok = work.result.status == kStatusOk;
     work.record.message = work.result.message;
     work.record.trace = &work.result.trace;

@@ -50,6 +50,7 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
                            : nlohmann::ordered_json()},
         {"seconds", record.seconds},
         {"copied_input", nullptr},
+        {"working_scale", nullptr},
         {"polarity", nullptr},
         {"thresholds", nullptr},
         {"stroke_widths", nullptr},
@@ -60,6 +61,7 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
     }
     const Trace& trace = *record.trace;
     line["copied_input"] = trace.copiedInput;
+    line["working_scale"] = trace.workingScale;
     line["polarity"] = PolarityName(trace.polarity);
     line["thresholds"] = {{"main_peak", LevelOrNull(trace.mainPeak)},
                           {"second_peak", LevelOrNull(trace.secondPeak)},

@@ -29,7 +29,8 @@ struct PageRecord {
 
 // The JSON object of one page: input, page, pages, output (null when nothing was
 // written), status ("ok" or "failed"), message, width, height, resolution ([x, y]
-// or null), seconds, copied_input, thresholds {main_peak, second_peak, ratio,
+// or null), seconds, copied_input, working_scale (how many times the page was
+// shrunk, 1 when not), thresholds {main_peak, second_peak, ratio,
 // final, reassigned} and stroke_widths {measurements, refinement_passes, bands};
 // values the run never reached are null.
 nlohmann::ordered_json PageLine(const PageRecord& record);

@@ -53,6 +53,7 @@ int BinarizeAndReport(const cv::Mat& grey, const Parameters& parameters, Result&
     }
     result = detail::BinarizeWithStages(grey, parameters, stages);
     if (report != nullptr) {
+        PrintWorkingResolution(parameters, result.trace, *report);
         PrintTrace(result, *report);
     }
     if (result.status != kStatusOk && report != nullptr) {
@@ -120,6 +121,7 @@ int RunPlain(const std::vector<std::string>& args) {
     if (!ReadTuningArguments(args, parameters, std::cout)) {
         return kExitUsage;
     }
+    parameters.resolution = DeclaredResolution(options.resolution);
     if (outPath.empty()) {
         std::cout << "no output path given." << std::endl;
         PrintUsage(std::cout);
@@ -173,6 +175,10 @@ PageRun BinarizePage(const CommandLine& line, int index, int pages, const std::s
         run.status = kExitLoadFailed;
         return run;
     }
+    // The page is binarized for the resolution it was scanned at, whatever it is
+    // written with.
+    Parameters parameters = line.parameters;
+    parameters.resolution = DeclaredResolution(run.resolution);
     if (line.dpi > 0.0) {
         run.resolution = Resolution{line.dpi, line.dpi};
     }
@@ -183,8 +189,7 @@ PageRun BinarizePage(const CommandLine& line, int index, int pages, const std::s
     Result result;
     detail::StageImages stages;
     const bool debug = !line.debugDir.empty();
-    run.status =
-        BinarizeAndReport(grey, line.parameters, result, report, debug ? &stages : nullptr);
+    run.status = BinarizeAndReport(grey, parameters, result, report, debug ? &stages : nullptr);
     if (run.status != kStatusOk && (line.quiet || pages > 1)) {
         std::cerr << "edgebin: " << where << ": " << result.message << "." << std::endl;
     }

@@ -270,6 +270,10 @@ int CountPages(const std::string& path, std::string* chainBreak) {
     return pages + 1;
 }
 
+double DeclaredResolution(const Resolution& resolution) {
+    return (resolution.x + resolution.y) / 2.0;
+}
+
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,
                   std::string& refusal) {
     assert(index >= 0);

@@ -24,6 +24,9 @@ struct Resolution {
     double y = 0.0;
 };
 
+// The one resolution a page is binarized for: the mean of x and y (0 when none).
+double DeclaredResolution(const Resolution& resolution);
+
 // Number of pages of the image file at `path`, from its headers only: a TIFF file
 // may hold several, every other regular file counts as one (whether it decodes is
 // for LoadGreyPage to say). 0 for what is no regular file and for a TIFF file

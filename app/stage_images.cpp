@@ -152,6 +152,8 @@ bool Write(const std::filesystem::path& path, const cv::Mat& picture, std::strin
 bool WriteStageImages(const std::string& dir, const cv::Mat& grey,
                       const detail::StageImages& stages, const Result& result,
                       std::string& reason) {
+    // The stages of a rescaled page saw its shrunk copy; their pictures are drawn on it.
+    const cv::Mat& page = stages.workingPage.empty() ? grey : stages.workingPage;
     const std::filesystem::path folder(dir);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -165,10 +167,10 @@ bool WriteStageImages(const std::string& dir, const cv::Mat& grey,
         {"3-edges.png", stages.edgeMask.empty() ? cv::Mat() : Inverted(stages.edgeMask)},
         {"7-result.png", result.image}};
     if (!result.trace.bands.empty()) {
-        pictures.emplace_back("4-bands.png", BandPicture(grey, result.trace));
+        pictures.emplace_back("4-bands.png", BandPicture(page, result.trace));
     }
     if (!stages.voters.empty()) {
-        pictures.emplace_back("5-voters.png", VoterPicture(grey, stages));
+        pictures.emplace_back("5-voters.png", VoterPicture(page, stages));
         pictures.emplace_back("6-votes.png", VotePicture(stages.balance));
     }
     if (!stages.gradMap.empty()) {

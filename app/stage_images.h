@@ -19,7 +19,9 @@ namespace edgebin::cli {
 //   7-result.png     the result
 //   contour-curve.png  the contour-length curve on a log axis, with its peaks, the
 //                      threshold and the level it was mended from
-// `grey` is the page that was binarized. On failure returns false with `reason`.
+// `grey` is the page that was binarized; the stages of a page rescaled to the
+// working resolution are drawn at the working size, the result at the input's. On failure returns
+// false with `reason`.
 bool WriteStageImages(const std::string& dir, const cv::Mat& grey,
                       const detail::StageImages& stages, const Result& result, std::string& reason);
 

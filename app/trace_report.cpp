@@ -21,6 +21,13 @@ void PrintParameterLine(const Parameters& parameters, std::ostream& out) {
         << " ******* Rthre = " << parameters.rthre << " *******//" << std::endl;
 }
 
+void PrintWorkingResolution(const Parameters& parameters, const Trace& trace, std::ostream& out) {
+    if (trace.workingScale > 1.0) {
+        out << "Working resolution: " << parameters.workingResolution
+            << " dpi, the page was read at " << parameters.resolution << " dpi." << std::endl;
+    }
+}
+
 void PrintTrace(const Result& result, std::ostream& out) {
     const Trace& trace = result.trace;
     // Only an inverted page says so: the lines of every other page stay as they were.

@@ -11,6 +11,10 @@ namespace edgebin::cli {
 // The first line of a binarization, written before the work starts.
 void PrintParameterLine(const Parameters& parameters, std::ostream& out);
 
+// The line of a page that was binarized shrunk to the working resolution;
+// nothing for any other page, whose lines stay as they were.
+void PrintWorkingResolution(const Parameters& parameters, const Trace& trace, std::ostream& out);
+
 // Writes the lines of a run that gave `result`, after its parameter line: a line
 // saying that the page was inverted when it was, then the copy notice for a
 // two-level input, else the peaks, the ratio, the thresholds and the stroke widths

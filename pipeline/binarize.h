@@ -14,6 +14,9 @@ struct StageImages : GlobalStageImages {
     cv::Mat voters;       // the edge pixels left to vote after the refinement, 0/1
     cv::Mat restoredMap;  // the voters restored at the wider scale, 0/255
     cv::Mat balance;      // paper votes minus ink votes per pixel, CV_32S
+    // The shrunk grey page the stages ran on when the page was rescaled to the
+    // working resolution (every image above then has its size); empty otherwise.
+    cv::Mat workingPage;
 };
 
 // Binarizes `src` (8-bit, one or three channels) into `dst` (CV_8UC1, 0 = ink,

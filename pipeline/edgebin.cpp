@@ -1,5 +1,6 @@
 // The public entry points: checks what the caller hands in, takes the grey page
 // and runs the driver.
+#include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
@@ -45,6 +46,32 @@ bool CheckThreads(int threads, std::string& message) {
     return false;
 }
 
+bool CheckResolution(const char* name, double value, std::string& message) {
+    if (std::isfinite(value) && value >= 0.0 && value <= kMaxResolution) {
+        return true;
+    }
+    std::ostringstream text;
+    text << name << " = " << value << " is outside [0, " << kMaxResolution << "]";
+    message = text.str();
+    return false;
+}
+
+// How many times the page is shrunk before the binarization; 1 keeps it as it is.
+double WorkingScale(const Parameters& parameters) {
+    if (parameters.resolution <= 0.0 || parameters.workingResolution <= 0.0) {
+        return 1.0;
+    }
+    const double scale = parameters.resolution / parameters.workingResolution;
+    return scale >= kMinRescaleFactor ? scale : 1.0;
+}
+
+cv::Size WorkingSize(const cv::Size& size, double scale) {
+    const auto shrink = [scale](int length) {
+        return std::max(1, static_cast<int>(std::lround(length / scale)));
+    };
+    return cv::Size(shrink(size.width), shrink(size.height));
+}
+
 Result Failure(int status, const std::string& message) {
     Result result;
     result.status = status;
@@ -81,7 +108,10 @@ bool CheckParameters(const Parameters& parameters, std::string& message) {
     return CheckParameter("alpha", parameters.alpha, kMaxAbsAlpha, message) &&
            CheckParameter("k", parameters.k, kMaxAbsK, message) &&
            CheckParameter("rthre", parameters.rthre, kMaxAbsRthre, message) &&
-           CheckPolarity(parameters.polarity, message) && CheckThreads(parameters.threads, message);
+           CheckPolarity(parameters.polarity, message) &&
+           CheckThreads(parameters.threads, message) &&
+           CheckResolution("resolution", parameters.resolution, message) &&
+           CheckResolution("workingResolution", parameters.workingResolution, message);
 }
 
 bool IsAlreadyBinary(const cv::Mat& grey) {
@@ -105,6 +135,40 @@ bool IsAlreadyBinary(const cv::Mat& grey) {
 }
 
 namespace detail {
+
+namespace {
+
+// Binarizes a grey page that is not two-level, as it is: polarity, the stages and
+// the self-check; fills `result`.
+void BinarizeGrey(const cv::Mat& grey, const Parameters& parameters, StageImages* stages,
+                  Result& result) {
+    Trace& trace = result.trace;
+    trace.polarity = ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence);
+    // A new image: `grey` may be the caller's.
+    cv::Mat page;
+    if (trace.polarity == Polarity::kLightInk) {
+        cv::bitwise_not(grey, page);
+    } else {
+        page = grey;
+    }
+    // The run fills the trace afresh; what was decided before it is kept.
+    const Polarity polarity = trace.polarity;
+    const std::optional<double> evidence = trace.polarityEvidence;
+    result.status = BinarizeImage(page, result.image, parameters.alpha, parameters.k,
+                                  parameters.rthre, trace, stages, parameters.threads);
+    trace.polarity = polarity;
+    trace.polarityEvidence = evidence;
+    if (result.status == kStatusOk) {
+        CheckResult(page, result.image, trace);
+    } else if (result.status == kStatusNoStrokes) {
+        result.message = "no stroke structure found at the global threshold nor at its half";
+    } else {
+        result.message = "the binarization failed";
+        result.image.release();
+    }
+}
+
+}  // namespace
 
 Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, StageImages* stages) {
     std::string message;
@@ -137,28 +201,24 @@ Result BinarizeWithStages(const cv::Mat& image, const Parameters& parameters, St
         }
         return result;
     }
-    trace.polarity = ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence);
-    // A new image: `grey` may be the caller's.
-    cv::Mat page;
-    if (trace.polarity == Polarity::kLightInk) {
-        cv::bitwise_not(grey, page);
-    } else {
-        page = grey;
+    const double scale = WorkingScale(parameters);
+    if (scale == 1.0) {
+        BinarizeGrey(grey, parameters, stages, result);
+        return result;
     }
-    // The run fills the trace afresh; what was decided before it is kept.
-    const Polarity polarity = trace.polarity;
-    const std::optional<double> evidence = trace.polarityEvidence;
-    result.status = BinarizeImage(page, result.image, parameters.alpha, parameters.k,
-                                  parameters.rthre, trace, stages, parameters.threads);
-    trace.polarity = polarity;
-    trace.polarityEvidence = evidence;
-    if (result.status == kStatusOk) {
-        CheckResult(page, result.image, trace);
-    } else if (result.status == kStatusNoStrokes) {
-        result.message = "no stroke structure found at the global threshold nor at its half";
-    } else {
-        result.message = "the binarization failed";
-        result.image.release();
+    // Area interpolation averages whole blocks, as a scanner at the lower
+    // resolution would have; nearest brings the two levels back unchanged.
+    cv::Mat working;
+    cv::resize(grey, working, WorkingSize(grey.size(), scale), 0.0, 0.0, cv::INTER_AREA);
+    BinarizeGrey(working, parameters, stages, result);
+    result.trace.workingScale = scale;
+    if (stages != nullptr) {
+        stages->workingPage = working;
+    }
+    if (!result.image.empty()) {
+        cv::Mat full;
+        cv::resize(result.image, full, grey.size(), 0.0, 0.0, cv::INTER_NEAREST);
+        result.image = full;
     }
     return result;
 }

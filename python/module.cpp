@@ -130,6 +130,7 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
                               py::arg("stroke_width") = band.strokeWidth));
     }
     return py::dict(py::arg("copied_input") = trace.copiedInput,
+                    py::arg("working_scale") = trace.workingScale,
                     py::arg("main_peak") = Optional(trace.mainPeak),
                     py::arg("second_peak") = Optional(trace.secondPeak),
                     py::arg("ratio") = Optional(trace.ratio),
@@ -163,7 +164,8 @@ edgebin::Polarity ReadPolarity(const std::string& name) {
 }
 
 edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthre, int threads,
-                            const std::string& color, const std::string& polarity) {
+                            const std::string& color, const std::string& polarity,
+                            double resolution, double workingResolution) {
     if (color != "bgr" && color != "rgb") {
         throw py::value_error("color must be \"bgr\" or \"rgb\", not \"" + color + "\"");
     }
@@ -171,6 +173,8 @@ edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthr
     edgebin::Parameters parameters{alpha, k, rthre};
     parameters.polarity = ReadPolarity(polarity);
     parameters.threads = threads;
+    parameters.resolution = resolution;
+    parameters.workingResolution = workingResolution;
     edgebin::Result result;
     {
         py::gil_scoped_release release;
@@ -201,14 +205,18 @@ edgebin::Result RunBinarize(py::array image, double alpha, double k, double rthr
 }
 
 py::array Binarize(py::array image, double alpha, double k, double rthre, int threads,
-                   const std::string& color, const std::string& polarity) {
-    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, threads, color, polarity).image);
+                   const std::string& color, const std::string& polarity, double resolution,
+                   double workingResolution) {
+    return ToArray(RunBinarize(std::move(image), alpha, k, rthre, threads, color, polarity,
+                               resolution, workingResolution)
+                       .image);
 }
 
 py::tuple BinarizeWithTrace(py::array image, double alpha, double k, double rthre, int threads,
-                            const std::string& color, const std::string& polarity) {
-    edgebin::Result result =
-        RunBinarize(std::move(image), alpha, k, rthre, threads, color, polarity);
+                            const std::string& color, const std::string& polarity,
+                            double resolution, double workingResolution) {
+    edgebin::Result result = RunBinarize(std::move(image), alpha, k, rthre, threads, color,
+                                         polarity, resolution, workingResolution);
     return py::make_tuple(ToArray(std::move(result.image)), TraceToDict(result.trace));
 }
 
@@ -390,6 +398,12 @@ polarity: "auto" (told from the page; kept as it is when unsure, and then
     suspect), "dark-ink" (dark writing on light paper) or "light-ink" (light
     writing on a dark page, as in film negatives: the grey page is inverted
     first).
+resolution: the page's resolution in dpi, as its file declares it; 0 (the
+    default) when unknown. 0 <= resolution <= 1e5.
+working_resolution: the resolution the defaults suit (300); 0 never rescales.
+    A page whose resolution is at least 1.5 × working_resolution is shrunk
+    (area interpolation) to it, binarized there and brought back to its own
+    size by nearest neighbour.
     The result has ink 0 whatever the polarity; a page of two grey values is
     copied inverted under "light-ink" and as it is otherwise.
 
@@ -408,6 +422,9 @@ Takes the same arguments and raises the same exceptions as binarize(). Returns
 
 copied_input: True when the page held at most two grey values and was copied;
     the other entries are then unset.
+working_scale: how many times the page was shrunk to the working resolution
+    before the binarization, 1.0 when it was not; the levels and widths below
+    are then those of the shrunk page.
 main_peak, second_peak: levels (0..254) of the contour curve's peaks on the
     8-bit gradient map, or None.
 ratio: share of the page (0..1) between the two peaks touching no stronger
@@ -514,11 +531,15 @@ PYBIND11_MODULE(_edgebin, m) {
     m.def("binarize", &Binarize, kBinarizeDoc, py::arg("image"), py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
           py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
-          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity);
+          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity,
+          py::arg("resolution") = defaults.resolution,
+          py::arg("working_resolution") = defaults.workingResolution);
     m.def("binarize_with_trace", &BinarizeWithTrace, kBinarizeWithTraceDoc, py::arg("image"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
           py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
-          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity);
+          py::arg("color") = "bgr", py::arg("polarity") = defaultPolarity,
+          py::arg("resolution") = defaults.resolution,
+          py::arg("working_resolution") = defaults.workingResolution);
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,

@@ -210,6 +210,33 @@ TEST_F(CliTest, ResolutionIsKeptAndBilevelFilesHoldTheSamePixels) {
     EXPECT_TRUE(SamePixels(cv::imread(Path("two.tif"), cv::IMREAD_GRAYSCALE), two * 255));
 }
 
+// A page that declares 600 dpi is binarized at 300 dpi and says so in one more
+// report line; its output keeps the input's size and resolution. --working-dpi 0
+// gives the page's own binarization, without the line.
+TEST_F(CliTest, AHighResolutionPageIsBinarizedAtTheWorkingResolution) {
+    const cv::Mat page = GeneratedPage(4, 400, 300, 0.4);
+    cv::imwrite(Path("page.png"), page);
+    CopyWithResolution(Path("page.png"), Path("in600.png"), IFF_PNG, 600);
+    const char* const line = "Working resolution: 300 dpi, the page was read at 600 dpi.\n";
+    const ShellRun plain = Edgebin("in600.png rescaled.png");
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    EXPECT_NE(plain.out.find(line), std::string::npos) << plain.out;
+    const cv::Mat rescaled = cv::imread(Path("rescaled.png"), cv::IMREAD_UNCHANGED);
+    EXPECT_EQ(rescaled.size(), page.size());
+    EXPECT_EQ(ReadResolution(Path("rescaled.png")), std::make_pair(600, 600));
+
+    const ShellRun off = Edgebin("--working-dpi 0 in600.png own.png");
+    ASSERT_EQ(off.status, 0) << off.out;
+    EXPECT_EQ(off.out.find("Working resolution"), std::string::npos) << off.out;
+    const cv::Mat own = edgebin::Binarize(page).image;
+    EXPECT_TRUE(SamePixels(cv::imread(Path("own.png"), cv::IMREAD_UNCHANGED), own));
+    EXPECT_FALSE(SamePixels(rescaled, own));
+
+    const ShellRun batch = Edgebin("--out-dir out --report - in600.png");
+    EXPECT_NE(batch.out.find("\"working_scale\":2.0"), std::string::npos) << batch.out;
+    EXPECT_TRUE(SamePixels(cv::imread(Path("out/in600.png"), cv::IMREAD_UNCHANGED), rescaled));
+}
+
 // Every page is binarized in the long form, the damaged one is reported and the
 // others come out with status 4; the plain form reads the first page as always
 // and says what it left out.

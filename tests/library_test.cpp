@@ -1,5 +1,6 @@
 // The public API as another program uses it: what it refuses and how, what it
 // returns, and calls from several threads at once.
+#include <algorithm>
 #include <cmath>
 #include <future>
 #include <limits>
@@ -59,6 +60,18 @@ TEST(LibraryTest, RefusesBadImagesAndParametersWithAStatus) {
         {"too many threads",
          page,
          {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 1025},
+         edgebin::kStatusInvalidParameter},
+        {"resolution negative",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 1, -1.0},
+         edgebin::kStatusInvalidParameter},
+        {"working resolution nan",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 1, 600.0, nan},
+         edgebin::kStatusInvalidParameter},
+        {"working resolution too large",
+         page,
+         {2.0, 0.6, 0.05, edgebin::Polarity::kAuto, 1, 600.0, 1.0e5 + 1},
          edgebin::kStatusInvalidParameter},
         {"flat page", cv::Mat(60, 80, CV_8UC1, cv::Scalar(200)), {}, edgebin::kStatusOk},
     };
@@ -173,4 +186,50 @@ TEST(LibraryTest, AHigherPeakThatLosesTheTextFallsBackToTheLowerOne) {
     edgebin::Parameters split;
     split.threads = 3;
     EXPECT_TRUE(SameResult(edgebin::Binarize(page, split), mended));
+}
+
+// A page declared well above the working resolution gives what the rule says, made
+// here from plain OpenCV calls: the page shrunk by area interpolation to rounded
+// sizes, binarized with the same trace, and brought back by nearest neighbour.
+// Any other page is binarized as it is.
+TEST(LibraryTest, AHighResolutionPageIsBinarizedAtTheWorkingResolution) {
+    const cv::Mat page = GeneratedPage(4, 601, 401, 0.4);
+    const struct {
+        const char* name;
+        cv::Mat page;
+        double resolution;
+        double working;
+        double scale;
+    } cases[] = {
+        {"unknown resolution", page, 0.0, 300.0, 1.0},
+        {"just below 1.5 times", page, 449.0, 300.0, 1.0},
+        {"1.5 times", page, 450.0, 300.0, 1.5},
+        {"twice", page, 600.0, 300.0, 2.0},
+        {"never rescaled", page, 600.0, 0.0, 1.0},
+        {"one row", page.rowRange(200, 201), 900.0, 300.0, 3.0},
+        {"two-level page", page > 128, 600.0, 300.0, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        edgebin::Parameters parameters;
+        parameters.resolution = c.resolution;
+        parameters.workingResolution = c.working;
+        const edgebin::Result result = edgebin::Binarize(c.page, parameters);
+        EXPECT_EQ(result.trace.workingScale, c.scale);
+        if (c.scale == 1.0) {
+            EXPECT_TRUE(SameResult(result, edgebin::Binarize(c.page)));
+            continue;
+        }
+        cv::Mat shrunk;
+        cv::resize(c.page, shrunk,
+                   cv::Size(std::max(1L, std::lround(c.page.cols / c.scale)),
+                            std::max(1L, std::lround(c.page.rows / c.scale))),
+                   0.0, 0.0, cv::INTER_AREA);
+        edgebin::Result expected = edgebin::Binarize(shrunk);
+        ASSERT_EQ(result.status, expected.status);
+        if (!expected.image.empty()) {
+            cv::resize(expected.image, expected.image, c.page.size(), 0.0, 0.0, cv::INTER_NEAREST);
+        }
+        EXPECT_TRUE(SameResult(result, expected));
+    }
 }

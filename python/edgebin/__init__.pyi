@@ -17,6 +17,7 @@ class TextBand(TypedDict):
 
 class Trace(TypedDict):
     copied_input: bool
+    working_scale: float
     main_peak: Optional[int]
     second_peak: Optional[int]
     ratio: Optional[float]
@@ -51,6 +52,8 @@ def binarize(
     threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
     polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
+    resolution: float = 0.0,
+    working_resolution: float = 300.0,
 ) -> npt.NDArray[np.uint8]:
     """Binarizes an H×W or H×W×3 uint8 page; returns H×W uint8, 0 ink, 255 paper."""
 
@@ -63,6 +66,8 @@ def binarize_with_trace(
     threads: int = 1,
     color: Literal["bgr", "rgb"] = "bgr",
     polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
+    resolution: float = 0.0,
+    working_resolution: float = 300.0,
 ) -> Tuple[npt.NDArray[np.uint8], Trace]:
     """Like binarize(), and returns the trace of thresholds and stroke widths too."""
 

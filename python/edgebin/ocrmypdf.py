@@ -10,6 +10,9 @@ Options (checked as the library checks them; a bad value is a usage error):
         the page shown in the PDF becomes the 1-bit result too (CCITT G4), which
         makes scanned PDFs much smaller; without it the visible page stays the scan.
 
+The page's resolution, as OCRmyPDF gives it, goes to edgebin.binarize(): a page
+at 450 dpi or more is binarized at 300 dpi and brought back to its size.
+
 A page that edgebin leaves alone (already two-level, or without any stroke
 structure, such as a blank page) goes to OCR as it is, with one warning.
 
@@ -146,6 +149,10 @@ def _binarized_page(page, image, dpi):
     when edgebin leaves the page alone, which is logged once per page."""
     options = page.options
     parameters = _parameters(options)
+    if dpi:
+        # A page rendered or scanned well above 300 dpi is binarized at 300 dpi
+        # and brought back, which the defaults suit.
+        parameters["resolution"] = float(sum(dpi)) / len(dpi)
     array, color = _page_array(image)
     stem = _page_key(array, color, parameters)
     tiff = page.get_path(stem + ".tif")

@@ -11,6 +11,7 @@ from pathlib import Path
 import cv2
 import numpy as np
 import pytest
+from PIL import Image
 
 import edgebin
 
@@ -90,13 +91,14 @@ def test_views_match_copies(pages, name, view):
     (lambda: edgebin.binarize(RAMP, color="hsv"), ValueError, "color"),
     (lambda: edgebin.binarize(RAMP, polarity="negative"), ValueError, "polarity"),
     (lambda: edgebin.binarize(RAMP, threads=0), ValueError, "threads"),
+    (lambda: edgebin.binarize(RAMP, working_resolution=-1), ValueError, "workingResolution"),
     (lambda: edgebin.binarize(RAMP, 2.0), TypeError, "incompatible"),
     (lambda: edgebin.binarize(RAMP), edgebin.NoStrokesError, "no stroke"),
     (lambda: edgebin.evaluate(RAMP, RAMP[1:]), ValueError, "differ"),
     (lambda: edgebin.evaluate(RAMP, np.dstack([RAMP] * 3)), ValueError, "shape"),
     (lambda: edgebin.evaluate(RAMP, RAMP > 0), TypeError, "uint8"),
 ], ids=["float", "1-D", "4-channel", "empty", "nan", "color", "polarity", "threads",
-        "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
+        "working-resolution", "positional", "no-strokes", "sizes", "colour-truth", "bool-truth"])
 def test_bad_input_raises(call, error, text):
     with pytest.raises(error, match=text) as raised:
         call()
@@ -119,6 +121,16 @@ def test_polarity_keyword(tmp_path):
                                          polarity=polarity)
         assert record["polarity"] == "light-ink"
         assert np.array_equal(cv2.imread(str(tmp_path / "out.png"), 0), positive)
+
+
+def test_resolution_keyword_matches_a_file_that_declares_it(tmp_path):
+    grey = cv2.imread(str(SAMPLE), cv2.IMREAD_GRAYSCALE)
+    Image.fromarray(grey).save(tmp_path / "in600.png", dpi=(600, 600))
+    subprocess.run([str(BUILD / "edgebin"), str(tmp_path / "in600.png"), str(tmp_path / "out.png")],
+                   capture_output=True, check=True)
+    result, trace = edgebin.binarize_with_trace(grey, resolution=600)
+    assert trace["working_scale"] == 2.0
+    assert np.array_equal(result, cv2.imread(str(tmp_path / "out.png"), cv2.IMREAD_UNCHANGED))
 
 
 @pytest.mark.parametrize("truth_as_result", [False, True])
