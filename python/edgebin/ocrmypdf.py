@@ -149,10 +149,12 @@ def _binarized_page(page, image, dpi):
     when edgebin leaves the page alone, which is logged once per page."""
     options = page.options
     parameters = _parameters(options)
-    if dpi:
-        # A page rendered or scanned well above 300 dpi is binarized at 300 dpi
-        # and brought back, which the defaults suit.
-        parameters["resolution"] = float(sum(dpi)) / len(dpi)
+    # A page rendered or scanned well above 300 dpi is binarized at 300 dpi and
+    # brought back, which the defaults suit. A resolution beyond the library's
+    # range (a damaged header) is left out rather than failing the document.
+    resolution = float(sum(dpi)) / len(dpi) if dpi else 0.0
+    if 0.0 < resolution <= 1.0e5:
+        parameters["resolution"] = resolution
     array, color = _page_array(image)
     stem = _page_key(array, color, parameters)
     tiff = page.get_path(stem + ".tif")
