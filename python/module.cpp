@@ -239,9 +239,12 @@ py::dict Evaluate(py::array result, py::array groundTruth) {
                     py::arg("psnr") = scores.psnr, py::arg("drd") = scores.drd);
 }
 
-void CheckParameters(double alpha, double k, double rthre, int threads) {
+void CheckParameters(double alpha, double k, double rthre, int threads, double resolution,
+                     double workingResolution) {
     edgebin::Parameters parameters{alpha, k, rthre};
     parameters.threads = threads;
+    parameters.resolution = resolution;
+    parameters.workingResolution = workingResolution;
     std::string message;
     if (!edgebin::CheckParameters(parameters, message)) {
         throw py::value_error(message);
@@ -256,11 +259,12 @@ bool IsAlreadyBinary(py::array image) {
 
 // The settings of a batch, as the command line's options would give them.
 edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre,
-                                    const std::string& polarity, bool bilevel,
-                                    std::optional<double> dpi, bool skipExisting) {
+                                    const std::string& polarity, double workingResolution,
+                                    bool bilevel, std::optional<double> dpi, bool skipExisting) {
     edgebin::cli::CommandLine line;
     line.mode = edgebin::cli::Mode::kBatch;
     line.parameters = edgebin::Parameters{alpha, k, rthre, ReadPolarity(polarity)};
+    line.parameters.workingResolution = workingResolution;
     std::string message;
     if (!edgebin::CheckParameters(line.parameters, message)) {
         throw py::value_error("invalid " + message);
@@ -277,9 +281,10 @@ edgebin::cli::CommandLine BatchLine(double alpha, double k, double rthre,
 
 py::list BinarizeFile(const std::filesystem::path& source, const std::filesystem::path& target,
                       double alpha, double k, double rthre, const std::string& polarity,
-                      bool bilevel, std::optional<double> dpi, bool skipExisting) {
+                      double workingResolution, bool bilevel, std::optional<double> dpi,
+                      bool skipExisting) {
     const edgebin::cli::CommandLine line =
-        BatchLine(alpha, k, rthre, polarity, bilevel, dpi, skipExisting);
+        BatchLine(alpha, k, rthre, polarity, workingResolution, bilevel, dpi, skipExisting);
     edgebin::cli::OutputOptions options;
     options.bilevel = bilevel;
     if (!edgebin::cli::CanEncode(target.string(), options)) {
@@ -468,7 +473,9 @@ files (out.png gives out-001.png, out-002.png, ...). The target keeps the
 resolution of the source unless `dpi` sets one; `bilevel` writes 1 bit per
 pixel (.png, .tif, .tiff or .pbm). Missing folders are made, and each file is
 written to a temporary file and renamed over its target only once complete.
-With `skip_existing` a target that exists is kept.
+With `skip_existing` a target that exists is kept. A page whose file declares
+1.5 times `working_resolution` or more is binarized at that resolution, as
+`edgebin --working-dpi` does; 0 never rescales.
 
 Returns the report records of `edgebin --report`, one dict per page worked on
 (none when the target was kept): input, page, pages, output (None when nothing
@@ -494,8 +501,9 @@ working folder; OSError when `out_dir` cannot be created.)";
 
 const char kCheckParametersDoc[] =
     R"(Raises ValueError, with the message binarize() would give, when alpha, k or
-rthre is not finite or beyond the library's range, or threads lies outside
-1..1024; returns None otherwise.
+rthre is not finite or beyond the library's range, threads lies outside
+1..1024, or resolution or working_resolution lies outside 0..1e5; returns None
+otherwise.
 
 Lets a caller such as a command line refuse a bad setting before any page is read.)";
 
@@ -543,13 +551,15 @@ PYBIND11_MODULE(_edgebin, m) {
     m.def("evaluate", &Evaluate, kEvaluateDoc, py::arg("result"), py::arg("ground_truth"));
     m.def("check_parameters", &CheckParameters, kCheckParametersDoc, py::kw_only(),
           py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
-          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads);
+          py::arg("rthre") = defaults.rthre, py::arg("threads") = defaults.threads,
+          py::arg("resolution") = defaults.resolution,
+          py::arg("working_resolution") = defaults.workingResolution);
     m.def("is_already_binary", &IsAlreadyBinary, kIsAlreadyBinaryDoc, py::arg("image"));
     m.def("binarize_file", &BinarizeFile, kBinarizeFileDoc, py::arg("source"), py::arg("target"),
           py::kw_only(), py::arg("alpha") = defaults.alpha, py::arg("k") = defaults.k,
           py::arg("rthre") = defaults.rthre, py::arg("polarity") = defaultPolarity,
-          py::arg("bilevel") = false, py::arg("dpi") = py::none(),
-          py::arg("skip_existing") = false);
+          py::arg("working_resolution") = defaults.workingResolution, py::arg("bilevel") = false,
+          py::arg("dpi") = py::none(), py::arg("skip_existing") = false);
     m.def("_use_batch_worker_settings", &UseBatchWorkerSettings,
           "For a process that binarizes whole files on each of its threads, as edgebin.dask's "
           "workers do: one OpenCV thread per caller and huge pages for large images, as in "

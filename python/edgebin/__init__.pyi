@@ -77,7 +77,13 @@ def evaluate(
     """The figures of edgebin-eval --json: percentages, PSNR in dB, DRD."""
 
 def check_parameters(
-    *, alpha: float = 2.0, k: float = 0.6, rthre: float = 0.05, threads: int = 1
+    *,
+    alpha: float = 2.0,
+    k: float = 0.6,
+    rthre: float = 0.05,
+    threads: int = 1,
+    resolution: float = 0.0,
+    working_resolution: float = 300.0,
 ) -> None:
     """Raises ValueError when a parameter is not finite or beyond the library's range."""
 
@@ -94,6 +100,7 @@ def binarize_file(
     k: float = 0.6,
     rthre: float = 0.05,
     polarity: Literal["auto", "dark-ink", "light-ink"] = "auto",
+    working_resolution: float = 300.0,
     bilevel: bool = False,
     dpi: Optional[float] = None,
     skip_existing: bool = False,

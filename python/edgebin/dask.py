@@ -112,15 +112,18 @@ def parse_arguments(argv):
     parser.add_argument("--alpha", type=float, default=2.0)
     parser.add_argument("--k", type=float, default=0.6)
     parser.add_argument("--rthre", type=float, default=0.05)
+    parser.add_argument("--working-dpi", type=float, default=300.0, metavar="N",
+                        help="pages declared at 1.5 N dpi or more are binarized at N dpi; "
+                             "0 never rescales (default 300)")
     parser.add_argument("--block-size", type=int, metavar="N",
                         help="files per task (default: from the number of files and threads)")
     parser.add_argument("--quiet", action="store_true", help="no progress and no summary")
     args = parser.parse_args(argv)
     try:
-        # The library's own checks of the tuning, on a 1×1 page that it only copies,
-        # so that a bad value is refused here rather than by every block.
-        edgebin.binarize(numpy.full((1, 1), 255, numpy.uint8),
-                         alpha=args.alpha, k=args.k, rthre=args.rthre)
+        # The library's own checks of the tuning, so that a bad value is refused
+        # here rather than by every block.
+        edgebin.check_parameters(alpha=args.alpha, k=args.k, rthre=args.rthre,
+                                 working_resolution=args.working_dpi)
     except ValueError as error:
         parser.error(str(error))
     if args.dpi is not None and not 1 <= args.dpi <= 1e6:
@@ -214,7 +217,8 @@ def run(args, plan, tally, signals):
     reported, and the others left."""
     from dask.distributed import Event, as_completed, progress
 
-    options = dict(alpha=args.alpha, k=args.k, rthre=args.rthre, bilevel=args.bilevel,
+    options = dict(alpha=args.alpha, k=args.k, rthre=args.rthre,
+                   working_resolution=args.working_dpi, bilevel=args.bilevel,
                    dpi=args.dpi, skip_existing=args.skip_existing)
     # Workers have other working folders, perhaps on other machines.
     work = [(os.path.abspath(source), os.path.abspath(target)) for source, target in plan]

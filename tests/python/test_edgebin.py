@@ -131,6 +131,13 @@ def test_resolution_keyword_matches_a_file_that_declares_it(tmp_path):
     result, trace = edgebin.binarize_with_trace(grey, resolution=600)
     assert trace["working_scale"] == 2.0
     assert np.array_equal(result, cv2.imread(str(tmp_path / "out.png"), cv2.IMREAD_UNCHANGED))
+    for working, scale, expected in ((300, 2.0, result), (0, 1.0, edgebin.binarize(grey))):
+        [record] = edgebin.binarize_file(tmp_path / "in600.png", tmp_path / "file.png",
+                                         working_resolution=working)
+        assert record["working_scale"] == scale
+        assert np.array_equal(cv2.imread(str(tmp_path / "file.png"), 0), expected)
+    with pytest.raises(ValueError, match="resolution"):
+        edgebin.check_parameters(resolution=float("inf"))
 
 
 @pytest.mark.parametrize("truth_as_result", [False, True])
