@@ -10,8 +10,11 @@ Options (checked as the library checks them; a bad value is a usage error):
         the page shown in the PDF becomes the 1-bit result too (CCITT G4), which
         makes scanned PDFs much smaller; without it the visible page stays the scan.
 
-The page's resolution, as OCRmyPDF gives it, goes to edgebin.binarize(): a page
-at 450 dpi or more is binarized at 300 dpi and brought back to its size.
+    --edgebin-working-dpi N
+        edgebin's working_resolution: a page at 1.5 N dpi or more is binarized at
+        N dpi and brought back to its size (default 300; 0 never rescales).
+
+The page's resolution, as OCRmyPDF gives it, goes to edgebin.binarize().
 
 A page that edgebin leaves alone (already two-level, or without any stroke
 structure, such as a blank page) goes to OCR as it is, with one warning.
@@ -40,11 +43,13 @@ import edgebin
 # carry the page number its record factory adds.
 log = logging.getLogger("ocrmypdf.edgebin")
 
-_PARAMETERS = ("alpha", "k", "rthre")
+# Option --edgebin-NAME sets the library's keyword.
+_PARAMETERS = {"alpha": "alpha", "k": "k", "rthre": "rthre",
+               "working-dpi": "working_resolution"}
 
 
-def _parameter_type(name):
-    """argparse type of --edgebin-NAME: a float that the library accepts."""
+def _parameter_type(keyword):
+    """argparse type of an --edgebin- option: a float that the library accepts."""
 
     def parse(text):
         try:
@@ -52,7 +57,7 @@ def _parameter_type(name):
         except ValueError:
             raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
         try:
-            edgebin.check_parameters(**{name: value})
+            edgebin.check_parameters(**{keyword: value})
         except ValueError as error:
             raise argparse.ArgumentTypeError(str(error)) from None
         return value
@@ -64,10 +69,10 @@ def _parameter_type(name):
 def add_options(parser):
     group = parser.add_argument_group(
         "edgebin", "The page image that OCR reads is binarized by edgebin")
-    for name in _PARAMETERS:
+    for name, keyword in _PARAMETERS.items():
         group.add_argument(
-            f"--edgebin-{name}", metavar=name.upper(), type=_parameter_type(name),
-            help=f"edgebin's {name} (default: the library's, as in edgebin.binarize)")
+            f"--edgebin-{name}", metavar=name.split("-")[0].upper(), type=_parameter_type(keyword),
+            help=f"edgebin's {keyword} (default: the library's, as in edgebin.binarize)")
     group.add_argument(
         "--edgebin-visible", action="store_true",
         help="show edgebin's 1-bit result as the page image too, instead of the scan; "
@@ -87,8 +92,9 @@ def check_options(options):
 
 
 def _parameters(options):
-    return {name: getattr(options, f"edgebin_{name}") for name in _PARAMETERS
-            if getattr(options, f"edgebin_{name}") is not None}
+    chosen = {keyword: getattr(options, "edgebin_" + name.replace("-", "_"))
+              for name, keyword in _PARAMETERS.items()}
+    return {keyword: value for keyword, value in chosen.items() if value is not None}
 
 
 def _page_array(image):

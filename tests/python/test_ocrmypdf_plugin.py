@@ -133,6 +133,7 @@ def test_text_layer_and_page_images(runs, document):
 @pytest.mark.parametrize("arguments, status, message", [
     (["--edgebin-k", "nan"], 2, "argument --edgebin-k: k = nan is outside"),
     (["--edgebin-rthre", "many"], 2, "argument --edgebin-rthre: 'many' is not a number"),
+    (["--edgebin-working-dpi", "-3"], 2, "workingResolution = -3 is outside"),
     (["--edgebin-visible", "--redo-ocr"], 1, "does not go with --redo-ocr"),
 ])
 def test_bad_options_are_usage_errors(document, tmp_path, arguments, status, message):
