@@ -27,8 +27,8 @@
 
 #include "app/huge_page_allocator.h"
 #include "bench/staged_pipeline.h"
-#include "evaluation/page_generator.h"
 #include "pipeline/binarize.h"
+#include "tools/evaluation/page_generator.h"
 
 using namespace edgebin::detail;
 

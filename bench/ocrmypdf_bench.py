@@ -4,13 +4,13 @@ usage: ocrmypdf_bench.py [--build DIR] [--out DIR] [--pages N] [--jobs J]
                          [--classes noise,faint,...] [--output-type pdfa|pdf]
 
 For every class of edgebin-genpage --class it generates N pages of real words
-(seeds 1..N, difficulty spread over 0.2..0.8, as evaluation/ocr_check.py does),
+(seeds 1..N, difficulty spread over 0.2..0.8, as tools/evaluation/ocr_check.py does),
 assembles them into one PDF at 300 dpi with img2pdf, and runs ocrmypdf -j J on
 it three times: as it is ("plain": Tesseract thresholds the grey page itself),
 with --plugin edgebin.ocrmypdf ("plugin") and with --edgebin-visible too
 ("visible"). For each run it records the exit status, the wall time, the
 processor time of OCRmyPDF and everything it ran, and the size of the PDF, and scores the text layer page by page (pdftotext) against
-the words drawn, with the CER of evaluation/ocr_check.py.
+the words drawn, with the CER of tools/evaluation/ocr_check.py.
 
 The Python module must be importable by the interpreter that runs ocrmypdf:
 run it with PYTHONPATH=build/python, or from a virtual environment where edgebin
@@ -27,7 +27,7 @@ import sys
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(REPO, "evaluation"))
+sys.path.insert(0, os.path.join(REPO, "tools", "evaluation"))
 from ocr_check import CLASSES, character_error_rate  # noqa: E402
 
 RUNS = {

@@ -12,7 +12,6 @@
 #include "common/direction_maps.h"
 #include "common/labelling.h"
 #include "common/small_components.h"
-#include "evaluation/page_generator.h"
 #include "global/contour_curve.h"
 #include "global/enhance.h"
 #include "global/global_threshold.h"
@@ -24,6 +23,7 @@
 #include "stroke/edge_gaps.h"
 #include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"
+#include "tools/evaluation/page_generator.h"
 
 using namespace edgebin::detail;
 

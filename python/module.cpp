@@ -25,7 +25,7 @@
 #include "app/huge_page_allocator.h"
 #include "app/image_output.h"
 #include "edgebin/edgebin.hpp"
-#include "evaluation/metrics.h"
+#include "tools/evaluation/metrics.h"
 
 namespace py = pybind11;
 

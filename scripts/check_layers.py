@@ -21,7 +21,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SOURCE_SUFFIXES = (".cpp", ".cc", ".h", ".hpp", ".in")
 STAGES = {"global", "stroke", "local"}
 LIBRARY = {"common", "pipeline", "include"} | STAGES
-OUTSIDE = {"app", "evaluation", "lab", "tests", "bench", "python", "examples", "scripts",
+OUTSIDE = {"app", "tools", "tests", "bench", "python", "examples", "scripts",
            "batch"}
 # The rooms each library room must not include.
 FORBIDDEN = {

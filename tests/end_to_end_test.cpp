@@ -9,8 +9,8 @@
 #include <opencv2/ximgproc.hpp>
 
 #include "edgebin/edgebin.hpp"
-#include "evaluation/metrics.h"
 #include "support/test_support.h"
+#include "tools/evaluation/metrics.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "evaluation/metrics.h"
+#include "tools/evaluation/metrics.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 
 #include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
-#include "evaluation/page_generator.h"
 #include "support/test_support.h"
+#include "tools/evaluation/page_generator.h"
 
 namespace {
 

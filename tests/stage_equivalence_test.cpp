@@ -14,7 +14,6 @@
 
 #include "common/direction_maps.h"
 #include "common/labelling.h"
-#include "evaluation/page_generator.h"
 #include "global/enhance.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
@@ -23,6 +22,7 @@
 #include "stroke/stroke_map.h"
 #include "stroke/window_filters.h"
 #include "support/test_support.h"
+#include "tools/evaluation/page_generator.h"
 
 using namespace edgebin::detail;
 

@@ -79,7 +79,7 @@ struct Parameters {
     // threshold; otherwise the lower one is used. Finite, |rthre| <= 1e6.
     double rthre = 0.05;
     // Polarity of the page; see Polarity. kAuto inverted no positive page in the
-    // measurements (evaluation/polarity_check.py) and takes about 0.6 % of a run's time
+    // measurements (tools/evaluation/polarity_check.py) and takes about 0.6 % of a run's time
     // at 4 megapixels. A page with at most two grey values is copied inverted under
     // kLightInk and as it is otherwise.
     Polarity polarity = Polarity::kAuto;

@@ -8,7 +8,7 @@ from pathlib import Path
 import pytest
 
 SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"
-ROOMS = ("app", "common", "global", "stroke", "local", "pipeline", "include/edgebin")
+ROOMS = ("app", "common", "global", "stroke", "local", "pipeline", "include/edgebin", "tools")
 
 
 @pytest.mark.parametrize("source, include, status", [
@@ -17,6 +17,7 @@ ROOMS = ("app", "common", "global", "stroke", "local", "pipeline", "include/edge
     ("local/a.cpp", "pipeline/binarize.h", 1),
     ("pipeline/a.cpp", "app/arguments.h", 1),
     ("stroke/a.h", "app/arguments.h", 1),
+    ("global/a.cpp", "tools/evaluation/metrics.h", 1),
     ("local/a.cpp", "common/labelling.h", 0),
     ("pipeline/a.cpp", "local/local_threshold.h", 0),
     ("app/a.cpp", "pipeline/binarize.h", 0),

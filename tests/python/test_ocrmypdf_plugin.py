@@ -22,7 +22,7 @@ for tool in ("img2pdf", "pdftotext", "pdfimages"):
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("EDGEBIN_BUILD_DIR", ROOT / "build"))
-sys.path.insert(0, str(ROOT / "evaluation"))
+sys.path.insert(0, str(ROOT / "tools" / "evaluation"))
 from ocr_check import character_error_rate  # noqa: E402
 
 PLUGIN = ["--plugin", "edgebin.ocrmypdf"]

@@ -10,7 +10,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "evaluation/page_generator.h"
+#include "tools/evaluation/page_generator.h"
 
 namespace fs = std::filesystem;
 

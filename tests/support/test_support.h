@@ -25,7 +25,7 @@ cv::Mat MaskFromText(const std::vector<std::string>& rows, unsigned char value =
 // Random 0/255 mask with the given share of non-zero pixels, deterministic in seed.
 cv::Mat RandomMask(int rows, int cols, double density, unsigned seed);
 
-// A page of evaluation/page_generator.h, and its ink when `truth` is given.
+// A page of tools/evaluation/page_generator.h, and its ink when `truth` is given.
 cv::Mat GeneratedPage(unsigned seed, int width, int height, double difficulty = 0.5,
                       cv::Mat* truth = nullptr);
 

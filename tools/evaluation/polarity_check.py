@@ -1,6 +1,6 @@
 """Confusion table of --polarity auto over positive pages and their negatives.
 
-usage: PYTHONPATH=build/python /usr/bin/python3 evaluation/polarity_check.py
+usage: PYTHONPATH=build/python /usr/bin/python3 tools/evaluation/polarity_check.py
            [--build DIR] [--data DIR] [--seeds N] [--sizes WxH,...] [--out DIR]
 
 Pages: every benchmark page DATA/<set>/<id>.png (not the _gt files), and in each
@@ -123,7 +123,7 @@ def table(rows):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    repo = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     parser.add_argument("--build", default=os.path.join(repo, "build"))
     parser.add_argument("--data", default=os.path.join(repo, "..", "shared", "data"))
     parser.add_argument("--seeds", type=int, default=5)

@@ -2,14 +2,14 @@
 # Scores edgebin and the classical baselines on the benchmark pages and on freshly
 # generated pages, all in one run so that the timings are comparable.
 #
-#   evaluation/evaluate.sh            # from the repository root, after building
+#   tools/evaluation/evaluate.sh            # from the repository root, after building
 #
 # writes out/eval/results.csv (one row per set, page and method), out/eval/summary.md
 # (means per set and method) and out/eval/sheet_<set>.png (edgebin's weakest and
 # strongest pages beside the ground truth and the best baseline). See --help.
 set -euo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
+repo=$(cd "$(dirname "$0")/../.." && pwd)
 data="$repo/../shared/data"
 generated=12
 out="$repo/out"
@@ -22,7 +22,7 @@ python=/usr/bin/python3
 
 usage() {
     cat <<USAGE
-usage: evaluation/evaluate.sh [options]
+usage: tools/evaluation/evaluate.sh [options]
 
 Runs edgebin and the baselines otsu, niblack, sauvola, wolf and nick on every
 <id>.<ext> + <id>_gt.png pair under the data folder (each folder holding pairs is
@@ -183,6 +183,6 @@ count=$(wc -l <"$pages")
 echo "scoring $count pages with $jobs job(s)"
 xargs -d '\n' -P "$jobs" -I{} bash -c 'run_page "$1"' _ {} <"$pages"
 
-"$python" "$repo/evaluation/eval_report.py" "$eval_dir"
-"$python" "$repo/evaluation/contact_sheet.py" "$eval_dir"
+"$python" "$repo/tools/evaluation/eval_report.py" "$eval_dir"
+"$python" "$repo/tools/evaluation/contact_sheet.py" "$eval_dir"
 echo "wrote $eval_dir/results.csv, $eval_dir/summary.md and the contact sheets in $eval_dir"

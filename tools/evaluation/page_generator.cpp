@@ -1,4 +1,4 @@
-#include "evaluation/page_generator.h"
+#include "tools/evaluation/page_generator.h"
 
 #include <algorithm>
 #include <cctype>

@@ -128,7 +128,7 @@ def summarize(rows, with_ocr):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    repo = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     parser.add_argument("--build", default=os.path.join(repo, "build"))
     parser.add_argument("--out", default=os.path.join(repo, "out", "ocr"))
     parser.add_argument("--pages", type=int, default=5)

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "evaluation/page_generator.h"
+#include "tools/evaluation/page_generator.h"
 
 namespace {
 

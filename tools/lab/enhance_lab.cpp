@@ -1,6 +1,6 @@
 // enhance-lab: tries variants of the page enhancement on a list of pages and prints
 // one line of scores per page and variant, for choosing a design by leave-one-set-out
-// (lab/loso.py). The variants are prototypes in floating point; the chosen one is
+// (tools/lab/loso.py). The variants are prototypes in floating point; the chosen one is
 // then written exactly in global/enhance.cpp.
 #include <chrono>
 #include <cstdio>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "evaluation/metrics.h"
 #include "global/enhance.h"
 #include "pipeline/binarize.h"
+#include "tools/evaluation/metrics.h"
 
 using namespace edgebin::detail;
 

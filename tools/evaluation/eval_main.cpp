@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluation/metrics.h"
+#include "tools/evaluation/metrics.h"
 
 namespace {
 

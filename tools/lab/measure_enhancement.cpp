@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "evaluation/metrics.h"
 #include "global/enhance.h"
 #include "pipeline/binarize.h"
+#include "tools/evaluation/metrics.h"
 
 using namespace edgebin::detail;
 
