@@ -18,6 +18,7 @@
 
 #include "app/image_decode.h"
 #include "app/image_handles.h"
+#include "edgebin/edgebin.hpp"
 
 namespace edgebin::cli {
 
@@ -271,7 +272,9 @@ int CountPages(const std::string& path, std::string* chainBreak) {
 }
 
 double DeclaredResolution(const Resolution& resolution) {
-    return (resolution.x + resolution.y) / 2.0;
+    const double mean = (resolution.x + resolution.y) / 2.0;
+    // A damaged header's resolution is no reason to refuse the page's pixels.
+    return mean > 0.0 && mean <= kMaxResolution ? mean : 0.0;
 }
 
 bool LoadGreyPage(const std::string& path, int index, cv::Mat& grey, Resolution& resolution,

@@ -24,7 +24,8 @@ struct Resolution {
     double y = 0.0;
 };
 
-// The one resolution a page is binarized for: the mean of x and y (0 when none).
+// The one resolution a page is binarized for: the mean of x and y; 0 when none, or
+// when that lies beyond the library's range (a damaged header).
 double DeclaredResolution(const Resolution& resolution);
 
 // Number of pages of the image file at `path`, from its headers only: a TIFF file

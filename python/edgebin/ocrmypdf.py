@@ -159,8 +159,11 @@ def _binarized_page(page, image, dpi):
     # brought back, which the defaults suit. A resolution beyond the library's
     # range (a damaged header) is left out rather than failing the document.
     resolution = float(sum(dpi)) / len(dpi) if dpi else 0.0
-    if 0.0 < resolution <= 1.0e5:
+    try:
+        edgebin.check_parameters(resolution=resolution)
         parameters["resolution"] = resolution
+    except ValueError:
+        pass
     array, color = _page_array(image)
     stem = _page_key(array, color, parameters)
     tiff = page.get_path(stem + ".tif")

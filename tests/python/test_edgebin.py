@@ -138,6 +138,10 @@ def test_resolution_keyword_matches_a_file_that_declares_it(tmp_path):
         assert np.array_equal(cv2.imread(str(tmp_path / "file.png"), 0), expected)
     with pytest.raises(ValueError, match="resolution"):
         edgebin.check_parameters(resolution=float("inf"))
+    # A damaged header's resolution, beyond the library's range, is ignored.
+    Image.fromarray(grey).save(tmp_path / "damaged.png", dpi=(2e6, 2e6))
+    [record] = edgebin.binarize_file(tmp_path / "damaged.png", tmp_path / "file.png")
+    assert record["status"] == "ok" and record["working_scale"] == 1.0
 
 
 @pytest.mark.parametrize("truth_as_result", [False, True])
