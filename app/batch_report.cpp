@@ -63,12 +63,15 @@ nlohmann::ordered_json PageLine(const PageRecord& record) {
     line["copied_input"] = trace.copiedInput;
     line["working_scale"] = trace.workingScale;
     line["polarity"] = PolarityName(trace.polarity);
-    line["thresholds"] = {{"main_peak", LevelOrNull(trace.mainPeak)},
-                          {"second_peak", LevelOrNull(trace.secondPeak)},
-                          {"ratio", LevelOrNull(trace.ratio)},
-                          {"final", LevelOrNull(trace.finalThreshold)},
-                          {"reassigned", LevelOrNull(trace.reassignedThreshold)},
-                          {"mended_from", LevelOrNull(trace.mendedFrom)}};
+    line["thresholds"] = {
+        {"main_peak", LevelOrNull(trace.mainPeak)},
+        {"second_peak", LevelOrNull(trace.secondPeak)},
+        {"ratio", LevelOrNull(trace.ratio)},
+        {"final", LevelOrNull(trace.finalThreshold)},
+        {"reassigned", LevelOrNull(trace.reassignedThreshold)},
+        {"mended_from", LevelOrNull(trace.mendedFrom)},
+        {"mend", trace.mend == Mend::kNone ? nlohmann::ordered_json()
+                                           : nlohmann::ordered_json(MendName(trace.mend))}};
     line["stroke_widths"] = {{"measurements", Measurements(trace.measurements)},
                              {"refinement_passes", Measurements(trace.refinementPasses)},
                              {"bands", Bands(trace.bands)}};

@@ -72,9 +72,10 @@ void PrintTrace(const Result& result, std::ostream& out) {
 std::string SelfCheckNote(const Trace& trace) {
     std::string note;
     if (trace.mendedFrom >= 0) {
-        note = "the higher peak " + std::to_string(trace.mendedFrom) +
-               " kept no text, the lower peak " + std::to_string(trace.finalThreshold) +
-               " was used";
+        const char* why =
+            trace.mend == Mend::kFaintWriting ? " left out faint writing" : " kept no text";
+        note = "the higher peak " + std::to_string(trace.mendedFrom) + why + ", the lower peak " +
+               std::to_string(trace.finalThreshold) + " was used";
     }
     if (!trace.suspect) {
         return note;

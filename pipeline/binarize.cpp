@@ -11,6 +11,7 @@
 #include "global/global_threshold.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
+#include "pipeline/faint_ink.h"
 #include "pipeline/self_check.h"
 #include "stroke/stroke_width.h"
 
@@ -26,6 +27,10 @@ constexpr double kSpeckFactor = 1.0;
 
 // Keeps the log of an ink share finite on a blank result.
 constexpr double kInkEpsilon = 1e-4;
+// Faded writing on the pages measured stands 6.3 to 16 paper spreads below the
+// paper around it (half of the generated faint pages 8 or more); show-through,
+// stains and texture at most 5.7, most under 3.5.
+constexpr double kFaintWritingContrast = 6.0;
 
 std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
                                     const std::vector<int>& bandStrokeWidths) {
@@ -98,6 +103,37 @@ double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }
 
+int MedianStrokeWidth(const Trace& trace) {
+    std::vector<int> widths;
+    for (const TextBand& band : trace.bands) {
+        widths.push_back(band.strokeWidth);
+    }
+    if (widths.empty()) {
+        return 1;
+    }
+    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+    return std::max(1, widths[widths.size() / 2]);
+}
+
+// `higher` is empty when the higher peak measured nothing stroke-like.
+Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower,
+                const Trace& higherTrace) {
+    const double reference = OtsuInkShare(grey);
+    const double ink = higher.empty() ? 0.0 : InkShare(higher);
+    // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
+    if (HasLostItsInk(ink, reference)) {
+        const bool nearer = InkDistance(InkShare(lower), reference) < InkDistance(ink, reference);
+        return IsPlausibleInk(grey, lower) && nearer ? Mend::kNoText : Mend::kNone;
+    }
+    if (higher.empty()) {
+        return Mend::kNone;
+    }
+    return AddedInkContrast(grey, higher, lower, MedianStrokeWidth(higherTrace)) >=
+                   kFaintWritingContrast
+               ? Mend::kFaintWriting
+               : Mend::kNone;
+}
+
 }  // namespace
 
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
@@ -106,30 +142,30 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if ((status != kStatusOk && status != kStatusNoStrokes) || !TookHigherPeak(trace)) {
         return status;
     }
-    // The higher peak can keep nothing stroke-like, or a few strong strokes without
-    // the text around them: then the lower peak is tried, and kept when its result
-    // is plausible ink and nearer to what a plain global threshold finds.
+    // The higher peak rejects weak edges away from strong ones: show-through,
+    // stains, texture, but also faded writing. So the lower peak is run too, and
+    // kept when the higher kept no text (nothing stroke-like, or a few strong
+    // strokes without the text around them) and the lower's ink is plausible and
+    // nearer to what a plain global threshold finds; or when the ink only the lower
+    // finds stands out from the paper as writing does.
     cv::Mat grey = src;
     if (src.channels() == 3) {
         cv::cvtColor(src, grey, cv::COLOR_BGR2GRAY);
-    }
-    const double reference = OtsuInkShare(grey);
-    const double ink = status == kStatusOk ? InkShare(dst) : 0.0;
-    // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
-    if (!HasLostItsInk(ink, reference)) {
-        return status;
     }
     cv::Mat lower;
     Trace lowerTrace;
     StageImages lowerStages;
     const double alwaysLower = std::numeric_limits<double>::max();
     if (RunStages(src, lower, alpha, k, alwaysLower, lowerTrace,
-                  stages != nullptr ? &lowerStages : nullptr, threads) != kStatusOk ||
-        !IsPlausibleInk(grey, lower) ||
-        InkDistance(InkShare(lower), reference) >= InkDistance(ink, reference)) {
+                  stages != nullptr ? &lowerStages : nullptr, threads) != kStatusOk) {
+        return status;
+    }
+    const Mend mend = ChooseMend(grey, status == kStatusOk ? dst : cv::Mat(), lower, trace);
+    if (mend == Mend::kNone) {
         return status;
     }
     lowerTrace.mendedFrom = trace.finalThreshold;
+    lowerTrace.mend = mend;
     trace = std::move(lowerTrace);
     dst = lower;
     if (stages != nullptr) {

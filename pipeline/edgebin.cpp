@@ -94,6 +94,18 @@ const char* PolarityName(Polarity polarity) {
     return "unknown";
 }
 
+const char* MendName(Mend mend) {
+    switch (mend) {
+        case Mend::kNoText:
+            return "no text";
+        case Mend::kFaintWriting:
+            return "faint writing";
+        case Mend::kNone:
+            break;
+    }
+    return "none";
+}
+
 bool ParsePolarity(const std::string& name, Polarity& polarity) {
     for (const auto& [value, known] : kPolarityNames) {
         if (name == known) {

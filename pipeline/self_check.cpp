@@ -72,7 +72,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
               !grey.empty());
     std::vector<std::string>& reasons = trace.suspectReasons;
     reasons.clear();
-    if (trace.mendedFrom >= 0) {
+    if (trace.mend == Mend::kNoText) {
         reasons.emplace_back("the global level was mended");
     }
     if (trace.reassignedThreshold >= 0) {

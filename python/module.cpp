@@ -137,6 +137,9 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
                     py::arg("final_threshold") = Optional(trace.finalThreshold),
                     py::arg("reassigned_threshold") = Optional(trace.reassignedThreshold),
                     py::arg("mended_from") = Optional(trace.mendedFrom),
+                    py::arg("mend") = trace.mend == edgebin::Mend::kNone
+                                          ? py::object(py::none())
+                                          : py::object(py::str(edgebin::MendName(trace.mend))),
                     py::arg("measurements") = MeasurementsToList(trace.measurements),
                     py::arg("refinement_passes") = MeasurementsToList(trace.refinementPasses),
                     py::arg("bands") = bands, py::arg("verdict") = trace.suspect ? "suspect" : "ok",
@@ -437,8 +440,11 @@ ratio: share of the page (0..1) between the two peaks touching no stronger
 final_threshold: global threshold on the 8-bit gradient map, or None.
 reassigned_threshold: half of final_threshold when only that half found
     strokes, else None.
-mended_from: the higher of two peaks when the ratio chose it but it kept no
-    text, so that the lower peak became final_threshold; else None.
+mended_from: the higher of two peaks when the ratio chose it but the lower
+    peak became final_threshold instead; else None.
+mend: why, "no text" (the higher peak kept no text) or "faint writing" (the
+    ink only the lower peak finds stands out from the paper as writing does);
+    None when the level is the ratio's choice.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.

@@ -2,7 +2,9 @@
 // returns, and calls from several threads at once.
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <future>
+#include <iostream>
 #include <limits>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
@@ -11,6 +13,7 @@
 #include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
+#include "tools/evaluation/page_generator.h"
 
 namespace {
 
@@ -153,10 +156,12 @@ TEST(LibraryTest, EveryThreadCountGivesTheOneThreadResult) {
     }
 }
 
-// Faint lines of words beside one strong mark: the isolated share takes the
-// higher peak, which keeps the mark alone. The page is then binarized at the lower
-// peak, exactly as a caller who asks for it gets it, and says why.
-TEST(LibraryTest, AHigherPeakThatLosesTheTextFallsBackToTheLowerOne) {
+// Two pages where the isolated share takes the higher peak and the lower one is
+// right: faint lines of words beside one strong mark, where the higher peak keeps
+// the mark alone; and a generated page whose later lines are faded, where it keeps
+// the dark lines alone. The page is then binarized at the lower peak, exactly as a
+// caller who asks for it gets it, and says why.
+cv::Mat FaintWordsBesideAMark() {
     cv::Mat page(400, 600, CV_8UC1, cv::Scalar(200));
     for (int line = 0; line < 9; ++line) {
         cv::putText(page, "faint words on line " + std::to_string(line) + " of the page",
@@ -168,20 +173,51 @@ TEST(LibraryTest, AHigherPeakThatLosesTheTextFallsBackToTheLowerOne) {
     cv::Mat noise(page.size(), CV_8SC1);
     cv::RNG(1).fill(noise, cv::RNG::NORMAL, 0, 2);
     cv::add(page, noise, page, cv::noArray(), CV_8U);
+    return page;
+}
 
-    const edgebin::Result mended = edgebin::Binarize(page);
-    edgebin::Parameters lowerPeak;
-    lowerPeak.rthre = 1e6;
-    const edgebin::Result lower = edgebin::Binarize(page, lowerPeak);
-    ASSERT_EQ(mended.status, edgebin::kStatusOk);
-    ASSERT_GE(mended.trace.secondPeak, 0);
-    EXPECT_EQ(mended.trace.mendedFrom, std::max(mended.trace.mainPeak, mended.trace.secondPeak));
-    EXPECT_TRUE(SamePixels(mended.image, lower.image));
-    EXPECT_EQ(mended.trace.measurements.size(), lower.trace.measurements.size());
-    EXPECT_TRUE(mended.trace.suspect && lower.trace.mendedFrom == -1);
-    edgebin::Parameters split;
-    split.threads = 3;
-    EXPECT_TRUE(SameResult(edgebin::Binarize(page, split), mended));
+TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
+    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
+    cv::Mat faded;
+    cv::Mat truth;
+    std::string text;
+    if (std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+        GenerateClassPage(PageOptions{1, 600, 300, 0.6}, PageClass::kFaint, kFonts, faded, truth,
+                          text);
+    }
+    const struct {
+        const char* name;
+        cv::Mat page;
+        edgebin::Mend mend;
+    } cases[] = {
+        {"faint words beside a mark", FaintWordsBesideAMark(), edgebin::Mend::kNoText},
+        {"faded lines", faded, edgebin::Mend::kFaintWriting},
+    };
+    for (const auto& c : cases) {
+        if (c.page.empty()) {
+            std::cout << "[  SKIPPED ] " << c.name << ": no DejaVu fonts in " << kFonts << "\n";
+            continue;
+        }
+        const edgebin::Result mended = edgebin::Binarize(c.page);
+        edgebin::Parameters lowerPeak;
+        lowerPeak.rthre = 1e6;
+        const edgebin::Result lower = edgebin::Binarize(c.page, lowerPeak);
+        ASSERT_EQ(mended.status, edgebin::kStatusOk) << c.name;
+        ASSERT_GE(mended.trace.secondPeak, 0) << c.name;
+        EXPECT_EQ(mended.trace.mendedFrom, std::max(mended.trace.mainPeak, mended.trace.secondPeak))
+            << c.name;
+        EXPECT_EQ(mended.trace.mend, c.mend) << c.name;
+        EXPECT_TRUE(SamePixels(mended.image, lower.image)) << c.name;
+        EXPECT_EQ(mended.trace.measurements.size(), lower.trace.measurements.size()) << c.name;
+        const std::vector<std::string>& reasons = mended.trace.suspectReasons;
+        EXPECT_EQ(std::count(reasons.begin(), reasons.end(), "the global level was mended"),
+                  c.mend == edgebin::Mend::kNoText ? 1 : 0)
+            << c.name;
+        EXPECT_TRUE(lower.trace.mendedFrom == -1 && lower.trace.mend == edgebin::Mend::kNone);
+        edgebin::Parameters split;
+        split.threads = 3;
+        EXPECT_TRUE(SameResult(edgebin::Binarize(c.page, split), mended)) << c.name;
+    }
 }
 
 // A page declared well above the working resolution gives what the rule says, made

@@ -39,6 +39,7 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     for (const auto& c : cases) {
         edgebin::Trace trace;
         trace.mendedFrom = c.mendedFrom;
+        trace.mend = c.mendedFrom >= 0 ? edgebin::Mend::kNoText : edgebin::Mend::kNone;
         edgebin::detail::CheckResult(grey, c.binary, trace);
         EXPECT_EQ(trace.suspectReasons, c.reasons) << c.name;
         EXPECT_EQ(trace.suspect, !c.reasons.empty()) << c.name;

@@ -115,6 +115,12 @@ struct TextBand {
     int strokeWidth = 0;  // pixels, at least 1
 };
 
+// Why the global level differs from the one the contour curve's ratio chose.
+enum class Mend { kNone, kNoText, kFaintWriting };
+
+// "none", "no text" or "faint writing", as the batch report and Python write it.
+const char* MendName(Mend mend);
+
 // What the binarization decided on the way, everything the command line reports.
 // When the page was rescaled (workingScale > 1), the levels, stroke widths and
 // bands below are those of the shrunk working page, not of the input.
@@ -135,10 +141,15 @@ struct Trace {
     double ratio = -1.0;
     // Global threshold on the 8-bit gradient map: edges are the pixels above it.
     int finalThreshold = -1;
-    // The higher of the two peaks when the ratio chose it but it kept no text
-    // (nothing stroke-like, or under a tenth of the ink a plain Otsu threshold
-    // finds), so that the lower peak became finalThreshold; -1 otherwise.
+    // The higher of the two peaks when the ratio chose it but the lower peak became
+    // finalThreshold instead, for the reason in `mend`; -1 otherwise.
     int mendedFrom = -1;
+    // Why the lower peak replaced the higher one: kNoText, the higher kept no text
+    // (nothing stroke-like, or under a tenth of the ink a plain Otsu threshold
+    // finds); kFaintWriting, the ink only the lower peak finds stands out from the
+    // paper far more than the paper varies, as faded writing does and show-through
+    // does not. kNone when the level is the ratio's choice.
+    Mend mend = Mend::kNone;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
     int reassignedThreshold = -1;
