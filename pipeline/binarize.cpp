@@ -121,10 +121,12 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
     const double reference = OtsuInkShare(grey);
     const double ink = higher.empty() ? 0.0 : InkShare(higher);
     // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
-    if (HasLostItsInk(ink, reference)) {
-        const bool nearer = InkDistance(InkShare(lower), reference) < InkDistance(ink, reference);
-        return IsPlausibleInk(grey, lower) && nearer ? Mend::kNoText : Mend::kNone;
+    if (HasLostItsInk(ink, reference) && IsPlausibleInk(grey, lower) &&
+        InkDistance(InkShare(lower), reference) < InkDistance(ink, reference)) {
+        return Mend::kNoText;
     }
+    // Faded writing fails the plausibility test: Otsu misses it, and its grey lies
+    // near the paper's. It is told by its contrast instead.
     if (higher.empty()) {
         return Mend::kNone;
     }
