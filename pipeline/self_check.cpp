@@ -63,22 +63,56 @@ double Separation(const cv::Mat& grey, const cv::Mat& binary) {
 }
 
 // Grey sums under the ink and under the paper of one tile.
+// Grey sums over one tile, all of it and under the ink; the paper's are the
+// difference. Integers: exact, and fast to add up.
 struct GreySums {
-    double inkSum = 0.0;
-    double inkSquares = 0.0;
-    double paperSum = 0.0;
-    double paperSquares = 0.0;
-    int inkCount = 0;
-    int paperCount = 0;
+    std::int64_t sum = 0;
+    std::int64_t squares = 0;
+    std::int64_t count = 0;
+    std::int64_t inkSum = 0;
+    std::int64_t inkSquares = 0;
+    std::int64_t inkCount = 0;
 };
 
+// The separation of grey under ink and paper; 0 without ink or without paper.
 double SeparationOf(const GreySums& sums) {
-    const double inkMean = sums.inkSum / sums.inkCount;
-    const double paperMean = sums.paperSum / sums.paperCount;
-    const double inkVariance = std::max(0.0, sums.inkSquares / sums.inkCount - inkMean * inkMean);
+    if (sums.inkCount == 0 || sums.inkCount == sums.count) {
+        return 0.0;
+    }
+    const double inkCount = static_cast<double>(sums.inkCount);
+    const double paperCount = static_cast<double>(sums.count - sums.inkCount);
+    const double inkMean = sums.inkSum / inkCount;
+    const double paperMean = (sums.sum - sums.inkSum) / paperCount;
+    const double inkVariance = std::max(0.0, sums.inkSquares / inkCount - inkMean * inkMean);
     const double paperVariance =
-        std::max(0.0, sums.paperSquares / sums.paperCount - paperMean * paperMean);
+        std::max(0.0, (sums.squares - sums.inkSquares) / paperCount - paperMean * paperMean);
     return (paperMean - inkMean) / std::sqrt(inkVariance + paperVariance + 1e-9);
+}
+
+// Adds row segment [begin, end) of a grey row and its binary row to `tile`.
+void AddSegment(const unsigned char* grey, const unsigned char* binary, int begin, int end,
+                GreySums& tile) {
+    // A segment is at most a tile wide: its sums fit an int.
+    int sum = 0;
+    int squares = 0;
+    int inkSum = 0;
+    int inkSquares = 0;
+    int inkCount = 0;
+    for (int x = begin; x < end; ++x) {
+        const int value = grey[x];
+        const int isInk = binary[x] == 0;
+        sum += value;
+        squares += value * value;
+        inkSum += isInk * value;
+        inkSquares += isInk * value * value;
+        inkCount += isInk;
+    }
+    tile.sum += sum;
+    tile.squares += squares;
+    tile.count += end - begin;
+    tile.inkSum += inkSum;
+    tile.inkSquares += inkSquares;
+    tile.inkCount += inkCount;
 }
 
 // Median of the stroke widths of the bands; 1 without bands.
@@ -99,85 +133,132 @@ bool TookHigherLevel(const Trace& trace) {
            trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
 }
 
-// Median of the CV_32F gradient magnitudes, to a quarter grey level.
-double MedianMagnitude(const cv::Mat& magnitude) {
-    constexpr int kBinsPerLevel = 4;
-    constexpr int kBins = 1500 * kBinsPerLevel;  // a 3x3 Sobel magnitude stays below 1443
-    std::vector<std::int64_t> histogram(kBins, 0);
-    for (int y = 0; y < magnitude.rows; ++y) {
-        const float* row = magnitude.ptr<float>(y);
-        for (int x = 0; x < magnitude.cols; ++x) {
-            ++histogram[std::min(kBins - 1, static_cast<int>(row[x] * kBinsPerLevel))];
-        }
-    }
-    const std::int64_t half = static_cast<std::int64_t>(magnitude.total()) / 2;
-    std::int64_t seen = 0;
-    int bin = 0;
-    while (bin < kBins - 1 && seen + histogram[bin] <= half) {
-        seen += histogram[bin++];
-    }
-    return (bin + 0.5) / kBinsPerLevel;
+// Rows taken at a time by the gradient measures: buffers of a strip, not of the page,
+// whose allocation alone would cost more than the arithmetic on large pages.
+constexpr int kStripRows = 32;
+// The median gradient, a noise level, is taken on one strip in this many.
+constexpr int kMedianStripStep = 4;
+
+// 3x3 Sobel derivatives (CV_16SC1) of rows [top, bottom) of the CV_8UC1 page, as
+// cv::Sobel gives them on the whole page: a row range keeps its neighbours.
+void GradientRows(const cv::Mat& grey, int top, int bottom, cv::Mat& dx, cv::Mat& dy) {
+    cv::Sobel(grey.rowRange(top, bottom), dx, CV_16S, 1, 0);
+    cv::Sobel(grey.rowRange(top, bottom), dy, CV_16S, 0, 1);
 }
 
-}  // namespace
+// Median of the gradient magnitude, on every kMedianStripStep-th strip of the page.
+// Squared magnitudes are counted exactly up to kCountedSquares; a page whose median
+// lies beyond (a magnitude of 256, noise far above any text) gets that bound.
+double MedianGradient(const cv::Mat& grey) {
+    constexpr int kCountedSquares = 256 * 256;
+    std::vector<int> histogram(kCountedSquares + 1, 0);
+    cv::Mat dx;
+    cv::Mat dy;
+    std::int64_t total = 0;
+    for (int top = 0; top < grey.rows; top += kMedianStripStep * kStripRows) {
+        GradientRows(grey, top, std::min(grey.rows, top + kStripRows), dx, dy);
+        for (int y = 0; y < dx.rows; ++y) {
+            const short* dxRow = dx.ptr<short>(y);
+            const short* dyRow = dy.ptr<short>(y);
+            for (int x = 0; x < dx.cols; ++x) {
+                const int square = dxRow[x] * dxRow[x] + dyRow[x] * dyRow[x];
+                ++histogram[std::min(square, kCountedSquares)];
+            }
+        }
+        total += static_cast<std::int64_t>(dx.total());
+    }
+    std::int64_t seen = 0;
+    int square = 0;
+    while (square < kCountedSquares && seen + histogram[square] <= total / 2) {
+        seen += histogram[square++];
+    }
+    return std::sqrt(static_cast<double>(square));
+}
 
-double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
+// Grey sums under ink and paper in square tiles of `tileSize` pixels, row by row.
+std::vector<GreySums> TileSums(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
     CV_Assert(tileSize > 0);
     const int tileColumns = (grey.cols + tileSize - 1) / tileSize;
     const int tileRows = (grey.rows + tileSize - 1) / tileSize;
     std::vector<GreySums> tiles(static_cast<std::size_t>(tileColumns) * tileRows);
     for (int y = 0; y < grey.rows; ++y) {
-        const unsigned char* greyRow = grey.ptr<unsigned char>(y);
-        const unsigned char* binaryRow = binary.ptr<unsigned char>(y);
         GreySums* tileRow = &tiles[static_cast<std::size_t>(y / tileSize) * tileColumns];
-        for (int x = 0; x < grey.cols; ++x) {
-            GreySums& tile = tileRow[x / tileSize];
-            const double value = greyRow[x];
-            if (binaryRow[x] == 0) {
-                tile.inkSum += value;
-                tile.inkSquares += value * value;
-                ++tile.inkCount;
-            } else {
-                tile.paperSum += value;
-                tile.paperSquares += value * value;
-                ++tile.paperCount;
-            }
+        for (int column = 0; column < tileColumns; ++column) {
+            AddSegment(grey.ptr<unsigned char>(y), binary.ptr<unsigned char>(y), column * tileSize,
+                       std::min(grey.cols, (column + 1) * tileSize), tileRow[column]);
         }
     }
+    return tiles;
+}
+
+// Separation of the tiles with kMinTileSide ink and paper pixels, averaged weighted by
+// their ink; -1 when none has.
+double WeightedSeparation(const std::vector<GreySums>& tiles) {
     double weighted = 0.0;
     double weight = 0.0;
     for (const GreySums& tile : tiles) {
-        if (tile.inkCount >= kMinTileSide && tile.paperCount >= kMinTileSide) {
-            weighted += tile.inkCount * SeparationOf(tile);
-            weight += tile.inkCount;
+        if (tile.inkCount >= kMinTileSide && tile.count - tile.inkCount >= kMinTileSide) {
+            weighted += static_cast<double>(tile.inkCount) * SeparationOf(tile);
+            weight += static_cast<double>(tile.inkCount);
         }
     }
     return weight > 0.0 ? weighted / weight : -1.0;
 }
 
+GreySums Total(const std::vector<GreySums>& tiles) {
+    GreySums total;
+    for (const GreySums& tile : tiles) {
+        total.sum += tile.sum;
+        total.squares += tile.squares;
+        total.count += tile.count;
+        total.inkSum += tile.inkSum;
+        total.inkSquares += tile.inkSquares;
+        total.inkCount += tile.inkCount;
+    }
+    return total;
+}
+
+}  // namespace
+
+double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
+    return WeightedSeparation(TileSums(grey, binary, tileSize));
+}
+
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth) {
+    const double clearLevel = kClearEdgeFactor * (MedianGradient(grey) + 1.0);
+    // The outline of the ink, then every pixel within a stroke width of it.
+    cv::Mat outline;
+    cv::compare(binary, 0, outline, cv::CMP_EQ);
+    cv::Mat near;
+    cv::erode(outline, near, cv::Mat(), cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+    cv::subtract(outline, near, outline);
+    const int side = 2 * std::max(1, strokeWidth) + 1;
+    cv::dilate(outline, near, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
+    // Squared magnitudes are integers: above clearLevel exactly when above this.
+    const int clearSquare = static_cast<int>(std::min(clearLevel * clearLevel, 1e9));
+    std::int64_t clear = 0;
+    std::int64_t missed = 0;
     cv::Mat dx;
     cv::Mat dy;
-    cv::Sobel(grey, dx, CV_32F, 1, 0);
-    cv::Sobel(grey, dy, CV_32F, 0, 1);
-    cv::Mat magnitude;
-    cv::magnitude(dx, dy, magnitude);
-    cv::Mat clear;
-    cv::compare(magnitude, kClearEdgeFactor * (MedianMagnitude(magnitude) + 1.0), clear,
-                cv::CMP_GT);
-    const int clearCount = cv::countNonZero(clear);
-    if (clearCount == 0) {
-        return 0.0;
+    for (int top = 0; top < grey.rows; top += kStripRows) {
+        const int bottom = std::min(grey.rows, top + kStripRows);
+        GradientRows(grey, top, bottom, dx, dy);
+        for (int y = top; y < bottom; ++y) {
+            const short* dxRow = dx.ptr<short>(y - top);
+            const short* dyRow = dy.ptr<short>(y - top);
+            const unsigned char* nearRow = near.ptr<unsigned char>(y);
+            int rowClear = 0;
+            int rowMissed = 0;
+            for (int x = 0; x < grey.cols; ++x) {
+                const int isClear = dxRow[x] * dxRow[x] + dyRow[x] * dyRow[x] > clearSquare;
+                rowClear += isClear;
+                rowMissed += isClear & (nearRow[x] == 0);
+            }
+            clear += rowClear;
+            missed += rowMissed;
+        }
     }
-    cv::Mat ink;
-    cv::compare(binary, 0, ink, cv::CMP_EQ);
-    cv::Mat inner;
-    cv::erode(ink, inner, cv::Mat(), cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
-    const cv::Mat outline = ink & ~inner;
-    cv::Mat nearOutline;
-    const int side = 2 * std::max(1, strokeWidth) + 1;
-    cv::dilate(outline, nearOutline, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
-    return static_cast<double>(cv::countNonZero(clear & ~nearOutline)) / clearCount;
+    return clear > 0 ? static_cast<double>(missed) / static_cast<double>(clear) : 0.0;
 }
 
 double InkShare(const cv::Mat& binary) {
@@ -223,11 +304,13 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     }
     const int strokeWidth = MedianStrokeWidth(trace.bands);
     if (ink >= kAlmostNoInk) {
-        if (Separation(grey, binary) < kMinSeparation) {
+        // One pass gives both: the page's separation is that of its tiles summed.
+        const std::vector<GreySums> tiles =
+            TileSums(grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth));
+        if (SeparationOf(Total(tiles)) < kMinSeparation) {
             reasons.emplace_back("ink and paper overlap in grey");
         }
-        const double local =
-            LocalSeparation(grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth));
+        const double local = WeightedSeparation(tiles);
         if (local >= 0.0 && local < kMinLocalSeparation) {
             reasons.emplace_back("ink and paper overlap in grey within small areas");
         }

@@ -120,3 +120,37 @@ TEST(LocalSeparationTest, MatchesTilesMeasuredOneByOne) {
             << "trial " << trial;
     }
 }
+
+// The row-by-row gradient against cv::Sobel, on pages down to one pixel wide.
+TEST(MissedEdgeShareTest, MatchesTheShareMeasuredWithWholePageFilters) {
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int rows = Uniform(rng, 1, 300);
+        const int cols = Uniform(rng, 1, 120);
+        const int strokeWidth = Uniform(rng, 1, 6);
+        // Scattered dark dots on flat paper: most gradients are 0, the dots' edges
+        // clear, at the borders too.
+        const cv::Mat grey = 200 - RandomMask(rows, cols, 0.04, trial) / 2;
+        const cv::Mat binary = RandomMask(rows, cols, 0.5, trial + 100);
+        cv::Mat dx, dy, magnitude;
+        cv::Sobel(grey, dx, CV_32F, 1, 0);
+        cv::Sobel(grey, dy, CV_32F, 0, 1);
+        cv::magnitude(dx, dy, magnitude);
+        std::vector<float> sorted;  // the noise level, from every fourth strip of 32 rows
+        for (int y = 0; y < rows; y += y % 32 == 31 ? 97 : 1) {
+            sorted.insert(sorted.end(), magnitude.ptr<float>(y), magnitude.ptr<float>(y) + cols);
+        }
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const cv::Mat clear = magnitude > 8.0 * (sorted[sorted.size() / 2] + 1.0);
+        const cv::Mat ink = binary == 0;
+        cv::Mat inner, near;
+        cv::erode(ink, inner, cv::Mat(), cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        const int side = 2 * strokeWidth + 1;
+        cv::dilate(ink & ~inner, near, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
+        const int clearCount = cv::countNonZero(clear);
+        const double expected =
+            clearCount > 0 ? double(cv::countNonZero(clear & ~near)) / clearCount : 0.0;
+        EXPECT_NEAR(edgebin::detail::MissedEdgeShare(grey, binary, strokeWidth), expected, 1e-3)
+            << "trial " << trial;
+    }
+}
