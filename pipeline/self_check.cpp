@@ -62,9 +62,8 @@ double Separation(const cv::Mat& grey, const cv::Mat& binary) {
     return (paperMean[0] - inkMean[0]) / std::max(spread, 1e-9);
 }
 
-// Grey sums under the ink and under the paper of one tile.
 // Grey sums over one tile, all of it and under the ink; the paper's are the
-// difference. Integers: exact, and fast to add up.
+// difference. Integers: exact whatever the order of the additions.
 struct GreySums {
     std::int64_t sum = 0;
     std::int64_t squares = 0;
@@ -92,27 +91,31 @@ double SeparationOf(const GreySums& sums) {
 // Adds row segment [begin, end) of a grey row and its binary row to `tile`.
 void AddSegment(const unsigned char* grey, const unsigned char* binary, int begin, int end,
                 GreySums& tile) {
-    // A segment is at most a tile wide: its sums fit an int.
-    int sum = 0;
-    int squares = 0;
-    int inkSum = 0;
-    int inkSquares = 0;
-    int inkCount = 0;
-    for (int x = begin; x < end; ++x) {
-        const int value = grey[x];
-        const int isInk = binary[x] == 0;
-        sum += value;
-        squares += value * value;
-        inkSum += isInk * value;
-        inkSquares += isInk * value * value;
-        inkCount += isInk;
+    // Int sums, fast to add, stay exact over this many pixels (255 * 255 * 32768 < 2^31).
+    constexpr int kMaxChunk = 32768;
+    for (int chunk = begin; chunk < end; chunk += kMaxChunk) {
+        const int chunkEnd = std::min(end, chunk + kMaxChunk);
+        int sum = 0;
+        int squares = 0;
+        int inkSum = 0;
+        int inkSquares = 0;
+        int inkCount = 0;
+        for (int x = chunk; x < chunkEnd; ++x) {
+            const int value = grey[x];
+            const int isInk = binary[x] == 0;
+            sum += value;
+            squares += value * value;
+            inkSum += isInk * value;
+            inkSquares += isInk * value * value;
+            inkCount += isInk;
+        }
+        tile.sum += sum;
+        tile.squares += squares;
+        tile.count += chunkEnd - chunk;
+        tile.inkSum += inkSum;
+        tile.inkSquares += inkSquares;
+        tile.inkCount += inkCount;
     }
-    tile.sum += sum;
-    tile.squares += squares;
-    tile.count += end - begin;
-    tile.inkSum += inkSum;
-    tile.inkSquares += inkSquares;
-    tile.inkCount += inkCount;
 }
 
 // Median of the stroke widths of the bands; 1 without bands.
@@ -128,6 +131,7 @@ int MedianStrokeWidth(const std::vector<TextBand>& bands) {
     return std::max(1, widths[widths.size() / 2]);
 }
 
+// The global stage's own test of its choice, read back from the trace.
 bool TookHigherLevel(const Trace& trace) {
     return trace.secondPeak >= 0 &&
            trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
