@@ -22,6 +22,18 @@ bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary);
 // a plain Otsu threshold finds: it has lost its text.
 bool HasLostItsInk(double inkShare, double otsuInkShare);
 
+// Separation of grey under ink and paper, (paper mean - ink mean) / sqrt(sum of
+// variances), measured in square tiles of `tileSize` pixels and averaged weighted by
+// each tile's ink; tiles with under 20 ink or paper pixels are left out. -1 when no
+// tile counts. `grey`, `binary`: CV_8UC1 of one size (ink 0).
+double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize);
+
+// Share (0..1) of the clear edges of `grey` (3x3 Sobel magnitude above 8 times its
+// median plus one, the median taken on every fourth strip of 32 rows) lying over
+// `strokeWidth` pixels from the outline of `binary`'s ink; 0 when the page has no
+// clear edge.
+double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
+
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
 double InkShare(const cv::Mat& binary);
 

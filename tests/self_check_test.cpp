@@ -2,46 +2,157 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 // Dark words on light paper and its Otsu result, a sound binarization, against
 // results that each trip one reason.
-TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
+// Four lines of words on paper of 210, the lower two in `lowerInk`.
+cv::Mat WordsPage(double lowerInk) {
     cv::Mat grey(200, 300, CV_8UC1, cv::Scalar(210));
     for (int line = 0; line < 4; ++line) {
         cv::putText(grey, "words of line " + std::to_string(line), cv::Point(10, 40 + 45 * line),
-                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(40), 2, cv::LINE_AA);
+                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(line < 2 ? 40 : lowerInk), 2,
+                    cv::LINE_AA);
     }
+    return grey;
+}
+
+TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
+    const cv::Mat grey = WordsPage(40);
     cv::Mat sound;
     cv::threshold(grey, sound, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     cv::Mat thinned(grey.size(), CV_8UC1, cv::Scalar(255));  // a sliver of one line kept
     sound.rowRange(24, 30).copyTo(thinned.rowRange(24, 30));
     cv::Mat shifted;  // as much ink, in the wrong places
     cv::hconcat(sound.colRange(150, 300), sound.colRange(0, 150), shifted);
+    // The sound result under noise that leaves ink and paper barely apart, but no
+    // more so in the whole than in each part.
+    cv::Mat noisy(grey.size(), CV_16SC1);
+    cv::RNG(3).fill(noisy, cv::RNG::NORMAL, 0, 60);
+    cv::add(noisy, grey, noisy, cv::noArray(), CV_16SC1);
+    noisy.convertTo(noisy, CV_8UC1);
+    // The two lower lines fainter, and left out as the higher level leaves them.
+    const cv::Mat twoInks = WordsPage(160);
+    cv::Mat darkOnly = sound.clone();
+    darkOnly.rowRange(100, 200).setTo(255);
     const struct {
         const char* name;
+        cv::Mat grey;
         cv::Mat binary;
         int mendedFrom;
+        int finalThreshold;  // of main peak 20, second peak 90
         std::vector<std::string> reasons;
     } cases[] = {
-        {"sound", sound, -1, {}},
-        {"mended", sound, 120, {"the global level was mended"}},
-        {"blank", cv::Mat(grey.size(), CV_8UC1, cv::Scalar(255)), -1, {"almost no ink"}},
-        {"thinned", thinned, -1, {"far less ink than a global threshold finds"}},
+        {"sound", grey, sound, -1, 20, {}},
+        {"sound at the higher level", grey, sound, -1, 90, {}},
+        {"mended", grey, sound, 120, 20, {"the global level was mended"}},
+        {"blank", grey, cv::Mat(grey.size(), CV_8UC1, cv::Scalar(255)), -1, 20, {"almost no ink"}},
+        {"thinned", grey, thinned, -1, 20, {"far less ink than a global threshold finds"}},
         {"black",
+         grey,
          cv::Mat::zeros(grey.size(), CV_8UC1),
          -1,
+         20,
          {"far more ink than a global threshold finds", "ink and paper overlap in grey"}},
-        {"shifted", shifted, -1, {"ink and paper overlap in grey"}},
+        {"shifted",
+         grey,
+         shifted,
+         -1,
+         20,
+         {"ink and paper overlap in grey", "ink and paper overlap in grey within small areas"}},
+        {"noisy", noisy, sound, -1, 20, {"ink and paper overlap in grey within small areas"}},
+        {"faint lines left out at the higher level",
+         twoInks,
+         darkOnly,
+         -1,
+         90,
+         {"the higher global level left clear edges outside the ink"}},
+        {"faint lines left out at the lower level", twoInks, darkOnly, -1, 20, {}},
     };
     for (const auto& c : cases) {
         edgebin::Trace trace;
         trace.mendedFrom = c.mendedFrom;
         trace.mend = c.mendedFrom >= 0 ? edgebin::Mend::kNoText : edgebin::Mend::kNone;
-        edgebin::detail::CheckResult(grey, c.binary, trace);
+        trace.mainPeak = 20;
+        trace.secondPeak = 90;
+        trace.finalThreshold = c.finalThreshold;
+        trace.bands = {{0, 199, 2}};
+        edgebin::detail::CheckResult(c.grey, c.binary, trace);
         EXPECT_EQ(trace.suspectReasons, c.reasons) << c.name;
         EXPECT_EQ(trace.suspect, !c.reasons.empty()) << c.name;
+    }
+}
+
+// The one-pass tile sums against each tile measured on its own.
+TEST(LocalSeparationTest, MatchesTilesMeasuredOneByOne) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 20; ++trial) {
+        // The first page is a strip wider than the chunks of 32768 pixels the tile sums take.
+        const int rows = trial == 0 ? 3 : Uniform(rng, 1, 150);
+        const int cols = trial == 0 ? 60000 : Uniform(rng, 1, 150);
+        const int tileSize = trial == 0 ? 60000 : Uniform(rng, 5, 70);
+        const cv::Mat grey = GeneratedPage(trial, cols, rows);
+        const cv::Mat binary = RandomMask(rows, cols, 0.3, trial);
+        double weighted = 0.0;
+        double weight = 0.0;
+        for (int y = 0; y < rows; y += tileSize) {
+            for (int x = 0; x < cols; x += tileSize) {
+                const cv::Rect tile(x, y, std::min(tileSize, cols - x),
+                                    std::min(tileSize, rows - y));
+                const cv::Mat ink = binary(tile) == 0;
+                const int inkCount = cv::countNonZero(ink);
+                if (inkCount < 20 || tile.area() - inkCount < 20) {
+                    continue;
+                }
+                cv::Scalar inkMean, inkDeviation, paperMean, paperDeviation;
+                cv::meanStdDev(grey(tile), inkMean, inkDeviation, ink);
+                cv::meanStdDev(grey(tile), paperMean, paperDeviation, ~ink);
+                weighted += inkCount * (paperMean[0] - inkMean[0]) /
+                            std::hypot(inkDeviation[0], paperDeviation[0]);
+                weight += inkCount;
+            }
+        }
+        const double expected = weight > 0.0 ? weighted / weight : -1.0;
+        EXPECT_NEAR(edgebin::detail::LocalSeparation(grey, binary, tileSize), expected, 1e-6)
+            << "trial " << trial;
+    }
+}
+
+// The row-by-row gradient against cv::Sobel, on pages down to one pixel wide.
+TEST(MissedEdgeShareTest, MatchesTheShareMeasuredWithWholePageFilters) {
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int rows = Uniform(rng, 1, 300);
+        const int cols = Uniform(rng, 1, 120);
+        const int strokeWidth = Uniform(rng, 1, 6);
+        // Scattered dark dots on flat paper: most gradients are 0, the dots' edges
+        // clear, at the borders too.
+        const cv::Mat grey = 200 - RandomMask(rows, cols, 0.04, trial) / 2;
+        const cv::Mat binary = RandomMask(rows, cols, 0.5, trial + 100);
+        cv::Mat dx, dy, magnitude;
+        cv::Sobel(grey, dx, CV_32F, 1, 0);
+        cv::Sobel(grey, dy, CV_32F, 0, 1);
+        cv::magnitude(dx, dy, magnitude);
+        std::vector<float> sorted;  // the noise level, from every fourth strip of 32 rows
+        for (int y = 0; y < rows; y += y % 32 == 31 ? 97 : 1) {
+            sorted.insert(sorted.end(), magnitude.ptr<float>(y), magnitude.ptr<float>(y) + cols);
+        }
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const cv::Mat clear = magnitude > 8.0 * (sorted[sorted.size() / 2] + 1.0);
+        const cv::Mat ink = binary == 0;
+        cv::Mat inner, near;
+        cv::erode(ink, inner, cv::Mat(), cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        const int side = 2 * strokeWidth + 1;
+        cv::dilate(ink & ~inner, near, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
+        const int clearCount = cv::countNonZero(clear);
+        const double expected =
+            clearCount > 0 ? double(cv::countNonZero(clear & ~near)) / clearCount : 0.0;
+        EXPECT_NEAR(edgebin::detail::MissedEdgeShare(grey, binary, strokeWidth), expected, 1e-3)
+            << "trial " << trial;
     }
 }
