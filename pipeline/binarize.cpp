@@ -94,11 +94,6 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double R
     return kStatusOk;
 }
 
-bool TookHigherPeak(const Trace& trace) {
-    return trace.secondPeak >= 0 &&
-           trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
-}
-
 double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }

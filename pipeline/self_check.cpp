@@ -132,10 +132,6 @@ int MedianStrokeWidth(const std::vector<TextBand>& bands) {
 }
 
 // The global stage's own test of its choice, read back from the trace.
-bool TookHigherLevel(const Trace& trace) {
-    return trace.secondPeak >= 0 &&
-           trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
-}
 
 // Rows taken at a time by the gradient measures: buffers of a strip, not of the page,
 // whose allocation alone would cost more than the arithmetic on large pages.
@@ -265,6 +261,11 @@ double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWid
     return clear > 0 ? static_cast<double>(missed) / static_cast<double>(clear) : 0.0;
 }
 
+bool TookHigherPeak(const Trace& trace) {
+    return trace.secondPeak >= 0 &&
+           trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
+}
+
 double InkShare(const cv::Mat& binary) {
     return 1.0 - static_cast<double>(cv::countNonZero(binary)) /
                      (static_cast<double>(binary.rows) * static_cast<double>(binary.cols));
@@ -321,7 +322,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     }
     // Only the higher level can leave a fainter text out whole; the measure costs a
     // gradient of the page, so it is taken there alone.
-    if (TookHigherLevel(trace) && MissedEdgeShare(grey, binary, strokeWidth) > kMaxMissedEdges) {
+    if (TookHigherPeak(trace) && MissedEdgeShare(grey, binary, strokeWidth) > kMaxMissedEdges) {
         reasons.emplace_back("the higher global level left clear edges outside the ink");
     }
     if (trace.polarityEvidence && IsPolarityUnsure(*trace.polarityEvidence)) {

@@ -34,6 +34,9 @@ double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize)
 // clear edge.
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
 
+// True when the run's final level is the higher of the contour curve's two peaks.
+bool TookHigherPeak(const Trace& trace);
+
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
 double InkShare(const cv::Mat& binary);
 
