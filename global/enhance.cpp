@@ -572,7 +572,8 @@ void ResolveTheRest(const cv::Mat& grey, const PaperState& state, PageOutputs& o
 // values of one pass down the page.
 void EstimatePaper(const cv::Mat& grey, int window, double weight, int threads,
                    PageOutputs& outputs) {
-    PaperState state{cv::Mat(grey.size(), CV_8UC1), cv::Mat::zeros(grey.size(), CV_8UC1),
+    PaperState state{cv::Mat(grey.size(), CV_8UC1),
+                     ZerosInBands(grey.rows, grey.cols, CV_8UC1, threads),
                      std::vector<int>(static_cast<size_t>(grey.rows), grey.cols)};
     ForEachBand(grey.rows, threads, [&](RowBand band, int) {
         if (window <= kNarrowInkWindow) {
