@@ -244,7 +244,7 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
         return;
     }
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
-                   kCleaningComponentFactor);
+                   kCleaningComponentFactor, threads);
     if (mode == 1) {
         return;
     }
@@ -271,7 +271,7 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const Direction
         return;
     }
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
-                   kCleaningComponentFactor);
+                   kCleaningComponentFactor, threads);
     if (mode == 1) {
         return;
     }
