@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <opencv2/core.hpp>
 
 namespace edgebin::detail {
 
@@ -22,5 +23,9 @@ int BandCount(int rows, int threads);
 // have ended. The body must write only what its band owns. An exception thrown by
 // a band is rethrown here, the first band's first, after every band has ended.
 void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>& body);
+
+// An all-zero image of `rows` x `cols` of `type`, cleared in the bands ForEachBand
+// makes for `threads`.
+cv::Mat ZerosInBands(int rows, int cols, int type, int threads);
 
 }  // namespace edgebin::detail

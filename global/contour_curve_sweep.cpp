@@ -48,10 +48,23 @@ constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr std::array<int, 8> kRingY = {-1, -1, 0, 1, 1, 1, 0, -1};
 
 // The map with a frame of zeros, so every pixel has eight neighbours; zero is never
-// above any level.
-cv::Mat FramedMap(const cv::Mat& gradMap) {
-    cv::Mat framed;
-    cv::copyMakeBorder(gradMap, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+// above any level. Copied in bands, so that the new image is first touched by every
+// thread.
+cv::Mat FramedMap(const cv::Mat& gradMap, int threads) {
+    const int cols = gradMap.cols;
+    cv::Mat framed(gradMap.rows + 2, cols + 2, CV_8UC1);
+    ForEachBand(framed.rows, threads, [&](RowBand band, int) {
+        for (int y = band.top; y < band.bottom; ++y) {
+            uint8_t* row = framed.ptr<uint8_t>(y);
+            if (y == 0 || y == framed.rows - 1) {
+                std::memset(row, 0, static_cast<size_t>(cols) + 2);
+                continue;
+            }
+            row[0] = 0;
+            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y - 1), static_cast<size_t>(cols));
+            row[cols + 1] = 0;
+        }
+    });
     return framed;
 }
 
@@ -216,13 +229,13 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
 // begins; the bands' counts are integers and add up alike in any order.
 void CountLocalTerms(const cv::Mat& gradMap, int threads, LevelCounts& specks,
                      LevelCounts& outline) {
-    const cv::Mat framed = FramedMap(gradMap);
+    const cv::Mat framed = FramedMap(gradMap, threads);
     const int rows = gradMap.rows;
-    NeighbourMaxima maxima{cv::Mat::zeros(framed.size(), CV_8UC1),
-                           cv::Mat::zeros(framed.size(), CV_8UC1)};
+    NeighbourMaxima maxima{ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads),
+                           ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads)};
     ForEachBand(rows, threads,
                 [&](RowBand band, int) { FindNeighbourMaxima(framed, band, maxima); });
-    cv::Mat keptBelow = cv::Mat::zeros(framed.size(), CV_8UC1);
+    cv::Mat keptBelow = ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads);
     ForEachBand(rows, threads,
                 [&](RowBand band, int) { KeptBelowLevels(framed, maxima, band, keptBelow); });
     std::vector<LevelCounts> bandSpecks(static_cast<size_t>(BandCount(rows, threads)));
@@ -417,8 +430,9 @@ class TileSweep {
         representative_.resize(present_.size());
     }
 
+    // Also adds the tile's pixels to `histogram` by value.
     void Run(const cv::Mat& gradMap, const TileBorders& borders, int tx, int ty,
-             LevelCounts& merges, BorderJoins& borderJoins) {
+             LevelCounts& histogram, LevelCounts& merges, BorderJoins& borderJoins) {
         const int width = borders.TileWidth(tx);
         const int height = borders.TileHeight(ty);
         const int x0 = tx * kTileSide;
@@ -440,6 +454,9 @@ class TileSweep {
             markBorder(width - 1, y);
         }
         SortByValue(gradMap, x0, y0, width, height);
+        for (size_t value = 0; value < kLevels; ++value) {
+            histogram[value] += start_[value + 1] - start_[value];
+        }
         for (int value = kLevels - 1; value >= 1; --value) {
             const int level = value - 1;
             for (int i = start_[static_cast<size_t>(value)];
@@ -533,8 +550,8 @@ class TileSweep {
 };
 
 // Edges between 8-neighbours in different tiles, by the level at which both ends
-// are above it.
-void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders,
+// are above it, from the pixels of rows [rows.top, rows.bottom).
+void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
                       BorderJoins& borderJoins) {
     const auto addEdge = [&](int x, int y, int nx, int ny) {
         if (nx < 0 || nx >= gradMap.cols || ny >= gradMap.rows ||
@@ -553,7 +570,7 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders,
         addEdge(x, y, x, y + 1);
         addEdge(x, y, x - 1, y + 1);
     };
-    for (int y = 0; y < gradMap.rows; ++y) {
+    for (int y = rows.top; y < rows.bottom; ++y) {
         if (y % kTileSide == kTileSide - 1) {
             for (int x = 0; x < gradMap.cols; ++x) {
                 forwardEdges(x, y);
@@ -570,32 +587,39 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders,
     }
 }
 
-// Joins that merge two components, by level. The tiles are swept by bands of tile
-// rows, each band with its own counts and joins. How many of a level's joins merge
-// does not depend on their order (the components after the level are the same),
-// so the bands' joins are replayed one band after the other.
-void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& merges) {
+// Joins that merge two components, by level, and the histogram of the map. The
+// tiles are swept by bands of tile rows, each band with its own counts and joins,
+// and the edges leaving its rows. How many of a level's joins merge does not
+// depend on their order (the components after the level are the same), so the
+// bands' joins are replayed one band after the other.
+void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& histogram, LevelCounts& merges) {
     const TileBorders borders(gradMap.rows, gradMap.cols);
     const int tileRows = (gradMap.rows + kTileSide - 1) / kTileSide;
     const size_t bands = static_cast<size_t>(BandCount(tileRows, threads));
+    std::vector<LevelCounts> bandHistograms(bands);
     std::vector<LevelCounts> bandMerges(bands);
     std::vector<BorderJoins> bandJoins(bands, BorderJoins(kLevels));
     ForEachBand(tileRows, threads, [&](RowBand band, int index) {
-        LevelCounts& counts = bandMerges[static_cast<size_t>(index)];
-        counts.fill(0);
+        const size_t at = static_cast<size_t>(index);
+        bandHistograms[at].fill(0);
+        bandMerges[at].fill(0);
         TileSweep sweep;
         for (int ty = band.top; ty < band.bottom; ++ty) {
             for (int tx = 0; tx * kTileSide < gradMap.cols; ++tx) {
-                sweep.Run(gradMap, borders, tx, ty, counts, bandJoins[static_cast<size_t>(index)]);
+                sweep.Run(gradMap, borders, tx, ty, bandHistograms[at], bandMerges[at],
+                          bandJoins[at]);
             }
         }
+        const RowBand pageRows{band.top * kTileSide,
+                               std::min(band.bottom * kTileSide, gradMap.rows)};
+        CollectTileEdges(gradMap, borders, pageRows, bandJoins[at]);
     });
-    for (const LevelCounts& counts : bandMerges) {
+    for (size_t band = 0; band < bands; ++band) {
         for (size_t level = 0; level < merges.size(); ++level) {
-            merges[level] += counts[level];
+            histogram[level] += bandHistograms[band][level];
+            merges[level] += bandMerges[band][level];
         }
     }
-    CollectTileEdges(gradMap, borders, bandJoins[0]);
     DisjointSets sets;
     sets.Reset(static_cast<size_t>(borders.Count()));
     for (int level = kLevels - 1; level >= 0; --level) {
@@ -621,14 +645,8 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int t
         return;
     }
     LevelCounts histogram{};
-    for (int y = 0; y < gradMap.rows; ++y) {
-        const uint8_t* row = gradMap.ptr<uint8_t>(y);
-        for (int x = 0; x < gradMap.cols; ++x) {
-            ++histogram[row[x]];
-        }
-    }
     LevelCounts merges{};
-    CountMerges(gradMap, threads, merges);
+    CountMerges(gradMap, threads, histogram, merges);
     LevelCounts specks{};
     LevelCounts outline{};
     CountLocalTerms(gradMap, threads, specks, outline);

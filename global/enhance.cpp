@@ -572,7 +572,8 @@ void ResolveTheRest(const cv::Mat& grey, const PaperState& state, PageOutputs& o
 // values of one pass down the page.
 void EstimatePaper(const cv::Mat& grey, int window, double weight, int threads,
                    PageOutputs& outputs) {
-    PaperState state{cv::Mat(grey.size(), CV_8UC1), cv::Mat::zeros(grey.size(), CV_8UC1),
+    PaperState state{cv::Mat(grey.size(), CV_8UC1),
+                     ZerosInBands(grey.rows, grey.cols, CV_8UC1, threads),
                      std::vector<int>(static_cast<size_t>(grey.rows), grey.cols)};
     ForEachBand(grey.rows, threads, [&](RowBand band, int) {
         if (window <= kNarrowInkWindow) {
@@ -606,23 +607,36 @@ constexpr double kResponsePerSigma = 6.0 * 0.6745;
 // 3x3 second difference [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows
 // 1, 5, 9, ..., scaled. Text edges are too few to move a median, so this reads
 // the paper's grain.
-double NoiseLevel(const cv::Mat& grey) {
+double NoiseLevel(const cv::Mat& grey, int threads) {
     if (grey.rows < 3 || grey.cols < 3) {
         return 0.0;
     }
-    std::vector<int64_t> histogram(16 * 255 + 1, 0);
-    int64_t samples = 0;
-    for (int y = 1; y + 1 < grey.rows; y += kNoiseRowStep) {
-        const unsigned char* up = grey.ptr<unsigned char>(y - 1);
-        const unsigned char* mid = grey.ptr<unsigned char>(y);
-        const unsigned char* down = grey.ptr<unsigned char>(y + 1);
-        for (int x = 1; x + 1 < grey.cols; ++x) {
-            const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
-                                 2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) + 4 * mid[x];
-            ++histogram[static_cast<size_t>(std::abs(response))];
+    // Rows 1, 1 + kNoiseRowStep, ... are sampled; bands of them count on their own
+    // and the integer counts add up alike in any order.
+    const int sampledRows = (grey.rows - 3) / kNoiseRowStep + 1;
+    const size_t bands = static_cast<size_t>(BandCount(sampledRows, threads));
+    std::vector<std::vector<int64_t>> bandHistograms(bands, std::vector<int64_t>(16 * 255 + 1, 0));
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        std::vector<int64_t>& counts = bandHistograms[static_cast<size_t>(index)];
+        for (int sample = band.top; sample < band.bottom; ++sample) {
+            const int y = 1 + sample * kNoiseRowStep;
+            const unsigned char* up = grey.ptr<unsigned char>(y - 1);
+            const unsigned char* mid = grey.ptr<unsigned char>(y);
+            const unsigned char* down = grey.ptr<unsigned char>(y + 1);
+            for (int x = 1; x + 1 < grey.cols; ++x) {
+                const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
+                                     2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) + 4 * mid[x];
+                ++counts[static_cast<size_t>(std::abs(response))];
+            }
         }
-        samples += grey.cols - 2;
+    });
+    std::vector<int64_t> histogram(16 * 255 + 1, 0);
+    for (const std::vector<int64_t>& counts : bandHistograms) {
+        for (size_t response = 0; response < histogram.size(); ++response) {
+            histogram[response] += counts[response];
+        }
     }
+    const int64_t samples = static_cast<int64_t>(sampledRows) * (grey.cols - 2);
     // The median is the smallest response with more than half the samples at or below it.
     int64_t below = 0;
     size_t median = 0;
@@ -837,7 +851,7 @@ void EnhancePageWith(const cv::Mat& gray, int window, double weight,
     const cv::Mat page = SingleChannel(gray);
     // A 3x3 median takes out grain and keeps strokes of two pixels and more.
     cv::Mat smoothed;
-    if (NoiseLevel(page) > settings.noisySigma) {
+    if (NoiseLevel(page, threads) > settings.noisySigma) {
         cv::medianBlur(page, smoothed, 3);
     }
     const cv::Mat& grey = smoothed.empty() ? page : smoothed;

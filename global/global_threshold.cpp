@@ -90,7 +90,7 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                              const StrokeMeasure& measure,
-                             std::vector<StrokeMeasurement>& passReports) {
+                             std::vector<StrokeMeasurement>& passReports, int threads) {
     StrokeDescription current{lineBands, bandStrokeWidths, rowStrokeWidths};
     StrokeDescription previous = current;
     StrokeDescription candidate;
@@ -99,7 +99,7 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
         Clear(candidate);
         cv::Mat work = edgeMask.clone();
         CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
-                       kComponentFactor);
+                       kComponentFactor, threads);
         passReports.emplace_back();
         const double modalRatio = measure(work, candidate.lineBands, candidate.bandStrokeWidths,
                                           candidate.rowStrokeWidths, &passReports.back());
@@ -168,7 +168,7 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
         return status;
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                            EstimateStrokeWidth, trace.refinementPasses);
+                            EstimateStrokeWidth, trace.refinementPasses, threads);
     return kStatusOk;
 }
 

@@ -55,10 +55,11 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
 // between two results, or 11 passes have run. A pass that measures no complete
 // description ends the loop with the current one kept, so the description always
 // covers every row. Each pass's measurement is appended to `passReports`.
-// Precondition: the given description is complete.
+// Precondition: the given description is complete. `threads` (>= 1) share the
+// cleaning; the result does not depend on their number.
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                              const StrokeMeasure& measure,
-                             std::vector<StrokeMeasurement>& passReports);
+                             std::vector<StrokeMeasurement>& passReports, int threads = 1);
 
 }  // namespace edgebin::detail

@@ -602,7 +602,7 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     // Wider counters only where the page could need them.
     const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
     const bool narrowCounters = FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha);
-    cv::Mat balance = cv::Mat::zeros(rows, cols, narrowCounters ? CV_16S : CV_32S);
+    cv::Mat balance = ZerosInBands(rows, cols, narrowCounters ? CV_16S : CV_32S, threads);
     ForEachBand(rows, threads, [&](RowBand target, int) {
         if (narrowColumns && narrowCounters) {
             VoteWithSums<std::uint32_t, std::int16_t>(edgeMaskCopy, gray, restoredMap,

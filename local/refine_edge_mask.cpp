@@ -167,8 +167,8 @@ void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
 void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                   double nearScale, double dominanceRatio, int threads) {
-    cv::Mat removedMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
-    restoredMap = cv::Mat::zeros(edgeMaskCopy.size(), CV_8UC1);
+    cv::Mat removedMap = ZerosInBands(edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
+    restoredMap = ZerosInBands(edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
     // A decision writes only its own pixel and the counts come from the lists taken
     // before, so deciding while scanning is the same as deciding after counting.
     CountAtQueries(
@@ -244,7 +244,7 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
         return;
     }
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
-                   kCleaningComponentFactor);
+                   kCleaningComponentFactor, threads);
     if (mode == 1) {
         return;
     }
@@ -271,7 +271,7 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const Direction
         return;
     }
     CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
-                   kCleaningComponentFactor);
+                   kCleaningComponentFactor, threads);
     if (mode == 1) {
         return;
     }

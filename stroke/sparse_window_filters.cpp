@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "common/parallel_bands.h"
 #include "common/sparse_window_sums.h"
 #include "stroke/window_filters.h"
 
@@ -56,11 +57,11 @@ bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWid
                                                                 bandStrokeWidths, rowStrokeWidths);
 }
 
-// Lists the edge pixels and makes them 1 (the filters' output is 0/1), in one
-// pass; the list holds no values since every listed pixel counts 1.
-void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges) {
-    edges.Clear(map.rows, map.cols);
-    for (int y = 0; y < map.rows; ++y) {
+// Lists the edge pixels of rows [rows.top, rows.bottom) into `columns` and makes
+// them 1; rowEnd[y + 1] receives the list's length after row y.
+void ListEdgeRows(cv::Mat& map, RowBand rows, std::vector<int>& columns,
+                  std::vector<size_t>& rowEnd) {
+    for (int y = rows.top; y < rows.bottom; ++y) {
         unsigned char* row = map.ptr<unsigned char>(y);
         int x = 0;
 #if CV_SIMD128
@@ -71,20 +72,63 @@ void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges) {
             while (bits != 0) {
                 const int at = x + __builtin_ctz(bits);
                 bits &= bits - 1;
-                edges.columns.push_back(at);
+                columns.push_back(at);
                 row[at] = 1;
             }
         }
 #endif
         for (; x < map.cols; ++x) {
             if (row[x] != 0) {
-                edges.columns.push_back(x);
+                columns.push_back(x);
                 row[x] = 1;
             }
         }
-        edges.rowStart[static_cast<size_t>(y) + 1] = edges.columns.size();
+        rowEnd[static_cast<size_t>(y) + 1] = columns.size();
+    }
+}
+
+// Lists the edge pixels and makes them 1 (the filters' output is 0/1), in one
+// pass; the list holds no values since every listed pixel counts 1. Bands of rows
+// list their own pixels, joined in order afterwards.
+void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges, int threads) {
+    edges.Clear(map.rows, map.cols);
+    std::vector<std::vector<int>> bandColumns(static_cast<size_t>(BandCount(map.rows, threads)));
+    ForEachBand(map.rows, threads, [&](RowBand band, int index) {
+        ListEdgeRows(map, band, bandColumns[static_cast<size_t>(index)], edges.rowStart);
+    });
+    size_t listed = 0;
+    for (size_t index = 0; index < bandColumns.size(); ++index) {
+        const RowBand band =
+            BandOf(map.rows, static_cast<int>(bandColumns.size()), static_cast<int>(index));
+        for (int y = band.top; y < band.bottom; ++y) {
+            edges.rowStart[static_cast<size_t>(y) + 1] += listed;
+        }
+        listed += bandColumns[index].size();
+    }
+    if (bandColumns.size() == 1) {
+        edges.columns.swap(bandColumns[0]);
+    } else {
+        edges.columns.reserve(listed);
+        for (const std::vector<int>& columns : bandColumns) {
+            edges.columns.insert(edges.columns.end(), columns.begin(), columns.end());
+        }
     }
     edges.largestValue = edges.columns.empty() ? 0 : 1;
+}
+
+// Calls filterBand(k) for every text band k, the bands shared among `threads`
+// threads by the page rows they start on. Text bands tile the page, so each
+// filters rows of its own while every count reads the list taken before.
+template <typename FilterBand>
+void ForEachTextBand(const std::vector<LineBand>& lineBands, int rows, int threads,
+                     const FilterBand& filterBand) {
+    ForEachBand(rows, threads, [&](RowBand part, int) {
+        for (size_t k = 0; k < lineBands.size(); ++k) {
+            if (lineBands[k].top >= part.top && lineBands[k].top < part.bottom) {
+                filterBand(k);
+            }
+        }
+    });
 }
 
 // The 16-bit count of a window sum, saturated as the box filter's output is.
@@ -193,16 +237,16 @@ void CornerVoteBandWithTrackers(const SparseRows<1>& edges, const LineBand& band
 
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                   double windowFactor, double countFactor) {
+                   double windowFactor, double countFactor, int threads) {
     if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
         return;
     }
     SparseRows<1> edges;
-    ListEdgePixels(map, edges);
+    ListEdgePixels(map, edges, threads);
     // Removals go into `map` while the sums read the list taken before them.
-    EdgeSums sums(edges);
-    EdgePrefix<1> prefix;
-    for (size_t k = 0; k < lineBands.size(); ++k) {
+    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
+        EdgeSums sums(edges);
+        EdgePrefix<1> prefix;
         const LineBand& band = lineBands[k];
         const int side =
             WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
@@ -223,20 +267,20 @@ void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                 }
             }
         }
-    }
+    });
 }
 
 void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
-                      double countFactor) {
+                      double countFactor, int threads) {
     if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
         return;
     }
     SparseRows<1> edges;
-    ListEdgePixels(map, edges);
+    ListEdgePixels(map, edges, threads);
     // Removals go into `map` while the sums read the list taken before them.
-    for (size_t k = 0; k < lineBands.size(); ++k) {
+    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
         const LineBand& band = lineBands[k];
         const int side =
             WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
@@ -249,7 +293,7 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
             CornerVoteBandWithTrackers(edges, band, side, rowStrokeWidths, minVotes, countFactor,
                                        map);
         }
-    }
+    });
 }
 
 }  // namespace edgebin::detail

@@ -39,7 +39,7 @@ void SetEdgesTo(cv::Mat& map, unsigned char value) {
 
 void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                     const std::vector<LineBand>& lineBands,
-                    const std::vector<int>& bandStrokeWidths, double componentFactor) {
+                    const std::vector<int>& bandStrokeWidths, double componentFactor, int threads) {
     if (map.type() != CV_8UC1 || map.empty() ||
         !IsCompleteStrokeDescription(map.rows, map.cols, lineBands, bandStrokeWidths,
                                      rowStrokeWidths)) {
@@ -48,9 +48,9 @@ void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     SetEdgesTo(map, 255);
     ClearUndersizedComponents(map, rowStrokeWidths, componentFactor);
     DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
-                  kDensityCountFactor);
+                  kDensityCountFactor, threads);
     CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
-                     kCornerWindowFactor, kCornerCountFactor);
+                     kCornerWindowFactor, kCornerCountFactor, threads);
     SetEdgesTo(map, 1);
 }
 

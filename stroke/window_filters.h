@@ -30,17 +30,18 @@ void CountInBandWindows(const cv::Mat& source, cv::Mat& counts,
 
 // Clears edge pixels whose centred window holds fewer than
 // trunc(rowWidth * countFactor) edge pixels. Leaves `map` as 0/1. A description
-// that does not tile the map is refused and the map is left unchanged.
+// that does not tile the map is refused and the map is left unchanged. `threads`
+// (>= 1) share the bands; the result does not depend on their number.
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                   double windowFactor, double countFactor);
+                   double windowFactor, double countFactor, int threads = 1);
 
 // Clears edge pixels for which at least `minVotes` of five windows (centred and
 // with the pixel at each corner) are sparse in the sense of DensityFilter. Same
-// refusal rule as DensityFilter.
+// refusal rule and threads as DensityFilter.
 void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
-                      double countFactor);
+                      double countFactor, int threads = 1);
 
 }  // namespace edgebin::detail
