@@ -1,4 +1,5 @@
 #include <leptonica/allheaders.h>
+#include <malloc.h>
 
 #include <iostream>
 #include <string>
@@ -9,6 +10,15 @@
 #include "app/huge_page_allocator.h"
 
 int main(int argc, char** argv) {
+    // A page's working buffers of up to some tens of megabytes (lists, labels,
+    // OpenCV's row buffers) come and go many times. Below glibc's initial threshold
+    // of 128 KiB it maps each one afresh, and the kernel takes a fault and clears
+    // memory for every 4 KiB of it, on whichever thread touches it: kept in the
+    // heap instead, they are reused. (glibc raises the threshold itself only after
+    // freeing such a block, which made the speed depend on how the input was read.)
+    constexpr int kMmapThreshold = 32 << 20;
+    mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
+    mallopt(M_TRIM_THRESHOLD, 2 * kMmapThreshold);
     const std::vector<std::string> args(argv, argv + argc);
     // AddressSanitizer watches only the memory of its own allocator.
 #ifndef __SANITIZE_ADDRESS__
