@@ -6,12 +6,17 @@
 // formats through Leptonica, which drives the same libpng, libwebp and OpenJPEG.
 #include "app/image_decode.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
+#include <string_view>
 
 #include "app/image_handles.h"
 
@@ -28,7 +33,7 @@ constexpr int kTiffEntrySize = 12;
 // A block of bytes read with bounds checks, in the byte order of an EXIF block.
 class ExifBytes {
   public:
-    ExifBytes(const std::string& bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+    ExifBytes(std::string_view bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
     bool Has(size_t offset, size_t size) const {
         return offset <= bytes_.size() && size <= bytes_.size() - offset;
     }
@@ -43,15 +48,15 @@ class ExifBytes {
     }
 
   private:
-    const std::string& bytes_;
+    std::string_view bytes_;
     bool bigEndian_;
 };
 
 // The orientation tag of the first directory of an EXIF block (a TIFF structure,
 // after an optional "Exif\0\0" header), 1 where there is none.
-int TiffOrientation(const std::string& block) {
-    const std::string header("Exif\0\0", 6);
-    const std::string tiff =
+int TiffOrientation(std::string_view block) {
+    const std::string_view header("Exif\0\0", 6);
+    const std::string_view tiff =
         block.compare(0, header.size(), header) == 0 ? block.substr(header.size()) : block;
     if (tiff.size() < 8 || (tiff.compare(0, 2, "II") != 0 && tiff.compare(0, 2, "MM") != 0)) {
         return 1;
@@ -75,14 +80,14 @@ int TiffOrientation(const std::string& block) {
     return 1;
 }
 
-std::uint32_t BigEndian(const std::string& bytes, size_t offset, int size) {
+std::uint32_t BigEndian(std::string_view bytes, size_t offset, int size) {
     return ExifBytes(bytes, true).Read(offset, size);
 }
 
 // The EXIF block of a JPEG file: the first APP1 segment that holds one, before
 // the first scan.
-std::string JpegExif(const std::string& bytes) {
-    const std::string header("Exif\0\0", 6);
+std::string_view JpegExif(std::string_view bytes) {
+    const std::string_view header("Exif\0\0", 6);
     size_t at = 2;
     while (at + 4 <= bytes.size() && static_cast<std::uint8_t>(bytes[at]) == 0xFF) {
         const auto marker = static_cast<std::uint8_t>(bytes[at + 1]);
@@ -110,12 +115,12 @@ std::string JpegExif(const std::string& bytes) {
 }
 
 // The eXIf chunk of a PNG file, read as libpng reads it: before the image data.
-std::string PngExif(const std::string& bytes) {
+std::string_view PngExif(std::string_view bytes) {
     constexpr size_t kSignature = 8;
     size_t at = kSignature;
     while (at + 8 <= bytes.size()) {
         const size_t length = BigEndian(bytes, at, 4);
-        const std::string type = bytes.substr(at + 4, 4);
+        const std::string_view type = bytes.substr(at + 4, 4);
         if (type == "IDAT" || length > bytes.size() - at - 8) {
             break;
         }
@@ -127,25 +132,28 @@ std::string PngExif(const std::string& bytes) {
     return "";
 }
 
-// Leptonica reads a grey PNG with a transparent grey value as wholly transparent,
-// losing its pixels; transparency is ignored anyway, so its chunk is dropped.
-void DropGreyTransparency(std::string& bytes) {
+// Where the transparency chunk of a grey PNG file starts, and its length with
+// its frame; npos for other files. Leptonica reads a grey PNG with a transparent
+// grey value as wholly transparent, losing its pixels; transparency is ignored
+// anyway, so that chunk is dropped.
+std::pair<size_t, size_t> GreyTransparency(std::string_view bytes) {
     constexpr size_t kColourTypeAt = 25;
+    constexpr std::pair<size_t, size_t> kNone{std::string_view::npos, 0};
     if (bytes.size() <= kColourTypeAt || bytes[kColourTypeAt] != 0) {
-        return;
+        return kNone;
     }
     size_t at = 8;
     while (at + 8 <= bytes.size()) {
         const size_t length = BigEndian(bytes, at, 4);
         if (length > bytes.size() - at - 12) {
-            return;
+            return kNone;
         }
         if (bytes.compare(at + 4, 4, "tRNS") == 0) {
-            bytes.erase(at, length + 12);
-            return;
+            return {at, length + 12};
         }
         at += length + 12;
     }
+    return kNone;
 }
 
 // The page turned as OpenCV turns a page for its EXIF orientation.
@@ -171,6 +179,28 @@ void ApplyOrientation(int orientation, cv::Mat& grey) {
     }
 }
 
+// An 8-bit Leptonica image as a Mat, its words turned to memory order while
+// copied: one pass over a large page instead of a swap and a copy.
+cv::Mat GreyFromBytePix(PIX* pix) {
+    const int width = pixGetWidth(pix);
+    const size_t wordsPerLine = static_cast<size_t>(pixGetWpl(pix));
+    cv::Mat grey(pixGetHeight(pix), width, CV_8UC1);
+    const l_uint32* data = pixGetData(pix);
+    const int wholeWords = width / 4;
+    for (int y = 0; y < grey.rows; ++y) {
+        const l_uint32* words = data + static_cast<size_t>(y) * wordsPerLine;
+        unsigned char* row = grey.ptr<unsigned char>(y);
+        for (int i = 0; i < wholeWords; ++i) {
+            const std::uint32_t swapped = __builtin_bswap32(words[i]);
+            std::memcpy(row + 4 * i, &swapped, sizeof swapped);
+        }
+        for (int x = 4 * wholeWords; x < width; ++x) {
+            row[x] = static_cast<unsigned char>(words[x / 4] >> (24 - 8 * (x % 4)));
+        }
+    }
+    return grey;
+}
+
 // Grey of a Leptonica image of any depth: a colour map is expanded, 1, 2 and 4
 // bits are spread over 0-255 and 16 bits cut to their high byte, as libpng and
 // OpenCV expand them; colours are weighted as OpenCV weights them. Leptonica
@@ -189,16 +219,14 @@ cv::Mat GreyFromPix(PIX* source, bool bgr) {
     // Leptonica keeps each 32-bit word most significant byte first; in memory
     // order its pixels are then bytes, or R, G, B, A. (The swap may change
     // `source` itself, which the caller discards.)
+    if (pixGetDepth(pix.get()) == 8) {
+        return GreyFromBytePix(pix.get());
+    }
     pixEndianByteSwap(pix.get());
-    const bool colour = pixGetDepth(pix.get()) == 32;
-    const cv::Mat view(pixGetHeight(pix.get()), pixGetWidth(pix.get()), colour ? CV_8UC4 : CV_8UC1,
+    const cv::Mat view(pixGetHeight(pix.get()), pixGetWidth(pix.get()), CV_8UC4,
                        pixGetData(pix.get()), static_cast<size_t>(pixGetWpl(pix.get())) * 4);
     cv::Mat grey;
-    if (colour) {
-        cv::cvtColor(view, grey, bgr ? cv::COLOR_BGRA2GRAY : cv::COLOR_RGBA2GRAY);
-    } else {
-        view.copyTo(grey);
-    }
+    cv::cvtColor(view, grey, bgr ? cv::COLOR_BGRA2GRAY : cv::COLOR_RGBA2GRAY);
     return grey;
 }
 
@@ -218,7 +246,7 @@ void JpegQuiet(j_common_ptr) {}
 // Decodes into `pixels` as OpenCV asked libjpeg to: grey stays grey (as its
 // colour reading turned to grey again gives), four components come as CMYK, the
 // rest as RGB. Everything the long jump may skip lives in the caller's frame.
-bool ReadJpegPixels(jpeg_decompress_struct& info, JpegFailure& failure, const std::string& bytes,
+bool ReadJpegPixels(jpeg_decompress_struct& info, JpegFailure& failure, std::string_view bytes,
                     cv::Mat& pixels) {
     if (setjmp(failure.jump) != 0) {
         return false;
@@ -258,7 +286,7 @@ cv::Mat RgbFromCmyk(const cv::Mat& cmyk) {
 
 // A JPEG file through libjpeg, as OpenCV read it (Leptonica turns CMYK into
 // colour its own way).
-cv::Mat DecodeJpeg(const std::string& bytes) {
+cv::Mat DecodeJpeg(std::string_view bytes) {
     jpeg_decompress_struct info{};
     JpegFailure failure{};
     info.err = jpeg_std_error(&failure.manager);
@@ -315,12 +343,45 @@ cv::Mat DecodeTiffPage(const std::string& path, int index) {
     return grey;
 }
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
+// A file's bytes, mapped rather than read: a large page's file is neither copied
+// nor does it take fresh memory (whose every 4 KiB costs the kernel a fault). An
+// empty view when the file cannot be mapped, as an empty file cannot.
+class MappedFile {
+  public:
+    explicit MappedFile(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat status {};
+        if (fd < 0) {
+            return;
+        }
+        if (fstat(fd, &status) == 0 && status.st_size > 0) {
+            void* start =
+                mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (start != MAP_FAILED) {
+                start_ = start;
+                size_ = static_cast<size_t>(status.st_size);
+            }
+        }
+        close(fd);  // the mapping stays
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile() {
+        if (start_ != nullptr) {
+            munmap(start_, size_);
+        }
+    }
+    std::string_view Bytes() const {
+        return start_ != nullptr ? std::string_view(static_cast<const char*>(start_), size_)
+                                 : std::string_view();
+    }
 
-bool IsBmpOf32Bits(const std::string& bytes, int format) {
+  private:
+    void* start_ = nullptr;
+    size_t size_ = 0;
+};
+
+bool IsBmpOf32Bits(std::string_view bytes, int format) {
     constexpr size_t kBitsAt = 28;
     return format == IFF_BMP && bytes.size() > kBitsAt && bytes[kBitsAt] == 32;
 }
@@ -351,6 +412,12 @@ bool IsReadPnm(const std::string& path, std::string& refusal) {
     return false;
 }
 
+int ExifOrientationOf(std::string_view bytes, int format) {
+    return format == IFF_JFIF_JPEG ? TiffOrientation(JpegExif(bytes))
+           : format == IFF_PNG     ? TiffOrientation(PngExif(bytes))
+                                   : 1;
+}
+
 bool IsReadFormat(int format) {
     return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP || format == IFF_PNM ||
            format == IFF_WEBP || format == IFF_JP2;
@@ -359,9 +426,7 @@ bool IsReadFormat(int format) {
 }  // namespace
 
 int ExifOrientation(const std::string& bytes, int format) {
-    return format == IFF_JFIF_JPEG ? TiffOrientation(JpegExif(bytes))
-           : format == IFF_PNG     ? TiffOrientation(PngExif(bytes))
-                                   : 1;
+    return ExifOrientationOf(bytes, format);
 }
 
 cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::string& refusal) {
@@ -371,19 +436,26 @@ cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::stri
     if (index != 0 || !IsReadFormat(format) || (format == IFF_PNM && !IsReadPnm(path, refusal))) {
         return cv::Mat();
     }
-    std::string bytes = ReadBytes(path);
+    const MappedFile file(path);
+    std::string_view bytes = file.Bytes();
+    // Only a grey PNG file with a transparent value is copied, without that chunk.
+    std::string edited;
     if (format == IFF_PNG) {
-        DropGreyTransparency(bytes);
+        const auto [at, length] = GreyTransparency(bytes);
+        if (at != std::string_view::npos) {
+            edited = std::string(bytes).erase(at, length);
+            bytes = edited;
+        }
     }
     cv::Mat grey;
     if (format == IFF_JFIF_JPEG) {
         grey = DecodeJpeg(bytes);
-    } else {
+    } else if (!bytes.empty()) {
         const PixPtr pix(pixReadMem(reinterpret_cast<const l_uint8*>(bytes.data()), bytes.size()));
         grey = pix ? GreyFromPix(pix.get(), IsBmpOf32Bits(bytes, format)) : cv::Mat();
     }
     if (!grey.empty()) {
-        ApplyOrientation(ExifOrientation(bytes, format), grey);
+        ApplyOrientation(ExifOrientationOf(bytes, format), grey);
     }
     return grey;
 }
