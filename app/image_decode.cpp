@@ -6,15 +6,11 @@
 // formats through Leptonica, which drives the same libpng, libwebp and OpenJPEG.
 #include "app/image_decode.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <string_view>
 
@@ -191,8 +187,13 @@ cv::Mat GreyFromBytePix(PIX* pix) {
         const l_uint32* words = data + static_cast<size_t>(y) * wordsPerLine;
         unsigned char* row = grey.ptr<unsigned char>(y);
         for (int i = 0; i < wholeWords; ++i) {
-            const std::uint32_t swapped = __builtin_bswap32(words[i]);
-            std::memcpy(row + 4 * i, &swapped, sizeof swapped);
+            // The first pixel is the word's most significant byte.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            const std::uint32_t ordered = __builtin_bswap32(words[i]);
+#else
+            const std::uint32_t ordered = words[i];
+#endif
+            std::memcpy(row + 4 * i, &ordered, sizeof ordered);
         }
         for (int x = 4 * wholeWords; x < width; ++x) {
             row[x] = static_cast<unsigned char>(words[x / 4] >> (24 - 8 * (x % 4)));
@@ -343,43 +344,23 @@ cv::Mat DecodeTiffPage(const std::string& path, int index) {
     return grey;
 }
 
-// A file's bytes, mapped rather than read: a large page's file is neither copied
-// nor does it take fresh memory (whose every 4 KiB costs the kernel a fault). An
-// empty view when the file cannot be mapped, as an empty file cannot.
-class MappedFile {
-  public:
-    explicit MappedFile(const std::string& path) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat status {};
-        if (fd < 0) {
-            return;
-        }
-        if (fstat(fd, &status) == 0 && status.st_size > 0) {
-            void* start =
-                mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-            if (start != MAP_FAILED) {
-                start_ = start;
-                size_ = static_cast<size_t>(status.st_size);
-            }
-        }
-        close(fd);  // the mapping stays
+// A file's bytes, read in one call into a buffer of the file's size rather than
+// through a stream iterator that grows its string step by step. Not mapped: a file
+// cut short by another program while mapped would stop the process with SIGBUS,
+// where a read just comes back short and the page fails to decode. Empty when the
+// file cannot be read.
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    std::string bytes;
+    if (size <= 0 || !file.seekg(0)) {
+        return bytes;
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    ~MappedFile() {
-        if (start_ != nullptr) {
-            munmap(start_, size_);
-        }
-    }
-    std::string_view Bytes() const {
-        return start_ != nullptr ? std::string_view(static_cast<const char*>(start_), size_)
-                                 : std::string_view();
-    }
-
-  private:
-    void* start_ = nullptr;
-    size_t size_ = 0;
-};
+    bytes.resize(static_cast<size_t>(size));
+    file.read(bytes.data(), size);
+    bytes.resize(static_cast<size_t>(file.gcount()));
+    return bytes;
+}
 
 bool IsBmpOf32Bits(std::string_view bytes, int format) {
     constexpr size_t kBitsAt = 28;
@@ -436,8 +417,8 @@ cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::stri
     if (index != 0 || !IsReadFormat(format) || (format == IFF_PNM && !IsReadPnm(path, refusal))) {
         return cv::Mat();
     }
-    const MappedFile file(path);
-    std::string_view bytes = file.Bytes();
+    const std::string contents = ReadBytes(path);
+    std::string_view bytes = contents;
     // Only a grey PNG file with a transparent value is copied, without that chunk.
     std::string edited;
     if (format == IFF_PNG) {

@@ -35,7 +35,7 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                   double windowFactor, double countFactor) {
+                   double windowFactor, double countFactor, int /*threads*/) {
     reference::DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, windowFactor,
                              countFactor);
 }
@@ -43,7 +43,7 @@ void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
 void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
-                      double countFactor) {
+                      double countFactor, int /*threads*/) {
     reference::CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, minVotes,
                                 windowFactor, countFactor);
 }
