@@ -139,28 +139,8 @@ TEST(LibraryTest, ConcurrentCallsGiveTheSequentialResults) {
 // A page split over threads gives the one-thread result exactly: even and odd band
 // counts, bands shorter than the windows, and more threads than the page has rows
 // or tiles of the curve. (The lower-peak retry is split in the test below.)
-TEST(LibraryTest, EveryThreadCountGivesTheOneThreadResult) {
-    const std::pair<const char*, cv::Mat> pages[] = {
-        {"page", GeneratedPage(3, 640, 480, 0.5)},
-        {"hard page", GeneratedPage(6, 420, 610, 0.9)},
-        {"twelve rows", GeneratedPage(5, 200, 12, 0.3)},
-    };
-    for (const auto& [name, page] : pages) {
-        const edgebin::Result single = edgebin::Binarize(page);
-        for (const int threads : {2, 3, 16}) {
-            edgebin::Parameters parameters;
-            parameters.threads = threads;
-            EXPECT_TRUE(SameResult(edgebin::Binarize(page, parameters), single))
-                << name << ", " << threads << " threads";
-        }
-    }
-}
-
-// Two pages where the isolated share takes the higher peak and the lower one is
-// right: faint lines of words beside one strong mark, where the higher peak keeps
-// the mark alone; and a generated page whose later lines are faded, where it keeps
-// the dark lines alone. The page is then binarized at the lower peak, exactly as a
-// caller who asks for it gets it, and says why.
+// Faint lines of words beside one strong mark, where the higher peak keeps the
+// mark alone.
 cv::Mat FaintWordsBesideAMark() {
     cv::Mat page(400, 600, CV_8UC1, cv::Scalar(200));
     for (int line = 0; line < 9; ++line) {
@@ -176,10 +156,32 @@ cv::Mat FaintWordsBesideAMark() {
     return page;
 }
 
+TEST(LibraryTest, EveryThreadCountGivesTheOneThreadResult) {
+    const std::pair<const char*, cv::Mat> pages[] = {
+        {"page", GeneratedPage(3, 640, 480, 0.5)},
+        {"hard page", GeneratedPage(6, 420, 610, 0.9)},
+        {"twelve rows", GeneratedPage(5, 200, 12, 0.3)},
+        {"mended page", FaintWordsBesideAMark()},
+    };
+    for (const auto& [name, page] : pages) {
+        const edgebin::Result single = edgebin::Binarize(page);
+        for (const int threads : {2, 3, 16}) {
+            edgebin::Parameters parameters;
+            parameters.threads = threads;
+            EXPECT_TRUE(SameResult(edgebin::Binarize(page, parameters), single))
+                << name << ", " << threads << " threads";
+        }
+    }
+}
+
+// Two pages where the isolated share takes the higher peak and the lower one is
+// right: the faint words beside a mark; and a generated page whose later lines are
+// faded, where the higher peak keeps the dark lines alone. The page is then binarized at the lower
+// peak, exactly as a caller who asks for it gets it, and says why.
+
 TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
     const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
-    cv::Mat faded;
-    cv::Mat truth;
+    cv::Mat faded, truth;
     std::string text;
     if (std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
         GenerateClassPage(PageOptions{1, 600, 300, 0.6}, PageClass::kFaint, kFonts, faded, truth,
@@ -208,15 +210,10 @@ TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
             << c.name;
         EXPECT_EQ(mended.trace.mend, c.mend) << c.name;
         EXPECT_TRUE(SamePixels(mended.image, lower.image)) << c.name;
-        EXPECT_EQ(mended.trace.measurements.size(), lower.trace.measurements.size()) << c.name;
         const std::vector<std::string>& reasons = mended.trace.suspectReasons;
         EXPECT_EQ(std::count(reasons.begin(), reasons.end(), "the global level was mended"),
                   c.mend == edgebin::Mend::kNoText ? 1 : 0)
             << c.name;
-        EXPECT_TRUE(lower.trace.mendedFrom == -1 && lower.trace.mend == edgebin::Mend::kNone);
-        edgebin::Parameters split;
-        split.threads = 3;
-        EXPECT_TRUE(SameResult(edgebin::Binarize(c.page, split), mended)) << c.name;
     }
 }
 

@@ -9,8 +9,6 @@
 
 #include "support/test_support.h"
 
-// Dark words on light paper and its Otsu result, a sound binarization, against
-// results that each trip one reason.
 // Four lines of words on paper of 210, the lower two in `lowerInk`.
 cv::Mat WordsPage(double lowerInk) {
     cv::Mat grey(200, 300, CV_8UC1, cv::Scalar(210));
@@ -22,6 +20,8 @@ cv::Mat WordsPage(double lowerInk) {
     return grey;
 }
 
+// Dark words on light paper and its Otsu result, a sound binarization, against
+// results that each trip one reason.
 TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     const cv::Mat grey = WordsPage(40);
     cv::Mat sound;
