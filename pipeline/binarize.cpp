@@ -98,18 +98,6 @@ double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }
 
-int MedianStrokeWidth(const Trace& trace) {
-    std::vector<int> widths;
-    for (const TextBand& band : trace.bands) {
-        widths.push_back(band.strokeWidth);
-    }
-    if (widths.empty()) {
-        return 1;
-    }
-    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
-    return std::max(1, widths[widths.size() / 2]);
-}
-
 // `higher` is empty when the higher peak measured nothing stroke-like.
 Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower,
                 const Trace& higherTrace) {
@@ -125,7 +113,7 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
     if (higher.empty()) {
         return Mend::kNone;
     }
-    return AddedInkContrast(grey, higher, lower, MedianStrokeWidth(higherTrace)) >=
+    return AddedInkContrast(grey, higher, lower, MedianStrokeWidth(higherTrace.bands)) >=
                    kFaintWritingContrast
                ? Mend::kFaintWriting
                : Mend::kNone;

@@ -119,18 +119,6 @@ void AddSegment(const unsigned char* grey, const unsigned char* binary, int begi
 }
 
 // Median of the stroke widths of the bands; 1 without bands.
-int MedianStrokeWidth(const std::vector<TextBand>& bands) {
-    std::vector<int> widths;
-    for (const TextBand& band : bands) {
-        widths.push_back(band.strokeWidth);
-    }
-    if (widths.empty()) {
-        return 1;
-    }
-    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
-    return std::max(1, widths[widths.size() / 2]);
-}
-
 // The global stage's own test of its choice, read back from the trace.
 
 // Rows taken at a time by the gradient measures: buffers of a strip, not of the page,
@@ -261,6 +249,18 @@ double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWid
     return clear > 0 ? static_cast<double>(missed) / static_cast<double>(clear) : 0.0;
 }
 
+int MedianStrokeWidth(const std::vector<TextBand>& bands) {
+    std::vector<int> widths;
+    for (const TextBand& band : bands) {
+        widths.push_back(band.strokeWidth);
+    }
+    if (widths.empty()) {
+        return 1;
+    }
+    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+    return std::max(1, widths[widths.size() / 2]);
+}
+
 bool TookHigherPeak(const Trace& trace) {
     return trace.secondPeak >= 0 &&
            trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
@@ -300,11 +300,14 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     }
     const double ink = InkShare(binary);
     const double otsuInk = OtsuInkShare(grey);
+    // Faded writing kept by the mend is ink a global threshold misses and whose grey
+    // lies near the paper's: those two reasons would only restate why it was kept.
+    const bool faintWriting = trace.mend == Mend::kFaintWriting;
     if (ink < kAlmostNoInk) {
         reasons.emplace_back("almost no ink");
     } else if (HasLostItsInk(ink, otsuInk)) {
         reasons.emplace_back("far less ink than a global threshold finds");
-    } else if (ink > kInkShareCeiling * otsuInk) {
+    } else if (ink > kInkShareCeiling * otsuInk && !faintWriting) {
         reasons.emplace_back("far more ink than a global threshold finds");
     }
     const int strokeWidth = MedianStrokeWidth(trace.bands);
@@ -312,7 +315,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
         // One pass gives both: the page's separation is that of its tiles summed.
         const std::vector<GreySums> tiles =
             TileSums(grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth));
-        if (SeparationOf(Total(tiles)) < kMinSeparation) {
+        if (SeparationOf(Total(tiles)) < kMinSeparation && !faintWriting) {
             reasons.emplace_back("ink and paper overlap in grey");
         }
         const double local = WeightedSeparation(tiles);

@@ -34,6 +34,9 @@ double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize)
 // clear edge.
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
 
+// The median of the bands' stroke widths, 1 without bands.
+int MedianStrokeWidth(const std::vector<TextBand>& bands);
+
 // True when the run's final level is the higher of the contour curve's two peaks.
 bool TookHigherPeak(const Trace& trace);
 

@@ -40,44 +40,39 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     const cv::Mat twoInks = WordsPage(160);
     cv::Mat darkOnly = sound.clone();
     darkOnly.rowRange(100, 200).setTo(255);
+    constexpr edgebin::Mend kNone = edgebin::Mend::kNone;
+    const cv::Mat black = cv::Mat::zeros(grey.size(), CV_8UC1);
+    const cv::Mat white(grey.size(), CV_8UC1, cv::Scalar(255));
     const struct {
         const char* name;
         cv::Mat grey;
         cv::Mat binary;
-        int mendedFrom;
+        edgebin::Mend mend;
         int finalThreshold;  // of main peak 20, second peak 90
         std::vector<std::string> reasons;
     } cases[] = {
-        {"sound", grey, sound, -1, 20, {}},
-        {"sound at the higher level", grey, sound, -1, 90, {}},
-        {"mended", grey, sound, 120, 20, {"the global level was mended"}},
-        {"blank", grey, cv::Mat(grey.size(), CV_8UC1, cv::Scalar(255)), -1, 20, {"almost no ink"}},
-        {"thinned", grey, thinned, -1, 20, {"far less ink than a global threshold finds"}},
-        {"black",
-         grey,
-         cv::Mat::zeros(grey.size(), CV_8UC1),
-         -1,
-         20,
+        // clang-format off
+        {"sound", grey, sound, kNone, 20, {}},
+        {"sound at the higher level", grey, sound, kNone, 90, {}},
+        {"mended", grey, sound, edgebin::Mend::kNoText, 20, {"the global level was mended"}},
+        {"blank", grey, white, kNone, 20, {"almost no ink"}},
+        {"thinned", grey, thinned, kNone, 20, {"far less ink than a global threshold finds"}},
+        {"black", grey, black, kNone, 20,
          {"far more ink than a global threshold finds", "ink and paper overlap in grey"}},
-        {"shifted",
-         grey,
-         shifted,
-         -1,
-         20,
+        {"shifted", grey, shifted, kNone, 20,
          {"ink and paper overlap in grey", "ink and paper overlap in grey within small areas"}},
-        {"noisy", noisy, sound, -1, 20, {"ink and paper overlap in grey within small areas"}},
-        {"faint lines left out at the higher level",
-         twoInks,
-         darkOnly,
-         -1,
-         90,
+        {"noisy", noisy, sound, kNone, 20, {"ink and paper overlap in grey within small areas"}},
+        {"faint lines left out at the higher level", twoInks, darkOnly, kNone, 90,
          {"the higher global level left clear edges outside the ink"}},
-        {"faint lines left out at the lower level", twoInks, darkOnly, -1, 20, {}},
+        {"faint lines left out at the lower level", twoInks, darkOnly, kNone, 20, {}},
+        // Faded writing that the mend kept: ink Otsu misses, grey near the paper's.
+        {"black, kept as faint writing", grey, black, edgebin::Mend::kFaintWriting, 20, {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         edgebin::Trace trace;
-        trace.mendedFrom = c.mendedFrom;
-        trace.mend = c.mendedFrom >= 0 ? edgebin::Mend::kNoText : edgebin::Mend::kNone;
+        trace.mendedFrom = c.mend == edgebin::Mend::kNone ? -1 : 120;
+        trace.mend = c.mend;
         trace.mainPeak = 20;
         trace.secondPeak = 90;
         trace.finalThreshold = c.finalThreshold;
