@@ -118,9 +118,6 @@ void AddSegment(const unsigned char* grey, const unsigned char* binary, int begi
     }
 }
 
-// Median of the stroke widths of the bands; 1 without bands.
-// The global stage's own test of its choice, read back from the trace.
-
 // Rows taken at a time by the gradient measures: buffers of a strip, not of the page,
 // whose allocation alone would cost more than the arithmetic on large pages.
 constexpr int kStripRows = 32;
