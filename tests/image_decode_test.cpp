@@ -25,46 +25,40 @@ std::string Encoded(const std::string& extension, const cv::Mat& image,
     return std::string(bytes.begin(), bytes.end());
 }
 
-// A JPEG file with an EXIF block that declares `orientation`, right after its
+// A TIFF block (little-endian) whose one entry is `orientation`, as EXIF holds it.
+std::string ExifBlock(int orientation) {
+    // clang-format off
+    const char block[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0,
+                          static_cast<char>(orientation), 0, 0, 0, 0, 0, 0, 0};
+    // clang-format on
+    return std::string(block, sizeof block);
+}
+
+// A JPEG file with an APP1 EXIF segment that declares `orientation`, right after its
 // start marker.
 std::string WithExifOrientation(const std::string& jpeg, int orientation) {
-    const char block[] = {'\xFF',
-                          '\xE1',
-                          0,
-                          34,
-                          'E',
-                          'x',
-                          'i',
-                          'f',
-                          0,
-                          0,
-                          'I',
-                          'I',
-                          42,
-                          0,
-                          8,
-                          0,
-                          0,
-                          0,
-                          1,
-                          0,
-                          0x12,
-                          1,
-                          3,
-                          0,
-                          1,
-                          0,
-                          0,
-                          0,
-                          static_cast<char>(orientation),
-                          0,
-                          0,
-                          0,
-                          0,
-                          0,
-                          0,
-                          0};
-    return jpeg.substr(0, 2) + std::string(block, sizeof block) + jpeg.substr(2);
+    const std::string segment = std::string("Exif\0\0", 6) + ExifBlock(orientation);
+    return jpeg.substr(0, 2) + "\xFF\xE1" + static_cast<char>(0) +
+           static_cast<char>(segment.size() + 2) + segment + jpeg.substr(2);
+}
+
+// A PNG file with an eXIf chunk that declares `orientation`, after its header chunk.
+std::string PngWithExifOrientation(const std::string& png, int orientation) {
+    const std::string chunk = "eXIf" + ExifBlock(orientation);
+    std::uint32_t crc = 0xFFFFFFFF;  // the CRC-32 of PNG chunks, bit by bit
+    for (const char c : chunk) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+        }
+    }
+    const auto bigEndian = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    const size_t afterHeader = 8 + 25;  // signature, IHDR
+    return png.substr(0, afterHeader) + bigEndian(chunk.size() - 4) + chunk + bigEndian(~crc) +
+           png.substr(afterHeader);
 }
 
 // A colour TIFF whose orientation tag is `orientation`, through libtiff.
@@ -143,6 +137,8 @@ TEST(ImageDecodeTest, EveryFormatReadsAsOpenCvReadItInGrey) {
     for (int orientation = 1; orientation <= 8; ++orientation) {
         const std::string name = "turned" + std::to_string(orientation);
         cases.emplace_back(name + ".jpg", WithExifOrientation(jpeg, orientation));
+        cases.emplace_back(name + ".png",
+                           PngWithExifOrientation(Encoded(".png", bgr), orientation));
         cases.emplace_back(name + ".tif", TiffWithOrientation(dir / "t.tif", bgr, orientation));
     }
     for (const auto& [name, bytes] : cases) {
