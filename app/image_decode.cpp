@@ -128,28 +128,25 @@ std::string_view PngExif(std::string_view bytes) {
     return "";
 }
 
-// Where the transparency chunk of a grey PNG file starts, and its length with
-// its frame; npos for other files. Leptonica reads a grey PNG with a transparent
-// grey value as wholly transparent, losing its pixels; transparency is ignored
-// anyway, so that chunk is dropped.
-std::pair<size_t, size_t> GreyTransparency(std::string_view bytes) {
+// Leptonica reads a grey PNG with a transparent grey value as wholly transparent,
+// losing its pixels; transparency is ignored anyway, so its chunk is dropped.
+void DropGreyTransparency(std::string& bytes) {
     constexpr size_t kColourTypeAt = 25;
-    constexpr std::pair<size_t, size_t> kNone{std::string_view::npos, 0};
     if (bytes.size() <= kColourTypeAt || bytes[kColourTypeAt] != 0) {
-        return kNone;
+        return;
     }
     size_t at = 8;
     while (at + 8 <= bytes.size()) {
         const size_t length = BigEndian(bytes, at, 4);
         if (length > bytes.size() - at - 12) {
-            return kNone;
+            return;
         }
         if (bytes.compare(at + 4, 4, "tRNS") == 0) {
-            return {at, length + 12};
+            bytes.erase(at, length + 12);
+            return;
         }
         at += length + 12;
     }
-    return kNone;
 }
 
 // The page turned as OpenCV turns a page for its EXIF orientation.
@@ -393,12 +390,6 @@ bool IsReadPnm(const std::string& path, std::string& refusal) {
     return false;
 }
 
-int ExifOrientationOf(std::string_view bytes, int format) {
-    return format == IFF_JFIF_JPEG ? TiffOrientation(JpegExif(bytes))
-           : format == IFF_PNG     ? TiffOrientation(PngExif(bytes))
-                                   : 1;
-}
-
 bool IsReadFormat(int format) {
     return format == IFF_PNG || format == IFF_JFIF_JPEG || format == IFF_BMP || format == IFF_PNM ||
            format == IFF_WEBP || format == IFF_JP2;
@@ -406,8 +397,10 @@ bool IsReadFormat(int format) {
 
 }  // namespace
 
-int ExifOrientation(const std::string& bytes, int format) {
-    return ExifOrientationOf(bytes, format);
+int ExifOrientation(std::string_view bytes, int format) {
+    return format == IFF_JFIF_JPEG ? TiffOrientation(JpegExif(bytes))
+           : format == IFF_PNG     ? TiffOrientation(PngExif(bytes))
+                                   : 1;
 }
 
 cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::string& refusal) {
@@ -417,16 +410,9 @@ cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::stri
     if (index != 0 || !IsReadFormat(format) || (format == IFF_PNM && !IsReadPnm(path, refusal))) {
         return cv::Mat();
     }
-    const std::string contents = ReadBytes(path);
-    std::string_view bytes = contents;
-    // Only a grey PNG file with a transparent value is copied, without that chunk.
-    std::string edited;
+    std::string bytes = ReadBytes(path);
     if (format == IFF_PNG) {
-        const auto [at, length] = GreyTransparency(bytes);
-        if (at != std::string_view::npos) {
-            edited = std::string(bytes).erase(at, length);
-            bytes = edited;
-        }
+        DropGreyTransparency(bytes);
     }
     cv::Mat grey;
     if (format == IFF_JFIF_JPEG) {
@@ -436,7 +422,7 @@ cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::stri
         grey = pix ? GreyFromPix(pix.get(), IsBmpOf32Bits(bytes, format)) : cv::Mat();
     }
     if (!grey.empty()) {
-        ApplyOrientation(ExifOrientationOf(bytes, format), grey);
+        ApplyOrientation(ExifOrientation(bytes, format), grey);
     }
     return grey;
 }

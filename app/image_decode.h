@@ -3,6 +3,7 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <string_view>
 
 namespace edgebin::cli {
 
@@ -19,6 +20,6 @@ cv::Mat DecodeGreyPage(const std::string& path, int index, int format, std::stri
 
 // The EXIF orientation (1 to 8) that the JPEG or PNG file held in `bytes`
 // declares, 1 where it declares none or one out of range.
-int ExifOrientation(const std::string& bytes, int format);
+int ExifOrientation(std::string_view bytes, int format);
 
 }  // namespace edgebin::cli

@@ -99,13 +99,13 @@ double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }
 
-// `higher` is empty when the higher peak measured nothing stroke-like.
-Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower,
-                const Trace& higherTrace) {
+// `higher` is empty when the higher peak measured nothing stroke-like; its text
+// bands measured strokes `strokeWidth` wide.
+Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower, int strokeWidth) {
     const double reference = OtsuInkShare(grey);
     const double ink = higher.empty() ? 0.0 : InkShare(higher);
     // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
-    if (HasLostItsInk(ink, reference) && IsPlausibleInk(grey, lower) &&
+    if (HasLostItsInk(ink, reference) && IsPlausibleInk(grey, lower, reference) &&
         InkDistance(InkShare(lower), reference) < InkDistance(ink, reference)) {
         return Mend::kNoText;
     }
@@ -114,8 +114,7 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
     if (higher.empty()) {
         return Mend::kNone;
     }
-    return AddedInkContrast(grey, higher, lower, MedianStrokeWidth(higherTrace.bands)) >=
-                   kFaintWritingContrast
+    return AddedInkContrast(grey, higher, lower, strokeWidth) >= kFaintWritingContrast
                ? Mend::kFaintWriting
                : Mend::kNone;
 }
@@ -146,7 +145,8 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
                   stages != nullptr ? &lowerStages : nullptr, threads) != kStatusOk) {
         return status;
     }
-    const Mend mend = ChooseMend(grey, status == kStatusOk ? dst : cv::Mat(), lower, trace);
+    const Mend mend = ChooseMend(grey, status == kStatusOk ? dst : cv::Mat(), lower,
+                                 MedianStrokeWidth(trace.bands));
     if (mend == Mend::kNone) {
         return status;
     }

@@ -42,26 +42,6 @@ constexpr int kMinTileSide = 20;
 constexpr double kClearEdgeFactor = 8.0;
 constexpr double kMaxMissedEdges = 0.02;
 
-// (mean paper grey - mean ink grey) / sqrt(paper variance + ink variance) of the
-// grey page under the binary result: large when ink and paper are told apart.
-double Separation(const cv::Mat& grey, const cv::Mat& binary) {
-    cv::Mat ink;
-    cv::compare(binary, 0, ink, cv::CMP_EQ);
-    const int inkCount = cv::countNonZero(ink);
-    if (inkCount == 0 || inkCount == ink.rows * ink.cols) {
-        return 0.0;
-    }
-    cv::Scalar inkMean;
-    cv::Scalar inkDeviation;
-    cv::Scalar paperMean;
-    cv::Scalar paperDeviation;
-    cv::meanStdDev(grey, inkMean, inkDeviation, ink);
-    cv::meanStdDev(grey, paperMean, paperDeviation, binary);
-    const double spread =
-        std::sqrt(inkDeviation[0] * inkDeviation[0] + paperDeviation[0] * paperDeviation[0]);
-    return (paperMean[0] - inkMean[0]) / std::max(spread, 1e-9);
-}
-
 // Grey sums over one tile, all of it and under the ink; the paper's are the
 // difference. Integers: exact whatever the order of the additions.
 struct GreySums {
@@ -203,6 +183,12 @@ GreySums Total(const std::vector<GreySums>& tiles) {
     return total;
 }
 
+// (mean paper grey - mean ink grey) / sqrt(paper variance + ink variance) of the
+// grey page under the binary result: large when ink and paper are told apart.
+double Separation(const cv::Mat& grey, const cv::Mat& binary) {
+    return SeparationOf(Total(TileSums(grey, binary, std::max(grey.rows, grey.cols))));
+}
+
 }  // namespace
 
 double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
@@ -278,9 +264,9 @@ bool HasLostItsInk(double inkShare, double otsuInkShare) {
     return inkShare < kInkShareFloor * otsuInkShare;
 }
 
-bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary) {
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare) {
     const double ink = InkShare(binary);
-    return ink >= kAlmostNoInk && ink <= kInkShareCeiling * OtsuInkShare(grey) &&
+    return ink >= kAlmostNoInk && ink <= kInkShareCeiling * otsuInkShare &&
            Separation(grey, binary) >= kMinSeparation;
 }
 

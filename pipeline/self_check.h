@@ -15,8 +15,9 @@ namespace edgebin::detail {
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
 
 // False when the result's ink cannot be the page's text: almost none, far more than
-// a plain Otsu threshold finds, or grey values under ink and paper that overlap.
-bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary);
+// `otsuInkShare` (OtsuInkShare of `grey`), or grey values under ink and paper that
+// overlap.
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare);
 
 // True when a result with `inkShare` holds under a tenth of `otsuInkShare`, the ink
 // a plain Otsu threshold finds: it has lost its text.
