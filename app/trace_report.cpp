@@ -71,7 +71,11 @@ void PrintTrace(const Result& result, std::ostream& out) {
 
 std::string SelfCheckNote(const Trace& trace) {
     std::string note;
-    if (trace.mendedFrom >= 0) {
+    if (trace.mend == Mend::kNoiseFloor) {
+        note = "the main peak " + std::to_string(trace.mendedFrom) +
+               " lay in the noise, the peak " + std::to_string(trace.finalThreshold) +
+               " above it was used";
+    } else if (trace.mendedFrom >= 0) {
         const char* why =
             trace.mend == Mend::kFaintWriting ? " left out faint writing" : " kept no text";
         note = "the higher peak " + std::to_string(trace.mendedFrom) + why + ", the lower peak " +

@@ -19,6 +19,8 @@ constexpr double kValleyShare = 0.9;  // a valley lies below this share of the m
 constexpr int kMinValleyWidth = 15;
 constexpr double kBelowShare = 0.7;
 constexpr int kLastCurvatureLevel = 194;
+// Below this share of the lower end, the curve has a valley of its own.
+constexpr double kNoiseValleyShare = 0.5;
 
 struct Peak {
     double value;
@@ -128,11 +130,25 @@ int CountNegative(const std::vector<double>& d, int first, int last) {
 
 }  // namespace
 
-void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak,
-                      int threads) {
-    ContourCurve contourCurve{};
-    BuildContourCurve(gradMap, contourCurve, threads);
-    FindCurvePeaks(contourCurve, hasSecond, mainPeak, secondPeak);
+bool RisesFromTheNoise(const ContourCurve& contourCurve, int level) {
+    const ContourCurve& c = contourCurve;
+    if (level < 2) {
+        return false;
+    }
+    const double floor = *std::min_element(c.begin() + 1, c.begin() + level);
+    return floor >= kNoiseValleyShare * std::min(c[1], c[level]);
+}
+
+int StrongestPeakAbove(const ContourCurve& contourCurve, int level) {
+    const ContourCurve& c = contourCurve;
+    Peak best{0.0, 0};
+    for (int p = std::max(level + 1, kFlankLength + 1); p <= 255 - kFlankLength; ++p) {
+        const Peak peak{c[p], p};
+        if (IsLocalMaximum(c, p) && StandsAboveFlanks(c, peak) && peak.value > best.value) {
+            best = peak;
+        }
+    }
+    return best.level;
 }
 
 void FindCurvePeaks(const ContourCurve& contourCurve, bool& hasSecond, int& mainPeak,

@@ -2,21 +2,24 @@
 // stands clearly apart, a second peak level.
 #pragma once
 
-#include <opencv2/core.hpp>
-
 #include "global/contour_curve.h"
 
 namespace edgebin::detail {
-
-// Builds the curve of `gradMap` (over `threads` threads) and analyses it with
-// FindCurvePeaks.
-void FindContourPeaks(const cv::Mat& gradMap, bool& hasSecond, int& mainPeak, int& secondPeak,
-                      int threads = 1);
 
 // Peak analysis of a given curve. `mainPeak` is 0 or a level in 5..254;
 // `secondPeak` is 0 whenever `hasSecond` is false.
 void FindCurvePeaks(const ContourCurve& contourCurve, bool& hasSecond, int& mainPeak,
                     int& secondPeak);
+
+// True when the curve from level 1 up to `level` never dips below half of the lower
+// of its two ends: a peak there rises straight out of the counts of the first
+// levels, where the gradient map's noise lies, with no valley of its own.
+bool RisesFromTheNoise(const ContourCurve& contourCurve, int level);
+
+// The highest local maximum of the curve above `level` that does not sit on a
+// slope (neither ten-level flank averages more than 5 above it); 0 when there is
+// none.
+int StrongestPeakAbove(const ContourCurve& contourCurve, int level);
 
 // True when the curve between the two levels dips deep and wide enough below the
 // second peak.

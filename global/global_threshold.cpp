@@ -7,7 +7,6 @@
 
 #include "global/enhance.h"
 #include "global/gradient_map.h"
-#include "global/peak_threshold.h"
 #include "stroke/stroke_map.h"
 
 namespace edgebin::detail {
@@ -128,7 +127,8 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace, GlobalStageImages* images, int threads) {
+                            const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
+                            int threads) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -158,7 +158,7 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
         images->gradMap = gradMap;
     }
     enhanced.release();  // consumed; a large page needs the memory later
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, Rthre, trace, threads);
+    const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);
     trace.finalThreshold = threshold;
 
     const int status =

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "global/peak_threshold.h"
 #include "stroke/stroke_width.h"
 
 namespace edgebin::detail {
@@ -24,14 +25,15 @@ struct GlobalStageImages {
 
 // From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
 // enhanced page, the thresholded `edgeMask` and its refined stroke description.
-// Returns 0, 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen
-// threshold nor at half of it). The peaks, thresholds and every measurement go to
+// The level is taken from the contour curve's peaks as `choice` says. Returns 0,
+// 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen threshold
+// nor at half of it). The peaks, thresholds and every measurement go to
 // `trace`; the working images to `images` when given.
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            double Rthre, Trace& trace, GlobalStageImages* images = nullptr,
-                            int threads = 1);
+                            const PeakChoice& choice, Trace& trace,
+                            GlobalStageImages* images = nullptr, int threads = 1);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses

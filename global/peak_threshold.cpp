@@ -58,14 +58,26 @@ int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int se
     return trace.ratio > Rthre ? hi : lo;
 }
 
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace,
-                        int threads) {
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakChoice& choice,
+                        Trace& trace, int threads) {
     CV_Assert(gradMap.type() == CV_8UC1);
+    ContourCurve curve{};
+    BuildContourCurve(gradMap, curve, threads);
     bool hasSecond = false;
     int mainPeak = 0;
     int secondPeak = 0;
-    FindContourPeaks(gradMap, hasSecond, mainPeak, secondPeak, threads);
-    const int threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, Rthre, trace);
+    FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
+    int threshold = 0;
+    const int candidate = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
+                              ? StrongestPeakAbove(curve, mainPeak)
+                              : 0;
+    if (candidate > mainPeak) {
+        trace.mainPeak = mainPeak;
+        trace.secondPeak = candidate;
+        threshold = candidate;
+    } else {
+        threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, choice.Rthre, trace);
+    }
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;
 }

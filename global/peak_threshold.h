@@ -7,11 +7,23 @@
 
 namespace edgebin::detail {
 
-// Returns the chosen level and writes `edgeMask` = 255 where gradMap > level,
-// else 0. The peaks (and the ratio with two peaks) go to `trace`. The curve is
-// built over `threads` threads.
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, double Rthre, Trace& trace,
-                        int threads = 1);
+// How the level is taken from the curve's peaks.
+struct PeakChoice {
+    // With two peaks the higher level wins when the band pixels between them that
+    // touch no strong pixel cover more than this share of the map.
+    double Rthre = 0.05;
+    // Without a second peak, and with a main peak that rises from the noise of the
+    // first levels, take the curve's strongest peak above the main one instead. A
+    // main peak in the gradient map's noise stands so high that every valley test
+    // turns the text's peak down.
+    bool pastNoiseFloor = false;
+};
+
+// Returns the level `choice` takes and writes `edgeMask` = 255 where gradMap >
+// level, else 0. The peaks (and the ratio with two peaks) go to `trace`. The curve
+// is built over `threads` threads.
+int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakChoice& choice,
+                        Trace& trace, int threads = 1);
 
 // The choice itself, once the peaks are known: returns the level and records the
 // peaks and the ratio in `trace`. With two peaks the higher level wins when the

@@ -100,6 +100,8 @@ const char* MendName(Mend mend) {
             return "no text";
         case Mend::kFaintWriting:
             return "faint writing";
+        case Mend::kNoiseFloor:
+            return "noise floor";
         case Mend::kNone:
             break;
     }

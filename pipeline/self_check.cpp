@@ -264,9 +264,17 @@ bool HasLostItsInk(double inkShare, double otsuInkShare) {
     return inkShare < kInkShareFloor * otsuInkShare;
 }
 
+bool HasAlmostNoInk(double inkShare) {
+    return inkShare < kAlmostNoInk;
+}
+
+bool HasFarTooMuchInk(double inkShare, double otsuInkShare) {
+    return inkShare > kInkShareCeiling * otsuInkShare;
+}
+
 bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare) {
     const double ink = InkShare(binary);
-    return ink >= kAlmostNoInk && ink <= kInkShareCeiling * otsuInkShare &&
+    return !HasAlmostNoInk(ink) && !HasFarTooMuchInk(ink, otsuInkShare) &&
            Separation(grey, binary) >= kMinSeparation;
 }
 
@@ -286,11 +294,11 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     // Faded writing kept by the mend is ink a global threshold misses and whose grey
     // lies near the paper's: those two reasons would only restate why it was kept.
     const bool faintWriting = trace.mend == Mend::kFaintWriting;
-    if (ink < kAlmostNoInk) {
+    if (HasAlmostNoInk(ink)) {
         reasons.emplace_back("almost no ink");
     } else if (HasLostItsInk(ink, otsuInk)) {
         reasons.emplace_back("far less ink than a global threshold finds");
-    } else if (ink > kInkShareCeiling * otsuInk && !faintWriting) {
+    } else if (HasFarTooMuchInk(ink, otsuInk) && !faintWriting) {
         reasons.emplace_back("far more ink than a global threshold finds");
     }
     const int strokeWidth = MedianStrokeWidth(trace.bands);

@@ -23,6 +23,13 @@ bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkSh
 // a plain Otsu threshold finds: it has lost its text.
 bool HasLostItsInk(double inkShare, double otsuInkShare);
 
+// True when a result with `inkShare` holds under 0.2 % of the page.
+bool HasAlmostNoInk(double inkShare);
+
+// True when a result with `inkShare` holds over one and a half times
+// `otsuInkShare`: more than the page's text.
+bool HasFarTooMuchInk(double inkShare, double otsuInkShare);
+
 // Separation of grey under ink and paper, (paper mean - ink mean) / sqrt(sum of
 // variances), measured in square tiles of `tileSize` pixels and averaged weighted by
 // each tile's ink; tiles with under 20 ink or paper pixels are left out. -1 when no

@@ -440,11 +440,13 @@ ratio: share of the page (0..1) between the two peaks touching no stronger
 final_threshold: global threshold on the 8-bit gradient map, or None.
 reassigned_threshold: half of final_threshold when only that half found
     strokes, else None.
-mended_from: the higher of two peaks when the ratio chose it but the lower
-    peak became final_threshold instead; else None.
-mend: why, "no text" (the higher peak kept no text) or "faint writing" (the
-    ink only the lower peak finds stands out from the paper as writing does);
-    None when the level is the ratio's choice.
+mended_from: the level the curve's peaks chose when another became
+    final_threshold; else None.
+mend: why, "no text" (the higher of two peaks kept no text, the lower was
+    used), "faint writing" (the ink only the lower peak finds stands out from
+    the paper as writing does) or "noise floor" (the only peak lay in the
+    noise and left far more ink than Otsu; the curve's strongest candidate
+    above it, second_peak, was used); None when the peaks' choice stands.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.

@@ -109,6 +109,38 @@ TEST(FindCurvePeaksTest, MainPeakAndSecondPeakRules) {
     }
 }
 
+TEST(StrongestPeakAboveTest, SkipsTheLevelsBelowAndPeaksOnASlope) {
+    // 400 up to level 5, a noise peak at 6 falling by 10 a level to 20 at 40, with a
+    // wiggle at 20 on the way down, then a bump of 30 at 50 and a higher one of 35
+    // at 200.
+    ContourCurve noise = Ranged(Ranged(ContourCurve{}, 41, 254, 20.0), 1, 5, 400.0);
+    for (int level = 6; level <= 40; ++level) {
+        noise[level] = 20.0 + 10.0 * (40 - level);
+    }
+    noise = With(noise, {{20, 250.0}, {50, 30.0}, {200, 35.0}});
+    const struct { int level, peak; } cases[] = {{6, 200}, {199, 200}, {200, 0}, {0, 200}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(StrongestPeakAbove(noise, c.level), c.peak) << c.level;
+    }
+    EXPECT_EQ(StrongestPeakAbove(With(noise, {{200, 20.0}}), 6), 50);
+
+    // A valley below half the lower end (15 for the bump at 50) parts a peak from
+    // the noise.
+    const struct {
+        ContourCurve curve;
+        int level;
+        bool rises;
+    } rising[] = {{noise, 6, true},
+                  {With(noise, {{45, 15.0}}), 50, true},
+                  {noise, 1, false},
+                  {With(noise, {{45, 14.9}}), 50, false},
+                  {With(noise, {{1, 20.0}}), 6, true},
+                  {With(noise, {{3, 179.0}}), 6, false}};
+    for (const auto& c : rising) {
+        EXPECT_EQ(RisesFromTheNoise(c.curve, c.level), c.rises) << c.level;
+    }
+}
+
 TEST(IsValleyDeepTest, DepthWidthAndShareBelowHalfHeight) {
     // Main peak at 60, candidate at 81.
     const auto bumps = [](int count) {

@@ -13,6 +13,7 @@
 #include "app/trace_report.h"
 #include "edgebin/edgebin.hpp"
 #include "support/test_support.h"
+#include "tools/evaluation/metrics.h"
 #include "tools/evaluation/page_generator.h"
 
 namespace {
@@ -215,6 +216,33 @@ TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
                   c.mend == edgebin::Mend::kNoText ? 1 : 0)
             << c.name;
     }
+}
+
+// Printed words at half contrast under noise of sigma 3: the curve's only peak lies
+// in the noise, and the page came out as speckle (F 13) before the mend.
+TEST(LibraryTest, AMainPeakInTheNoiseGivesWayToThePeakAboveIt) {
+    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
+    if (!std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+        GTEST_SKIP() << "no DejaVu fonts in " << kFonts;
+    }
+    cv::Mat page, truth;
+    std::string text;
+    GenerateClassPage(PageOptions{3, 600, 300, 0.2}, PageClass::kNoise, kFonts, page, truth, text);
+    cv::Mat noise(page.size(), CV_32F);
+    cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0.0, 3.0);
+    cv::Mat noisy;
+    page.convertTo(noisy, CV_32F, 0.5, 64.0);
+    noisy += noise;
+    noisy.convertTo(noisy, CV_8U);
+
+    const edgebin::Result result = edgebin::Binarize(noisy);
+    ASSERT_EQ(result.status, edgebin::kStatusOk);
+    const edgebin::Trace& trace = result.trace;
+    EXPECT_EQ(trace.mend, edgebin::Mend::kNoiseFloor);
+    EXPECT_EQ(trace.mendedFrom, trace.mainPeak);
+    EXPECT_GT(trace.secondPeak, trace.mainPeak);
+    EXPECT_EQ(trace.finalThreshold, trace.secondPeak);
+    EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, 80.0);
 }
 
 // A page declared well above the working resolution gives what the rule says, made

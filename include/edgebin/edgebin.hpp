@@ -116,9 +116,9 @@ struct TextBand {
 };
 
 // Why the global level differs from the one the contour curve's ratio chose.
-enum class Mend { kNone, kNoText, kFaintWriting };
+enum class Mend { kNone, kNoText, kFaintWriting, kNoiseFloor };
 
-// "none", "no text" or "faint writing", as the batch report and Python write it.
+// "none", "no text", "faint writing" or "noise floor", as the batch report and Python write it.
 const char* MendName(Mend mend);
 
 // What the binarization decided on the way, everything the command line reports.
@@ -141,14 +141,16 @@ struct Trace {
     double ratio = -1.0;
     // Global threshold on the 8-bit gradient map: edges are the pixels above it.
     int finalThreshold = -1;
-    // The higher of the two peaks when the ratio chose it but the lower peak became
-    // finalThreshold instead, for the reason in `mend`; -1 otherwise.
+    // The level the curve's peaks chose when another became finalThreshold, for the
+    // reason in `mend`; -1 otherwise.
     int mendedFrom = -1;
-    // Why the lower peak replaced the higher one: kNoText, the higher kept no text
-    // (nothing stroke-like, or under a tenth of the ink a plain Otsu threshold
-    // finds); kFaintWriting, the ink only the lower peak finds stands out from the
-    // paper far more than the paper varies, as faded writing does and show-through
-    // does not. kNone when the level is the ratio's choice.
+    // Why: kNoText, the higher of two peaks kept no text (nothing stroke-like, or
+    // under a tenth of the ink a plain Otsu threshold finds) and the lower was used;
+    // kFaintWriting, the ink only the lower peak finds stands out from the paper far
+    // more than the paper varies, as faded writing does and show-through does not;
+    // kNoiseFloor, the only peak lay in the gradient map's noise and left over one
+    // and a half times Otsu's ink, so the curve's strongest candidate peak above it
+    // was used (secondPeak). kNone when the level is the peaks' own choice.
     Mend mend = Mend::kNone;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
