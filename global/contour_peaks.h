@@ -11,8 +11,8 @@ namespace edgebin::detail {
 void FindCurvePeaks(const ContourCurve& contourCurve, bool& hasSecond, int& mainPeak,
                     int& secondPeak);
 
-// True when the curve from level 1 up to `level` never dips below half of the lower
-// of its two ends: a peak there rises straight out of the counts of the first
+// True when the curve from level 1 up to `level` never dips below three quarters of
+// the lower of its two ends: a peak there rises straight out of the counts of the first
 // levels, where the gradient map's noise lies, with no valley of its own.
 bool RisesFromTheNoise(const ContourCurve& contourCurve, int level);
 

@@ -29,6 +29,15 @@ double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi) {
            (static_cast<double>(isolatedMask.rows) * static_cast<double>(isolatedMask.cols));
 }
 
+// Records the two peaks as any pair, the ratio included, though the noise under the
+// main peak decided here.
+int TakePeakAboveNoise(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace) {
+    trace.mainPeak = mainPeak;
+    trace.secondPeak = above;
+    trace.ratio = IsolatedBandRatio(gradMap, mainPeak, above);
+    return above;
+}
+
 }  // namespace
 
 void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::Mat& isolatedMask) {
@@ -67,17 +76,12 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     int mainPeak = 0;
     int secondPeak = 0;
     FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
-    int threshold = 0;
-    const int candidate = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
-                              ? StrongestPeakAbove(curve, mainPeak)
-                              : 0;
-    if (candidate > mainPeak) {
-        trace.mainPeak = mainPeak;
-        trace.secondPeak = candidate;
-        threshold = candidate;
-    } else {
-        threshold = ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, choice.Rthre, trace);
-    }
+    const int above = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
+                          ? StrongestPeakAbove(curve, mainPeak)
+                          : 0;
+    const int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace)
+                                           : ChoosePeakLevel(gradMap, hasSecond, mainPeak,
+                                                             secondPeak, choice.Rthre, trace);
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;
 }

@@ -124,18 +124,19 @@ TEST(StrongestPeakAboveTest, SkipsTheLevelsBelowAndPeaksOnASlope) {
     }
     EXPECT_EQ(StrongestPeakAbove(With(noise, {{200, 20.0}}), 6), 50);
 
-    // A valley below half the lower end (15 for the bump at 50) parts a peak from
-    // the noise.
+    // A valley below three quarters of the lower end (22.5 for the bump at 50)
+    // parts a peak from the noise.
+    const ContourCurve raised = Ranged(noise, 40, 49, 25.0);
     const struct {
         ContourCurve curve;
         int level;
         bool rises;
     } rising[] = {{noise, 6, true},
-                  {With(noise, {{45, 15.0}}), 50, true},
+                  {With(raised, {{45, 22.5}}), 50, true},
                   {noise, 1, false},
-                  {With(noise, {{45, 14.9}}), 50, false},
+                  {With(raised, {{45, 22.4}}), 50, false},
                   {With(noise, {{1, 20.0}}), 6, true},
-                  {With(noise, {{3, 179.0}}), 6, false}};
+                  {With(noise, {{3, 269.9}}), 6, false}};
     for (const auto& c : rising) {
         EXPECT_EQ(RisesFromTheNoise(c.curve, c.level), c.rises) << c.level;
     }
