@@ -153,6 +153,19 @@ int StrongestPeakAbove(const ContourCurve& contourCurve, int level) {
     return best.level;
 }
 
+int StrongestPeakBelow(const ContourCurve& contourCurve, int level) {
+    const ContourCurve& c = contourCurve;
+    Peak best{0.0, 0};
+    for (int p = std::max(kFirstPeakLevel, kFlankLength + 1); p < level; ++p) {
+        const Peak peak{c[p], p};
+        if (IsLocalMaximum(c, p) && StandsAboveFlanks(c, peak) && peak.value > best.value &&
+            IsValleyDeep(c, level, p)) {
+            best = peak;
+        }
+    }
+    return best.level;
+}
+
 void FindCurvePeaks(const ContourCurve& contourCurve, bool& hasSecond, int& mainPeak,
                     int& secondPeak) {
     const ContourCurve& c = contourCurve;

@@ -21,6 +21,11 @@ bool RisesFromTheNoise(const ContourCurve& contourCurve, int level);
 // none.
 int StrongestPeakAbove(const ContourCurve& contourCurve, int level);
 
+// The highest local maximum of the curve below `level` that does not sit on a
+// slope and lies apart from `level` by a deep valley (IsValleyDeep); 0 when there
+// is none.
+int StrongestPeakBelow(const ContourCurve& contourCurve, int level);
+
 // True when the curve between the two levels dips deep and wide enough below the
 // second peak.
 bool IsValleyDeep(const ContourCurve& contourCurve, int mainLevel, int secondLevel);

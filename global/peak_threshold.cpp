@@ -79,9 +79,14 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     const int above = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
                           ? StrongestPeakAbove(curve, mainPeak)
                           : 0;
-    const int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace)
+    int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace)
                                            : ChoosePeakLevel(gradMap, hasSecond, mainPeak,
                                                              secondPeak, choice.Rthre, trace);
+    const int below = StrongestPeakBelow(curve, threshold);
+    trace.lowerPeak = below > 0 ? below : -1;
+    if (choice.belowChosen && below > 0) {
+        threshold = below;
+    }
     cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
     return threshold;
 }

@@ -17,6 +17,9 @@ struct PeakChoice {
     // main peak in the gradient map's noise stands so high that every valley test
     // turns the text's peak down.
     bool pastNoiseFloor = false;
+    // Take the curve's strongest peak below the level chosen otherwise, when a deep
+    // valley parts them: faded writing can make a peak of its own under two others.
+    bool belowChosen = false;
 };
 
 // Returns the level `choice` takes and writes `edgeMask` = 255 where gradMap >

@@ -130,9 +130,9 @@ cv::Mat GreyOf(const cv::Mat& src) {
     return grey;
 }
 
-// Takes the other run's result, trace and images when `mend` names a reason.
-int KeepMended(Mend mend, int mendedFrom, cv::Mat& other, Trace& otherTrace,
-               StageImages& otherStages, cv::Mat& dst, Trace& trace, StageImages* stages) {
+// Takes the other run's result, trace and images, mended for `mend`.
+void KeepMended(Mend mend, int mendedFrom, cv::Mat& other, Trace& otherTrace,
+                StageImages& otherStages, cv::Mat& dst, Trace& trace, StageImages* stages) {
     otherTrace.mendedFrom = mendedFrom;
     otherTrace.mend = mend;
     trace = std::move(otherTrace);
@@ -140,7 +140,6 @@ int KeepMended(Mend mend, int mendedFrom, cv::Mat& other, Trace& otherTrace,
     if (stages != nullptr) {
         *stages = std::move(otherStages);
     }
-    return kStatusOk;
 }
 
 // The higher peak rejects weak edges away from strong ones: show-through, stains,
@@ -164,8 +163,8 @@ int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, d
     if (mend == Mend::kNone) {
         return status;
     }
-    return KeepMended(mend, trace.finalThreshold, lower, lowerTrace, lowerStages, dst, trace,
-                      stages);
+    KeepMended(mend, trace.finalThreshold, lower, lowerTrace, lowerStages, dst, trace, stages);
+    return kStatusOk;
 }
 
 // A main peak in the gradient map's noise, with no second peak past it, marks noise
@@ -173,25 +172,51 @@ int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, d
 // finds. The curve's strongest peak above it is run too, and kept when it takes
 // away at least a third of that ink without losing it all. Where the main peak
 // was the text's, a nearby peak above it changes the ink by a few percent.
-int MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                   Trace& trace, StageImages* stages, int threads) {
+bool MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                    Trace& trace, StageImages* stages, int threads) {
     const double ink = InkShare(dst);
     if (!HasFarTooMuchInk(ink, OtsuInkShare(GreyOf(src)))) {
-        return kStatusOk;
+        return false;
     }
     cv::Mat above;
     Trace aboveTrace;
     StageImages aboveStages;
     if (RunStages(src, above, alpha, k, PeakChoice{Rthre, true}, aboveTrace,
                   stages != nullptr ? &aboveStages : nullptr, threads) != kStatusOk) {
-        return kStatusOk;
+        return false;
     }
     const double aboveInk = InkShare(above);
     if (HasAlmostNoInk(aboveInk) || ink < kNoiseInkFactor * aboveInk) {
-        return kStatusOk;
+        return false;
     }
-    return KeepMended(Mend::kNoiseFloor, trace.finalThreshold, above, aboveTrace, aboveStages, dst,
-                      trace, stages);
+    KeepMended(Mend::kNoiseFloor, trace.finalThreshold, above, aboveTrace, aboveStages, dst, trace,
+               stages);
+    return true;
+}
+
+// Faded writing can make a peak of its own below both peaks the ratio weighs. The
+// strongest peak below the level taken is run too when a deep valley parts them, and
+// kept when the ink only it finds passes the faint-writing test.
+bool MendFaintBelow(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                    Trace& trace, StageImages* stages, int threads) {
+    if (trace.lowerPeak < 0) {
+        return false;
+    }
+    cv::Mat below;
+    Trace belowTrace;
+    StageImages belowStages;
+    PeakChoice choice{Rthre};
+    choice.belowChosen = true;
+    if (RunStages(src, below, alpha, k, choice, belowTrace,
+                  stages != nullptr ? &belowStages : nullptr, threads) != kStatusOk ||
+        belowTrace.finalThreshold >= trace.finalThreshold ||
+        AddedInkContrast(GreyOf(src), dst, below, MedianStrokeWidth(trace.bands)) <
+            kFaintWritingContrast) {
+        return false;
+    }
+    KeepMended(Mend::kFaintWriting, trace.finalThreshold, below, belowTrace, belowStages, dst,
+               trace, stages);
+    return true;
 }
 
 }  // namespace
@@ -205,8 +230,9 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (TookHigherPeak(trace)) {
         return MendHigherPeak(src, status, dst, alpha, k, trace, stages, threads);
     }
-    if (status == kStatusOk && trace.secondPeak < 0) {
-        return MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads);
+    if (status == kStatusOk && !(trace.secondPeak < 0 && MendNoiseFloor(src, dst, alpha, k, Rthre,
+                                                                        trace, stages, threads))) {
+        MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return status;
 }

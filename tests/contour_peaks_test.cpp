@@ -142,6 +142,19 @@ TEST(StrongestPeakAboveTest, SkipsTheLevelsBelowAndPeaksOnASlope) {
     }
 }
 
+TEST(StrongestPeakBelowTest, NeedsADeepValleyToTheLevel) {
+    // TwoPeakCurve mirrored: a peak of 50 at 39 below a peak of 100 at 60.
+    ContourCurve curve{};
+    const ContourCurve twoPeaks = TwoPeakCurve(81);
+    for (int level = 0; level <= 120; ++level) {
+        curve[level] = twoPeaks[120 - level];
+    }
+    EXPECT_EQ(StrongestPeakBelow(curve, 60), 39);
+    EXPECT_EQ(StrongestPeakBelow(curve, 39), 0);
+    // A valley 6 levels wide is not deep enough.
+    EXPECT_EQ(StrongestPeakBelow(Ranged(curve, 46, 59, 60.0), 60), 0);
+}
+
 TEST(IsValleyDeepTest, DepthWidthAndShareBelowHalfHeight) {
     // Main peak at 60, candidate at 81.
     const auto bumps = [](int count) {

@@ -245,6 +245,27 @@ TEST(LibraryTest, AMainPeakInTheNoiseGivesWayToThePeakAboveIt) {
     EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, 80.0);
 }
 
+// Faded lines beside dark ones whose curve has a peak for the dark edges, one above
+// it and one of the faded lines' own below both: F 15 at the ratio's choice.
+TEST(LibraryTest, FadedWritingBelowBothPeaksIsKeptAtItsOwnPeak) {
+    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
+    if (!std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+        GTEST_SKIP() << "no DejaVu fonts in " << kFonts;
+    }
+    cv::Mat page, truth;
+    std::string text;
+    GenerateClassPage(PageOptions{2, 1200, 900, 0.35}, PageClass::kFaint, kFonts, page, truth,
+                      text);
+    const edgebin::Result result = edgebin::Binarize(page);
+    ASSERT_EQ(result.status, edgebin::kStatusOk);
+    const edgebin::Trace& trace = result.trace;
+    EXPECT_EQ(trace.mend, edgebin::Mend::kFaintWriting);
+    EXPECT_EQ(trace.finalThreshold, trace.lowerPeak);
+    EXPECT_LT(trace.finalThreshold, std::min(trace.mainPeak, trace.secondPeak));
+    EXPECT_EQ(trace.mendedFrom, std::min(trace.mainPeak, trace.secondPeak));
+    EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, 85.0);
+}
+
 // A page declared well above the working resolution gives what the rule says, made
 // here from plain OpenCV calls: the page shrunk by area interpolation to rounded
 // sizes, binarized with the same trace, and brought back by nearest neighbour.

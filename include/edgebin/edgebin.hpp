@@ -155,6 +155,10 @@ struct Trace {
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
     int reassignedThreshold = -1;
+    // The curve's strongest peak below the level the peaks chose, parted from it by
+    // a deep valley, where faded writing can make a peak of its own; -1 when there
+    // is none. The faint-writing mend tries it.
+    int lowerPeak = -1;
     // The measurement at finalThreshold, then the one at its half if that ran.
     std::vector<StrokeMeasurement> measurements;
     // One measurement per pass of the refinement loop (1 to 11 passes).
