@@ -320,9 +320,9 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
         }
     }
     // Only a second peak above the main one can leave a fainter text out whole: a main
-    // peak above a second one is the ink's own level over a noise floor, where the edges
-    // left out are stains'. The measure costs a gradient of the page, so it is taken
-    // there alone.
+    // peak above a second one is the ink's own level over a noise floor, and the clear
+    // edges it leaves out were show-through on the pages measured. The measure costs a
+    // gradient of the page, so it is taken there alone.
     if (TookSecondPeakAboveMain(trace) &&
         MissedEdgeShare(grey, binary, strokeWidth) > kMaxMissedEdges) {
         reasons.emplace_back("the higher global level left clear edges outside the ink");
