@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -10,11 +11,11 @@
 #include "support/test_support.h"
 
 // Four lines of words on paper of 210, the lower two in `lowerInk`.
-cv::Mat WordsPage(double lowerInk) {
+cv::Mat WordsPage(double lowerInk, int thickness = 2) {
     cv::Mat grey(200, 300, CV_8UC1, cv::Scalar(210));
     for (int line = 0; line < 4; ++line) {
         cv::putText(grey, "words of line " + std::to_string(line), cv::Point(10, 40 + 45 * line),
-                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(line < 2 ? 40 : lowerInk), 2,
+                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(line < 2 ? 40 : lowerInk), thickness,
                     cv::LINE_AA);
     }
     return grey;
@@ -23,9 +24,16 @@ cv::Mat WordsPage(double lowerInk) {
 // Dark words on light paper and its Otsu result, a sound binarization, against
 // results that each trip one reason.
 TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
+    const auto otsu = [](const cv::Mat& page) {
+        cv::Mat binary;
+        cv::threshold(page, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+        return binary;
+    };
     const cv::Mat grey = WordsPage(40);
-    cv::Mat sound;
-    cv::threshold(grey, sound, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const cv::Mat sound = otsu(grey);
+    // Bold print over 15 % of the page, dark, or half of it as grey as show-through.
+    const cv::Mat bold = WordsPage(40, 4);
+    const cv::Mat boldGrey = WordsPage(135, 4);
     cv::Mat thinned(grey.size(), CV_8UC1, cv::Scalar(255));  // a sliver of one line kept
     sound.rowRange(24, 30).copyTo(thinned.rowRange(24, 30));
     cv::Mat shifted;  // as much ink, in the wrong places
@@ -41,6 +49,9 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     cv::Mat darkOnly = sound.clone();
     darkOnly.rowRange(100, 200).setTo(255);
     constexpr edgebin::Mend kNone = edgebin::Mend::kNone;
+    // Main peak, second peak and the level taken.
+    constexpr std::array<int, 3> atLower{20, 90, 20};
+    constexpr std::array<int, 3> atHigher{20, 90, 90};
     const cv::Mat black = cv::Mat::zeros(grey.size(), CV_8UC1);
     const cv::Mat white(grey.size(), CV_8UC1, cv::Scalar(255));
     const struct {
@@ -48,34 +59,40 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
         cv::Mat grey;
         cv::Mat binary;
         edgebin::Mend mend;
-        int finalThreshold;  // of main peak 20, second peak 90
+        std::array<int, 3> levels;
         std::vector<std::string> reasons;
     } cases[] = {
         // clang-format off
-        {"sound", grey, sound, kNone, 20, {}},
-        {"sound at the higher level", grey, sound, kNone, 90, {}},
-        {"mended", grey, sound, edgebin::Mend::kNoText, 20, {"the global level was mended"}},
-        {"blank", grey, white, kNone, 20, {"almost no ink"}},
-        {"thinned", grey, thinned, kNone, 20, {"far less ink than a global threshold finds"}},
-        {"black", grey, black, kNone, 20,
+        {"sound", grey, sound, kNone, atLower, {}},
+        {"sound at the higher level", grey, sound, kNone, atHigher, {}},
+        {"mended", grey, sound, edgebin::Mend::kNoText, atLower, {"the global level was mended"}},
+        {"blank", grey, white, kNone, atLower, {"almost no ink"}},
+        {"thinned", grey, thinned, kNone, atLower, {"far less ink than a global threshold finds"}},
+        {"black", grey, black, kNone, atLower,
          {"far more ink than a global threshold finds", "ink and paper overlap in grey"}},
-        {"shifted", grey, shifted, kNone, 20,
+        {"shifted", grey, shifted, kNone, atLower,
          {"ink and paper overlap in grey", "ink and paper overlap in grey within small areas"}},
-        {"noisy", noisy, sound, kNone, 20, {"ink and paper overlap in grey within small areas"}},
-        {"faint lines left out at the higher level", twoInks, darkOnly, kNone, 90,
+        {"noisy", noisy, sound, kNone, atLower,
+         {"ink and paper overlap in grey within small areas"}},
+        {"faint lines left out at the higher level", twoInks, darkOnly, kNone, atHigher,
          {"the higher global level left clear edges outside the ink"}},
-        {"faint lines left out at the lower level", twoInks, darkOnly, kNone, 20, {}},
+        {"faint lines left out at the lower level", twoInks, darkOnly, kNone, atLower, {}},
+        {"faint lines left out at a main peak above the second", twoInks, darkOnly, kNone,
+         {90, 20, 90}, {}},
+        {"bold dark print", bold, otsu(bold), kNone, atLower, {}},
+        {"bold print, half as grey as show-through", boldGrey, otsu(boldGrey), kNone, atLower,
+         {"much ink, not clearly apart from the paper in grey"}},
         // Faded writing that the mend kept: ink Otsu misses, grey near the paper's.
-        {"black, kept as faint writing", grey, black, edgebin::Mend::kFaintWriting, 20, {}},
+        {"black, kept as faint writing", grey, black, edgebin::Mend::kFaintWriting, atLower, {}},
         // clang-format on
     };
     for (const auto& c : cases) {
         edgebin::Trace trace;
         trace.mendedFrom = c.mend == edgebin::Mend::kNone ? -1 : 120;
         trace.mend = c.mend;
-        trace.mainPeak = 20;
-        trace.secondPeak = 90;
-        trace.finalThreshold = c.finalThreshold;
+        trace.mainPeak = c.levels[0];
+        trace.secondPeak = c.levels[1];
+        trace.finalThreshold = c.levels[2];
         trace.bands = {{0, 199, 2}};
         edgebin::detail::CheckResult(c.grey, c.binary, trace);
         EXPECT_EQ(trace.suspectReasons, c.reasons) << c.name;
