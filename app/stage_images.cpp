@@ -127,6 +127,9 @@ cv::Mat CurvePlot(const detail::ContourCurve& curve, const Trace& trace) {
     MarkLevel(plot, area, trace.finalThreshold, kRed, "threshold", 3);
     MarkLevel(plot, area, trace.reassignedThreshold, kOrange, "reassigned", 4);
     MarkLevel(plot, area, trace.mendedFrom, kOrange, "mended from", 5);
+    if (trace.lowerPeak != trace.finalThreshold) {
+        MarkLevel(plot, area, trace.lowerPeak, kGreen, "lower peak", 6);
+    }
     return plot;
 }
 
