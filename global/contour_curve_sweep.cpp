@@ -304,6 +304,31 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
     return table;
 }
 
+// What a tile's raster pass does with a pixel, by its pattern of present
+// neighbours and whether it lies on the tile's border (bit 8 of the index): the
+// offset of the neighbour it hangs below (0 when it stays a root) and whether the
+// value-ordered sweep must join its groups. A border pixel always stays a root, as
+// its component must keep a border pixel to represent it.
+struct RasterStep {
+    int parentOffset = 0;
+    int listed = 0;
+};
+using RasterStepTable = std::array<RasterStep, 512>;
+
+RasterStepTable BuildRasterSteps(const NeighbourGroupTable& groups, int stride) {
+    const std::array<int, 8> ring = {-stride, -stride + 1, 1,  stride + 1,
+                                     stride,  stride - 1,  -1, -stride - 1};
+    RasterStepTable steps{};
+    for (size_t pattern = 0; pattern < groups.size(); ++pattern) {
+        const NeighbourGroups& around = groups[pattern];
+        RasterStep& inside = steps[pattern];
+        inside.parentOffset = around.count > 0 ? ring[static_cast<size_t>(around.first[0])] : 0;
+        inside.listed = static_cast<int>(around.count > 1);
+        steps[pattern + 256].listed = static_cast<int>(around.count > 0);
+    }
+    return steps;
+}
+
 // Union-find by rank with path halving; roots hold ~rank.
 class DisjointSets {
   public:
@@ -413,21 +438,32 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 
 // The level sweep inside one tile. Joins that certainly merge are counted in
 // `merges`; the others go to `borderJoins` by level.
+//
+// Which neighbours a pixel finds present when it joins is local: in the sweep's
+// order (value descending, then raster order within the tile) they are the
+// neighbours of larger value and those of equal value before it in raster order.
+// So one raster pass sees every pixel's neighbour groups. A pixel inside the tile
+// with a single group only hangs below that group, and one with none starts a
+// component; neither needs the union-find's roots, so the pass settles both at
+// once. Only the pixels that join two or more groups, and the border pixels that
+// touch one, are swept in value order; their roots are reached through parents
+// that all point earlier in that order, so the forest they see is the one a full
+// sweep would have built.
 class TileSweep {
     // Offsets of the eight neighbours in the framed tile, in ring order.
     static constexpr int kStride = kTileSide + 2;
     static constexpr std::array<int, 8> kRing = {-kStride, -kStride + 1, 1,  kStride + 1,
                                                  kStride,  kStride - 1,  -1, -kStride - 1};
-    // Not a plain byte: stores through a byte type may alias anything, which would
-    // make the compiler reload every pointer after each store.
-    enum class Presence : uint8_t { kAbsent = 0, kPresent = 1 };
 
   public:
-    TileSweep() : groups_(BuildNeighbourGroupTable()) {
-        // One spare byte past the frame for the 4-byte loads of the last row.
-        present_.resize(static_cast<size_t>(kStride) * kStride + 1);
-        borderId_.resize(present_.size());
-        representative_.resize(present_.size());
+    TileSweep() : groups_(BuildNeighbourGroupTable()), steps_(BuildRasterSteps(groups_, kStride)) {
+        const size_t framedSize = static_cast<size_t>(kStride) * kStride;
+        values_.resize(framedSize);
+        borderId_.resize(framedSize);
+        representative_.resize(framedSize);
+        sets_.Reset(framedSize);
+        patterns_.resize(kTileSide);
+        order_.reserve(framedSize);
     }
 
     // Also adds the tile's pixels to `histogram` by value.
@@ -435,91 +471,131 @@ class TileSweep {
              LevelCounts& histogram, LevelCounts& merges, BorderJoins& borderJoins) {
         const int width = borders.TileWidth(tx);
         const int height = borders.TileHeight(ty);
-        const int x0 = tx * kTileSide;
-        const int y0 = ty * kTileSide;
-        constexpr int stride = kTileSide + 2;
-        std::fill(present_.begin(), present_.end(), Presence::kAbsent);
-        sets_.Reset(present_.size());
-        std::fill(borderId_.begin(), borderId_.end(), -1);
-        const auto markBorder = [&](int x, int y) {
-            borderId_[static_cast<size_t>((y + 1) * stride + x + 1)] =
-                borders.LocalId(tx, ty, x, y);
-        };
-        for (int x = 0; x < width; ++x) {
-            markBorder(x, 0);
-            markBorder(x, height - 1);
+        listed_.resize(static_cast<size_t>(kStride) * kStride);
+        FrameTile(gradMap, tx * kTileSide, ty * kTileSide, width, height);
+        MarkBorder(borders, tx, ty, width, height);
+        // Counted per tile and without branches: whether a pixel is listed is
+        // close to random.
+        std::copy(borderId_.begin(), borderId_.end(), representative_.begin());
+        std::array<int, kLevels> tileHistogram{};
+        std::array<int, kLevels> attachedByValue{};
+        std::array<int, kLevels> listedCount{};
+        size_t listedSize = 0;
+        for (int y = 1; y <= height; ++y) {
+            FindPatterns(y, width);
+            const unsigned rowOnBorder = static_cast<unsigned>(y == 1 || y == height);
+            for (int x = 1; x <= width; ++x) {
+                const int p = y * kStride + x;
+                const uint8_t value = values_[static_cast<size_t>(p)];
+                ++tileHistogram[value];
+                const unsigned onBorder =
+                    rowOnBorder | static_cast<unsigned>(x == 1) | static_cast<unsigned>(x == width);
+                const RasterStep step =
+                    steps_[patterns_[static_cast<size_t>(x) - 1] | onBorder << 8];
+                const int attached = static_cast<int>(step.parentOffset != 0);
+                sets_.MakeSetOrAttach(p, p + step.parentOffset, attached != 0);
+                attachedByValue[value] += attached;
+                listed_[listedSize] = p;
+                listedSize += static_cast<size_t>(step.listed);
+                listedCount[value] += step.listed;
+            }
         }
-        for (int y = 1; y + 1 < height; ++y) {
-            markBorder(0, y);
-            markBorder(width - 1, y);
+        histogram[0] += tileHistogram[0];
+        for (size_t value = 1; value < kLevels; ++value) {
+            histogram[value] += tileHistogram[value];
+            merges[value - 1] += attachedByValue[value];
         }
-        SortByValue(gradMap, x0, y0, width, height);
-        for (size_t value = 0; value < kLevels; ++value) {
-            histogram[value] += start_[value + 1] - start_[value];
-        }
-        for (int value = kLevels - 1; value >= 1; --value) {
-            const int level = value - 1;
-            for (int i = start_[static_cast<size_t>(value)];
-                 i < start_[static_cast<size_t>(value) + 1]; ++i) {
-                const int p = order_[static_cast<size_t>(i)];
-                Add(p, borderId_[static_cast<size_t>(p)], level, merges, borderJoins);
+        listed_.resize(listedSize);
+        SortListed(listedCount);
+        for (const int p : order_) {
+            const uint8_t value = values_[static_cast<size_t>(p)];
+            const int pattern = PatternAt(p);
+            const NeighbourGroups& groups = groups_[static_cast<size_t>(pattern)];
+            const int first = static_cast<int>(borderId_[static_cast<size_t>(p)] < 0);
+            for (int g = first; g < groups.count; ++g) {
+                Join(p, p + kRing[static_cast<size_t>(groups.first[g])], value - 1, merges,
+                     borderJoins);
             }
         }
     }
 
   private:
-    // Presence of three neighbours in a row as three bits, from one 4-byte load.
-    static unsigned ThreeBits(const Presence* first) {
-        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bytes gathered little-endian");
-        uint32_t word = 0;
-        std::memcpy(&word, first, sizeof word);
-        word &= 0x010101U;
-        return (word | word >> 7 | word >> 14) & 7U;
+    // The tile with a frame of zeros, which no pixel above a level ever joins.
+    void FrameTile(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
+        if (width < kTileSide || height < kTileSide) {
+            std::fill(values_.begin(), values_.end(), uint8_t{0});
+        } else {
+            std::fill_n(values_.begin(), kStride, uint8_t{0});
+            std::fill_n(values_.end() - kStride, kStride, uint8_t{0});
+        }
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = values_.data() + static_cast<size_t>(y + 1) * kStride;
+            row[0] = 0;
+            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y0 + y) + x0, static_cast<size_t>(width));
+            row[width + 1] = 0;
+        }
     }
 
-    void SortByValue(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
-        constexpr int stride = kTileSide + 2;
-        // Four histograms, so that runs of equal values do not wait on one counter.
-        std::array<std::array<int, kLevels>, 4> histograms{};
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
-            for (int x = 0; x < width; ++x) {
-                ++histograms[static_cast<size_t>(x) % 4][row[x]];
-            }
+    void MarkBorder(const TileBorders& borders, int tx, int ty, int width, int height) {
+        std::fill(borderId_.begin(), borderId_.end(), -1);
+        const auto mark = [&](int x, int y) {
+            borderId_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
+                borders.LocalId(tx, ty, x, y);
+        };
+        for (int x = 0; x < width; ++x) {
+            mark(x, 0);
+            mark(x, height - 1);
         }
-        start_[0] = 0;
-        for (size_t v = 0; v < kLevels; ++v) {
-            start_[v + 1] = start_[v] + histograms[0][v] + histograms[1][v] + histograms[2][v] +
-                            histograms[3][v];
+        for (int y = 1; y + 1 < height; ++y) {
+            mark(0, y);
+            mark(width - 1, y);
         }
+    }
+
+    // The neighbours present when each pixel of framed row y joins, as bits in the
+    // group table's order: NW, N, NE, W before it in raster order count from its
+    // own value up, E, SW, S, SE only above it; none for a pixel of value 0, which
+    // never joins. Written so that it vectorises.
+    void FindPatterns(int y, int width) {
+        const uint8_t* up = values_.data() + static_cast<size_t>(y - 1) * kStride + 1;
+        const uint8_t* mid = up + kStride;
+        const uint8_t* down = mid + kStride;
+        uint8_t* out = patterns_.data();
+        for (int x = 0; x < width; ++x) {
+            const uint8_t v = mid[x];
+            const auto ifAbove = static_cast<uint8_t>(-static_cast<int>(v != 0));
+            out[x] = ifAbove & static_cast<uint8_t>(static_cast<unsigned>(up[x - 1] >= v) |
+                                                    static_cast<unsigned>(up[x] >= v) << 1 |
+                                                    static_cast<unsigned>(up[x + 1] >= v) << 2 |
+                                                    static_cast<unsigned>(mid[x - 1] >= v) << 3 |
+                                                    static_cast<unsigned>(mid[x + 1] > v) << 4 |
+                                                    static_cast<unsigned>(down[x - 1] > v) << 5 |
+                                                    static_cast<unsigned>(down[x] > v) << 6 |
+                                                    static_cast<unsigned>(down[x + 1] > v) << 7);
+        }
+    }
+
+    // The same pattern for one framed pixel.
+    int PatternAt(int p) const {
+        const uint8_t* at = values_.data() + p;
+        const uint8_t v = *at;
+        return static_cast<int>(at[-kStride - 1] >= v) | static_cast<int>(at[-kStride] >= v) << 1 |
+               static_cast<int>(at[-kStride + 1] >= v) << 2 | static_cast<int>(at[-1] >= v) << 3 |
+               static_cast<int>(at[1] > v) << 4 | static_cast<int>(at[kStride - 1] > v) << 5 |
+               static_cast<int>(at[kStride] > v) << 6 | static_cast<int>(at[kStride + 1] > v) << 7;
+    }
+
+    // The listed pixels by value descending, in raster order within a value.
+    void SortListed(const std::array<int, kLevels>& listedCount) {
         std::array<int, kLevels> next{};
-        std::copy(start_.begin(), start_.begin() + kLevels, next.begin());
-        order_.resize(static_cast<size_t>(width) * height);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
-            for (int x = 0; x < width; ++x) {
-                order_[static_cast<size_t>(next[row[x]]++)] = (y + 1) * stride + x + 1;
-            }
+        int start = 0;
+        for (int value = kLevels - 1; value >= 0; --value) {
+            next[static_cast<size_t>(value)] = start;
+            start += listedCount[static_cast<size_t>(value)];
         }
-    }
-
-    void Add(int p, int borderId, int level, LevelCounts& merges, BorderJoins& borderJoins) {
-        const size_t at = static_cast<size_t>(p);
-        present_[at] = Presence::kPresent;
-        representative_[at] = borderId;
-        const Presence* around = present_.data() + p;
-        const unsigned pattern =
-            ThreeBits(around - kStride - 1) | static_cast<unsigned>(around[-1]) << 3 |
-            static_cast<unsigned>(around[1]) << 4 | ThreeBits(around + kStride - 1) << 5;
-        const NeighbourGroups& groups = groups_[pattern];
-        // A new pixel inside the tile always merges into its first neighbour's
-        // component and can hang below that neighbour without finding its root.
-        // Decided without a branch: whether it has a neighbour is close to random.
-        const int attached = static_cast<int>(groups.count > 0) & static_cast<int>(borderId < 0);
-        sets_.MakeSetOrAttach(p, p + kRing[static_cast<size_t>(groups.first[0])], attached != 0);
-        merges[static_cast<size_t>(level)] += attached;
-        for (int g = attached; g < groups.count; ++g) {
-            Join(p, p + kRing[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
+        order_.resize(listed_.size());
+        for (const int p : listed_) {
+            order_[static_cast<size_t>(next[values_[static_cast<size_t>(p)]]++)] = p;
         }
     }
 
@@ -541,12 +617,14 @@ class TileSweep {
     }
 
     NeighbourGroupTable groups_;
-    std::vector<Presence> present_;    // framed tile; the frame stays absent
+    RasterStepTable steps_;
+    std::vector<uint8_t> values_;      // framed tile; the frame stays zero
     std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
     std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
     DisjointSets sets_;
-    std::vector<int> order_;
-    std::array<int, kLevels + 1> start_{};
+    std::vector<uint8_t> patterns_;  // of the current row
+    std::vector<int> listed_;        // pixels to sweep, in raster order
+    std::vector<int> order_;         // the same by value, descending
 };
 
 // Edges between 8-neighbours in different tiles, by the level at which both ends
