@@ -311,6 +311,8 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
 // its component must keep a border pixel to represent it.
 struct RasterStep {
     int parentOffset = 0;
+    int rootMask = ~0;  // all ones for a root, whose parent is ~0
+    int attached = 0;
     int listed = 0;
 };
 using RasterStepTable = std::array<RasterStep, 512>;
@@ -322,7 +324,11 @@ RasterStepTable BuildRasterSteps(const NeighbourGroupTable& groups, int stride) 
     for (size_t pattern = 0; pattern < groups.size(); ++pattern) {
         const NeighbourGroups& around = groups[pattern];
         RasterStep& inside = steps[pattern];
-        inside.parentOffset = around.count > 0 ? ring[static_cast<size_t>(around.first[0])] : 0;
+        if (around.count > 0) {
+            inside.parentOffset = ring[static_cast<size_t>(around.first[0])];
+            inside.rootMask = 0;
+            inside.attached = 1;
+        }
         inside.listed = static_cast<int>(around.count > 1);
         steps[pattern + 256].listed = static_cast<int>(around.count > 0);
     }
@@ -333,8 +339,6 @@ RasterStepTable BuildRasterSteps(const NeighbourGroupTable& groups, int stride) 
 class DisjointSets {
   public:
     void Reset(size_t size) { parent_.assign(size, ~0); }
-
-    void MakeSet(int p) { parent_[static_cast<size_t>(p)] = ~0; }
 
     int Find(int p) {
         while (parent_[static_cast<size_t>(p)] >= 0) {
@@ -348,10 +352,8 @@ class DisjointSets {
         return p;
     }
 
-    // Makes p a new set, or a child of q when `attach`.
-    void MakeSetOrAttach(int p, int q, bool attach) {
-        parent_[static_cast<size_t>(p)] = attach ? q : ~0;
-    }
+    // Makes p a child of `parent`, or a new set when `parent` is ~0.
+    void SetParent(int p, int parent) { parent_[static_cast<size_t>(p)] = parent; }
 
     // Links two distinct roots; returns the new root.
     int Link(int a, int b) {
@@ -481,23 +483,31 @@ class TileSweep {
         std::array<int, kLevels> attachedByValue{};
         std::array<int, kLevels> listedCount{};
         size_t listedSize = 0;
+        const auto settle = [&](int p, uint8_t pattern, unsigned onBorder) {
+            const uint8_t value = values_[static_cast<size_t>(p)];
+            ++tileHistogram[value];
+            const RasterStep& step = steps_[pattern | onBorder << 8];
+            sets_.SetParent(p, (p + step.parentOffset) | step.rootMask);
+            attachedByValue[value] += step.attached;
+            listed_[listedSize] = p;
+            listedSize += static_cast<size_t>(step.listed);
+            listedCount[value] += step.listed;
+        };
         for (int y = 1; y <= height; ++y) {
             FindPatterns(y, width);
-            const unsigned rowOnBorder = static_cast<unsigned>(y == 1 || y == height);
-            for (int x = 1; x <= width; ++x) {
-                const int p = y * kStride + x;
-                const uint8_t value = values_[static_cast<size_t>(p)];
-                ++tileHistogram[value];
-                const unsigned onBorder =
-                    rowOnBorder | static_cast<unsigned>(x == 1) | static_cast<unsigned>(x == width);
-                const RasterStep step =
-                    steps_[patterns_[static_cast<size_t>(x) - 1] | onBorder << 8];
-                const int attached = static_cast<int>(step.parentOffset != 0);
-                sets_.MakeSetOrAttach(p, p + step.parentOffset, attached != 0);
-                attachedByValue[value] += attached;
-                listed_[listedSize] = p;
-                listedSize += static_cast<size_t>(step.listed);
-                listedCount[value] += step.listed;
+            const int row = y * kStride;
+            if (y == 1 || y == height) {
+                for (int x = 1; x <= width; ++x) {
+                    settle(row + x, patterns_[static_cast<size_t>(x) - 1], 1);
+                }
+                continue;
+            }
+            settle(row + 1, patterns_[0], 1);
+            for (int x = 2; x < width; ++x) {
+                settle(row + x, patterns_[static_cast<size_t>(x) - 1], 0);
+            }
+            if (width > 1) {
+                settle(row + width, patterns_[static_cast<size_t>(width) - 1], 1);
             }
         }
         histogram[0] += tileHistogram[0];
