@@ -145,6 +145,29 @@ void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBa
     }
 }
 
+// Neighbouring pixels often add to the same levels; spreading the updates over
+// several copies of the counts keeps them from waiting on each other.
+constexpr size_t kLanes = 4;
+using LaneCounts = std::array<LevelCounts, kLanes>;
+
+// Adds the range of levels [from[x], to[x]) of every pixel of a row, as differences;
+// `to` must not be below `from`, and an empty range adds one and takes it off again,
+// which spares a test per pixel.
+void AddRowRanges(const uint8_t* from, const uint8_t* to, int cols, LaneCounts& lanes) {
+    int x = 0;
+    for (; x + static_cast<int>(kLanes) <= cols; x += static_cast<int>(kLanes)) {
+        for (size_t lane = 0; lane < kLanes; ++lane) {
+            const size_t at = static_cast<size_t>(x) + lane;
+            ++lanes[lane][from[at]];
+            --lanes[lane][to[at]];
+        }
+    }
+    for (; x < cols; ++x) {
+        ++lanes[0][from[x]];
+        --lanes[0][to[x]];
+    }
+}
+
 // Per level: specks (one- and two-pixel components) and outline pixels of the page
 // rows of `band`, as differences over the levels.
 void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
@@ -154,28 +177,22 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     // One offset serves the map and its maxima: all three share their layout.
     const int stride = static_cast<int>(framed.step1());
     CV_Assert(maxima.largest.step1() == framed.step1() && maxima.second.step1() == framed.step1());
-    // Neighbouring pixels often add to the same levels; spreading the updates over
-    // several copies of the counts keeps them from waiting on each other.
-    constexpr size_t kLanes = 4;
-    std::array<LevelCounts, kLanes> speckLanes{};
-    std::array<LevelCounts, kLanes> outlineLanes{};
+    LaneCounts speckLanes{};
+    LaneCounts outlineLanes{};
     size_t lane = 0;
-    const auto addRange = [&](std::array<LevelCounts, kLanes>& lanes, int from, int to) {
-        if (from < to) {
-            LevelCounts& counts = lanes[lane++ % kLanes];
-            ++counts[static_cast<size_t>(from)];
-            --counts[static_cast<size_t>(to)];
-        }
-    };
-    std::vector<uint8_t> from(static_cast<size_t>(cols));
     std::vector<uint8_t> to(static_cast<size_t>(cols));
     std::vector<int> listed(static_cast<size_t>(cols) + 1);
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
-        // A one- or two-pixel component needs each of its pixels above all but at
-        // most one of its neighbours, so only such pixels are looked at, each with
-        // its own range and those of its pairs towards E, SE, S and SW. The list is
-        // gathered without branches, as most pixels fail the test.
+        // A lone pixel is a speck from its largest neighbour value up to its own.
+        for (int x = 0; x < cols; ++x) {
+            to[static_cast<size_t>(x)] = std::max(centre.largest[x], centre.value[x]);
+        }
+        AddRowRanges(centre.largest, to.data(), cols, speckLanes);
+        // A two-pixel component needs each of its pixels above all but one of its
+        // neighbours, so only such pixels are looked at, each with its pairs
+        // towards E, SE, S and SW. The list is gathered without branches, as most
+        // pixels fail the test.
         size_t count = 0;
         for (int x = 0; x < cols; ++x) {
             listed[count] = x;
@@ -183,7 +200,6 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
         }
         for (size_t i = 0; i < count; ++i) {
             const int x = listed[i];
-            addRange(speckLanes, centre.largest[x], centre.value[x]);
             for (int d = 2; d <= 5; ++d) {
                 const int offset = kRingY[d] * stride + kRingX[d];
                 const uint8_t value = centre.value[x + offset];
@@ -191,30 +207,24 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
                     LargestExcept(centre.largest[x], centre.second[x], value);
                 const uint8_t beyondOther = LargestExcept(
                     centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
-                addRange(speckLanes, std::max(beyondCentre, beyondOther),
-                         std::min(centre.value[x], value));
+                const int from = std::max(beyondCentre, beyondOther);
+                const int until = std::min(centre.value[x], value);
+                if (from < until) {
+                    LevelCounts& counts = speckLanes[lane++ % kLanes];
+                    ++counts[static_cast<size_t>(from)];
+                    --counts[static_cast<size_t>(until)];
+                }
             }
         }
-        // Outline: gathered the same way, from vectorised bounds.
+        // Outline: from a pixel's own keptBelow up to its side neighbours' largest.
         const uint8_t* up = keptBelow.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = keptBelow.ptr<uint8_t>(y) + 1;
         const uint8_t* down = keptBelow.ptr<uint8_t>(y + 1) + 1;
         for (int x = 0; x < cols; ++x) {
-            from[static_cast<size_t>(x)] = mid[x];
-            to[static_cast<size_t>(x)] =
-                std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1]));
+            to[static_cast<size_t>(x)] = std::max(
+                std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1])), mid[x]);
         }
-        count = 0;
-        for (int x = 0; x < cols; ++x) {
-            listed[count] = x;
-            count += static_cast<size_t>(from[static_cast<size_t>(x)] < to[static_cast<size_t>(x)]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const size_t x = static_cast<size_t>(listed[i]);
-            LevelCounts& counts = outlineLanes[i % kLanes];
-            ++counts[from[x]];
-            --counts[to[x]];
-        }
+        AddRowRanges(mid, to.data(), cols, outlineLanes);
     }
     for (size_t l = 0; l < kLanes; ++l) {
         for (size_t level = 0; level < specks.size(); ++level) {
