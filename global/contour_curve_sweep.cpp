@@ -467,6 +467,15 @@ class TileSweep {
     static constexpr std::array<int, 8> kRing = {-kStride, -kStride + 1, 1,  kStride + 1,
                                                  kStride,  kStride - 1,  -1, -kStride - 1};
 
+    // A pixel to sweep: its place in the framed tile, its pattern of present
+    // neighbours and its value.
+    struct ListedPixel {
+        uint16_t at;
+        uint8_t pattern;
+        uint8_t value;
+    };
+    static_assert(kStride * kStride <= 1 << 16, "framed tile places fit 16 bits");
+
   public:
     TileSweep() : groups_(BuildNeighbourGroupTable()), steps_(BuildRasterSteps(groups_, kStride)) {
         const size_t framedSize = static_cast<size_t>(kStride) * kStride;
@@ -499,7 +508,7 @@ class TileSweep {
             const RasterStep& step = steps_[pattern | onBorder << 8];
             sets_.SetParent(p, (p + step.parentOffset) | step.rootMask);
             attachedByValue[value] += step.attached;
-            listed_[listedSize] = p;
+            listed_[listedSize] = ListedPixel{static_cast<uint16_t>(p), pattern, value};
             listedSize += static_cast<size_t>(step.listed);
             listedCount[value] += step.listed;
         };
@@ -527,13 +536,12 @@ class TileSweep {
         }
         listed_.resize(listedSize);
         SortListed(listedCount);
-        for (const int p : order_) {
-            const uint8_t value = values_[static_cast<size_t>(p)];
-            const int pattern = PatternAt(p);
-            const NeighbourGroups& groups = groups_[static_cast<size_t>(pattern)];
+        for (const ListedPixel& pixel : order_) {
+            const int p = pixel.at;
+            const NeighbourGroups& groups = groups_[pixel.pattern];
             const int first = static_cast<int>(borderId_[static_cast<size_t>(p)] < 0);
             for (int g = first; g < groups.count; ++g) {
-                Join(p, p + kRing[static_cast<size_t>(groups.first[g])], value - 1, merges,
+                Join(p, p + kRing[static_cast<size_t>(groups.first[g])], pixel.value - 1, merges,
                      borderJoins);
             }
         }
@@ -595,16 +603,6 @@ class TileSweep {
         }
     }
 
-    // The same pattern for one framed pixel.
-    int PatternAt(int p) const {
-        const uint8_t* at = values_.data() + p;
-        const uint8_t v = *at;
-        return static_cast<int>(at[-kStride - 1] >= v) | static_cast<int>(at[-kStride] >= v) << 1 |
-               static_cast<int>(at[-kStride + 1] >= v) << 2 | static_cast<int>(at[-1] >= v) << 3 |
-               static_cast<int>(at[1] > v) << 4 | static_cast<int>(at[kStride - 1] > v) << 5 |
-               static_cast<int>(at[kStride] > v) << 6 | static_cast<int>(at[kStride + 1] > v) << 7;
-    }
-
     // The listed pixels by value descending, in raster order within a value.
     void SortListed(const std::array<int, kLevels>& listedCount) {
         std::array<int, kLevels> next{};
@@ -614,8 +612,8 @@ class TileSweep {
             start += listedCount[static_cast<size_t>(value)];
         }
         order_.resize(listed_.size());
-        for (const int p : listed_) {
-            order_[static_cast<size_t>(next[values_[static_cast<size_t>(p)]]++)] = p;
+        for (const ListedPixel& pixel : listed_) {
+            order_[static_cast<size_t>(next[pixel.value]++)] = pixel;
         }
     }
 
@@ -642,9 +640,9 @@ class TileSweep {
     std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
     std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
     DisjointSets sets_;
-    std::vector<uint8_t> patterns_;  // of the current row
-    std::vector<int> listed_;        // pixels to sweep, in raster order
-    std::vector<int> order_;         // the same by value, descending
+    std::vector<uint8_t> patterns_;    // of the current row
+    std::vector<ListedPixel> listed_;  // pixels to sweep, in raster order
+    std::vector<ListedPixel> order_;   // the same by value, descending
 };
 
 // Edges between 8-neighbours in different tiles, by the level at which both ends
