@@ -407,6 +407,9 @@ TEST(MaskComponentsEquivalence, RecordsMatchTheContourTracingLabeller) {
         std::vector<ComponentRecord> actual(2);  // stale records are replaced
         ASSERT_EQ(reference::FindMaskComponents(mask, expected), FindMaskComponents(mask, actual));
         ASSERT_EQ(Fields(expected), Fields(actual));
+        // In bands of rows, some of them one row high.
+        FindMaskComponents(mask, actual, Uniform(rng, 2, 5));
+        ASSERT_EQ(Fields(expected), Fields(actual)) << "in bands";
     }
     std::vector<ComponentRecord> records(3);
     EXPECT_EQ(FindMaskComponents(cv::Mat::zeros(5, 70, CV_8UC1), records), 0);
