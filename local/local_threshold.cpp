@@ -24,6 +24,7 @@
 #include "local/voter_window.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -439,20 +440,27 @@ class RowVoter<std::int16_t> {
 // column, at most one per column. Exceeding 32767 anywhere calls for 32-bit
 // counters.
 bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
-                     const std::vector<int>& rowStrokeWidths, double alpha) {
+                     const std::vector<int>& rowStrokeWidths, double alpha, int threads) {
     const int rows = edgeMaskCopy.rows;
+    // Voters of each row, narrow and wide, counted in bands.
+    std::vector<std::array<std::int64_t, 2>> rowCounts(static_cast<size_t>(rows));
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        for (int y = band.top; y < band.bottom; ++y) {
+            const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+            const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
+            int voters = 0;
+            int wide = 0;
+            for (int x = 0; x < edgeMaskCopy.cols; ++x) {
+                const int isVoter = voter[x] != 0 ? 1 : 0;
+                voters += isVoter;
+                wide += isVoter & (restored[x] != 0 ? 1 : 0);
+            }
+            rowCounts[static_cast<size_t>(y)] = {voters - wide, wide};
+        }
+    });
     std::vector<std::int64_t> reach(static_cast<size_t>(rows) + 1, 0);
     for (int y = 0; y < rows; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-        int voters = 0;
-        int wide = 0;
-        for (int x = 0; x < edgeMaskCopy.cols; ++x) {
-            const int isVoter = voter[x] != 0 ? 1 : 0;
-            voters += isVoter;
-            wide += isVoter & (restored[x] != 0 ? 1 : 0);
-        }
-        const std::int64_t counts[2] = {voters - wide, wide};
+        const std::array<std::int64_t, 2>& counts = rowCounts[static_cast<size_t>(y)];
         for (int f = 0; f < 2; ++f) {
             const int half = HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0);
             const VoterWindow w = ClippedWindow(0, y, half, rows, edgeMaskCopy.cols);
@@ -601,7 +609,8 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
     // Wider counters only where the page could need them.
     const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
-    const bool narrowCounters = FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha);
+    const bool narrowCounters =
+        FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha, threads);
     cv::Mat balance = ZerosInBands(rows, cols, narrowCounters ? CV_16S : CV_32S, threads);
     ForEachBand(rows, threads, [&](RowBand target, int) {
         if (narrowColumns && narrowCounters) {
@@ -619,7 +628,11 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
         }
     });
     // Ties and pixels no window reached stay paper.
-    cv::compare(balance, 0, dst, cv::CMP_GE);
+    dst.create(rows, cols, CV_8UC1);
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        cv::Mat dstRows = dst.rowRange(band.top, band.bottom);
+        cv::compare(balance.rowRange(band.top, band.bottom), 0, dstRows, cv::CMP_GE);
+    });
     if (balanceOut != nullptr) {
         balance.convertTo(*balanceOut, CV_32S);
     }
