@@ -16,7 +16,7 @@
 // itself still fills its maps with the two-pass values.
 //
 // The votes of one row of voters are laid out once for all the rows they reach
-// and summed per block of eight columns; 16-bit counters serve wherever no pixel
+// and summed per block of sixteen columns; 16-bit counters serve wherever no pixel
 // can receive more than 32767 votes.
 #include "local/local_threshold.h"
 #include "common/parallel_bands.h"
