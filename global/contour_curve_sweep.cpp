@@ -47,27 +47,6 @@ using LevelCounts = std::array<long long, kLevels + 1>;
 constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr std::array<int, 8> kRingY = {-1, -1, 0, 1, 1, 1, 0, -1};
 
-// The map with a frame of zeros, so every pixel has eight neighbours; zero is never
-// above any level. Copied in bands, so that the new image is first touched by every
-// thread.
-cv::Mat FramedMap(const cv::Mat& gradMap, int threads) {
-    const int cols = gradMap.cols;
-    cv::Mat framed(gradMap.rows + 2, cols + 2, CV_8UC1);
-    ForEachBand(framed.rows, threads, [&](RowBand band, int) {
-        for (int y = band.top; y < band.bottom; ++y) {
-            uint8_t* row = framed.ptr<uint8_t>(y);
-            if (y == 0 || y == framed.rows - 1) {
-                std::memset(row, 0, static_cast<size_t>(cols) + 2);
-                continue;
-            }
-            row[0] = 0;
-            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y - 1), static_cast<size_t>(cols));
-            row[cols + 1] = 0;
-        }
-    });
-    return framed;
-}
-
 // The largest and second largest of the eight neighbour values of every framed
 // pixel (0 on the frame). The largest of a pixel's neighbours other than neighbour
 // x is then `second` when x holds the largest value, else `largest`: when several
@@ -234,27 +213,63 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     }
 }
 
-// The local terms over bands of rows. The maxima and keptBelow of a row read the
-// rows next to it, so each step is done for the whole page before the next
-// begins; the bands' counts are integers and add up alike in any order.
+// Page rows counted at a time: a chunk's maxima and keptBelow are still in the
+// cache when the next step reads them, and the page needs no copies of its own.
+constexpr int kChunkRows = 32;
+// Rows read around a chunk: its outline reads keptBelow a row out, which reads the
+// maxima two rows out, which read the values three rows out.
+constexpr int kChunkHalo = 3;
+
+// The local terms of the page rows of `band`, a chunk of rows at a time. The rows
+// around a chunk are worked out again for each chunk (the frame of zeros stands
+// for rows beyond the page), so every count is the one of a whole-page pass.
+void CountLocalTermsOfRows(const cv::Mat& gradMap, RowBand band, LevelCounts& specks,
+                           LevelCounts& outline) {
+    const int rows = gradMap.rows;
+    const int cols = gradMap.cols;
+    const int height = kChunkRows + 2 * kChunkHalo;
+    const size_t framedCols = static_cast<size_t>(cols) + 2;
+    cv::Mat framed = cv::Mat::zeros(height, cols + 2, CV_8UC1);
+    NeighbourMaxima maxima{cv::Mat::zeros(height, cols + 2, CV_8UC1),
+                           cv::Mat::zeros(height, cols + 2, CV_8UC1)};
+    cv::Mat keptBelow = cv::Mat::zeros(height, cols + 2, CV_8UC1);
+    for (int top = band.top; top < band.bottom; top += kChunkRows) {
+        const int bottom = std::min(top + kChunkRows, band.bottom);
+        const int firstRow = top - kChunkHalo;  // the page row of the chunk's row 0
+        for (int i = 0; i < bottom - top + 2 * kChunkHalo; ++i) {
+            const int y = firstRow + i;
+            if (y < 0 || y >= rows) {
+                for (cv::Mat* plane : {&framed, &maxima.largest, &maxima.second, &keptBelow}) {
+                    std::memset(plane->ptr<uint8_t>(i), 0, framedCols);
+                }
+                continue;
+            }
+            std::memcpy(framed.ptr<uint8_t>(i) + 1, gradMap.ptr<uint8_t>(y),
+                        static_cast<size_t>(cols));
+        }
+        // The steps take page rows [from, to) as framed rows from + 1 .. to; here
+        // they are the chunk's rows, and cut to the page.
+        const auto chunkRows = [&](int from, int to) {
+            return RowBand{std::max(from, 0) - firstRow - 1, std::min(to, rows) - firstRow - 1};
+        };
+        FindNeighbourMaxima(framed, chunkRows(top - 2, bottom + 2), maxima);
+        KeptBelowLevels(framed, maxima, chunkRows(top - 1, bottom + 1), keptBelow);
+        CountSpecksAndOutline(framed, maxima, keptBelow, chunkRows(top, bottom), specks, outline);
+    }
+}
+
+// The local terms over bands of rows; the bands' counts are integers and add up
+// alike in any order.
 void CountLocalTerms(const cv::Mat& gradMap, int threads, LevelCounts& specks,
                      LevelCounts& outline) {
-    const cv::Mat framed = FramedMap(gradMap, threads);
     const int rows = gradMap.rows;
-    NeighbourMaxima maxima{ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads),
-                           ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads)};
-    ForEachBand(rows, threads,
-                [&](RowBand band, int) { FindNeighbourMaxima(framed, band, maxima); });
-    cv::Mat keptBelow = ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads);
-    ForEachBand(rows, threads,
-                [&](RowBand band, int) { KeptBelowLevels(framed, maxima, band, keptBelow); });
     std::vector<LevelCounts> bandSpecks(static_cast<size_t>(BandCount(rows, threads)));
     std::vector<LevelCounts> bandOutline(bandSpecks.size());
     ForEachBand(rows, threads, [&](RowBand band, int index) {
         const size_t at = static_cast<size_t>(index);
         bandSpecks[at].fill(0);
         bandOutline[at].fill(0);
-        CountSpecksAndOutline(framed, maxima, keptBelow, band, bandSpecks[at], bandOutline[at]);
+        CountLocalTermsOfRows(gradMap, band, bandSpecks[at], bandOutline[at]);
     });
     for (size_t b = 0; b < bandSpecks.size(); ++b) {
         for (size_t level = 0; level < specks.size(); ++level) {
