@@ -22,6 +22,7 @@ struct ComponentRecord {
 
 // Components of the non-zero pixels of an 8-bit one-channel mask: packs the
 // mask's complement, labels it and collects the records. Returns their count.
-int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records);
+// `threads` split the search for runs into bands of rows; the records are the same.
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records, int threads = 1);
 
 }  // namespace edgebin::detail

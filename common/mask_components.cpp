@@ -13,6 +13,7 @@
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "common/labelling.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 
@@ -128,21 +129,61 @@ void JoinWithRowAbove(int aboveBegin, int aboveEnd, int begin, int end, Runs& ru
     }
 }
 
-}  // namespace
-
-int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records) {
-    CV_Assert(mask.type() == CV_8UC1);
-    records.clear();
-    Runs runs;
+// The runs of the rows of `band`, joined where they touch within it; their parents
+// are numbered from the band's first run.
+void CollectBandRuns(const cv::Mat& mask, RowBand band, Runs& runs) {
     int aboveBegin = 0;
     int aboveEnd = 0;
-    for (int y = 0; y < mask.rows; ++y) {
+    for (int y = band.top; y < band.bottom; ++y) {
         const int begin = runs.Size();
         AddRowRuns(mask.ptr<unsigned char>(y), y, mask.cols, runs);
         const int end = runs.Size();
         JoinWithRowAbove(aboveBegin, aboveEnd, begin, end, runs);
         aboveBegin = begin;
         aboveEnd = end;
+    }
+}
+
+// Appends the runs of the band below `runs` and joins those of its first row with
+// those of the last row above. A set's root stays its first run whatever the
+// order of the joins, so the bands give the sets a single pass would.
+void AppendBandBelow(Runs& below, Runs& runs) {
+    const int offset = runs.Size();
+    int aboveBegin = offset;
+    while (aboveBegin > 0 && runs.row[static_cast<size_t>(aboveBegin) - 1] == runs.row.back()) {
+        --aboveBegin;
+    }
+    runs.row.insert(runs.row.end(), below.row.begin(), below.row.end());
+    runs.first.insert(runs.first.end(), below.first.begin(), below.first.end());
+    runs.last.insert(runs.last.end(), below.last.begin(), below.last.end());
+    for (const int parent : below.parent) {
+        runs.parent.push_back(parent + offset);
+    }
+    below = Runs{};
+    if (offset == 0 || runs.Size() == offset ||
+        runs.row[static_cast<size_t>(offset)] != runs.row[static_cast<size_t>(offset) - 1] + 1) {
+        return;
+    }
+    int end = offset;
+    while (end < runs.Size() &&
+           runs.row[static_cast<size_t>(end)] == runs.row[static_cast<size_t>(offset)]) {
+        ++end;
+    }
+    JoinWithRowAbove(aboveBegin, offset, offset, end, runs);
+}
+
+}  // namespace
+
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records, int threads) {
+    CV_Assert(mask.type() == CV_8UC1);
+    records.clear();
+    std::vector<Runs> bandRuns(static_cast<size_t>(BandCount(mask.rows, threads)));
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        CollectBandRuns(mask, band, bandRuns[static_cast<size_t>(index)]);
+    });
+    Runs runs = std::move(bandRuns.front());
+    for (size_t band = 1; band < bandRuns.size(); ++band) {
+        AppendBandBelow(bandRuns[band], runs);
     }
 
     // Roots come before the rest of their set, so each set's record exists by the

@@ -47,27 +47,6 @@ using LevelCounts = std::array<long long, kLevels + 1>;
 constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr std::array<int, 8> kRingY = {-1, -1, 0, 1, 1, 1, 0, -1};
 
-// The map with a frame of zeros, so every pixel has eight neighbours; zero is never
-// above any level. Copied in bands, so that the new image is first touched by every
-// thread.
-cv::Mat FramedMap(const cv::Mat& gradMap, int threads) {
-    const int cols = gradMap.cols;
-    cv::Mat framed(gradMap.rows + 2, cols + 2, CV_8UC1);
-    ForEachBand(framed.rows, threads, [&](RowBand band, int) {
-        for (int y = band.top; y < band.bottom; ++y) {
-            uint8_t* row = framed.ptr<uint8_t>(y);
-            if (y == 0 || y == framed.rows - 1) {
-                std::memset(row, 0, static_cast<size_t>(cols) + 2);
-                continue;
-            }
-            row[0] = 0;
-            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y - 1), static_cast<size_t>(cols));
-            row[cols + 1] = 0;
-        }
-    });
-    return framed;
-}
-
 // The largest and second largest of the eight neighbour values of every framed
 // pixel (0 on the frame). The largest of a pixel's neighbours other than neighbour
 // x is then `second` when x holds the largest value, else `largest`: when several
@@ -145,6 +124,29 @@ void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBa
     }
 }
 
+// Neighbouring pixels often add to the same levels; spreading the updates over
+// several copies of the counts keeps them from waiting on each other.
+constexpr size_t kLanes = 4;
+using LaneCounts = std::array<LevelCounts, kLanes>;
+
+// Adds the range of levels [from[x], to[x]) of every pixel of a row, as differences;
+// `to` must not be below `from`, and an empty range adds one and takes it off again,
+// which spares a test per pixel.
+void AddRowRanges(const uint8_t* from, const uint8_t* to, int cols, LaneCounts& lanes) {
+    int x = 0;
+    for (; x + static_cast<int>(kLanes) <= cols; x += static_cast<int>(kLanes)) {
+        for (size_t lane = 0; lane < kLanes; ++lane) {
+            const size_t at = static_cast<size_t>(x) + lane;
+            ++lanes[lane][from[at]];
+            --lanes[lane][to[at]];
+        }
+    }
+    for (; x < cols; ++x) {
+        ++lanes[0][from[x]];
+        --lanes[0][to[x]];
+    }
+}
+
 // Per level: specks (one- and two-pixel components) and outline pixels of the page
 // rows of `band`, as differences over the levels.
 void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
@@ -154,28 +156,22 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     // One offset serves the map and its maxima: all three share their layout.
     const int stride = static_cast<int>(framed.step1());
     CV_Assert(maxima.largest.step1() == framed.step1() && maxima.second.step1() == framed.step1());
-    // Neighbouring pixels often add to the same levels; spreading the updates over
-    // several copies of the counts keeps them from waiting on each other.
-    constexpr size_t kLanes = 4;
-    std::array<LevelCounts, kLanes> speckLanes{};
-    std::array<LevelCounts, kLanes> outlineLanes{};
+    LaneCounts speckLanes{};
+    LaneCounts outlineLanes{};
     size_t lane = 0;
-    const auto addRange = [&](std::array<LevelCounts, kLanes>& lanes, int from, int to) {
-        if (from < to) {
-            LevelCounts& counts = lanes[lane++ % kLanes];
-            ++counts[static_cast<size_t>(from)];
-            --counts[static_cast<size_t>(to)];
-        }
-    };
-    std::vector<uint8_t> from(static_cast<size_t>(cols));
     std::vector<uint8_t> to(static_cast<size_t>(cols));
     std::vector<int> listed(static_cast<size_t>(cols) + 1);
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
-        // A one- or two-pixel component needs each of its pixels above all but at
-        // most one of its neighbours, so only such pixels are looked at, each with
-        // its own range and those of its pairs towards E, SE, S and SW. The list is
-        // gathered without branches, as most pixels fail the test.
+        // A lone pixel is a speck from its largest neighbour value up to its own.
+        for (int x = 0; x < cols; ++x) {
+            to[static_cast<size_t>(x)] = std::max(centre.largest[x], centre.value[x]);
+        }
+        AddRowRanges(centre.largest, to.data(), cols, speckLanes);
+        // A two-pixel component needs each of its pixels above all but one of its
+        // neighbours, so only such pixels are looked at, each with its pairs
+        // towards E, SE, S and SW. The list is gathered without branches, as most
+        // pixels fail the test.
         size_t count = 0;
         for (int x = 0; x < cols; ++x) {
             listed[count] = x;
@@ -183,7 +179,6 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
         }
         for (size_t i = 0; i < count; ++i) {
             const int x = listed[i];
-            addRange(speckLanes, centre.largest[x], centre.value[x]);
             for (int d = 2; d <= 5; ++d) {
                 const int offset = kRingY[d] * stride + kRingX[d];
                 const uint8_t value = centre.value[x + offset];
@@ -191,30 +186,24 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
                     LargestExcept(centre.largest[x], centre.second[x], value);
                 const uint8_t beyondOther = LargestExcept(
                     centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
-                addRange(speckLanes, std::max(beyondCentre, beyondOther),
-                         std::min(centre.value[x], value));
+                const int from = std::max(beyondCentre, beyondOther);
+                const int until = std::min(centre.value[x], value);
+                if (from < until) {
+                    LevelCounts& counts = speckLanes[lane++ % kLanes];
+                    ++counts[static_cast<size_t>(from)];
+                    --counts[static_cast<size_t>(until)];
+                }
             }
         }
-        // Outline: gathered the same way, from vectorised bounds.
+        // Outline: from a pixel's own keptBelow up to its side neighbours' largest.
         const uint8_t* up = keptBelow.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = keptBelow.ptr<uint8_t>(y) + 1;
         const uint8_t* down = keptBelow.ptr<uint8_t>(y + 1) + 1;
         for (int x = 0; x < cols; ++x) {
-            from[static_cast<size_t>(x)] = mid[x];
-            to[static_cast<size_t>(x)] =
-                std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1]));
+            to[static_cast<size_t>(x)] = std::max(
+                std::max(std::max(up[x], down[x]), std::max(mid[x - 1], mid[x + 1])), mid[x]);
         }
-        count = 0;
-        for (int x = 0; x < cols; ++x) {
-            listed[count] = x;
-            count += static_cast<size_t>(from[static_cast<size_t>(x)] < to[static_cast<size_t>(x)]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const size_t x = static_cast<size_t>(listed[i]);
-            LevelCounts& counts = outlineLanes[i % kLanes];
-            ++counts[from[x]];
-            --counts[to[x]];
-        }
+        AddRowRanges(mid, to.data(), cols, outlineLanes);
     }
     for (size_t l = 0; l < kLanes; ++l) {
         for (size_t level = 0; level < specks.size(); ++level) {
@@ -224,27 +213,63 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     }
 }
 
-// The local terms over bands of rows. The maxima and keptBelow of a row read the
-// rows next to it, so each step is done for the whole page before the next
-// begins; the bands' counts are integers and add up alike in any order.
+// Page rows counted at a time: a chunk's maxima and keptBelow are still in the
+// cache when the next step reads them, and the page needs no copies of its own.
+constexpr int kChunkRows = 32;
+// Rows read around a chunk: its outline reads keptBelow a row out, which reads the
+// maxima two rows out, which read the values three rows out.
+constexpr int kChunkHalo = 3;
+
+// The local terms of the page rows of `band`, a chunk of rows at a time. The rows
+// around a chunk are worked out again for each chunk (the frame of zeros stands
+// for rows beyond the page), so every count is the one of a whole-page pass.
+void CountLocalTermsOfRows(const cv::Mat& gradMap, RowBand band, LevelCounts& specks,
+                           LevelCounts& outline) {
+    const int rows = gradMap.rows;
+    const int cols = gradMap.cols;
+    const int height = kChunkRows + 2 * kChunkHalo;
+    const size_t framedCols = static_cast<size_t>(cols) + 2;
+    cv::Mat framed = cv::Mat::zeros(height, cols + 2, CV_8UC1);
+    NeighbourMaxima maxima{cv::Mat::zeros(height, cols + 2, CV_8UC1),
+                           cv::Mat::zeros(height, cols + 2, CV_8UC1)};
+    cv::Mat keptBelow = cv::Mat::zeros(height, cols + 2, CV_8UC1);
+    for (int top = band.top; top < band.bottom; top += kChunkRows) {
+        const int bottom = std::min(top + kChunkRows, band.bottom);
+        const int firstRow = top - kChunkHalo;  // the page row of the chunk's row 0
+        for (int i = 0; i < bottom - top + 2 * kChunkHalo; ++i) {
+            const int y = firstRow + i;
+            if (y < 0 || y >= rows) {
+                for (cv::Mat* plane : {&framed, &maxima.largest, &maxima.second, &keptBelow}) {
+                    std::memset(plane->ptr<uint8_t>(i), 0, framedCols);
+                }
+                continue;
+            }
+            std::memcpy(framed.ptr<uint8_t>(i) + 1, gradMap.ptr<uint8_t>(y),
+                        static_cast<size_t>(cols));
+        }
+        // The steps take page rows [from, to) as framed rows from + 1 .. to; here
+        // they are the chunk's rows, and cut to the page.
+        const auto chunkRows = [&](int from, int to) {
+            return RowBand{std::max(from, 0) - firstRow - 1, std::min(to, rows) - firstRow - 1};
+        };
+        FindNeighbourMaxima(framed, chunkRows(top - 2, bottom + 2), maxima);
+        KeptBelowLevels(framed, maxima, chunkRows(top - 1, bottom + 1), keptBelow);
+        CountSpecksAndOutline(framed, maxima, keptBelow, chunkRows(top, bottom), specks, outline);
+    }
+}
+
+// The local terms over bands of rows; the bands' counts are integers and add up
+// alike in any order.
 void CountLocalTerms(const cv::Mat& gradMap, int threads, LevelCounts& specks,
                      LevelCounts& outline) {
-    const cv::Mat framed = FramedMap(gradMap, threads);
     const int rows = gradMap.rows;
-    NeighbourMaxima maxima{ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads),
-                           ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads)};
-    ForEachBand(rows, threads,
-                [&](RowBand band, int) { FindNeighbourMaxima(framed, band, maxima); });
-    cv::Mat keptBelow = ZerosInBands(framed.rows, framed.cols, CV_8UC1, threads);
-    ForEachBand(rows, threads,
-                [&](RowBand band, int) { KeptBelowLevels(framed, maxima, band, keptBelow); });
     std::vector<LevelCounts> bandSpecks(static_cast<size_t>(BandCount(rows, threads)));
     std::vector<LevelCounts> bandOutline(bandSpecks.size());
     ForEachBand(rows, threads, [&](RowBand band, int index) {
         const size_t at = static_cast<size_t>(index);
         bandSpecks[at].fill(0);
         bandOutline[at].fill(0);
-        CountSpecksAndOutline(framed, maxima, keptBelow, band, bandSpecks[at], bandOutline[at]);
+        CountLocalTermsOfRows(gradMap, band, bandSpecks[at], bandOutline[at]);
     });
     for (size_t b = 0; b < bandSpecks.size(); ++b) {
         for (size_t level = 0; level < specks.size(); ++level) {
@@ -304,12 +329,41 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
     return table;
 }
 
+// What a tile's raster pass does with a pixel, by its pattern of present
+// neighbours and whether it lies on the tile's border (bit 8 of the index): the
+// offset of the neighbour it hangs below (0 when it stays a root) and whether the
+// value-ordered sweep must join its groups. A border pixel always stays a root, as
+// its component must keep a border pixel to represent it.
+struct RasterStep {
+    int parentOffset = 0;
+    int rootMask = ~0;  // all ones for a root, whose parent is ~0
+    int attached = 0;
+    int listed = 0;
+};
+using RasterStepTable = std::array<RasterStep, 512>;
+
+RasterStepTable BuildRasterSteps(const NeighbourGroupTable& groups, int stride) {
+    const std::array<int, 8> ring = {-stride, -stride + 1, 1,  stride + 1,
+                                     stride,  stride - 1,  -1, -stride - 1};
+    RasterStepTable steps{};
+    for (size_t pattern = 0; pattern < groups.size(); ++pattern) {
+        const NeighbourGroups& around = groups[pattern];
+        RasterStep& inside = steps[pattern];
+        if (around.count > 0) {
+            inside.parentOffset = ring[static_cast<size_t>(around.first[0])];
+            inside.rootMask = 0;
+            inside.attached = 1;
+        }
+        inside.listed = static_cast<int>(around.count > 1);
+        steps[pattern + 256].listed = static_cast<int>(around.count > 0);
+    }
+    return steps;
+}
+
 // Union-find by rank with path halving; roots hold ~rank.
 class DisjointSets {
   public:
     void Reset(size_t size) { parent_.assign(size, ~0); }
-
-    void MakeSet(int p) { parent_[static_cast<size_t>(p)] = ~0; }
 
     int Find(int p) {
         while (parent_[static_cast<size_t>(p)] >= 0) {
@@ -323,10 +377,8 @@ class DisjointSets {
         return p;
     }
 
-    // Makes p a new set, or a child of q when `attach`.
-    void MakeSetOrAttach(int p, int q, bool attach) {
-        parent_[static_cast<size_t>(p)] = attach ? q : ~0;
-    }
+    // Makes p a child of `parent`, or a new set when `parent` is ~0.
+    void SetParent(int p, int parent) { parent_[static_cast<size_t>(p)] = parent; }
 
     // Links two distinct roots; returns the new root.
     int Link(int a, int b) {
@@ -413,21 +465,41 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 
 // The level sweep inside one tile. Joins that certainly merge are counted in
 // `merges`; the others go to `borderJoins` by level.
+//
+// Which neighbours a pixel finds present when it joins is local: in the sweep's
+// order (value descending, then raster order within the tile) they are the
+// neighbours of larger value and those of equal value before it in raster order.
+// So one raster pass sees every pixel's neighbour groups. A pixel inside the tile
+// with a single group only hangs below that group, and one with none starts a
+// component; neither needs the union-find's roots, so the pass settles both at
+// once. Only the pixels that join two or more groups, and the border pixels that
+// touch one, are swept in value order; their roots are reached through parents
+// that all point earlier in that order, so the forest they see is the one a full
+// sweep would have built.
 class TileSweep {
     // Offsets of the eight neighbours in the framed tile, in ring order.
     static constexpr int kStride = kTileSide + 2;
     static constexpr std::array<int, 8> kRing = {-kStride, -kStride + 1, 1,  kStride + 1,
                                                  kStride,  kStride - 1,  -1, -kStride - 1};
-    // Not a plain byte: stores through a byte type may alias anything, which would
-    // make the compiler reload every pointer after each store.
-    enum class Presence : uint8_t { kAbsent = 0, kPresent = 1 };
+
+    // A pixel to sweep: its place in the framed tile, its pattern of present
+    // neighbours and its value.
+    struct ListedPixel {
+        uint16_t at;
+        uint8_t pattern;
+        uint8_t value;
+    };
+    static_assert(kStride * kStride <= 1 << 16, "framed tile places fit 16 bits");
 
   public:
-    TileSweep() : groups_(BuildNeighbourGroupTable()) {
-        // One spare byte past the frame for the 4-byte loads of the last row.
-        present_.resize(static_cast<size_t>(kStride) * kStride + 1);
-        borderId_.resize(present_.size());
-        representative_.resize(present_.size());
+    TileSweep() : groups_(BuildNeighbourGroupTable()), steps_(BuildRasterSteps(groups_, kStride)) {
+        const size_t framedSize = static_cast<size_t>(kStride) * kStride;
+        values_.resize(framedSize);
+        borderId_.resize(framedSize);
+        representative_.resize(framedSize);
+        sets_.Reset(framedSize);
+        patterns_.resize(kTileSide);
+        order_.reserve(framedSize);
     }
 
     // Also adds the tile's pixels to `histogram` by value.
@@ -435,91 +507,128 @@ class TileSweep {
              LevelCounts& histogram, LevelCounts& merges, BorderJoins& borderJoins) {
         const int width = borders.TileWidth(tx);
         const int height = borders.TileHeight(ty);
-        const int x0 = tx * kTileSide;
-        const int y0 = ty * kTileSide;
-        constexpr int stride = kTileSide + 2;
-        std::fill(present_.begin(), present_.end(), Presence::kAbsent);
-        sets_.Reset(present_.size());
-        std::fill(borderId_.begin(), borderId_.end(), -1);
-        const auto markBorder = [&](int x, int y) {
-            borderId_[static_cast<size_t>((y + 1) * stride + x + 1)] =
-                borders.LocalId(tx, ty, x, y);
+        listed_.resize(static_cast<size_t>(kStride) * kStride);
+        FrameTile(gradMap, tx * kTileSide, ty * kTileSide, width, height);
+        MarkBorder(borders, tx, ty, width, height);
+        // Counted per tile and without branches: whether a pixel is listed is
+        // close to random.
+        std::copy(borderId_.begin(), borderId_.end(), representative_.begin());
+        std::array<int, kLevels> tileHistogram{};
+        std::array<int, kLevels> attachedByValue{};
+        std::array<int, kLevels> listedCount{};
+        size_t listedSize = 0;
+        const auto settle = [&](int p, uint8_t pattern, unsigned onBorder) {
+            const uint8_t value = values_[static_cast<size_t>(p)];
+            ++tileHistogram[value];
+            const RasterStep& step = steps_[pattern | onBorder << 8];
+            sets_.SetParent(p, (p + step.parentOffset) | step.rootMask);
+            attachedByValue[value] += step.attached;
+            listed_[listedSize] = ListedPixel{static_cast<uint16_t>(p), pattern, value};
+            listedSize += static_cast<size_t>(step.listed);
+            listedCount[value] += step.listed;
         };
-        for (int x = 0; x < width; ++x) {
-            markBorder(x, 0);
-            markBorder(x, height - 1);
+        for (int y = 1; y <= height; ++y) {
+            FindPatterns(y, width);
+            const int row = y * kStride;
+            if (y == 1 || y == height) {
+                for (int x = 1; x <= width; ++x) {
+                    settle(row + x, patterns_[static_cast<size_t>(x) - 1], 1);
+                }
+                continue;
+            }
+            settle(row + 1, patterns_[0], 1);
+            for (int x = 2; x < width; ++x) {
+                settle(row + x, patterns_[static_cast<size_t>(x) - 1], 0);
+            }
+            if (width > 1) {
+                settle(row + width, patterns_[static_cast<size_t>(width) - 1], 1);
+            }
         }
-        for (int y = 1; y + 1 < height; ++y) {
-            markBorder(0, y);
-            markBorder(width - 1, y);
+        histogram[0] += tileHistogram[0];
+        for (size_t value = 1; value < kLevels; ++value) {
+            histogram[value] += tileHistogram[value];
+            merges[value - 1] += attachedByValue[value];
         }
-        SortByValue(gradMap, x0, y0, width, height);
-        for (size_t value = 0; value < kLevels; ++value) {
-            histogram[value] += start_[value + 1] - start_[value];
-        }
-        for (int value = kLevels - 1; value >= 1; --value) {
-            const int level = value - 1;
-            for (int i = start_[static_cast<size_t>(value)];
-                 i < start_[static_cast<size_t>(value) + 1]; ++i) {
-                const int p = order_[static_cast<size_t>(i)];
-                Add(p, borderId_[static_cast<size_t>(p)], level, merges, borderJoins);
+        listed_.resize(listedSize);
+        SortListed(listedCount);
+        for (const ListedPixel& pixel : order_) {
+            const int p = pixel.at;
+            const NeighbourGroups& groups = groups_[pixel.pattern];
+            const int first = static_cast<int>(borderId_[static_cast<size_t>(p)] < 0);
+            for (int g = first; g < groups.count; ++g) {
+                Join(p, p + kRing[static_cast<size_t>(groups.first[g])], pixel.value - 1, merges,
+                     borderJoins);
             }
         }
     }
 
   private:
-    // Presence of three neighbours in a row as three bits, from one 4-byte load.
-    static unsigned ThreeBits(const Presence* first) {
-        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bytes gathered little-endian");
-        uint32_t word = 0;
-        std::memcpy(&word, first, sizeof word);
-        word &= 0x010101U;
-        return (word | word >> 7 | word >> 14) & 7U;
+    // The tile with a frame of zeros, which no pixel above a level ever joins.
+    void FrameTile(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
+        if (width < kTileSide || height < kTileSide) {
+            std::fill(values_.begin(), values_.end(), uint8_t{0});
+        } else {
+            std::fill_n(values_.begin(), kStride, uint8_t{0});
+            std::fill_n(values_.end() - kStride, kStride, uint8_t{0});
+        }
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = values_.data() + static_cast<size_t>(y + 1) * kStride;
+            row[0] = 0;
+            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y0 + y) + x0, static_cast<size_t>(width));
+            row[width + 1] = 0;
+        }
     }
 
-    void SortByValue(const cv::Mat& gradMap, int x0, int y0, int width, int height) {
-        constexpr int stride = kTileSide + 2;
-        // Four histograms, so that runs of equal values do not wait on one counter.
-        std::array<std::array<int, kLevels>, 4> histograms{};
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
-            for (int x = 0; x < width; ++x) {
-                ++histograms[static_cast<size_t>(x) % 4][row[x]];
-            }
+    void MarkBorder(const TileBorders& borders, int tx, int ty, int width, int height) {
+        std::fill(borderId_.begin(), borderId_.end(), -1);
+        const auto mark = [&](int x, int y) {
+            borderId_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
+                borders.LocalId(tx, ty, x, y);
+        };
+        for (int x = 0; x < width; ++x) {
+            mark(x, 0);
+            mark(x, height - 1);
         }
-        start_[0] = 0;
-        for (size_t v = 0; v < kLevels; ++v) {
-            start_[v + 1] = start_[v] + histograms[0][v] + histograms[1][v] + histograms[2][v] +
-                            histograms[3][v];
+        for (int y = 1; y + 1 < height; ++y) {
+            mark(0, y);
+            mark(width - 1, y);
         }
+    }
+
+    // The neighbours present when each pixel of framed row y joins, as bits in the
+    // group table's order: NW, N, NE, W before it in raster order count from its
+    // own value up, E, SW, S, SE only above it; none for a pixel of value 0, which
+    // never joins. Written so that it vectorises.
+    void FindPatterns(int y, int width) {
+        const uint8_t* up = values_.data() + static_cast<size_t>(y - 1) * kStride + 1;
+        const uint8_t* mid = up + kStride;
+        const uint8_t* down = mid + kStride;
+        uint8_t* out = patterns_.data();
+        for (int x = 0; x < width; ++x) {
+            const uint8_t v = mid[x];
+            const auto ifAbove = static_cast<uint8_t>(-static_cast<int>(v != 0));
+            out[x] = ifAbove & static_cast<uint8_t>(static_cast<unsigned>(up[x - 1] >= v) |
+                                                    static_cast<unsigned>(up[x] >= v) << 1 |
+                                                    static_cast<unsigned>(up[x + 1] >= v) << 2 |
+                                                    static_cast<unsigned>(mid[x - 1] >= v) << 3 |
+                                                    static_cast<unsigned>(mid[x + 1] > v) << 4 |
+                                                    static_cast<unsigned>(down[x - 1] > v) << 5 |
+                                                    static_cast<unsigned>(down[x] > v) << 6 |
+                                                    static_cast<unsigned>(down[x + 1] > v) << 7);
+        }
+    }
+
+    // The listed pixels by value descending, in raster order within a value.
+    void SortListed(const std::array<int, kLevels>& listedCount) {
         std::array<int, kLevels> next{};
-        std::copy(start_.begin(), start_.begin() + kLevels, next.begin());
-        order_.resize(static_cast<size_t>(width) * height);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = gradMap.ptr<uint8_t>(y0 + y) + x0;
-            for (int x = 0; x < width; ++x) {
-                order_[static_cast<size_t>(next[row[x]]++)] = (y + 1) * stride + x + 1;
-            }
+        int start = 0;
+        for (int value = kLevels - 1; value >= 0; --value) {
+            next[static_cast<size_t>(value)] = start;
+            start += listedCount[static_cast<size_t>(value)];
         }
-    }
-
-    void Add(int p, int borderId, int level, LevelCounts& merges, BorderJoins& borderJoins) {
-        const size_t at = static_cast<size_t>(p);
-        present_[at] = Presence::kPresent;
-        representative_[at] = borderId;
-        const Presence* around = present_.data() + p;
-        const unsigned pattern =
-            ThreeBits(around - kStride - 1) | static_cast<unsigned>(around[-1]) << 3 |
-            static_cast<unsigned>(around[1]) << 4 | ThreeBits(around + kStride - 1) << 5;
-        const NeighbourGroups& groups = groups_[pattern];
-        // A new pixel inside the tile always merges into its first neighbour's
-        // component and can hang below that neighbour without finding its root.
-        // Decided without a branch: whether it has a neighbour is close to random.
-        const int attached = static_cast<int>(groups.count > 0) & static_cast<int>(borderId < 0);
-        sets_.MakeSetOrAttach(p, p + kRing[static_cast<size_t>(groups.first[0])], attached != 0);
-        merges[static_cast<size_t>(level)] += attached;
-        for (int g = attached; g < groups.count; ++g) {
-            Join(p, p + kRing[static_cast<size_t>(groups.first[g])], level, merges, borderJoins);
+        order_.resize(listed_.size());
+        for (const ListedPixel& pixel : listed_) {
+            order_[static_cast<size_t>(next[pixel.value]++)] = pixel;
         }
     }
 
@@ -541,12 +650,14 @@ class TileSweep {
     }
 
     NeighbourGroupTable groups_;
-    std::vector<Presence> present_;    // framed tile; the frame stays absent
+    RasterStepTable steps_;
+    std::vector<uint8_t> values_;      // framed tile; the frame stays zero
     std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
     std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
     DisjointSets sets_;
-    std::vector<int> order_;
-    std::array<int, kLevels + 1> start_{};
+    std::vector<uint8_t> patterns_;    // of the current row
+    std::vector<ListedPixel> listed_;  // pixels to sweep, in raster order
+    std::vector<ListedPixel> order_;   // the same by value, descending
 };
 
 // Edges between 8-neighbours in different tiles, by the level at which both ends

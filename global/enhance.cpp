@@ -657,12 +657,23 @@ constexpr int kBorderCore = 31;
 // The filled region grows by this square so that its soft rim goes too.
 constexpr int kBorderRim = 7;
 
-unsigned char MedianGrey(const cv::Mat& grey) {
+unsigned char MedianGrey(const cv::Mat& grey, int threads) {
+    std::vector<std::array<int64_t, 256>> bandHistograms(
+        static_cast<size_t>(BandCount(grey.rows, threads)));
+    ForEachBand(grey.rows, threads, [&](RowBand band, int index) {
+        std::array<int64_t, 256>& counts = bandHistograms[static_cast<size_t>(index)];
+        counts.fill(0);
+        for (int y = band.top; y < band.bottom; ++y) {
+            const unsigned char* row = grey.ptr<unsigned char>(y);
+            for (int x = 0; x < grey.cols; ++x) {
+                ++counts[row[x]];
+            }
+        }
+    });
     std::vector<int64_t> histogram(256, 0);
-    for (int y = 0; y < grey.rows; ++y) {
-        const unsigned char* row = grey.ptr<unsigned char>(y);
-        for (int x = 0; x < grey.cols; ++x) {
-            ++histogram[row[x]];
+    for (const std::array<int64_t, 256>& counts : bandHistograms) {
+        for (size_t value = 0; value < histogram.size(); ++value) {
+            histogram[value] += counts[value];
         }
     }
     const int64_t half = static_cast<int64_t>(grey.total()) / 2;
@@ -685,8 +696,8 @@ bool TouchesPageEdge(const cv::Mat& mask) {
 // against the paper would outshine every stroke in the gradient map: dark regions
 // wide enough to hold a kBorderCore square and connected to the page's edge take
 // the value of paper.
-void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced) {
-    const double level = kBorderDarkShare * MedianGrey(grey);
+void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced, int threads) {
+    const double level = kBorderDarkShare * MedianGrey(grey, threads);
     cv::Mat dark;
     cv::compare(grey, cv::Scalar(level), dark, cv::CMP_LT);
     if (!TouchesPageEdge(dark)) {
@@ -859,7 +870,7 @@ void EnhancePageWith(const cv::Mat& gray, int window, double weight,
     PageOutputs outputs{cv::Mat(grey.size(), CV_8UC1), cv::Mat(grey.size(), CV_8UC1)};
     EstimatePaper(grey, window, weight, threads, outputs);
     if (settings.fillBorders) {
-        FillDarkBorders(page, outputs.enhanced);
+        FillDarkBorders(page, outputs.enhanced, threads);
     }
     if (settings.deepenInk) {
         DeepenInk(outputs.enhanced, threads);

@@ -16,7 +16,7 @@
 // itself still fills its maps with the two-pass values.
 //
 // The votes of one row of voters are laid out once for all the rows they reach
-// and summed per block of eight columns; 16-bit counters serve wherever no pixel
+// and summed per block of sixteen columns; 16-bit counters serve wherever no pixel
 // can receive more than 32767 votes.
 #include "local/local_threshold.h"
 #include "common/parallel_bands.h"
@@ -24,6 +24,7 @@
 #include "local/voter_window.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -323,11 +324,14 @@ class RowVoter {
 
 #if CV_SIMD128
 // The votes of one row of voters laid out once for all the rows they vote on, in
-// blocks of eight columns: per block the number of segments covering each column,
-// and per segment reaching the block its threshold in the covered lanes and 0
-// elsewhere, so that no grey value is ink there. A row then costs one compare and
-// one add per block and segment, summed in a register and stored once per block.
-// Columns past the last whole block are voted one by one.
+// blocks of sixteen columns: per block the votes every covering segment casts
+// whatever the grey value (+1 each, -1 for a threshold of 256, below which every
+// grey value is ink), and per segment with a threshold t in 1..255 reaching the
+// block, t - 128 in the covered lanes and -128 elsewhere. Against grey values
+// shifted by -128 into signed bytes, one compare per block and segment then
+// finds the ink (a value below t), counted in bytes for up to 255 segments at a
+// time and added twice to the votes' 16-bit counters. Columns past the last whole
+// block are voted one by one.
 class VotePlan {
   public:
     // Lays out `segments`, which must be ordered by x0 and by x1, as the voters
@@ -336,9 +340,10 @@ class VotePlan {
         blocks_.clear();
         limits_.clear();
         tail_.clear();
-        static const short kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7};
-        const cv::v_int16x8 lane = cv::v_load(kLaneIndex);
-        const cv::v_int16x8 one = cv::v_setall_s16(1);
+        static const schar kLaneIndex[kLanes] = {0, 1, 2,  3,  4,  5,  6,  7,
+                                                 8, 9, 10, 11, 12, 13, 14, 15};
+        const cv::v_int8x16 lane = cv::v_load(kLaneIndex);
+        const cv::v_int8x16 never = cv::v_setall_s8(-128);
         const size_t n = segments.size();
         size_t first = 0;  // segments before `first` end left of the block
         size_t last = 0;   // segments from `last` on start right of the block
@@ -355,17 +360,24 @@ class VotePlan {
             while (last < n && segments[last].x0 < start + kLanes) {
                 ++last;
             }
-            Block block{start, limits_.size(), 0, cv::v_setzero_s16()};
+            Block block{start, limits_.size(), 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
             for (size_t i = first; i < last; ++i) {
                 const Segment& segment = segments[i];
-                const short from = static_cast<short>(std::clamp(segment.x0 - start, -1, kLanes));
-                const short to = static_cast<short>(std::clamp(segment.x1 - start, -1, kLanes));
-                const cv::v_int16x8 inside =
-                    (lane >= cv::v_setall_s16(from)) & (lane <= cv::v_setall_s16(to));
-                block.coverage += one & inside;
-                if (segment.threshold > 0) {
-                    limits_.push_back(cv::v_setall_s16(static_cast<short>(segment.threshold)) &
-                                      inside);
+                const auto from = static_cast<schar>(std::clamp(segment.x0 - start, -1, kLanes));
+                const auto to = static_cast<schar>(std::clamp(segment.x1 - start, -1, kLanes));
+                const cv::v_int8x16 inside =
+                    (lane >= cv::v_setall_s8(from)) & (lane <= cv::v_setall_s8(to));
+                cv::v_int16x8 insideLow;
+                cv::v_int16x8 insideHigh;
+                cv::v_expand(inside, insideLow, insideHigh);
+                const cv::v_int16x8 vote =
+                    cv::v_setall_s16(static_cast<short>(segment.threshold >= 256 ? -1 : 1));
+                block.baseLow += vote & insideLow;
+                block.baseHigh += vote & insideHigh;
+                if (segment.threshold > 0 && segment.threshold < 256) {
+                    const cv::v_int8x16 limit =
+                        cv::v_setall_s8(static_cast<schar>(segment.threshold - 128));
+                    limits_.push_back(cv::v_select(inside, limit, never));
                 }
             }
             block.endLimit = limits_.size();
@@ -378,24 +390,41 @@ class VotePlan {
     }
 
     void Apply(const unsigned char* grey, std::int16_t* votes) const {
+        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
         for (const Block& block : blocks_) {
-            const cv::v_int16x8 value =
-                cv::v_reinterpret_as_s16(cv::v_load_expand(grey + block.start));
-            // Two sums, so that the adds of neighbouring segments overlap.
-            cv::v_int16x8 ink = cv::v_setzero_s16();
-            cv::v_int16x8 moreInk = cv::v_setzero_s16();
+            const cv::v_int8x16 value =
+                cv::v_reinterpret_as_s8(cv::v_load(grey + block.start) ^ signBit);
+            cv::v_uint16x8 inkLow = cv::v_setzero_u16();
+            cv::v_uint16x8 inkHigh = cv::v_setzero_u16();
             size_t i = block.firstLimit;
-            for (; i + 1 < block.endLimit; i += 2) {
-                ink += value < limits_[i];
-                moreInk += value < limits_[i + 1];
+            while (i < block.endLimit) {
+                const size_t chunkEnd = std::min(block.endLimit, i + kMaxByteCount);
+                // Two counts, so that the compares of neighbouring segments overlap;
+                // a true compare is all ones, so subtracting it counts one.
+                cv::v_uint8x16 ink = cv::v_setzero_u8();
+                cv::v_uint8x16 moreInk = cv::v_setzero_u8();
+                for (; i + 1 < chunkEnd; i += 2) {
+                    ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits_[i] > value));
+                    moreInk =
+                        cv::v_sub_wrap(moreInk, cv::v_reinterpret_as_u8(limits_[i + 1] > value));
+                }
+                if (i < chunkEnd) {
+                    ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits_[i] > value));
+                    ++i;
+                }
+                cv::v_uint16x8 low;
+                cv::v_uint16x8 high;
+                cv::v_expand(cv::v_add_wrap(ink, moreInk), low, high);
+                inkLow += low;
+                inkHigh += high;
             }
-            if (i < block.endLimit) {
-                ink += value < limits_[i];
-            }
-            ink += moreInk;
-            // Each ink lane of `ink` holds minus its count: paper +1, ink -1.
-            cv::v_store(votes + block.start,
-                        cv::v_load(votes + block.start) + block.coverage + ink + ink);
+            // Paper +1, ink -1: each ink vote takes two off its segment's +1.
+            const cv::v_int16x8 inkLowVotes = cv::v_reinterpret_as_s16(inkLow);
+            const cv::v_int16x8 inkHighVotes = cv::v_reinterpret_as_s16(inkHigh);
+            std::int16_t* out = votes + block.start;
+            cv::v_store(out, cv::v_load(out) + block.baseLow - (inkLowVotes + inkLowVotes));
+            cv::v_store(out + kLanes / 2, cv::v_load(out + kLanes / 2) + block.baseHigh -
+                                              (inkHighVotes + inkHighVotes));
         }
         for (const Segment& segment : tail_) {
             for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
@@ -405,15 +434,18 @@ class VotePlan {
     }
 
   private:
-    static constexpr int kLanes = cv::v_int16x8::nlanes;
+    static constexpr int kLanes = cv::v_int8x16::nlanes;
+    // Ink counted in bytes for this many segments at most.
+    static constexpr size_t kMaxByteCount = 255;
     struct Block {
         int start;
         size_t firstLimit;
         size_t endLimit;
-        cv::v_int16x8 coverage;
+        cv::v_int16x8 baseLow;
+        cv::v_int16x8 baseHigh;
     };
     std::vector<Block> blocks_;
-    std::vector<cv::v_int16x8> limits_;
+    std::vector<cv::v_int8x16> limits_;
     std::vector<Segment> tail_;
     int tailStart_ = 0;
 };
@@ -439,20 +471,27 @@ class RowVoter<std::int16_t> {
 // column, at most one per column. Exceeding 32767 anywhere calls for 32-bit
 // counters.
 bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
-                     const std::vector<int>& rowStrokeWidths, double alpha) {
+                     const std::vector<int>& rowStrokeWidths, double alpha, int threads) {
     const int rows = edgeMaskCopy.rows;
+    // Voters of each row, narrow and wide, counted in bands.
+    std::vector<std::array<std::int64_t, 2>> rowCounts(static_cast<size_t>(rows));
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        for (int y = band.top; y < band.bottom; ++y) {
+            const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
+            const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
+            int voters = 0;
+            int wide = 0;
+            for (int x = 0; x < edgeMaskCopy.cols; ++x) {
+                const int isVoter = voter[x] != 0 ? 1 : 0;
+                voters += isVoter;
+                wide += isVoter & (restored[x] != 0 ? 1 : 0);
+            }
+            rowCounts[static_cast<size_t>(y)] = {voters - wide, wide};
+        }
+    });
     std::vector<std::int64_t> reach(static_cast<size_t>(rows) + 1, 0);
     for (int y = 0; y < rows; ++y) {
-        const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-        const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-        int voters = 0;
-        int wide = 0;
-        for (int x = 0; x < edgeMaskCopy.cols; ++x) {
-            const int isVoter = voter[x] != 0 ? 1 : 0;
-            voters += isVoter;
-            wide += isVoter & (restored[x] != 0 ? 1 : 0);
-        }
-        const std::int64_t counts[2] = {voters - wide, wide};
+        const std::array<std::int64_t, 2>& counts = rowCounts[static_cast<size_t>(y)];
         for (int f = 0; f < 2; ++f) {
             const int half = HalfSide(alpha, rowStrokeWidths[y], f ? 3.0 : 1.0);
             const VoterWindow w = ClippedWindow(0, y, half, rows, edgeMaskCopy.cols);
@@ -601,7 +640,8 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
     // Wider counters only where the page could need them.
     const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
-    const bool narrowCounters = FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha);
+    const bool narrowCounters =
+        FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha, threads);
     cv::Mat balance = ZerosInBands(rows, cols, narrowCounters ? CV_16S : CV_32S, threads);
     ForEachBand(rows, threads, [&](RowBand target, int) {
         if (narrowColumns && narrowCounters) {
@@ -619,7 +659,11 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
         }
     });
     // Ties and pixels no window reached stay paper.
-    cv::compare(balance, 0, dst, cv::CMP_GE);
+    dst.create(rows, cols, CV_8UC1);
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        cv::Mat dstRows = dst.rowRange(band.top, band.bottom);
+        cv::compare(balance.rowRange(band.top, band.bottom), 0, dstRows, cv::CMP_GE);
+    });
     if (balanceOut != nullptr) {
         balance.convertTo(*balanceOut, CV_32S);
     }

@@ -5,6 +5,7 @@
 #include "stroke/stroke_map.h"
 
 #include "common/labelling.h"
+#include "common/parallel_bands.h"
 #include "stroke/window_filters.h"
 
 namespace edgebin::detail {
@@ -31,8 +32,11 @@ int MinimumComponentSide(int rowWidth, double componentFactor) {
     return static_cast<int>(scaled);
 }
 
-void SetEdgesTo(cv::Mat& map, unsigned char value) {
-    map.setTo(value, map);
+void SetEdgesTo(cv::Mat& map, unsigned char value, int threads) {
+    ForEachBand(map.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = map.rowRange(band.top, band.bottom);
+        rows.setTo(value, rows);
+    });
 }
 
 }  // namespace
@@ -45,24 +49,24 @@ void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                                      rowStrokeWidths)) {
         return;
     }
-    SetEdgesTo(map, 255);
-    ClearUndersizedComponents(map, rowStrokeWidths, componentFactor);
+    SetEdgesTo(map, 255, threads);
+    ClearUndersizedComponents(map, rowStrokeWidths, componentFactor, threads);
     DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
                   kDensityCountFactor, threads);
     CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
                      kCornerWindowFactor, kCornerCountFactor, threads);
-    SetEdgesTo(map, 1);
+    SetEdgesTo(map, 1, threads);
 }
 
 void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                               double componentFactor) {
+                               double componentFactor, int threads) {
     if (map.type() != CV_8UC1 || map.empty() ||
         rowStrokeWidths.size() != static_cast<size_t>(map.rows)) {
         return;
     }
-    SetEdgesTo(map, 255);
+    SetEdgesTo(map, 255, threads);
     std::vector<ComponentRecord> records;
-    FindMaskComponents(map, records);
+    FindMaskComponents(map, records, threads);
     // Every record was taken before the first box is cleared, so a cleared box
     // cannot change how another component is judged.
     for (const ComponentRecord& record : records) {

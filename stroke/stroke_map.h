@@ -21,8 +21,8 @@ void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
 // Clears the whole bounding box of every 8-connected edge component with fewer
 // than c*c pixels, c = clamp(trunc(width of its middle row * componentFactor), 3, 10).
 // Leaves `map` as 0/255. Refused (map unchanged) when rowStrokeWidths has not one
-// entry per row.
+// entry per row. `threads` split the component search into bands of rows.
 void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                               double componentFactor);
+                               double componentFactor, int threads = 1);
 
 }  // namespace edgebin::detail

@@ -328,6 +328,11 @@ TEST(VoteLocalThresholdEquivalence, MatchesOnPagesTallerThanNarrowColumnSums) {
     VotingInput input{RandomGray(rng, 66100, 2), RandomVoters(rng, 66100, 2, 0.5),
                       RandomVoters(rng, 66100, 2, 0.2), std::vector<int>(66100, 1), 40.0};
     EXPECT_TRUE(VotesMatch(input));
+    // A row of 300 voters whose wide windows span it: more segments reach a block
+    // of columns than a byte counts.
+    VotingInput wide{RandomGray(rng, 10, 300), cv::Mat(10, 300, CV_8UC1, cv::Scalar(255)),
+                     cv::Mat(10, 300, CV_8UC1, cv::Scalar(255)), std::vector<int>(10, 9), 20.0};
+    EXPECT_TRUE(VotesMatch(wide));
 }
 
 TEST(WindowFilterEquivalence, MatchTheBoxFilterVersions) {
@@ -407,6 +412,9 @@ TEST(MaskComponentsEquivalence, RecordsMatchTheContourTracingLabeller) {
         std::vector<ComponentRecord> actual(2);  // stale records are replaced
         ASSERT_EQ(reference::FindMaskComponents(mask, expected), FindMaskComponents(mask, actual));
         ASSERT_EQ(Fields(expected), Fields(actual));
+        // In bands of rows, some of them one row high.
+        FindMaskComponents(mask, actual, Uniform(rng, 2, 5));
+        ASSERT_EQ(Fields(expected), Fields(actual)) << "in bands";
     }
     std::vector<ComponentRecord> records(3);
     EXPECT_EQ(FindMaskComponents(cv::Mat::zeros(5, 70, CV_8UC1), records), 0);

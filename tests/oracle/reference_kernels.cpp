@@ -48,7 +48,8 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                                 windowFactor, countFactor);
 }
 
-int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records) {
+int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records,
+                       int /*threads*/) {
     return reference::FindMaskComponents(mask, records);
 }
 
