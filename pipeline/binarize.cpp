@@ -29,9 +29,10 @@ constexpr double kSpeckFactor = 1.0;
 constexpr double kInkEpsilon = 1e-4;
 // Where the lower peak was the right one, the ink it added stood 4.7 to 16.5 paper
 // spreads below the paper around it on generated faded pages, 8.3 and 12.4 on real
-// ones; where the higher was right (show-through, stains, texture), at most 5.7 and
-// mostly under 3.1. The limit sits above all of the latter.
-constexpr double kFaintWritingContrast = 6.0;
+// ones; where the higher was right (show-through, stains, texture), at most 5.67 and
+// mostly under 3.1. The limit is the lowest, in quarter steps, that leaves all of the
+// latter alone, as chosen with each set of pages held out in turn.
+constexpr double kFaintWritingContrast = 5.75;
 // Past a main peak in the noise, the peak above it left 2 to 27 times less ink on
 // the pages seen; where the main peak was the text's, 1.02 times less.
 constexpr double kNoiseInkFactor = 1.5;
