@@ -18,6 +18,12 @@
 
 namespace {
 
+const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
+
+bool HaveFonts() {
+    return std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good();
+}
+
 // Status, pixels and trace (the lines the command line prints of it, and the bands)
 // the same.
 bool SameResult(const edgebin::Result& a, const edgebin::Result& b) {
@@ -181,10 +187,9 @@ TEST(LibraryTest, EveryThreadCountGivesTheOneThreadResult) {
 // peak, exactly as a caller who asks for it gets it, and says why.
 
 TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
-    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
     cv::Mat faded, truth;
     std::string text;
-    if (std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+    if (HaveFonts()) {
         GenerateClassPage(PageOptions{1, 600, 300, 0.6}, PageClass::kFaint, kFonts, faded, truth,
                           text);
     }
@@ -221,8 +226,7 @@ TEST(LibraryTest, AHigherPeakThatLeavesOutTheTextFallsBackToTheLowerOne) {
 // Printed words at half contrast under noise of sigma 3: the curve's only peak lies
 // in the noise, and the page came out as speckle (F 13) before the mend.
 TEST(LibraryTest, AMainPeakInTheNoiseGivesWayToThePeakAboveIt) {
-    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
-    if (!std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+    if (!HaveFonts()) {
         GTEST_SKIP() << "no DejaVu fonts in " << kFonts;
     }
     cv::Mat page, truth;
@@ -248,8 +252,7 @@ TEST(LibraryTest, AMainPeakInTheNoiseGivesWayToThePeakAboveIt) {
 // Faded lines beside dark ones whose curve has a peak for the dark edges, one above
 // it and one of the faded lines' own below both: F 15 at the ratio's choice.
 TEST(LibraryTest, FadedWritingBelowBothPeaksIsKeptAtItsOwnPeak) {
-    const char kFonts[] = "/usr/share/fonts/truetype/dejavu";
-    if (!std::ifstream(std::string(kFonts) + "/DejaVuSans.ttf").good()) {
+    if (!HaveFonts()) {
         GTEST_SKIP() << "no DejaVu fonts in " << kFonts;
     }
     cv::Mat page, truth;
