@@ -231,11 +231,15 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (TookHigherPeak(trace)) {
         return MendHigherPeak(src, status, dst, alpha, k, trace, stages, threads);
     }
-    if (status == kStatusOk && !(trace.secondPeak < 0 && MendNoiseFloor(src, dst, alpha, k, Rthre,
-                                                                        trace, stages, threads))) {
+    if (status != kStatusOk) {
+        return status;
+    }
+    const bool mendedNoise =
+        trace.secondPeak < 0 && MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads);
+    if (!mendedNoise) {
         MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
-    return status;
+    return kStatusOk;
 }
 
 }  // namespace edgebin::detail
