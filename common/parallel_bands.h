@@ -28,4 +28,7 @@ void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>&
 // makes for `threads`.
 cv::Mat ZerosInBands(int rows, int cols, int type, int threads);
 
+// A copy of `image`, written in the bands ForEachBand makes for `threads`.
+cv::Mat CloneInBands(const cv::Mat& image, int threads);
+
 }  // namespace edgebin::detail

@@ -5,6 +5,7 @@
 #include "common/small_components.h"
 
 #include "common/labelling.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 
@@ -39,18 +40,22 @@ bool BoxTouchesKeptEdge(const cv::Mat& dst, const cv::Mat& keepMask, const Compo
 }  // namespace
 
 void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowStrokeWidths,
-                           double factor, cv::Mat& dst) {
+                           double factor, cv::Mat& dst, int threads) {
     CV_Assert(dst.type() == CV_8UC1 && keepMask.type() == CV_8UC1);
     CV_Assert(keepMask.size() == dst.size());
 
-    dst.setTo(255, dst);
+    cv::Mat black(dst.size(), CV_8UC1);
+    ForEachBand(dst.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = dst.rowRange(band.top, band.bottom);
+        rows.setTo(255, rows);
+        cv::compare(rows, 0, black.rowRange(band.top, band.bottom), cv::CMP_EQ);
+    });
     if (rowStrokeWidths.size() != static_cast<size_t>(dst.rows)) {
         return;
     }
 
-    const cv::Mat black = dst == 0;
     std::vector<ComponentRecord> records;
-    FindMaskComponents(black, records);
+    FindMaskComponents(black, records, threads);
     for (const ComponentRecord& record : records) {
         const int middleRow = (record.yMin + record.yMax) / 2;
         const int side = SizeLimitSide(rowStrokeWidths[middleRow], factor);

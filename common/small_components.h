@@ -10,7 +10,8 @@ namespace edgebin::detail {
 // component smaller than e*e pixels, e = clamp(trunc(width of its middle row *
 // factor), 3, 10), unless a black pixel of that box is non-zero in `keepMask`.
 // Refused (dst only made 0/255) when rowStrokeWidths has not one entry per row.
+// `threads` share the passes over the page; the result does not depend on them.
 void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowStrokeWidths,
-                           double factor, cv::Mat& dst);
+                           double factor, cv::Mat& dst, int threads = 1);
 
 }  // namespace edgebin::detail

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/labelling.h"
+#include "common/parallel_bands.h"
 
 namespace edgebin::detail {
 
@@ -18,11 +19,14 @@ constexpr int kSpeckLimit = 3;
 
 }  // namespace
 
-void RemoveSpecks(cv::Mat& img) {
+void RemoveSpecks(cv::Mat& img, int threads) {
     CV_Assert(img.type() == CV_8UC1);
-    img.setTo(255, img);
+    ForEachBand(img.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = img.rowRange(band.top, band.bottom);
+        rows.setTo(255, rows);
+    });
     std::vector<ComponentRecord> records;
-    FindMaskComponents(img, records);
+    FindMaskComponents(img, records, threads);
     for (const ComponentRecord& record : records) {
         if (record.pixelCount < kSpeckLimit) {
             img(cv::Rect(record.xMin, record.yMin, record.xMax - record.xMin + 1,

@@ -15,6 +15,7 @@ using ContourCurve = std::array<double, 256>;
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int threads = 1);
 
 // Makes `img` 0/255 and clears every 8-connected component of fewer than 3 pixels.
-void RemoveSpecks(cv::Mat& img);
+// `threads` share the search for components; the result does not depend on them.
+void RemoveSpecks(cv::Mat& img, int threads = 1);
 
 }  // namespace edgebin::detail

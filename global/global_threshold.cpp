@@ -5,6 +5,7 @@
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
+#include "common/parallel_bands.h"
 #include "global/enhance.h"
 #include "global/gradient_map.h"
 #include "stroke/stroke_map.h"
@@ -96,7 +97,7 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
     bool keepGoing = true;
     for (int pass = 1; keepGoing; ++pass) {
         Clear(candidate);
-        cv::Mat work = edgeMask.clone();
+        cv::Mat work = CloneInBands(edgeMask, threads);
         CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
                        kComponentFactor, threads);
         passReports.emplace_back();
@@ -161,14 +162,18 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);
     trace.finalThreshold = threshold;
 
-    const int status =
-        MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands, bandStrokeWidths,
-                                 rowStrokeWidths, EstimateStrokeWidth, trace);
+    const StrokeMeasure measure =
+        [threads](const cv::Mat& mask, std::vector<LineBand>& bands, std::vector<int>& bandWidths,
+                  std::vector<int>& rowWidths, StrokeMeasurement* report) {
+            return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, threads);
+        };
+    const int status = MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands,
+                                                bandStrokeWidths, rowStrokeWidths, measure, trace);
     if (status != kStatusOk) {
         return status;
     }
-    RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                            EstimateStrokeWidth, trace.refinementPasses, threads);
+    RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
+                            trace.refinementPasses, threads);
     return kStatusOk;
 }
 

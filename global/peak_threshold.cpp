@@ -4,8 +4,12 @@
 #include "global/peak_threshold.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <numeric>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
+#include "common/parallel_bands.h"
 #include "global/contour_curve.h"
 #include "global/contour_peaks.h"
 
@@ -14,27 +18,38 @@ namespace edgebin::detail {
 namespace {
 
 // Share of the map taken by pixels with lo < gradMap <= hi that touch no strong
-// (gradMap > hi) pixel outside a speck.
-double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi) {
-    cv::Mat strongMask;
-    cv::threshold(gradMap, strongMask, hi, 255, cv::THRESH_BINARY);
-    RemoveSpecks(strongMask);
+// (gradMap > hi) pixel outside a speck. Each band is isolated with one row of its
+// neighbours around it, so that its own rows see every neighbour the whole page
+// would; the counts are whole numbers, so their sum does not depend on the bands.
+double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi, int threads) {
+    cv::Mat strongMask(gradMap.size(), CV_8UC1);
+    ForEachBand(gradMap.rows, threads, [&](RowBand band, int) {
+        cv::threshold(gradMap.rowRange(band.top, band.bottom),
+                      strongMask.rowRange(band.top, band.bottom), hi, 255, cv::THRESH_BINARY);
+    });
+    RemoveSpecks(strongMask, threads);
 
-    cv::Mat bandMask;
-    cv::inRange(gradMap, cv::Scalar(lo + 1), cv::Scalar(hi), bandMask);
-
-    cv::Mat isolatedMask;
-    IsolateBandPixels(strongMask, bandMask, isolatedMask);
-    return static_cast<double>(cv::countNonZero(isolatedMask)) /
-           (static_cast<double>(isolatedMask.rows) * static_cast<double>(isolatedMask.cols));
+    std::vector<std::int64_t> counts(static_cast<size_t>(BandCount(gradMap.rows, threads)), 0);
+    ForEachBand(gradMap.rows, threads, [&](RowBand band, int index) {
+        const int top = std::max(0, band.top - 1);
+        const int bottom = std::min(gradMap.rows, band.bottom + 1);
+        cv::Mat bandMask;
+        cv::inRange(gradMap.rowRange(top, bottom), cv::Scalar(lo + 1), cv::Scalar(hi), bandMask);
+        cv::Mat isolatedMask;
+        IsolateBandPixels(strongMask.rowRange(top, bottom), bandMask, isolatedMask);
+        counts[static_cast<size_t>(index)] =
+            cv::countNonZero(isolatedMask.rowRange(band.top - top, band.bottom - top));
+    });
+    const std::int64_t isolated = std::accumulate(counts.begin(), counts.end(), std::int64_t{0});
+    return static_cast<double>(isolated) /
+           (static_cast<double>(gradMap.rows) * static_cast<double>(gradMap.cols));
 }
-
 // Records the two peaks as any pair, the ratio included, though the noise under the
 // main peak decided here.
-int TakePeakAboveNoise(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace) {
+int TakePeakAboveNoise(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace, int threads) {
     trace.mainPeak = mainPeak;
     trace.secondPeak = above;
-    trace.ratio = IsolatedBandRatio(gradMap, mainPeak, above);
+    trace.ratio = IsolatedBandRatio(gradMap, mainPeak, above, threads);
     return above;
 }
 
@@ -54,7 +69,7 @@ void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::M
 }
 
 int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
-                    double Rthre, Trace& trace) {
+                    double Rthre, Trace& trace, int threads) {
     CV_Assert(gradMap.type() == CV_8UC1);
     trace.mainPeak = mainPeak;
     if (!hasSecond) {
@@ -63,7 +78,7 @@ int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int se
     trace.secondPeak = secondPeak;
     const int hi = std::max(mainPeak, secondPeak);
     const int lo = std::min(mainPeak, secondPeak);
-    trace.ratio = IsolatedBandRatio(gradMap, lo, hi);
+    trace.ratio = IsolatedBandRatio(gradMap, lo, hi, threads);
     return trace.ratio > Rthre ? hi : lo;
 }
 
@@ -79,9 +94,9 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     const int above = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
                           ? StrongestPeakAbove(curve, mainPeak)
                           : 0;
-    int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace)
-                                           : ChoosePeakLevel(gradMap, hasSecond, mainPeak,
-                                                             secondPeak, choice.Rthre, trace);
+    int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace, threads)
+                                     : ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak,
+                                                       choice.Rthre, trace, threads);
     const int below = StrongestPeakBelow(curve, threshold);
     trace.lowerPeak = below > 0 ? below : -1;
     if (choice.belowChosen && below > 0) {

@@ -31,9 +31,9 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
 // The choice itself, once the peaks are known: returns the level and records the
 // peaks and the ratio in `trace`. With two peaks the higher level wins when the
 // band pixels between them that touch no strong pixel cover more than `Rthre` of
-// the map.
+// the map. `threads` share the measure; the level does not depend on their number.
 int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
-                    double Rthre, Trace& trace);
+                    double Rthre, Trace& trace, int threads = 1);
 
 // `isolatedMask` = `bandMask` without the pixels that have a non-zero 8-neighbour
 // in `strongMask`.

@@ -90,7 +90,7 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
     cv::Mat result;
     VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
                        stages != nullptr ? &stages->balance : nullptr, threads);
-    RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result);
+    RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result, threads);
     if (stages != nullptr) {
         stages->voters = edgeMaskCopy;
         stages->restoredMap = restoredMap;

@@ -157,7 +157,8 @@ namespace {
 void BinarizeGrey(const cv::Mat& grey, const Parameters& parameters, StageImages* stages,
                   Result& result) {
     Trace& trace = result.trace;
-    trace.polarity = ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence);
+    trace.polarity =
+        ChoosePolarity(grey, parameters.polarity, trace.polarityEvidence, parameters.threads);
     // A new image: `grey` may be the caller's.
     cv::Mat page;
     if (trace.polarity == Polarity::kLightInk) {
@@ -173,7 +174,7 @@ void BinarizeGrey(const cv::Mat& grey, const Parameters& parameters, StageImages
     trace.polarity = polarity;
     trace.polarityEvidence = evidence;
     if (result.status == kStatusOk) {
-        CheckResult(page, result.image, trace);
+        CheckResult(page, result.image, trace, parameters.threads);
     } else if (result.status == kStatusNoStrokes) {
         result.message = "no stroke structure found at the global threshold nor at its half";
     } else {

@@ -10,6 +10,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "common/parallel_bands.h"
+
 namespace edgebin::detail {
 
 namespace {
@@ -39,27 +41,29 @@ int ShrinkFactor(const cv::Size& size) {
 
 // Sums of the page's factor × factor blocks, exact, so that the page of 255 - v
 // gives exactly the mirrored sums; a last partial row or column of blocks is left
-// out.
-cv::Mat BlockSums(const cv::Mat& grey, int factor) {
+// out. The threads take whole rows of blocks.
+cv::Mat BlockSums(const cv::Mat& grey, int factor, int threads) {
     cv::Mat sums(grey.rows / factor, grey.cols / factor, CV_16U);
-    std::vector<std::uint16_t> columns(static_cast<size_t>(grey.cols));
-    for (int y = 0; y < sums.rows; ++y) {
-        std::fill(columns.begin(), columns.end(), 0);
-        for (int i = 0; i < factor; ++i) {
-            const std::uint8_t* row = grey.ptr<std::uint8_t>(y * factor + i);
-            for (int x = 0; x < grey.cols; ++x) {
-                columns[static_cast<size_t>(x)] += row[x];
+    ForEachBand(sums.rows, threads, [&](RowBand band, int) {
+        std::vector<std::uint16_t> columns(static_cast<size_t>(grey.cols));
+        for (int y = band.top; y < band.bottom; ++y) {
+            std::fill(columns.begin(), columns.end(), 0);
+            for (int i = 0; i < factor; ++i) {
+                const std::uint8_t* row = grey.ptr<std::uint8_t>(y * factor + i);
+                for (int x = 0; x < grey.cols; ++x) {
+                    columns[static_cast<size_t>(x)] += row[x];
+                }
+            }
+            // Column by column of the blocks: inner loops without branches.
+            std::uint16_t* out = sums.ptr<std::uint16_t>(y);
+            std::fill(out, out + sums.cols, 0);
+            for (int j = 0; j < factor; ++j) {
+                for (int x = 0; x < sums.cols; ++x) {
+                    out[x] += columns[static_cast<size_t>(x * factor + j)];
+                }
             }
         }
-        // Column by column of the blocks: inner loops without branches.
-        std::uint16_t* out = sums.ptr<std::uint16_t>(y);
-        std::fill(out, out + sums.cols, 0);
-        for (int j = 0; j < factor; ++j) {
-            for (int x = 0; x < sums.cols; ++x) {
-                out[x] += columns[static_cast<size_t>(x * factor + j)];
-            }
-        }
-    }
+    });
     return sums;
 }
 
@@ -84,9 +88,9 @@ int StrongEdgeLevel(const cv::Mat& edges) {
 
 }  // namespace
 
-double MeasureInkEvidence(const cv::Mat& grey) {
+double MeasureInkEvidence(const cv::Mat& grey, int threads) {
     CV_Assert(grey.type() == CV_8UC1 && !grey.empty());
-    const cv::Mat sums = BlockSums(grey, ShrinkFactor(grey.size()));
+    const cv::Mat sums = BlockSums(grey, ShrinkFactor(grey.size()), threads);
     const cv::Mat window = cv::getStructuringElement(cv::MORPH_RECT, {kWindow, kWindow});
     cv::Mat low;
     cv::Mat high;
@@ -129,12 +133,13 @@ bool IsPolarityUnsure(double evidence) {
     return std::fabs(evidence) < kSureEvidence;
 }
 
-Polarity ChoosePolarity(const cv::Mat& grey, Polarity requested, std::optional<double>& evidence) {
+Polarity ChoosePolarity(const cv::Mat& grey, Polarity requested, std::optional<double>& evidence,
+                        int threads) {
     evidence.reset();
     if (requested != Polarity::kAuto) {
         return requested;
     }
-    evidence = MeasureInkEvidence(grey);
+    evidence = MeasureInkEvidence(grey, threads);
     return *evidence <= -kSureEvidence ? Polarity::kLightInk : Polarity::kDarkInk;
 }
 

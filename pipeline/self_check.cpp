@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "common/parallel_bands.h"
 #include "pipeline/polarity.h"
 
 namespace edgebin::detail {
@@ -146,18 +147,25 @@ double MedianGradient(const cv::Mat& grey) {
 }
 
 // Grey sums under ink and paper in square tiles of `tileSize` pixels, row by row.
-std::vector<GreySums> TileSums(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
+// The threads take whole rows of tiles, so that each tile is summed by one of them
+// in the order one thread would.
+std::vector<GreySums> TileSums(const cv::Mat& grey, const cv::Mat& binary, int tileSize,
+                               int threads) {
     CV_Assert(tileSize > 0);
     const int tileColumns = (grey.cols + tileSize - 1) / tileSize;
     const int tileRows = (grey.rows + tileSize - 1) / tileSize;
     std::vector<GreySums> tiles(static_cast<std::size_t>(tileColumns) * tileRows);
-    for (int y = 0; y < grey.rows; ++y) {
-        GreySums* tileRow = &tiles[static_cast<std::size_t>(y / tileSize) * tileColumns];
-        for (int column = 0; column < tileColumns; ++column) {
-            AddSegment(grey.ptr<unsigned char>(y), binary.ptr<unsigned char>(y), column * tileSize,
-                       std::min(grey.cols, (column + 1) * tileSize), tileRow[column]);
+    ForEachBand(tileRows, threads, [&](RowBand band, int) {
+        const int bottom = std::min(grey.rows, band.bottom * tileSize);
+        for (int y = band.top * tileSize; y < bottom; ++y) {
+            GreySums* tileRow = &tiles[static_cast<std::size_t>(y / tileSize) * tileColumns];
+            for (int column = 0; column < tileColumns; ++column) {
+                AddSegment(grey.ptr<unsigned char>(y), binary.ptr<unsigned char>(y),
+                           column * tileSize, std::min(grey.cols, (column + 1) * tileSize),
+                           tileRow[column]);
+            }
         }
-    }
+    });
     return tiles;
 }
 
@@ -191,7 +199,7 @@ GreySums Total(const std::vector<GreySums>& tiles) {
 // (mean paper grey - mean ink grey) / sqrt(paper variance + ink variance) of the
 // grey page under the binary result: large when ink and paper are told apart.
 double Separation(const cv::Mat& grey, const cv::Mat& binary) {
-    return SeparationOf(Total(TileSums(grey, binary, std::max(grey.rows, grey.cols))));
+    return SeparationOf(Total(TileSums(grey, binary, std::max(grey.rows, grey.cols), 1)));
 }
 
 // True when the run's final level is the contour curve's second peak, above the main.
@@ -202,7 +210,7 @@ bool TookSecondPeakAboveMain(const Trace& trace) {
 }  // namespace
 
 double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
-    return WeightedSeparation(TileSums(grey, binary, tileSize));
+    return WeightedSeparation(TileSums(grey, binary, tileSize, 1));
 }
 
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth) {
@@ -288,7 +296,7 @@ bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkSh
            Separation(grey, binary) >= kMinSeparation;
 }
 
-void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
+void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int threads) {
     CV_Assert(grey.type() == CV_8UC1 && binary.type() == CV_8UC1 && grey.size() == binary.size() &&
               !grey.empty());
     std::vector<std::string>& reasons = trace.suspectReasons;
@@ -314,8 +322,8 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace) {
     const int strokeWidth = MedianStrokeWidth(trace.bands);
     if (ink >= kAlmostNoInk) {
         // One pass gives both: the page's separation is that of its tiles summed.
-        const std::vector<GreySums> tiles =
-            TileSums(grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth));
+        const std::vector<GreySums> tiles = TileSums(
+            grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth), threads);
         const double separation = SeparationOf(Total(tiles));
         if (separation < kMinSeparation && !faintWriting) {
             reasons.emplace_back("ink and paper overlap in grey");

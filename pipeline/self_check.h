@@ -11,8 +11,9 @@ namespace edgebin::detail {
 // Fills trace.suspect and trace.suspectReasons from the grey page, its binarized
 // result (CV_8UC1, ink 0) and what the run decided on the way (the global level and
 // its mend, the polarity detector's evidence). Preconditions: `grey` and `binary`
-// are CV_8UC1 of one size, not empty.
-void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace);
+// are CV_8UC1 of one size, not empty. `threads` share the passes over the page; the
+// verdict does not depend on their number.
+void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int threads = 1);
 
 // False when the result's ink cannot be the page's text: almost none, far more than
 // `otsuInkShare` (OtsuInkShare of `grey`), or grey values under ink and paper that

@@ -4,7 +4,9 @@
 #include "stroke/stroke_width.h"
 
 #include <algorithm>
+#include <numeric>
 
+#include "common/parallel_bands.h"
 #include "stroke/edge_gaps.h"
 
 namespace edgebin::detail {
@@ -69,11 +71,11 @@ void MergeEqualNeighbours(std::vector<LineBand>& lineBands, std::vector<int>& ba
 
 double EstimateOverBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                          std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                         StrokeMeasurement* report) {
+                         StrokeMeasurement* report, int threads) {
     const int rows = edgeMask.rows;
     rowStrokeWidths.assign(static_cast<size_t>(rows), 0);
     const double modalRatio =
-        IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths, report);
+        IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths, report, threads);
     const size_t measured = std::min(lineBands.size(), bandStrokeWidths.size());
     for (size_t i = 0; i < measured; ++i) {
         const int top = std::max(lineBands[i].top, 0);
@@ -104,7 +106,7 @@ double EstimateOverWholeMask(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                           StrokeMeasurement* report) {
+                           StrokeMeasurement* report, int threads) {
     lineBands.clear();
     bandStrokeWidths.clear();
     rowStrokeWidths.clear();
@@ -112,30 +114,31 @@ double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineB
         *report = StrokeMeasurement{};
     }
     if (edgeMask.rows >= kMinRowsForBands) {
-        SplitIntoLineBands(edgeMask, lineBands);
+        SplitIntoLineBands(edgeMask, lineBands, threads);
         if (lineBands.empty() && report != nullptr) {
             report->emptyMask = true;
         }
         DropShortBands(lineBands);
         if (!lineBands.empty()) {
-            return EstimateOverBands(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths,
-                                     report);
+            return EstimateOverBands(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, report,
+                                     threads);
         }
     }
     return EstimateOverWholeMask(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths);
 }
 
-void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands) {
+void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands, int threads) {
     lineBands.clear();
     const int rows = edgeMask.rows;
     const int cols = edgeMask.cols;
-    std::vector<bool> rowHasEdge(static_cast<size_t>(std::max(rows, 0)), false);
-    bool anyEdge = false;
-    for (int r = 0; r < rows; ++r) {
-        rowHasEdge[static_cast<size_t>(r)] = cols > 0 && cv::countNonZero(edgeMask.row(r)) > 0;
-        anyEdge = anyEdge || rowHasEdge[static_cast<size_t>(r)];
-    }
-    if (!anyEdge) {
+    // Bytes rather than std::vector<bool>, whose bits threads may not write apart.
+    std::vector<unsigned char> rowHasEdge(static_cast<size_t>(std::max(rows, 0)), 0);
+    ForEachBand(rows, threads, [&](RowBand band, int) {
+        for (int r = band.top; r < band.bottom; ++r) {
+            rowHasEdge[static_cast<size_t>(r)] = cols > 0 && cv::countNonZero(edgeMask.row(r)) > 0;
+        }
+    });
+    if (std::find(rowHasEdge.begin(), rowHasEdge.end(), 1) == rowHasEdge.end()) {
         return;
     }
     int r = 0;
@@ -170,20 +173,24 @@ void DropShortBands(std::vector<LineBand>& lineBands) {
 }
 
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                                 std::vector<int>& bandStrokeWidths, StrokeMeasurement* report) {
+                                 std::vector<int>& bandStrokeWidths, StrokeMeasurement* report,
+                                 int threads) {
     const int rows = edgeMask.rows;
     const int cols = edgeMask.cols;
-    bandStrokeWidths.clear();
-    long long peakSum = 0;
-    long long gapSum = 0;
-    for (const LineBand& band : lineBands) {
-        int peakCount = 0;
-        int gapCount = 0;
-        bandStrokeWidths.push_back(
-            StrokeWidthFromEdgeGaps(BandView(edgeMask, band), peakCount, gapCount));
-        peakSum += peakCount;
-        gapSum += gapCount;
-    }
+    const int bandCount = static_cast<int>(lineBands.size());
+    bandStrokeWidths.assign(lineBands.size(), 0);
+    // Whole numbers, so that their sums do not depend on which thread counted them.
+    std::vector<int> peakCounts(lineBands.size(), 0);
+    std::vector<int> gapCounts(lineBands.size(), 0);
+    ForEachBand(bandCount, threads, [&](RowBand part, int) {
+        for (int i = part.top; i < part.bottom; ++i) {
+            const size_t at = static_cast<size_t>(i);
+            bandStrokeWidths[at] = StrokeWidthFromEdgeGaps(BandView(edgeMask, lineBands[at]),
+                                                           peakCounts[at], gapCounts[at]);
+        }
+    });
+    const long long peakSum = std::accumulate(peakCounts.begin(), peakCounts.end(), 0LL);
+    const long long gapSum = std::accumulate(gapCounts.begin(), gapCounts.end(), 0LL);
     if (gapSum <= 0) {
         return 0.0;
     }

@@ -24,13 +24,14 @@ struct LineBand {
 // Measures the stroke description of `edgeMask` into the three (emptied) lists.
 // Returns the modal ratio: at most 1e-5 when nothing stroke-like was measured;
 // whenever it is above 0 the bands tile the mask and every row has a width.
-// `report`, when given, receives what the measurement has to tell.
+// `report`, when given, receives what the measurement has to tell. `threads` share
+// the passes over the mask; the measurement does not depend on their number.
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                           StrokeMeasurement* report = nullptr);
+                           StrokeMeasurement* report = nullptr, int threads = 1);
 
 // Each maximal run of rows holding an edge pixel becomes one full-width band.
-void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands);
+void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands, int threads = 1);
 
 // Removes bands of fewer than 21 rows when some band is taller than that.
 void DropShortBands(std::vector<LineBand>& lineBands);
@@ -40,7 +41,7 @@ void DropShortBands(std::vector<LineBand>& lineBands);
 // `report` (if given) receives their widths.
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                                  std::vector<int>& bandStrokeWidths,
-                                 StrokeMeasurement* report = nullptr);
+                                 StrokeMeasurement* report = nullptr, int threads = 1);
 
 // Raises each local minimum that sits one below a neighbour to that neighbour.
 void RaiseMinimumWidths(std::vector<int>& bandStrokeWidths);
