@@ -44,6 +44,7 @@ double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi, int threads) {
     return static_cast<double>(isolated) /
            (static_cast<double>(gradMap.rows) * static_cast<double>(gradMap.cols));
 }
+
 // Records the two peaks as any pair, the ratio included, though the noise under the
 // main peak decided here.
 int TakePeakAboveNoise(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace, int threads) {
