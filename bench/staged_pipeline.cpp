@@ -41,11 +41,7 @@ void SelectThreshold(const TuningParameters& parameters, StagedRun& run) {
 
 void MeasureStrokes(StagedRun& run) {
     // The stages are timed on one thread.
-    const StrokeMeasure measure = [](const cv::Mat& mask, std::vector<LineBand>& bands,
-                                     std::vector<int>& bandWidths, std::vector<int>& rowWidths,
-                                     edgebin::StrokeMeasurement* report) {
-        return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, 1);
-    };
+    const StrokeMeasure measure = StrokeMeasureOnThreads(1);
     run.status =
         MeasureStrokeDescription(run.gradMap, run.threshold, run.edgeMask, run.lineBands,
                                  run.bandStrokeWidths, run.rowStrokeWidths, measure, run.trace);

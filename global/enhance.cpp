@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 #include <type_traits>
@@ -603,6 +604,37 @@ constexpr int kNoiseRowStep = 4;
 // median of its absolute value is 0.6745 of that.
 constexpr double kResponsePerSigma = 6.0 * 0.6745;
 
+// A histogram of `bins` values that `countRows` counts over `rows` rows, each band of
+// rows into counts of its own: whole numbers, whose sum does not depend on how many
+// threads counted them.
+std::vector<int64_t> CountInBands(
+    int rows, int threads, size_t bins,
+    const std::function<void(RowBand, std::vector<int64_t>&)>& countRows) {
+    std::vector<std::vector<int64_t>> bandCounts(static_cast<size_t>(BandCount(rows, threads)),
+                                                 std::vector<int64_t>(bins, 0));
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        countRows(band, bandCounts[static_cast<size_t>(index)]);
+    });
+    std::vector<int64_t> histogram(bins, 0);
+    for (const std::vector<int64_t>& counts : bandCounts) {
+        for (size_t value = 0; value < bins; ++value) {
+            histogram[value] += counts[value];
+        }
+    }
+    return histogram;
+}
+
+// The smallest value with more than half of the `samples` counted at or below it.
+size_t HistogramMedian(const std::vector<int64_t>& histogram, int64_t samples) {
+    int64_t below = 0;
+    size_t median = 0;
+    while (below + histogram[median] <= samples / 2) {
+        below += histogram[median];
+        ++median;
+    }
+    return median;
+}
+
 // Noise level in grey levels of white noise: the median absolute response of the
 // 3x3 second difference [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows
 // 1, 5, 9, ..., scaled. Text edges are too few to move a median, so this reads
@@ -611,40 +643,25 @@ double NoiseLevel(const cv::Mat& grey, int threads) {
     if (grey.rows < 3 || grey.cols < 3) {
         return 0.0;
     }
-    // Rows 1, 1 + kNoiseRowStep, ... are sampled; bands of them count on their own
-    // and the integer counts add up alike in any order.
+    // Rows 1, 1 + kNoiseRowStep, ... are sampled.
     const int sampledRows = (grey.rows - 3) / kNoiseRowStep + 1;
-    const size_t bands = static_cast<size_t>(BandCount(sampledRows, threads));
-    std::vector<std::vector<int64_t>> bandHistograms(bands, std::vector<int64_t>(16 * 255 + 1, 0));
-    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
-        std::vector<int64_t>& counts = bandHistograms[static_cast<size_t>(index)];
-        for (int sample = band.top; sample < band.bottom; ++sample) {
-            const int y = 1 + sample * kNoiseRowStep;
-            const unsigned char* up = grey.ptr<unsigned char>(y - 1);
-            const unsigned char* mid = grey.ptr<unsigned char>(y);
-            const unsigned char* down = grey.ptr<unsigned char>(y + 1);
-            for (int x = 1; x + 1 < grey.cols; ++x) {
-                const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
-                                     2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) + 4 * mid[x];
-                ++counts[static_cast<size_t>(std::abs(response))];
+    const std::vector<int64_t> histogram = CountInBands(
+        sampledRows, threads, 16 * 255 + 1, [&](RowBand band, std::vector<int64_t>& counts) {
+            for (int sample = band.top; sample < band.bottom; ++sample) {
+                const int y = 1 + sample * kNoiseRowStep;
+                const unsigned char* up = grey.ptr<unsigned char>(y - 1);
+                const unsigned char* mid = grey.ptr<unsigned char>(y);
+                const unsigned char* down = grey.ptr<unsigned char>(y + 1);
+                for (int x = 1; x + 1 < grey.cols; ++x) {
+                    const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
+                                         2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) +
+                                         4 * mid[x];
+                    ++counts[static_cast<size_t>(std::abs(response))];
+                }
             }
-        }
-    });
-    std::vector<int64_t> histogram(16 * 255 + 1, 0);
-    for (const std::vector<int64_t>& counts : bandHistograms) {
-        for (size_t response = 0; response < histogram.size(); ++response) {
-            histogram[response] += counts[response];
-        }
-    }
+        });
     const int64_t samples = static_cast<int64_t>(sampledRows) * (grey.cols - 2);
-    // The median is the smallest response with more than half the samples at or below it.
-    int64_t below = 0;
-    size_t median = 0;
-    while (below + histogram[median] <= samples / 2) {
-        below += histogram[median];
-        ++median;
-    }
-    return static_cast<double>(median) / kResponsePerSigma;
+    return static_cast<double>(HistogramMedian(histogram, samples)) / kResponsePerSigma;
 }
 
 // --- Dark borders -----------------------------------------------------------------
@@ -658,32 +675,17 @@ constexpr int kBorderCore = 31;
 constexpr int kBorderRim = 7;
 
 unsigned char MedianGrey(const cv::Mat& grey, int threads) {
-    std::vector<std::array<int64_t, 256>> bandHistograms(
-        static_cast<size_t>(BandCount(grey.rows, threads)));
-    ForEachBand(grey.rows, threads, [&](RowBand band, int index) {
-        std::array<int64_t, 256>& counts = bandHistograms[static_cast<size_t>(index)];
-        counts.fill(0);
-        for (int y = band.top; y < band.bottom; ++y) {
-            const unsigned char* row = grey.ptr<unsigned char>(y);
-            for (int x = 0; x < grey.cols; ++x) {
-                ++counts[row[x]];
+    const std::vector<int64_t> histogram =
+        CountInBands(grey.rows, threads, 256, [&](RowBand band, std::vector<int64_t>& counts) {
+            for (int y = band.top; y < band.bottom; ++y) {
+                const unsigned char* row = grey.ptr<unsigned char>(y);
+                for (int x = 0; x < grey.cols; ++x) {
+                    ++counts[row[x]];
+                }
             }
-        }
-    });
-    std::vector<int64_t> histogram(256, 0);
-    for (const std::array<int64_t, 256>& counts : bandHistograms) {
-        for (size_t value = 0; value < histogram.size(); ++value) {
-            histogram[value] += counts[value];
-        }
-    }
-    const int64_t half = static_cast<int64_t>(grey.total()) / 2;
-    int64_t below = 0;
-    int value = 0;
-    while (below + histogram[static_cast<size_t>(value)] <= half) {
-        below += histogram[static_cast<size_t>(value)];
-        ++value;
-    }
-    return static_cast<unsigned char>(value);
+        });
+    return static_cast<unsigned char>(
+        HistogramMedian(histogram, static_cast<int64_t>(grey.total())));
 }
 
 bool TouchesPageEdge(const cv::Mat& mask) {

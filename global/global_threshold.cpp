@@ -125,6 +125,14 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
     rowStrokeWidths = std::move(current.rowStrokeWidths);
 }
 
+StrokeMeasure StrokeMeasureOnThreads(int threads) {
+    return
+        [threads](const cv::Mat& mask, std::vector<LineBand>& bands, std::vector<int>& bandWidths,
+                  std::vector<int>& rowWidths, StrokeMeasurement* report) {
+            return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, threads);
+        };
+}
+
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
@@ -162,11 +170,7 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);
     trace.finalThreshold = threshold;
 
-    const StrokeMeasure measure =
-        [threads](const cv::Mat& mask, std::vector<LineBand>& bands, std::vector<int>& bandWidths,
-                  std::vector<int>& rowWidths, StrokeMeasurement* report) {
-            return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, threads);
-        };
+    const StrokeMeasure measure = StrokeMeasureOnThreads(threads);
     const int status = MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands,
                                                 bandStrokeWidths, rowStrokeWidths, measure, trace);
     if (status != kStatusOk) {

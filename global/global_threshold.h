@@ -42,6 +42,9 @@ using StrokeMeasure =
     std::function<double(const cv::Mat&, std::vector<LineBand>&, std::vector<int>&,
                          std::vector<int>&, StrokeMeasurement*)>;
 
+// EstimateStrokeWidth over `threads` threads, as a StrokeMeasure.
+StrokeMeasure StrokeMeasureOnThreads(int threads);
+
 // Measures a copy of `edgeMask` (gradMap > threshold, already written by the
 // caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2 and
 // measures again. Returns 0, or -1 when the second measurement finds nothing

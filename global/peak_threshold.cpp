@@ -92,12 +92,13 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     int mainPeak = 0;
     int secondPeak = 0;
     FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
-    const int above = choice.pastNoiseFloor && !hasSecond && RisesFromTheNoise(curve, mainPeak)
-                          ? StrongestPeakAbove(curve, mainPeak)
-                          : 0;
-    int threshold = above > mainPeak ? TakePeakAboveNoise(gradMap, mainPeak, above, trace, threads)
-                                     : ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak,
-                                                       choice.Rthre, trace, threads);
+    const int above =
+        !hasSecond && RisesFromTheNoise(curve, mainPeak) ? StrongestPeakAbove(curve, mainPeak) : 0;
+    trace.peakAboveNoise = above > 0 ? above : -1;
+    int threshold = choice.pastNoiseFloor && above > 0
+                        ? TakePeakAboveNoise(gradMap, mainPeak, above, trace, threads)
+                        : ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, choice.Rthre,
+                                          trace, threads);
     const int below = StrongestPeakBelow(curve, threshold);
     trace.lowerPeak = below > 0 ? below : -1;
     if (choice.belowChosen && below > 0) {

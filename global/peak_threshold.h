@@ -12,10 +12,9 @@ struct PeakChoice {
     // With two peaks the higher level wins when the band pixels between them that
     // touch no strong pixel cover more than this share of the map.
     double Rthre = 0.05;
-    // Without a second peak, and with a main peak that rises from the noise of the
-    // first levels, take the curve's strongest peak above the main one instead. A
-    // main peak in the gradient map's noise stands so high that every valley test
-    // turns the text's peak down.
+    // Take Trace::peakAboveNoise, when there is one, instead of the main peak. A main
+    // peak in the gradient map's noise stands so high that every valley test turns
+    // the text's peak down.
     bool pastNoiseFloor = false;
     // Take the curve's strongest peak below the level chosen otherwise, when a deep
     // valley parts them: faded writing can make a peak of its own under two others.

@@ -175,6 +175,9 @@ int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, d
 // was the text's, a nearby peak above it changes the ink by a few percent.
 bool MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
                     Trace& trace, StageImages* stages, int threads) {
+    if (trace.peakAboveNoise < 0) {
+        return false;
+    }
     const double ink = InkShare(dst);
     if (!HasFarTooMuchInk(ink, OtsuInkShare(GreyOf(src)))) {
         return false;
@@ -234,9 +237,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (status != kStatusOk) {
         return status;
     }
-    const bool mendedNoise =
-        trace.secondPeak < 0 && MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads);
-    if (!mendedNoise) {
+    if (!MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads)) {
         MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return kStatusOk;

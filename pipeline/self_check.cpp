@@ -320,7 +320,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
         reasons.emplace_back("far more ink than a global threshold finds");
     }
     const int strokeWidth = MedianStrokeWidth(trace.bands);
-    if (ink >= kAlmostNoInk) {
+    if (!HasAlmostNoInk(ink)) {
         // One pass gives both: the page's separation is that of its tiles summed.
         const std::vector<GreySums> tiles = TileSums(
             grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth), threads);
