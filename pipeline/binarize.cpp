@@ -36,6 +36,10 @@ constexpr double kFaintWritingContrast = 5.75;
 // Past a main peak in the noise, the peak above it left 2 to 27 times less ink on
 // the pages seen; where the main peak was the text's, 1.02 times less.
 constexpr double kNoiseInkFactor = 1.5;
+// Where the lower of two peaks took in paper, the higher left 1.31 to 1.52 times
+// less ink on the runs seen, each a clear gain; on the one run where it left 1.11
+// times less, the two results scored alike.
+constexpr double kPaperInkFactor = 1.2;
 
 std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
                                     const std::vector<int>& bandStrokeWidths) {
@@ -223,6 +227,36 @@ bool MendFaintBelow(const cv::Mat& src, cv::Mat& dst, double alpha, double k, do
     return true;
 }
 
+// The ratio of two peaks near its limit can take the lower one where the pixels
+// between them are show-through or stains rather than faint text: dense ink whose
+// grey lies near the paper's. The higher peak is run too, and kept when it takes
+// away a clear share of that ink without losing the text.
+bool MendPaperTakenIn(const cv::Mat& src, cv::Mat& dst, double alpha, double k, Trace& trace,
+                      StageImages* stages, int threads) {
+    const cv::Mat grey = GreyOf(src);
+    if (!TookLowerPeak(trace) || !HasTakenInPaper(grey, dst)) {
+        return false;
+    }
+    cv::Mat higher;
+    Trace higherTrace;
+    StageImages higherStages;
+    const PeakChoice alwaysHigher{-1.0};
+    if (RunStages(src, higher, alpha, k, alwaysHigher, higherTrace,
+                  stages != nullptr ? &higherStages : nullptr, threads) != kStatusOk ||
+        higherTrace.finalThreshold <= trace.finalThreshold ||
+        higherTrace.reassignedThreshold >= 0) {
+        return false;
+    }
+    const double higherInk = InkShare(higher);
+    if (HasLostItsInk(higherInk, OtsuInkShare(grey)) ||
+        InkShare(dst) < kPaperInkFactor * higherInk) {
+        return false;
+    }
+    KeepMended(Mend::kPaperTakenIn, trace.finalThreshold, higher, higherTrace, higherStages, dst,
+               trace, stages);
+    return true;
+}
+
 }  // namespace
 
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
@@ -237,7 +271,8 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (status != kStatusOk) {
         return status;
     }
-    if (!MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads)) {
+    if (!MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads) &&
+        !MendPaperTakenIn(src, dst, alpha, k, trace, stages, threads)) {
         MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return kStatusOk;

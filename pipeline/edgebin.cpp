@@ -102,6 +102,8 @@ const char* MendName(Mend mend) {
             return "faint writing";
         case Mend::kNoiseFloor:
             return "noise floor";
+        case Mend::kPaperTakenIn:
+            return "paper taken in";
         case Mend::kNone:
             break;
     }

@@ -267,6 +267,11 @@ bool TookHigherPeak(const Trace& trace) {
            trace.finalThreshold == std::max(trace.mainPeak, trace.secondPeak);
 }
 
+bool TookLowerPeak(const Trace& trace) {
+    return trace.secondPeak >= 0 &&
+           trace.finalThreshold == std::min(trace.mainPeak, trace.secondPeak);
+}
+
 double InkShare(const cv::Mat& binary) {
     return 1.0 - static_cast<double>(cv::countNonZero(binary)) /
                      (static_cast<double>(binary.rows) * static_cast<double>(binary.cols));
@@ -288,6 +293,15 @@ bool HasAlmostNoInk(double inkShare) {
 
 bool HasFarTooMuchInk(double inkShare, double otsuInkShare) {
     return inkShare > kInkShareCeiling * otsuInkShare;
+}
+
+bool IsDenseInkNearPaper(double inkShare, double separation) {
+    return inkShare >= kDenseInk && separation < kMinDenseSeparation;
+}
+
+bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary) {
+    const double ink = InkShare(binary);
+    return IsDenseInkNearPaper(ink, Separation(grey, binary));
 }
 
 bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare) {
@@ -327,7 +341,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
         const double separation = SeparationOf(Total(tiles));
         if (separation < kMinSeparation && !faintWriting) {
             reasons.emplace_back("ink and paper overlap in grey");
-        } else if (ink >= kDenseInk && separation < kMinDenseSeparation && !faintWriting) {
+        } else if (IsDenseInkNearPaper(ink, separation) && !faintWriting) {
             reasons.emplace_back("much ink, not clearly apart from the paper in grey");
         }
         const double local = WeightedSeparation(tiles);

@@ -31,6 +31,14 @@ bool HasAlmostNoInk(double inkShare);
 // `otsuInkShare`: more than the page's text.
 bool HasFarTooMuchInk(double inkShare, double otsuInkShare);
 
+// True when ink covers at least 15 % of the page and its grey stands less than 2.8
+// (`separation`, as Separation measures it) from the paper's: show-through, stains
+// or thickened strokes taken for ink.
+bool IsDenseInkNearPaper(double inkShare, double separation);
+
+// IsDenseInkNearPaper of the CV_8UC1 result `binary` (ink 0) over the `grey` page.
+bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary);
+
 // Separation of grey under ink and paper, (paper mean - ink mean) / sqrt(sum of
 // variances), measured in square tiles of `tileSize` pixels and averaged weighted by
 // each tile's ink; tiles with under 20 ink or paper pixels are left out. -1 when no
@@ -48,6 +56,9 @@ int MedianStrokeWidth(const std::vector<TextBand>& bands);
 
 // True when the run's final level is the higher of the contour curve's two peaks.
 bool TookHigherPeak(const Trace& trace);
+
+// True when the run's final level is the lower of the contour curve's two peaks.
+bool TookLowerPeak(const Trace& trace);
 
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
 double InkShare(const cv::Mat& binary);
