@@ -273,6 +273,36 @@ TEST(LibraryTest, FadedWritingBelowBothPeaksIsKeptAtItsOwnPeak) {
 // here from plain OpenCV calls: the page shrunk by area interpolation to rounded
 // sizes, binarized with the same trace, and brought back by nearest neighbour.
 // Any other page is binarized as it is.
+// The trace's name of each mend and the line standard error gets for it.
+TEST(LibraryTest, EveryMendIsNamedAndExplained) {
+    using edgebin::Mend;
+    const struct {
+        Mend mend;
+        int mendedFrom;
+        int finalThreshold;
+        const char* name;
+        const char* note;
+    } cases[] = {
+        {Mend::kNone, -1, 50, "none", ""},
+        {Mend::kNoText, 177, 38, "no text",
+         "the higher peak 177 kept no text, the lower peak 38 was used"},
+        {Mend::kFaintWriting, 75, 16, "faint writing",
+         "the higher peak 75 left out faint writing, the lower peak 16 was used"},
+        {Mend::kNoiseFloor, 5, 33, "noise floor",
+         "the main peak 5 lay in the noise, the peak 33 above it was used"},
+        {Mend::kPaperTakenIn, 31, 72, "paper taken in",
+         "the lower peak 31 took in paper, the higher peak 72 was used"},
+    };
+    for (const auto& c : cases) {
+        edgebin::Trace trace;
+        trace.mend = c.mend;
+        trace.mendedFrom = c.mendedFrom;
+        trace.finalThreshold = c.finalThreshold;
+        EXPECT_STREQ(edgebin::MendName(c.mend), c.name);
+        EXPECT_EQ(edgebin::cli::SelfCheckNote(trace), c.note) << c.name;
+    }
+}
+
 TEST(LibraryTest, AHighResolutionPageIsBinarizedAtTheWorkingResolution) {
     const cv::Mat page = GeneratedPage(4, 601, 401, 0.4);
     const struct {
