@@ -76,9 +76,8 @@ std::string SelfCheckNote(const Trace& trace) {
                " lay in the noise, the peak " + std::to_string(trace.finalThreshold) +
                " above it was used";
     } else if (trace.mend == Mend::kPaperTakenIn) {
-        note = "the lower peak " + std::to_string(trace.mendedFrom) +
-               " took in paper, the higher peak " + std::to_string(trace.finalThreshold) +
-               " was used";
+        note = "the peak " + std::to_string(trace.mendedFrom) + " took in paper, the peak " +
+               std::to_string(trace.finalThreshold) + " above it was used";
     } else if (trace.mendedFrom >= 0) {
         const char* why =
             trace.mend == Mend::kFaintWriting ? " left out faint writing" : " kept no text";

@@ -45,9 +45,9 @@ double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi, int threads) {
            (static_cast<double>(gradMap.rows) * static_cast<double>(gradMap.cols));
 }
 
-// Records the two peaks as any pair, the ratio included, though the noise under the
-// main peak decided here.
-int TakePeakAboveNoise(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace, int threads) {
+// Records the two peaks as any pair, the ratio included, though the page's result at
+// the main peak decided here.
+int TakePeakAbove(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace, int threads) {
     trace.mainPeak = mainPeak;
     trace.secondPeak = above;
     trace.ratio = IsolatedBandRatio(gradMap, mainPeak, above, threads);
@@ -92,13 +92,13 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     int mainPeak = 0;
     int secondPeak = 0;
     FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
-    const int above =
-        !hasSecond && RisesFromTheNoise(curve, mainPeak) ? StrongestPeakAbove(curve, mainPeak) : 0;
-    trace.peakAboveNoise = above > 0 ? above : -1;
-    int threshold = choice.pastNoiseFloor && above > 0
-                        ? TakePeakAboveNoise(gradMap, mainPeak, above, trace, threads)
-                        : ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak, choice.Rthre,
-                                          trace, threads);
+    const int above = hasSecond ? 0 : StrongestPeakAbove(curve, mainPeak);
+    trace.peakAboveNoise = above > 0 && RisesFromTheNoise(curve, mainPeak) ? above : -1;
+    int threshold =
+        choice.higherChosen && above > 0
+            ? TakePeakAbove(gradMap, mainPeak, above, trace, threads)
+            : ChoosePeakLevel(gradMap, hasSecond, mainPeak, secondPeak,
+                              choice.higherChosen ? -1.0 : choice.Rthre, trace, threads);
     const int below = StrongestPeakBelow(curve, threshold);
     trace.lowerPeak = below > 0 ? below : -1;
     if (choice.belowChosen && below > 0) {

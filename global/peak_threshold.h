@@ -12,10 +12,11 @@ struct PeakChoice {
     // With two peaks the higher level wins when the band pixels between them that
     // touch no strong pixel cover more than this share of the map.
     double Rthre = 0.05;
-    // Take Trace::peakAboveNoise, when there is one, instead of the main peak. A main
-    // peak in the gradient map's noise stands so high that every valley test turns
-    // the text's peak down.
-    bool pastNoiseFloor = false;
+    // Take the higher level: of two peaks the higher whatever the ratio; of one, the
+    // curve's strongest peak above it when there is one. A main peak in the gradient
+    // map's noise stands so high that every valley test turns the text's peak down,
+    // and show-through can sit just under the ratio's limit.
+    bool higherChosen = false;
     // Take the curve's strongest peak below the level chosen otherwise, when a deep
     // valley parts them: faded writing can make a peak of its own under two others.
     bool belowChosen = false;

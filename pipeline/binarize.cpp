@@ -189,7 +189,9 @@ bool MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, do
     cv::Mat above;
     Trace aboveTrace;
     StageImages aboveStages;
-    if (RunStages(src, above, alpha, k, PeakChoice{Rthre, true}, aboveTrace,
+    PeakChoice choice{Rthre};
+    choice.higherChosen = true;
+    if (RunStages(src, above, alpha, k, choice, aboveTrace,
                   stages != nullptr ? &aboveStages : nullptr, threads) != kStatusOk) {
         return false;
     }
@@ -228,20 +230,23 @@ bool MendFaintBelow(const cv::Mat& src, cv::Mat& dst, double alpha, double k, do
 }
 
 // The ratio of two peaks near its limit can take the lower one where the pixels
-// between them are show-through or stains rather than faint text: dense ink whose
-// grey lies near the paper's. The higher peak is run too, and kept when it takes
-// away a clear share of that ink without losing the text.
-bool MendPaperTakenIn(const cv::Mat& src, cv::Mat& dst, double alpha, double k, Trace& trace,
-                      StageImages* stages, int threads) {
+// between them are show-through or stains rather than faint text, and a curve's only
+// peak can lie at their edges: dense ink whose grey lies near the paper's. The higher
+// peak, or the strongest above the only one, is run too, and kept when it takes away
+// a clear share of that ink without losing the text.
+bool MendPaperTakenIn(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                      Trace& trace, StageImages* stages, int threads) {
     const cv::Mat grey = GreyOf(src);
-    if (!TookLowerPeak(trace) || !HasTakenInPaper(grey, dst)) {
+    const bool onlyPeak = trace.secondPeak < 0;
+    if (!(onlyPeak || TookLowerPeak(trace)) || !HasTakenInPaper(grey, dst)) {
         return false;
     }
     cv::Mat higher;
     Trace higherTrace;
     StageImages higherStages;
-    const PeakChoice alwaysHigher{-1.0};
-    if (RunStages(src, higher, alpha, k, alwaysHigher, higherTrace,
+    PeakChoice choice{Rthre};
+    choice.higherChosen = true;
+    if (RunStages(src, higher, alpha, k, choice, higherTrace,
                   stages != nullptr ? &higherStages : nullptr, threads) != kStatusOk ||
         higherTrace.finalThreshold <= trace.finalThreshold ||
         higherTrace.reassignedThreshold >= 0) {
@@ -272,7 +277,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
         return status;
     }
     if (!MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads) &&
-        !MendPaperTakenIn(src, dst, alpha, k, trace, stages, threads)) {
+        !MendPaperTakenIn(src, dst, alpha, k, Rthre, trace, stages, threads)) {
         MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return kStatusOk;

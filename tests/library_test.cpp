@@ -291,7 +291,7 @@ TEST(LibraryTest, EveryMendIsNamedAndExplained) {
         {Mend::kNoiseFloor, 5, 33, "noise floor",
          "the main peak 5 lay in the noise, the peak 33 above it was used"},
         {Mend::kPaperTakenIn, 31, 72, "paper taken in",
-         "the lower peak 31 took in paper, the higher peak 72 was used"},
+         "the peak 31 took in paper, the peak 72 above it was used"},
     };
     for (const auto& c : cases) {
         edgebin::Trace trace;
