@@ -84,6 +84,9 @@ std::string SelfCheckNote(const Trace& trace) {
         note = "the higher peak " + std::to_string(trace.mendedFrom) + why + ", the lower peak " +
                std::to_string(trace.finalThreshold) + " was used";
     }
+    if (!note.empty() && trace.reassignedThreshold >= 0) {
+        note += ", halved to " + std::to_string(trace.reassignedThreshold);
+    }
     if (!trace.suspect) {
         return note;
     }
