@@ -62,14 +62,14 @@ cv::Mat ZerosInBands(int rows, int cols, int type, int threads) {
     return image;
 }
 
-cv::Mat CloneInBands(const cv::Mat& image, int threads) {
-    // As for ZerosInBands: the copy's memory is cleared by the kernel where first
+void CopyInBands(const cv::Mat& image, cv::Mat& copy, int threads) {
+    // As for ZerosInBands: a new copy's memory is cleared by the kernel where first
     // written, so each thread writes its own rows.
-    cv::Mat copy(image.rows, image.cols, image.type());
+    CV_Assert(image.dims <= 2 && (copy.empty() || copy.data != image.data));
+    copy.create(image.rows, image.cols, image.type());
     ForEachBand(image.rows, threads, [&](RowBand band, int) {
         image.rowRange(band.top, band.bottom).copyTo(copy.rowRange(band.top, band.bottom));
     });
-    return copy;
 }
 
 }  // namespace edgebin::detail
