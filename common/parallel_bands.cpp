@@ -53,13 +53,18 @@ void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>&
 }
 
 cv::Mat ZerosInBands(int rows, int cols, int type, int threads) {
+    cv::Mat image;
+    ClearInBands(image, rows, cols, type, threads);
+    return image;
+}
+
+void ClearInBands(cv::Mat& image, int rows, int cols, int type, int threads) {
     // A new large image gets its memory from the kernel only where first written,
     // and the kernel clears it then: written by one thread, a page-sized image
     // would spend a good part of a second clearing while the other cores wait.
-    cv::Mat image(rows, cols, type);
+    image.create(rows, cols, type);
     ForEachBand(rows, threads,
                 [&](RowBand band, int) { image.rowRange(band.top, band.bottom).setTo(0); });
-    return image;
 }
 
 void CopyInBands(const cv::Mat& image, cv::Mat& copy, int threads) {

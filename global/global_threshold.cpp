@@ -135,7 +135,7 @@ StrokeMeasure StrokeMeasureOnThreads(int threads) {
 }
 
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
                             int threads) {
@@ -165,7 +165,7 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     // the next of their size and type rather than return it to the system: the
     // paper estimate takes the gradient map, and the enhanced page the edge mask
     // unless the caller keeps it.
-    cv::Mat gradMap = std::move(background);
+    gradMap = std::move(background);
     ComputeGradientMap(enhanced, gradX, gradY, gradMap, threads);
     if (images != nullptr) {
         images->enhanced = enhanced;

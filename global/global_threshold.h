@@ -24,13 +24,14 @@ struct GlobalStageImages {
 };
 
 // From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
-// enhanced page, the thresholded `edgeMask` and its refined stroke description.
+// enhanced page and its 8-bit gradient map, the thresholded `edgeMask` and its
+// refined stroke description.
 // The level is taken from the contour curve's peaks as `choice` says. Returns 0,
 // 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen threshold
 // nor at half of it). The peaks, thresholds and every measurement go to
 // `trace`; the working images to `images` when given.
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace,
                             GlobalStageImages* images = nullptr, int threads = 1);
