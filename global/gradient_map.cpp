@@ -35,16 +35,14 @@ void ForEachBlock(RowBand band, int cols, const Body& body) {
 // returned to the system and faulted in again, which cost more than the
 // arithmetic.
 struct BlockScratch {
-    cv::Mat absX;
+    cv::Mat absX;  // then the half-sum, written over it
     cv::Mat absY;
-    cv::Mat halfSum;
 };
 
 void FitScratch(RowBand band, int cols, BlockScratch& scratch) {
     const int rows = std::min(kBlockRows, band.bottom - band.top);
     scratch.absX.create(rows, cols, CV_16S);
     scratch.absY.create(rows, cols, CV_16S);
-    scratch.halfSum.create(rows, cols, CV_16S);
 }
 
 // Every intermediate stays a 16-bit integer image, so the half-sum is rounded
@@ -52,12 +50,11 @@ void FitScratch(RowBand band, int cols, BlockScratch& scratch) {
 cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY, BlockScratch& scratch) {
     cv::Mat absX = scratch.absX.rowRange(0, gradX.rows);
     cv::Mat absY = scratch.absY.rowRange(0, gradX.rows);
-    cv::Mat halfSum = scratch.halfSum.rowRange(0, gradX.rows);
     // What cv::abs of a 16-bit image computes.
     cv::absdiff(gradX, cv::Scalar::all(0), absX);
     cv::absdiff(gradY, cv::Scalar::all(0), absY);
-    cv::addWeighted(absX, 0.5, absY, 0.5, 0.0, halfSum, CV_16S);
-    return halfSum;
+    cv::addWeighted(absX, 0.5, absY, 0.5, 0.0, absX, CV_16S);
+    return absX;
 }
 
 struct Extremes {
