@@ -86,6 +86,7 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
     ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
     gradY.release();
 
+    static_assert(kRefineMode >= 2, "below mode 2 the restored pixels are not written");
     cv::Mat restoredMap = stages != nullptr ? cv::Mat() : std::move(gradMap);
     gradMap.release();
     RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
