@@ -46,11 +46,11 @@ using StrokeMeasure =
 // EstimateStrokeWidth over `threads` threads, as a StrokeMeasure.
 StrokeMeasure StrokeMeasureOnThreads(int threads);
 
-// Measures a copy of `edgeMask` (gradMap > threshold, already written by the
-// caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2 and
-// measures again. Returns 0, or -1 when the second measurement finds nothing
-// either. Each measurement is appended to trace.measurements; a successful second
-// one sets trace.reassignedThreshold.
+// Measures `edgeMask` (gradMap > threshold, already written by the caller), which
+// the measurement only reads. When nothing is measured, rethresholds `edgeMask` at
+// threshold / 2 and measures again. Returns 0, or -1 when the second measurement
+// finds nothing either. Each measurement is appended to trace.measurements; a
+// successful second one sets trace.reassignedThreshold.
 int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
                              std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
                              std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
