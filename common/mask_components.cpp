@@ -10,6 +10,7 @@
 // does.
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "common/labelling.h"
@@ -33,6 +34,12 @@ struct Runs {
         parent.push_back(static_cast<int>(parent.size()));
     }
     int Size() const { return static_cast<int>(row.size()); }
+    void Reserve(size_t count) {
+        row.reserve(count);
+        first.reserve(count);
+        last.reserve(count);
+        parent.reserve(count);
+    }
 };
 
 // Bit i set where row[i] is non-zero, for up to 64 bytes.
@@ -52,6 +59,22 @@ std::uint64_t NonZeroBits(const unsigned char* row, int count) {
         bits |= static_cast<std::uint64_t>(row[i] != 0 ? 1 : 0) << i;
     }
     return bits;
+}
+
+// Number of runs in rows band.top .. band.bottom - 1: the non-zero pixels whose
+// left neighbour is zero or outside.
+size_t CountBandRuns(const cv::Mat& mask, RowBand band) {
+    size_t count = 0;
+    for (int y = band.top; y < band.bottom; ++y) {
+        const unsigned char* row = mask.ptr<unsigned char>(y);
+        std::uint64_t carry = 0;
+        for (int x = 0; x < mask.cols; x += 64) {
+            const std::uint64_t bits = NonZeroBits(row + x, std::min(64, mask.cols - x));
+            count += static_cast<size_t>(__builtin_popcountll(bits & ~(bits << 1 | carry)));
+            carry = bits >> 63;
+        }
+    }
+    return count;
 }
 
 // Appends the runs of row y, 64 columns at a time from a bit mask.
@@ -177,9 +200,22 @@ void AppendBandBelow(Runs& below, Runs& runs) {
 int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records, int threads) {
     CV_Assert(mask.type() == CV_8UC1);
     records.clear();
-    std::vector<Runs> bandRuns(static_cast<size_t>(BandCount(mask.rows, threads)));
+    // The runs are counted first, so that their lists are made once at their size:
+    // grown as the runs are found, and joined afterwards, they would be copied
+    // several times over.
+    const size_t parts = static_cast<size_t>(BandCount(mask.rows, threads));
+    std::vector<size_t> counts(parts, 0);
     ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        CollectBandRuns(mask, band, bandRuns[static_cast<size_t>(index)]);
+        counts[static_cast<size_t>(index)] = CountBandRuns(mask, band);
+    });
+    std::vector<Runs> bandRuns(parts);
+    bandRuns.front().Reserve(std::accumulate(counts.begin(), counts.end(), size_t{0}));
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        Runs& runs = bandRuns[static_cast<size_t>(index)];
+        if (index > 0) {
+            runs.Reserve(counts[static_cast<size_t>(index)]);
+        }
+        CollectBandRuns(mask, band, runs);
     });
     Runs runs = std::move(bandRuns.front());
     for (size_t band = 1; band < bandRuns.size(); ++band) {

@@ -53,23 +53,28 @@ void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>&
 }
 
 cv::Mat ZerosInBands(int rows, int cols, int type, int threads) {
-    // A new large image gets its memory from the kernel only where first written,
-    // and the kernel clears it then: written by one thread, a page-sized image
-    // would spend a good part of a second clearing while the other cores wait.
-    cv::Mat image(rows, cols, type);
-    ForEachBand(rows, threads,
-                [&](RowBand band, int) { image.rowRange(band.top, band.bottom).setTo(0); });
+    cv::Mat image;
+    ClearInBands(image, rows, cols, type, threads);
     return image;
 }
 
-cv::Mat CloneInBands(const cv::Mat& image, int threads) {
-    // As for ZerosInBands: the copy's memory is cleared by the kernel where first
+void ClearInBands(cv::Mat& image, int rows, int cols, int type, int threads) {
+    // A new large image gets its memory from the kernel only where first written,
+    // and the kernel clears it then: written by one thread, a page-sized image
+    // would spend a good part of a second clearing while the other cores wait.
+    image.create(rows, cols, type);
+    ForEachBand(rows, threads,
+                [&](RowBand band, int) { image.rowRange(band.top, band.bottom).setTo(0); });
+}
+
+void CopyInBands(const cv::Mat& image, cv::Mat& copy, int threads) {
+    // As for ZerosInBands: a new copy's memory is cleared by the kernel where first
     // written, so each thread writes its own rows.
-    cv::Mat copy(image.rows, image.cols, image.type());
+    CV_Assert(image.dims <= 2 && (copy.empty() || copy.data != image.data));
+    copy.create(image.rows, image.cols, image.type());
     ForEachBand(image.rows, threads, [&](RowBand band, int) {
         image.rowRange(band.top, band.bottom).copyTo(copy.rowRange(band.top, band.bottom));
     });
-    return copy;
 }
 
 }  // namespace edgebin::detail

@@ -28,7 +28,13 @@ void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>&
 // makes for `threads`.
 cv::Mat ZerosInBands(int rows, int cols, int type, int threads);
 
-// A copy of `image`, written in the bands ForEachBand makes for `threads`.
-cv::Mat CloneInBands(const cv::Mat& image, int threads);
+// The same in `image`, whose memory is kept when it already has that size and
+// type, so that memory faulted in once serves again.
+void ClearInBands(cv::Mat& image, int rows, int cols, int type, int threads);
+
+// A copy of `image` into `copy`, written in the bands ForEachBand makes for
+// `threads`. The memory of `copy` is kept when it already has the image's size and
+// type (it must not be `image` itself).
+void CopyInBands(const cv::Mat& image, cv::Mat& copy, int threads);
 
 }  // namespace edgebin::detail

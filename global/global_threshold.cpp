@@ -43,12 +43,11 @@ bool IsComplete(const cv::Mat& mask, const StrokeDescription& description) {
 
 // A measurement counts only when its ratio says so and the description it left
 // covers every row; the later stages index widths by row and by band.
-bool MeasureCopy(const cv::Mat& edgeMask, StrokeDescription& description,
+bool MeasureMask(const cv::Mat& edgeMask, StrokeDescription& description,
                  const StrokeMeasure& measure, std::vector<StrokeMeasurement>& reports) {
     reports.emplace_back();
-    const double modalRatio =
-        measure(edgeMask.clone(), description.lineBands, description.bandStrokeWidths,
-                description.rowStrokeWidths, &reports.back());
+    const double modalRatio = measure(edgeMask, description.lineBands, description.bandStrokeWidths,
+                                      description.rowStrokeWidths, &reports.back());
     return modalRatio > kNothingMeasured && IsComplete(edgeMask, description);
 }
 
@@ -71,12 +70,12 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
                              std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
                              Trace& trace) {
     StrokeDescription description;
-    bool measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
+    bool measured = MeasureMask(edgeMask, description, measure, trace.measurements);
     if (!measured) {
         const int half = threshold / 2;
         cv::threshold(gradMap, edgeMask, half, 255, cv::THRESH_BINARY);
         Clear(description);
-        measured = MeasureCopy(edgeMask, description, measure, trace.measurements);
+        measured = MeasureMask(edgeMask, description, measure, trace.measurements);
         if (measured) {
             trace.reassignedThreshold = half;
         }
@@ -95,9 +94,11 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
     StrokeDescription previous = current;
     StrokeDescription candidate;
     bool keepGoing = true;
+    // One image for every pass: each cleans a fresh copy of the mask.
+    cv::Mat work;
     for (int pass = 1; keepGoing; ++pass) {
         Clear(candidate);
-        cv::Mat work = CloneInBands(edgeMask, threads);
+        CopyInBands(edgeMask, work, threads);
         CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
                        kComponentFactor, threads);
         passReports.emplace_back();
@@ -134,7 +135,7 @@ StrokeMeasure StrokeMeasureOnThreads(int threads) {
 }
 
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
                             int threads) {
@@ -151,20 +152,26 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     CV_Assert(gray.depth() == CV_8U);
 
     cv::Mat enhanced;
+    cv::Mat background;
     if (images != nullptr && !images->enhancedInstead.empty()) {
         CV_Assert(images->enhancedInstead.size() == gray.size() &&
                   images->enhancedInstead.depth() == CV_8U);
         enhanced = images->enhancedInstead;
     } else {
-        cv::Mat background;
         EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background, threads);
     }
 
-    cv::Mat gradMap;
+    // Images that are no longer needed pass their memory, already faulted in, to
+    // the next of their size and type rather than return it to the system: the
+    // paper estimate takes the gradient map, and the enhanced page the edge mask
+    // unless the caller keeps it.
+    gradMap = std::move(background);
     ComputeGradientMap(enhanced, gradX, gradY, gradMap, threads);
     if (images != nullptr) {
         images->enhanced = enhanced;
         images->gradMap = gradMap;
+    } else {
+        edgeMask = std::move(enhanced);
     }
     enhanced.release();  // consumed; a large page needs the memory later
     const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);

@@ -24,13 +24,14 @@ struct GlobalStageImages {
 };
 
 // From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
-// enhanced page, the thresholded `edgeMask` and its refined stroke description.
+// enhanced page and its 8-bit gradient map, the thresholded `edgeMask` and its
+// refined stroke description.
 // The level is taken from the contour curve's peaks as `choice` says. Returns 0,
 // 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen threshold
 // nor at half of it). The peaks, thresholds and every measurement go to
 // `trace`; the working images to `images` when given.
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace,
                             GlobalStageImages* images = nullptr, int threads = 1);
@@ -45,11 +46,11 @@ using StrokeMeasure =
 // EstimateStrokeWidth over `threads` threads, as a StrokeMeasure.
 StrokeMeasure StrokeMeasureOnThreads(int threads);
 
-// Measures a copy of `edgeMask` (gradMap > threshold, already written by the
-// caller). When nothing is measured, rethresholds `edgeMask` at threshold / 2 and
-// measures again. Returns 0, or -1 when the second measurement finds nothing
-// either. Each measurement is appended to trace.measurements; a successful second
-// one sets trace.reassignedThreshold.
+// Measures `edgeMask` (gradMap > threshold, already written by the caller), which
+// the measurement only reads. When nothing is measured, rethresholds `edgeMask` at
+// threshold / 2 and measures again. Returns 0, or -1 when the second measurement
+// finds nothing either. Each measurement is appended to trace.measurements; a
+// successful second one sets trace.reassignedThreshold.
 int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edgeMask,
                              std::vector<LineBand>& lineBands, std::vector<int>& bandStrokeWidths,
                              std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,

@@ -30,12 +30,31 @@ void ForEachBlock(RowBand band, int cols, const Body& body) {
     }
 }
 
+// A band's working images, made once for its first block and reused for the
+// rest and for the second pass: made afresh for each block they would be
+// returned to the system and faulted in again, which cost more than the
+// arithmetic.
+struct BlockScratch {
+    cv::Mat absX;  // then the half-sum, written over it
+    cv::Mat absY;
+};
+
+void FitScratch(RowBand band, int cols, BlockScratch& scratch) {
+    const int rows = std::min(kBlockRows, band.bottom - band.top);
+    scratch.absX.create(rows, cols, CV_16S);
+    scratch.absY.create(rows, cols, CV_16S);
+}
+
 // Every intermediate stays a 16-bit integer image, so the half-sum is rounded
-// before the stretch.
-cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY) {
-    cv::Mat halfSum;
-    cv::addWeighted(cv::abs(gradX), 0.5, cv::abs(gradY), 0.5, 0.0, halfSum, CV_16S);
-    return halfSum;
+// before the stretch. The result is a view of `scratch`.
+cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY, BlockScratch& scratch) {
+    cv::Mat absX = scratch.absX.rowRange(0, gradX.rows);
+    cv::Mat absY = scratch.absY.rowRange(0, gradX.rows);
+    // What cv::abs of a 16-bit image computes.
+    cv::absdiff(gradX, cv::Scalar::all(0), absX);
+    cv::absdiff(gradY, cv::Scalar::all(0), absY);
+    cv::addWeighted(absX, 0.5, absY, 0.5, 0.0, absX, CV_16S);
+    return absX;
 }
 
 struct Extremes {
@@ -61,8 +80,11 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
     gradMap.create(grayView.size(), CV_8U);
 
     std::vector<Extremes> extremes(static_cast<size_t>(BandCount(rows, threads)));
+    std::vector<BlockScratch> scratches(extremes.size());
     ForEachBand(rows, threads, [&](RowBand band, int index) {
         Extremes& own = extremes[static_cast<size_t>(index)];
+        BlockScratch& scratch = scratches[static_cast<size_t>(index)];
+        FitScratch(band, cols, scratch);
         ForEachBlock(band, cols, [&](const cv::Rect& block) {
             // A view of the page: the filters read the rows beyond the block from it
             // and reflect only at the page's own border.
@@ -72,7 +94,7 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
             cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
             double low = 0.0;
             double high = 0.0;
-            cv::minMaxIdx(HalfSum(blockX, blockY), &low, &high);
+            cv::minMaxIdx(HalfSum(blockX, blockY, scratch), &low, &high);
             own.low = std::min(own.low, low);
             own.high = std::max(own.high, high);
         });
@@ -86,10 +108,12 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
     const double scale =
         255.0 * (page.high - page.low > DBL_EPSILON ? 1.0 / (page.high - page.low) : 0.0);
     const double shift = 0.0 - page.low * scale;
-    ForEachBand(rows, threads, [&](RowBand band, int) {
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        BlockScratch& scratch = scratches[static_cast<size_t>(index)];
         ForEachBlock(band, cols, [&](const cv::Rect& block) {
-            cv::Mat stretched;
-            HalfSum(gradX(block), gradY(block)).convertTo(stretched, CV_16S, scale, shift);
+            // The stretch may be written over the half-sum it reads.
+            cv::Mat stretched = HalfSum(gradX(block), gradY(block), scratch);
+            stretched.convertTo(stretched, CV_16S, scale, shift);
             cv::Mat out = gradMap(block);
             cv::convertScaleAbs(stretched, out, 1.0, 0.0);
         });

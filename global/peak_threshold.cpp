@@ -17,6 +17,32 @@ namespace edgebin::detail {
 
 namespace {
 
+// Non-zero where a pixel has a non-zero 8-neighbour in `strongMask`.
+void MarkNearStrong(const cv::Mat& strongMask, cv::Mat& nearStrong) {
+    // The largest of the eight neighbours (the page's outside counts as none), in
+    // OpenCV's vectorised morphology rather than pixel by pixel.
+    cv::Mat ring = cv::Mat::ones(3, 3, CV_8UC1);
+    ring.at<unsigned char>(1, 1) = 0;
+    cv::dilate(strongMask, nearStrong, ring);
+}
+
+// Pixels of `gradMap` with lo < value <= hi whose `nearStrong` byte is 0: the
+// non-zero pixels IsolateBandPixels would leave, counted without the two masks.
+std::int64_t CountIsolated(const cv::Mat& gradMap, const cv::Mat& nearStrong, int lo, int hi) {
+    std::int64_t count = 0;
+    for (int y = 0; y < gradMap.rows; ++y) {
+        const unsigned char* grad = gradMap.ptr<unsigned char>(y);
+        const unsigned char* near = nearStrong.ptr<unsigned char>(y);
+        // Counted per row in 32 bits, which the compiler vectorises.
+        unsigned isolated = 0;
+        for (int x = 0; x < gradMap.cols; ++x) {
+            isolated += static_cast<unsigned>((grad[x] > lo) & (grad[x] <= hi) & (near[x] == 0));
+        }
+        count += isolated;
+    }
+    return count;
+}
+
 // Share of the map taken by pixels with lo < gradMap <= hi that touch no strong
 // (gradMap > hi) pixel outside a speck. Each band is isolated with one row of its
 // neighbours around it, so that its own rows see every neighbour the whole page
@@ -33,12 +59,11 @@ double IsolatedBandRatio(const cv::Mat& gradMap, int lo, int hi, int threads) {
     ForEachBand(gradMap.rows, threads, [&](RowBand band, int index) {
         const int top = std::max(0, band.top - 1);
         const int bottom = std::min(gradMap.rows, band.bottom + 1);
-        cv::Mat bandMask;
-        cv::inRange(gradMap.rowRange(top, bottom), cv::Scalar(lo + 1), cv::Scalar(hi), bandMask);
-        cv::Mat isolatedMask;
-        IsolateBandPixels(strongMask.rowRange(top, bottom), bandMask, isolatedMask);
+        cv::Mat nearStrong;
+        MarkNearStrong(strongMask.rowRange(top, bottom), nearStrong);
         counts[static_cast<size_t>(index)] =
-            cv::countNonZero(isolatedMask.rowRange(band.top - top, band.bottom - top));
+            CountIsolated(gradMap.rowRange(band.top, band.bottom),
+                          nearStrong.rowRange(band.top - top, band.bottom - top), lo, hi);
     });
     const std::int64_t isolated = std::accumulate(counts.begin(), counts.end(), std::int64_t{0});
     return static_cast<double>(isolated) /
@@ -59,12 +84,8 @@ int TakePeakAbove(const cv::Mat& gradMap, int mainPeak, int above, Trace& trace,
 void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::Mat& isolatedMask) {
     CV_Assert(strongMask.type() == CV_8UC1 && bandMask.type() == CV_8UC1 &&
               strongMask.size() == bandMask.size());
-    // The largest of the eight neighbours (the page's outside counts as none), in
-    // OpenCV's vectorised morphology rather than pixel by pixel.
-    cv::Mat ring = cv::Mat::ones(3, 3, CV_8UC1);
-    ring.at<unsigned char>(1, 1) = 0;
     cv::Mat nearStrong;
-    cv::dilate(strongMask, nearStrong, ring);
+    MarkNearStrong(strongMask, nearStrong);
     bandMask.copyTo(isolatedMask);
     isolatedMask.setTo(0, nearStrong);
 }
@@ -104,7 +125,14 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     if (choice.belowChosen && below > 0) {
         threshold = below;
     }
-    cv::threshold(gradMap, edgeMask, threshold, 255, cv::THRESH_BINARY);
+    // In bands: written by one thread, a fresh mask of a large page would be
+    // faulted in by that thread alone.
+    edgeMask.create(gradMap.size(), CV_8UC1);
+    ForEachBand(gradMap.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = edgeMask.rowRange(band.top, band.bottom);
+        cv::threshold(gradMap.rowRange(band.top, band.bottom), rows, threshold, 255,
+                      cv::THRESH_BINARY);
+    });
     return threshold;
 }
 

@@ -624,7 +624,8 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balanceOut, int threads) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balanceOut, int threads,
+                        cv::Mat* counters) {
     const int rows = edgeMaskCopy.rows;
     const int cols = edgeMaskCopy.cols;
     if (gray.size() != edgeMaskCopy.size() || restoredMap.size() != edgeMaskCopy.size() ||
@@ -642,7 +643,8 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
     const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
     const bool narrowCounters =
         FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha, threads);
-    cv::Mat balance = ZerosInBands(rows, cols, narrowCounters ? CV_16S : CV_32S, threads);
+    cv::Mat balance = counters != nullptr ? *counters : cv::Mat();
+    ClearInBands(balance, rows, cols, narrowCounters ? CV_16S : CV_32S, threads);
     ForEachBand(rows, threads, [&](RowBand target, int) {
         if (narrowColumns && narrowCounters) {
             VoteWithSums<std::uint32_t, std::int16_t>(edgeMaskCopy, gray, restoredMap,

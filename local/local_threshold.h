@@ -19,10 +19,11 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 // do not vote. `dst` = 0 where ink votes outnumber paper votes, else 255.
 // `balance`, when given, receives paper votes minus ink votes per pixel (CV_32S).
 // `threads` (>= 1) bands of rows share the work; the result does not depend on
-// their number.
+// their number. `counters`, when given, lends its memory to the vote counts when
+// it has their size and type (its content is lost); so does `dst`.
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
                         cv::Mat& dst, double alpha, double k, cv::Mat* balance = nullptr,
-                        int threads = 1);
+                        int threads = 1, cv::Mat* counters = nullptr);
 
 }  // namespace edgebin::detail

@@ -168,7 +168,7 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                   double nearScale, double dominanceRatio, int threads) {
     cv::Mat removedMap = ZerosInBands(edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
-    restoredMap = ZerosInBands(edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
+    ClearInBands(restoredMap, edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
     // A decision writes only its own pixel and the counts come from the lists taken
     // before, so deciding while scanning is the same as deciding after counting.
     CountAtQueries(
@@ -208,7 +208,8 @@ bool ReadyToRefine(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
     }
     edgeMaskCopy.setTo(1, edgeMaskCopy);
     if (mode >= 2) {
-        restoredMap = cv::Mat::zeros(rows, cols, CV_8UC1);
+        restoredMap.create(rows, cols, CV_8UC1);
+        restoredMap.setTo(0);
     }
     return false;
 }

@@ -15,8 +15,9 @@ namespace edgebin::detail {
 // then restores suppressed pixels whose far window (side bandWidth * 20) of
 // suppressed pixels shows no dominant direction; restored pixels are 255 in
 // `restoredMap`. `dirMaps` (nine 0/1 maps from BuildDirectionMaps) is consumed.
-// On return `edgeMaskCopy` holds 0/1. `threads` (>= 1) bands of rows share the
-// window counts; the result does not depend on their number.
+// On return `edgeMaskCopy` holds 0/1. The memory of `restoredMap` is written
+// over when it has the mask's size and type (it must not share the mask's). `threads` (>= 1) bands
+// of rows share the window counts; the result does not depend on their number.
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv::Mat>& dirMaps,
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,

@@ -60,13 +60,14 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
     cv::Mat gray;
     cv::Mat gradX;
     cv::Mat gradY;
+    cv::Mat gradMap;
     cv::Mat edgeMask;
     std::vector<LineBand> lineBands;
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
     const int status =
-        EstimateGlobalThreshold(src, gray, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
-                                rowStrokeWidths, choice, trace, stages, threads);
+        EstimateGlobalThreshold(src, gray, gradX, gradY, gradMap, edgeMask, lineBands,
+                                bandStrokeWidths, rowStrokeWidths, choice, trace, stages, threads);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -77,23 +78,28 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
 
     // The later stages change the edge mask; a copy is taken only when the caller
     // keeps the global one. Each image is let go once consumed, so that a large page
-    // never holds the direction maps, the derivatives and the votes at once.
+    // never holds the direction maps, the derivatives and the votes at once; those
+    // of a later stage's size and type lend it their memory, already faulted in,
+    // rather than return it to the system: the gradient map to the restored
+    // pixels, a derivative to the vote counts.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
     // The direction maps as a list: nine bytes a pixel would make them the largest
     // images of the run.
     DirectionList directions;
     ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
-    gradX.release();
     gradY.release();
 
-    cv::Mat restoredMap;
+    static_assert(kRefineMode >= 2, "below mode 2 the restored pixels are not written");
+    cv::Mat restoredMap = stages != nullptr ? cv::Mat() : std::move(gradMap);
+    gradMap.release();
     RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
                    rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads);
     directions = DirectionList();
     cv::Mat result;
     VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
-                       stages != nullptr ? &stages->balance : nullptr, threads);
+                       stages != nullptr ? &stages->balance : nullptr, threads, &gradX);
+    gradX.release();
     RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result, threads);
     if (stages != nullptr) {
         stages->voters = edgeMaskCopy;

@@ -10,6 +10,7 @@
 // reflection never needs more than one mirror image.
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "common/parallel_bands.h"
@@ -57,9 +58,10 @@ bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWid
                                                                 bandStrokeWidths, rowStrokeWidths);
 }
 
-// Lists the edge pixels of rows [rows.top, rows.bottom) into `columns` and makes
-// them 1; rowEnd[y + 1] receives the list's length after row y.
-void ListEdgeRows(cv::Mat& map, RowBand rows, std::vector<int>& columns,
+// Lists the edge pixels of rows [rows.top, rows.bottom) at `columns` and makes
+// them 1; `listed` counts the pixels listed before the band, and rowEnd[y + 1]
+// receives the count after row y.
+void ListEdgeRows(cv::Mat& map, RowBand rows, int* columns, size_t listed,
                   std::vector<size_t>& rowEnd) {
     for (int y = rows.top; y < rows.bottom; ++y) {
         unsigned char* row = map.ptr<unsigned char>(y);
@@ -72,47 +74,40 @@ void ListEdgeRows(cv::Mat& map, RowBand rows, std::vector<int>& columns,
             while (bits != 0) {
                 const int at = x + __builtin_ctz(bits);
                 bits &= bits - 1;
-                columns.push_back(at);
+                *columns++ = at;
+                ++listed;
                 row[at] = 1;
             }
         }
 #endif
         for (; x < map.cols; ++x) {
             if (row[x] != 0) {
-                columns.push_back(x);
+                *columns++ = x;
+                ++listed;
                 row[x] = 1;
             }
         }
-        rowEnd[static_cast<size_t>(y) + 1] = columns.size();
+        rowEnd[static_cast<size_t>(y) + 1] = listed;
     }
 }
 
 // Lists the edge pixels and makes them 1 (the filters' output is 0/1), in one
-// pass; the list holds no values since every listed pixel counts 1. Bands of rows
-// list their own pixels, joined in order afterwards.
+// pass; the list holds no values since every listed pixel counts 1. The bands of
+// rows count their pixels first and then list them in place: lists grown as the
+// pixels are found, and joined afterwards, would be copied several times over.
 void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges, int threads) {
     edges.Clear(map.rows, map.cols);
-    std::vector<std::vector<int>> bandColumns(static_cast<size_t>(BandCount(map.rows, threads)));
+    std::vector<size_t> bandStart(static_cast<size_t>(BandCount(map.rows, threads)) + 1, 0);
     ForEachBand(map.rows, threads, [&](RowBand band, int index) {
-        ListEdgeRows(map, band, bandColumns[static_cast<size_t>(index)], edges.rowStart);
+        bandStart[static_cast<size_t>(index) + 1] =
+            static_cast<size_t>(cv::countNonZero(map.rowRange(band.top, band.bottom)));
     });
-    size_t listed = 0;
-    for (size_t index = 0; index < bandColumns.size(); ++index) {
-        const RowBand band =
-            BandOf(map.rows, static_cast<int>(bandColumns.size()), static_cast<int>(index));
-        for (int y = band.top; y < band.bottom; ++y) {
-            edges.rowStart[static_cast<size_t>(y) + 1] += listed;
-        }
-        listed += bandColumns[index].size();
-    }
-    if (bandColumns.size() == 1) {
-        edges.columns.swap(bandColumns[0]);
-    } else {
-        edges.columns.reserve(listed);
-        for (const std::vector<int>& columns : bandColumns) {
-            edges.columns.insert(edges.columns.end(), columns.begin(), columns.end());
-        }
-    }
+    std::partial_sum(bandStart.begin(), bandStart.end(), bandStart.begin());
+    edges.columns.resize(bandStart.back());
+    ForEachBand(map.rows, threads, [&](RowBand band, int index) {
+        const size_t start = bandStart[static_cast<size_t>(index)];
+        ListEdgeRows(map, band, edges.columns.data() + start, start, edges.rowStart);
+    });
     edges.largestValue = edges.columns.empty() ? 0 : 1;
 }
 

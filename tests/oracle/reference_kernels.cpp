@@ -28,7 +28,8 @@ void MaskedWindowStats(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
 
 void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
                         const cv::Mat& restoredMap, const std::vector<int>& rowStrokeWidths,
-                        cv::Mat& dst, double alpha, double k, cv::Mat* balance, int /*threads*/) {
+                        cv::Mat& dst, double alpha, double k, cv::Mat* balance, int /*threads*/,
+                        cv::Mat* /*counters*/) {
     reference::VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, dst, alpha, k,
                                   balance);
 }
