@@ -43,6 +43,24 @@ constexpr int kLevels = 256;
 
 using LevelCounts = std::array<long long, kLevels + 1>;
 
+// Bit i set where bytes[i] is non-zero, for up to 64 bytes.
+uint64_t NonZeroBits(const uint8_t* bytes, int count) {
+    uint64_t bits = 0;
+    int i = 0;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    for (; i + kStep <= count; i += kStep) {
+        const cv::v_uint8x16 value = cv::v_load(bytes + i);
+        const uint64_t mask = static_cast<uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
+        bits |= mask << i;
+    }
+#endif
+    for (; i < count; ++i) {
+        bits |= static_cast<uint64_t>(bytes[i] != 0) << i;
+    }
+    return bits;
+}
+
 // Neighbour directions in ring order N, NE, E, SE, S, SW, W, NW; the opposite of
 // direction d is (d + 4) % 8.
 constexpr std::array<int, 8> kRingX = {0, 1, 1, 1, 0, -1, -1, -1};
@@ -161,38 +179,40 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     LaneCounts outlineLanes{};
     size_t lane = 0;
     std::vector<uint8_t> to(static_cast<size_t>(cols));
-    std::vector<int> listed(static_cast<size_t>(cols) + 1);
+    std::vector<uint8_t> aboveOthers(static_cast<size_t>(cols));
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
-        // A lone pixel is a speck from its largest neighbour value up to its own.
+        // Specks need their pixels above all but one of their neighbours, so only
+        // such pixels are looked at; most pixels fail the test, so they are found
+        // from bit masks rather than by a branch per pixel.
         for (int x = 0; x < cols; ++x) {
-            to[static_cast<size_t>(x)] = std::max(centre.largest[x], centre.value[x]);
+            aboveOthers[static_cast<size_t>(x)] =
+                static_cast<uint8_t>(-static_cast<int>(centre.value[x] > centre.second[x]));
         }
-        AddRowRanges(centre.largest, to.data(), cols, speckLanes);
-        // A two-pixel component needs each of its pixels above all but one of its
-        // neighbours, so only such pixels are looked at, each with its pairs
-        // towards E, SE, S and SW. The list is gathered without branches, as most
-        // pixels fail the test.
-        size_t count = 0;
-        for (int x = 0; x < cols; ++x) {
-            listed[count] = x;
-            count += static_cast<size_t>(centre.value[x] > centre.second[x]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const int x = listed[i];
-            for (int d = 2; d <= 5; ++d) {
-                const int offset = kRingY[d] * stride + kRingX[d];
-                const uint8_t value = centre.value[x + offset];
-                const uint8_t beyondCentre =
-                    LargestExcept(centre.largest[x], centre.second[x], value);
-                const uint8_t beyondOther = LargestExcept(
-                    centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
-                const int from = std::max(beyondCentre, beyondOther);
-                const int until = std::min(centre.value[x], value);
-                if (from < until) {
-                    LevelCounts& counts = speckLanes[lane++ % kLanes];
-                    ++counts[static_cast<size_t>(from)];
-                    --counts[static_cast<size_t>(until)];
+        for (int x0 = 0; x0 < cols; x0 += 64) {
+            for (uint64_t bits = NonZeroBits(aboveOthers.data() + x0, std::min(64, cols - x0));
+                 bits != 0; bits &= bits - 1) {
+                const int x = x0 + __builtin_ctzll(bits);
+                // A lone pixel is a speck from its largest neighbour value up to its
+                // own (an empty range adds one and takes it off).
+                LevelCounts& lone = speckLanes[lane++ % kLanes];
+                ++lone[centre.largest[x]];
+                --lone[std::max(centre.largest[x], centre.value[x])];
+                // A two-pixel component, with its pairs towards E, SE, S and SW.
+                for (int d = 2; d <= 5; ++d) {
+                    const int offset = kRingY[d] * stride + kRingX[d];
+                    const uint8_t value = centre.value[x + offset];
+                    const uint8_t beyondCentre =
+                        LargestExcept(centre.largest[x], centre.second[x], value);
+                    const uint8_t beyondOther = LargestExcept(
+                        centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
+                    const int from = std::max(beyondCentre, beyondOther);
+                    const int until = std::min(centre.value[x], value);
+                    if (from < until) {
+                        LevelCounts& counts = speckLanes[lane++ % kLanes];
+                        ++counts[static_cast<size_t>(from)];
+                        --counts[static_cast<size_t>(until)];
+                    }
                 }
             }
         }
@@ -339,24 +359,6 @@ enum PixelKind : uint8_t {
     kJoins = 2,     // two or more groups: hangs below one, the sweep joins the others
     kBorder = 3,    // a border pixel with some group: the sweep joins them all
 };
-
-// Bit i set where bytes[i] is non-zero, for up to 64 bytes.
-uint64_t NonZeroBits(const uint8_t* bytes, int count) {
-    uint64_t bits = 0;
-    int i = 0;
-#if CV_SIMD128
-    constexpr int kStep = cv::v_uint8x16::nlanes;
-    for (; i + kStep <= count; i += kStep) {
-        const cv::v_uint8x16 value = cv::v_load(bytes + i);
-        const uint64_t mask = static_cast<uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
-        bits |= mask << i;
-    }
-#endif
-    for (; i < count; ++i) {
-        bits |= static_cast<uint64_t>(bytes[i] != 0) << i;
-    }
-    return bits;
-}
 
 // Union-find by rank with path halving; roots hold ~rank. `Index` holds the
 // element numbers: 16 bits for a tile, whose forest then takes half the cache.
