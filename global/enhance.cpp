@@ -820,25 +820,35 @@ void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
     }
 }
 
-// weighted[x] += tap * (up[x] + down[x]): one pair of rows at a time, three pointers
-// that the vectorizer can tell apart, rather than thirteen that it cannot. In single
-// precision, which is exact here (every partial sum is an integer below 2^24) and
-// multiplies four lanes to an instruction where 32-bit integers have none before SSE4.1.
-void AddRowPair(const uint16_t* __restrict up, const uint16_t* __restrict down, int tap, int cols,
-                float* __restrict weighted) {
-    const float weight = static_cast<float>(tap);
-    for (int x = 0; x < cols; ++x) {
-        weighted[x] += weight * static_cast<float>(up[x] + down[x]);
-    }
-}
+// The thirteen row sums around a row, from row y - kDeepenRadius down.
+using DeepenRowSums = std::array<const uint16_t*, 2 * kDeepenRadius + 1>;
 
 // With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
-// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no
-// branch, so the loop runs on vectors.
-void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __restrict row) {
+// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere. All
+// thirteen rows in one pass, in 32-bit integers and without branches, so the loop
+// runs on vectors; only the written row may share memory with others, so only it
+// needs to be told apart.
+void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict row) {
+    const uint16_t* const up6 = around[0];
+    const uint16_t* const up5 = around[1];
+    const uint16_t* const up4 = around[2];
+    const uint16_t* const up3 = around[3];
+    const uint16_t* const up2 = around[4];
+    const uint16_t* const up1 = around[5];
+    const uint16_t* const centre = around[6];
+    const uint16_t* const down1 = around[7];
+    const uint16_t* const down2 = around[8];
+    const uint16_t* const down3 = around[9];
+    const uint16_t* const down4 = around[10];
+    const uint16_t* const down5 = around[11];
+    const uint16_t* const down6 = around[12];
     for (int x = 0; x < cols; ++x) {
+        const int sum = kDeepenTaps[0] * centre[x] + kDeepenTaps[1] * (up1[x] + down1[x]) +
+                        kDeepenTaps[2] * (up2[x] + down2[x]) +
+                        kDeepenTaps[3] * (up3[x] + down3[x]) +
+                        kDeepenTaps[4] * (up4[x] + down4[x]) +
+                        kDeepenTaps[5] * (up5[x] + down5[x]) + kDeepenTaps[6] * (up6[x] + down6[x]);
         const int value = row[x];
-        const int sum = static_cast<int>(weighted[x]);
         const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
         row[x] = static_cast<unsigned char>(
             std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
@@ -849,21 +859,14 @@ void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __rest
 void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
-    const auto rowAt = [&rowSums, rows](int y) {
-        return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
-    };
-    std::vector<float> weighted(static_cast<size_t>(cols));
-    float* sum = weighted.data();
     for (int y = band.top; y < band.bottom; ++y) {
         // Rows y - k and y + k, mirrored at the page's ends.
-        const uint16_t* centre = rowAt(y);
-        for (int x = 0; x < cols; ++x) {
-            sum[x] = static_cast<float>(kDeepenTaps[0] * centre[x]);
+        DeepenRowSums around{};
+        for (int k = -kDeepenRadius; k <= kDeepenRadius; ++k) {
+            around[static_cast<size_t>(k + kDeepenRadius)] =
+                rowSums.ptr<uint16_t>(ReflectIndex(y + k, rows));
         }
-        for (int k = 1; k <= kDeepenRadius; ++k) {
-            AddRowPair(rowAt(y - k), rowAt(y + k), kDeepenTaps[k], cols, sum);
-        }
-        DeepenRow(sum, cols, enhanced.ptr<unsigned char>(y));
+        DeepenRow(around, cols, enhanced.ptr<unsigned char>(y));
     }
 }
 
