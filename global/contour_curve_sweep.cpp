@@ -369,10 +369,27 @@ class DisjointSets {
   public:
     void Reset(size_t size) { parent_.assign(size, Index{-1}); }
 
+    // With path halving: for forests too large for the cache, where every step
+    // beyond the root would be a miss.
     int Find(int p) {
-        // Most paths are a few steps long, but of any length up to about five, so a
-        // loop that tests each step mispredicts once a call. A few steps that stay
-        // put at the root compile to conditional moves; longer paths go on in a loop.
+        int up = parent_[static_cast<size_t>(p)];
+        while (up >= 0) {
+            const int upper = parent_[static_cast<size_t>(up)];
+            if (upper < 0) {
+                return up;
+            }
+            parent_[static_cast<size_t>(p)] = static_cast<Index>(upper);
+            p = upper;
+            up = parent_[static_cast<size_t>(p)];
+        }
+        return p;
+    }
+
+    // For a forest in the cache, such as a tile's. Most paths there are a few
+    // steps long, but of any length up to about five, so a loop that tests each
+    // step mispredicts once a call. A few steps that stay put at the root run
+    // without branches; longer paths go on in a loop.
+    int FindNear(int p) {
         int root = p;
         for (int step = 0; step < kBranchFreeSteps; ++step) {
             const int up = parent_[static_cast<size_t>(root)];
@@ -596,7 +613,7 @@ class TileSweep {
             // An inner pixel already hangs below its first group. A border pixel is
             // still a root: only pixels after it in the sweep join it.
             const bool inner = borderIndex_[static_cast<size_t>(p)] < 0;
-            int root = inner ? sets_.Find(neighbour(0)) : p;
+            int root = inner ? sets_.FindNear(neighbour(0)) : p;
             for (int g = inner ? 1 : 0; g < groups.count; ++g) {
                 root = Join(root, neighbour(g), pixel.value - 1, firstId, merges, borderJoins);
             }
@@ -760,7 +777,7 @@ class TileSweep {
     // Joins the component of root `a` with that of pixel q at `level`; returns the
     // root of the union.
     int Join(int a, int q, int level, int firstId, LevelCounts& merges, BorderJoins& borderJoins) {
-        const int b = sets_.Find(q);
+        const int b = sets_.FindNear(q);
         if (a == b) {
             return a;
         }
