@@ -814,26 +814,26 @@ class TileSweep {
     std::vector<ListedPixel> order_;   // the same by value, descending
 };
 
-// Edges between 8-neighbours in different tiles, by the level at which both ends
-// are above it, from the pixels of rows [rows.top, rows.bottom).
-void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
-                      BorderJoins& borderJoins) {
-    const auto addEdge = [&](int x, int y, int nx, int ny) {
+// Calls onEdge(level, x, y, nx, ny) for the edges between 8-neighbours in
+// different tiles from the pixels of rows [rows.top, rows.bottom), with the level
+// at which both ends are above it, when there is one.
+template <typename OnEdge>
+void ForEachTileEdge(const cv::Mat& gradMap, RowBand rows, const OnEdge& onEdge) {
+    const auto edge = [&](int x, int y, int nx, int ny) {
         if (nx < 0 || nx >= gradMap.cols || ny >= gradMap.rows ||
             (nx / kTileSide == x / kTileSide && ny / kTileSide == y / kTileSide)) {
             return;
         }
         const int low = std::min(gradMap.at<uint8_t>(y, x), gradMap.at<uint8_t>(ny, nx));
         if (low > 0) {
-            borderJoins[static_cast<size_t>(low - 1)].emplace_back(borders.Id(x, y),
-                                                                   borders.Id(nx, ny));
+            onEdge(low - 1, x, y, nx, ny);
         }
     };
     const auto forwardEdges = [&](int x, int y) {
-        addEdge(x, y, x + 1, y);
-        addEdge(x, y, x + 1, y + 1);
-        addEdge(x, y, x, y + 1);
-        addEdge(x, y, x - 1, y + 1);
+        edge(x, y, x + 1, y);
+        edge(x, y, x + 1, y + 1);
+        edge(x, y, x, y + 1);
+        edge(x, y, x - 1, y + 1);
     };
     for (int y = rows.top; y < rows.bottom; ++y) {
         if (y % kTileSide == kTileSide - 1) {
@@ -850,6 +850,23 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBan
             }
         }
     }
+}
+
+// The edges between tiles from the pixels of `rows`, as joins by level. They are
+// counted first, so that each level's list grows once: 256 lists that grow a little
+// at a time spend their time copying and in fresh pages.
+void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
+                      BorderJoins& borderJoins) {
+    std::array<size_t, kLevels> added{};
+    ForEachTileEdge(gradMap, rows, [&added](int level, int, int, int, int) {
+        ++added[static_cast<size_t>(level)];
+    });
+    for (size_t level = 0; level < kLevels; ++level) {
+        borderJoins[level].reserve(borderJoins[level].size() + added[level]);
+    }
+    ForEachTileEdge(gradMap, rows, [&](int level, int x, int y, int nx, int ny) {
+        borderJoins[static_cast<size_t>(level)].emplace_back(borders.Id(x, y), borders.Id(nx, ny));
+    });
 }
 
 // Joins that merge two components, by level, and the histogram of the map. The
