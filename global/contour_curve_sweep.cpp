@@ -538,8 +538,7 @@ class TileSweep {
         patterns_.resize(kTileSide);
         keys_.resize(kTileSide);
         listing_.resize(kTileSide);
-        // Every pixel is written as a candidate and only the listed ones kept, so
-        // the list has room for the whole tile.
+        // Room for every pixel of the tile, so that listing never allocates.
         listed_.resize(kFramedSize);
         order_.resize(kFramedSize);
     }
@@ -552,7 +551,7 @@ class TileSweep {
         FrameTile(gradMap, tx * kTileSide, ty * kTileSide, width, height);
         MarkBorder(width, height);
         // Pixels by value and kind, one count per pixel. Runs of equal keys are
-        // common (paper is mostly 0), so two copies of the counts take turns.
+        // common (flat paper), so two copies of the counts take turns.
         std::array<std::array<int, kLevels * 4>, 2> kinds{};
         size_t listedSize = 0;
         for (int y = 1; y <= height; ++y) {
