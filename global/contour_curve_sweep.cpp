@@ -27,6 +27,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,24 @@ constexpr int kTileSide = 128;
 constexpr int kLevels = 256;
 
 using LevelCounts = std::array<long long, kLevels + 1>;
+
+// Bit i set where bytes[i] is non-zero, for up to 64 bytes.
+uint64_t NonZeroBits(const uint8_t* bytes, int count) {
+    uint64_t bits = 0;
+    int i = 0;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    for (; i + kStep <= count; i += kStep) {
+        const cv::v_uint8x16 value = cv::v_load(bytes + i);
+        const uint64_t mask = static_cast<uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
+        bits |= mask << i;
+    }
+#endif
+    for (; i < count; ++i) {
+        bits |= static_cast<uint64_t>(bytes[i] != 0) << i;
+    }
+    return bits;
+}
 
 // Neighbour directions in ring order N, NE, E, SE, S, SW, W, NW; the opposite of
 // direction d is (d + 4) % 8.
@@ -160,38 +179,40 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     LaneCounts outlineLanes{};
     size_t lane = 0;
     std::vector<uint8_t> to(static_cast<size_t>(cols));
-    std::vector<int> listed(static_cast<size_t>(cols) + 1);
+    std::vector<uint8_t> aboveOthers(static_cast<size_t>(cols));
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
-        // A lone pixel is a speck from its largest neighbour value up to its own.
+        // Specks need their pixels above all but one of their neighbours, so only
+        // such pixels are looked at; most pixels fail the test, so they are found
+        // from bit masks rather than by a branch per pixel.
         for (int x = 0; x < cols; ++x) {
-            to[static_cast<size_t>(x)] = std::max(centre.largest[x], centre.value[x]);
+            aboveOthers[static_cast<size_t>(x)] =
+                static_cast<uint8_t>(-static_cast<int>(centre.value[x] > centre.second[x]));
         }
-        AddRowRanges(centre.largest, to.data(), cols, speckLanes);
-        // A two-pixel component needs each of its pixels above all but one of its
-        // neighbours, so only such pixels are looked at, each with its pairs
-        // towards E, SE, S and SW. The list is gathered without branches, as most
-        // pixels fail the test.
-        size_t count = 0;
-        for (int x = 0; x < cols; ++x) {
-            listed[count] = x;
-            count += static_cast<size_t>(centre.value[x] > centre.second[x]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const int x = listed[i];
-            for (int d = 2; d <= 5; ++d) {
-                const int offset = kRingY[d] * stride + kRingX[d];
-                const uint8_t value = centre.value[x + offset];
-                const uint8_t beyondCentre =
-                    LargestExcept(centre.largest[x], centre.second[x], value);
-                const uint8_t beyondOther = LargestExcept(
-                    centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
-                const int from = std::max(beyondCentre, beyondOther);
-                const int until = std::min(centre.value[x], value);
-                if (from < until) {
-                    LevelCounts& counts = speckLanes[lane++ % kLanes];
-                    ++counts[static_cast<size_t>(from)];
-                    --counts[static_cast<size_t>(until)];
+        for (int x0 = 0; x0 < cols; x0 += 64) {
+            for (uint64_t bits = NonZeroBits(aboveOthers.data() + x0, std::min(64, cols - x0));
+                 bits != 0; bits &= bits - 1) {
+                const int x = x0 + __builtin_ctzll(bits);
+                // A lone pixel is a speck from its largest neighbour value up to its
+                // own (an empty range adds one and takes it off).
+                LevelCounts& lone = speckLanes[lane++ % kLanes];
+                ++lone[centre.largest[x]];
+                --lone[std::max(centre.largest[x], centre.value[x])];
+                // A two-pixel component, with its pairs towards E, SE, S and SW.
+                for (int d = 2; d <= 5; ++d) {
+                    const int offset = kRingY[d] * stride + kRingX[d];
+                    const uint8_t value = centre.value[x + offset];
+                    const uint8_t beyondCentre =
+                        LargestExcept(centre.largest[x], centre.second[x], value);
+                    const uint8_t beyondOther = LargestExcept(
+                        centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
+                    const int from = std::max(beyondCentre, beyondOther);
+                    const int until = std::min(centre.value[x], value);
+                    if (from < until) {
+                        LevelCounts& counts = speckLanes[lane++ % kLanes];
+                        ++counts[static_cast<size_t>(from)];
+                        --counts[static_cast<size_t>(until)];
+                    }
                 }
             }
         }
@@ -329,73 +350,85 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
     return table;
 }
 
-// What a tile's raster pass does with a pixel, by its pattern of present
-// neighbours and whether it lies on the tile's border (bit 8 of the index): the
-// offset of the neighbour it hangs below (0 when it stays a root) and whether the
-// value-ordered sweep must join its groups. A border pixel always stays a root, as
-// its component must keep a border pixel to represent it.
-struct RasterStep {
-    int parentOffset = 0;
-    int rootMask = ~0;  // all ones for a root, whose parent is ~0
-    int attached = 0;
-    int listed = 0;
+// What a tile's raster pass makes of a pixel, counted by value and kind. A border
+// pixel always stays a root, as its component must keep a border pixel to
+// represent it.
+enum PixelKind : uint8_t {
+    kStarts = 0,    // no neighbour present: a component of its own
+    kAttaches = 1,  // one group present: hangs below it
+    kJoins = 2,     // two or more groups: hangs below one, the sweep joins the others
+    kBorder = 3,    // a border pixel with some group: the sweep joins them all
 };
-using RasterStepTable = std::array<RasterStep, 512>;
 
-RasterStepTable BuildRasterSteps(const NeighbourGroupTable& groups, int stride) {
-    const std::array<int, 8> ring = {-stride, -stride + 1, 1,  stride + 1,
-                                     stride,  stride - 1,  -1, -stride - 1};
-    RasterStepTable steps{};
-    for (size_t pattern = 0; pattern < groups.size(); ++pattern) {
-        const NeighbourGroups& around = groups[pattern];
-        RasterStep& inside = steps[pattern];
-        if (around.count > 0) {
-            inside.parentOffset = ring[static_cast<size_t>(around.first[0])];
-            inside.rootMask = 0;
-            inside.attached = 1;
-        }
-        inside.listed = static_cast<int>(around.count > 1);
-        steps[pattern + 256].listed = static_cast<int>(around.count > 0);
-    }
-    return steps;
-}
-
-// Union-find by rank with path halving; roots hold ~rank.
+// Union-find by rank with path halving; roots hold ~rank. `Index` holds the
+// element numbers: 16 bits for a tile, whose forest then takes half the cache.
+template <typename Index>
 class DisjointSets {
-  public:
-    void Reset(size_t size) { parent_.assign(size, ~0); }
+    static constexpr int kBranchFreeSteps = 4;
 
+  public:
+    void Reset(size_t size) { parent_.assign(size, Index{-1}); }
+
+    // With path halving: for forests too large for the cache, where every step
+    // beyond the root would be a miss.
     int Find(int p) {
-        while (parent_[static_cast<size_t>(p)] >= 0) {
-            const int up = parent_[static_cast<size_t>(p)];
+        int up = parent_[static_cast<size_t>(p)];
+        while (up >= 0) {
             const int upper = parent_[static_cast<size_t>(up)];
-            if (upper >= 0) {
-                parent_[static_cast<size_t>(p)] = upper;
+            if (upper < 0) {
+                return up;
             }
-            p = up;
+            parent_[static_cast<size_t>(p)] = static_cast<Index>(upper);
+            p = upper;
+            up = parent_[static_cast<size_t>(p)];
         }
         return p;
     }
 
-    // Makes p a child of `parent`, or a new set when `parent` is ~0.
-    void SetParent(int p, int parent) { parent_[static_cast<size_t>(p)] = parent; }
+    // For a forest in the cache, such as a tile's. Most paths there are a few
+    // steps long, but of any length up to about five, so a loop that tests each
+    // step mispredicts once a call. A few steps that stay put at the root run
+    // without branches; longer paths go on in a loop.
+    int FindNear(int p) {
+        int root = p;
+        for (int step = 0; step < kBranchFreeSteps; ++step) {
+            const int up = parent_[static_cast<size_t>(root)];
+            const int atRoot = up >> 31;  // all ones when up < 0
+            root = (up & ~atRoot) | (root & atRoot);
+        }
+        while (parent_[static_cast<size_t>(root)] >= 0) {
+            root = parent_[static_cast<size_t>(root)];
+        }
+        // p then points at its root straight away (a root keeps its rank).
+        const int before = parent_[static_cast<size_t>(p)];
+        const int isRoot = -static_cast<int>(root == p);
+        parent_[static_cast<size_t>(p)] = static_cast<Index>((root & ~isRoot) | (before & isRoot));
+        return root;
+    }
+
+    // The parents themselves, for setting many at once: p's parent or, at a root,
+    // ~rank.
+    Index* Parents() { return parent_.data(); }
 
     // Links two distinct roots; returns the new root.
     int Link(int a, int b) {
-        const int rankA = ~parent_[static_cast<size_t>(a)];
-        const int rankB = ~parent_[static_cast<size_t>(b)];
-        if (rankA < rankB) {
+        if (~parent_[static_cast<size_t>(a)] < ~parent_[static_cast<size_t>(b)]) {
             std::swap(a, b);
         }
-        parent_[static_cast<size_t>(b)] = a;
-        if (rankA == rankB) {
-            parent_[static_cast<size_t>(a)] = ~(rankA + 1);
-        }
+        LinkBelow(b, a);
         return a;
     }
 
+    // Links root `child` below root `root`, whatever their ranks.
+    void LinkBelow(int child, int root) {
+        const int rankChild = ~parent_[static_cast<size_t>(child)];
+        const int rankRoot = ~parent_[static_cast<size_t>(root)];
+        parent_[static_cast<size_t>(child)] = static_cast<Index>(root);
+        parent_[static_cast<size_t>(root)] = static_cast<Index>(~std::max(rankRoot, rankChild + 1));
+    }
+
   private:
-    std::vector<int> parent_;
+    std::vector<Index> parent_;
 };
 
 // Pixels on the border of their tile, numbered tile by tile in raster order.
@@ -422,22 +455,16 @@ class TileBorders {
     int Id(int x, int y) const {
         const int tx = x / kTileSide;
         const int ty = y / kTileSide;
-        return LocalId(tx, ty, x - tx * kTileSide, y - ty * kTileSide);
+        const int local =
+            BorderIndex(x - tx * kTileSide, y - ty * kTileSide, TileWidth(tx), TileHeight(ty));
+        return local < 0 ? -1 : FirstId(tx, ty) + local;
     }
 
-    // The same for the pixel (x, y) of tile (tx, ty).
-    int LocalId(int tx, int ty, int x, int y) const {
-        const int local = BorderIndex(x, y, TileWidth(tx), TileHeight(ty));
-        return local < 0 ? -1 : first_[static_cast<size_t>(ty) * tilesX_ + tx] + local;
-    }
+    // Number of the first border pixel of tile (tx, ty).
+    int FirstId(int tx, int ty) const { return first_[static_cast<size_t>(ty) * tilesX_ + tx]; }
 
-  private:
-    static int Middle(int width) { return std::min(width, 2); }
-
-    static int BorderCount(int width, int height) {
-        return height == 1 ? width : 2 * width + (height - 2) * Middle(width);
-    }
-
+    // Place of the pixel (x, y) among the border pixels of a tile of this size, or
+    // -1 inside it.
     static int BorderIndex(int x, int y, int width, int height) {
         if (y == 0) {
             return x;
@@ -452,6 +479,13 @@ class TileBorders {
             return width + (y - 1) * Middle(width) + 1;
         }
         return -1;
+    }
+
+  private:
+    static int Middle(int width) { return std::min(width, 2); }
+
+    static int BorderCount(int width, int height) {
+        return height == 1 ? width : 2 * width + (height - 2) * Middle(width);
     }
 
     int rows_;
@@ -476,11 +510,16 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 // touch one, are swept in value order; their roots are reached through parents
 // that all point earlier in that order, so the forest they see is the one a full
 // sweep would have built.
+//
+// A component that reaches the border keeps a border pixel as its root (every
+// border pixel starts as a root, and a link keeps the border side's root), so the
+// root alone tells whether a join must wait for the replay over the border pixels.
 class TileSweep {
     // Offsets of the eight neighbours in the framed tile, in ring order.
     static constexpr int kStride = kTileSide + 2;
     static constexpr std::array<int, 8> kRing = {-kStride, -kStride + 1, 1,  kStride + 1,
                                                  kStride,  kStride - 1,  -1, -kStride - 1};
+    static constexpr size_t kFramedSize = static_cast<size_t>(kStride) * kStride;
 
     // A pixel to sweep: its place in the framed tile, its pattern of present
     // neighbours and its value.
@@ -489,17 +528,19 @@ class TileSweep {
         uint8_t pattern;
         uint8_t value;
     };
-    static_assert(kStride * kStride <= 1 << 16, "framed tile places fit 16 bits");
+    static_assert(kFramedSize <= 1 << 15, "framed tile places fit the forest's 16 bits");
 
   public:
-    TileSweep() : groups_(BuildNeighbourGroupTable()), steps_(BuildRasterSteps(groups_, kStride)) {
-        const size_t framedSize = static_cast<size_t>(kStride) * kStride;
-        values_.resize(framedSize);
-        borderId_.resize(framedSize);
-        representative_.resize(framedSize);
-        sets_.Reset(framedSize);
+    TileSweep() : groups_(BuildNeighbourGroupTable()) {
+        values_.resize(kFramedSize);
+        borderIndex_.resize(kFramedSize);
+        sets_.Reset(kFramedSize);
         patterns_.resize(kTileSide);
-        order_.reserve(framedSize);
+        keys_.resize(kTileSide);
+        listing_.resize(kTileSide);
+        // Room for every pixel of the tile, so that listing never allocates.
+        listed_.resize(kFramedSize);
+        order_.resize(kFramedSize);
     }
 
     // Also adds the tile's pixels to `histogram` by value.
@@ -507,57 +548,76 @@ class TileSweep {
              LevelCounts& histogram, LevelCounts& merges, BorderJoins& borderJoins) {
         const int width = borders.TileWidth(tx);
         const int height = borders.TileHeight(ty);
-        listed_.resize(static_cast<size_t>(kStride) * kStride);
         FrameTile(gradMap, tx * kTileSide, ty * kTileSide, width, height);
-        MarkBorder(borders, tx, ty, width, height);
-        // Counted per tile and without branches: whether a pixel is listed is
-        // close to random.
-        std::copy(borderId_.begin(), borderId_.end(), representative_.begin());
-        std::array<int, kLevels> tileHistogram{};
-        std::array<int, kLevels> attachedByValue{};
-        std::array<int, kLevels> listedCount{};
+        MarkBorder(width, height);
+        // Pixels by value and kind, one count per pixel. Runs of equal keys are
+        // common (flat paper), so two copies of the counts take turns.
+        std::array<std::array<int, kLevels * 4>, 2> kinds{};
         size_t listedSize = 0;
-        const auto settle = [&](int p, uint8_t pattern, unsigned onBorder) {
-            const uint8_t value = values_[static_cast<size_t>(p)];
-            ++tileHistogram[value];
-            const RasterStep& step = steps_[pattern | onBorder << 8];
-            sets_.SetParent(p, (p + step.parentOffset) | step.rootMask);
-            attachedByValue[value] += step.attached;
-            listed_[listedSize] = ListedPixel{static_cast<uint16_t>(p), pattern, value};
-            listedSize += static_cast<size_t>(step.listed);
-            listedCount[value] += step.listed;
-        };
         for (int y = 1; y <= height; ++y) {
-            FindPatterns(y, width);
+            ClassifyRow(y, width);
             const int row = y * kStride;
             if (y == 1 || y == height) {
-                for (int x = 1; x <= width; ++x) {
-                    settle(row + x, patterns_[static_cast<size_t>(x) - 1], 1);
+                for (int x = 0; x < width; ++x) {
+                    SettleOnBorder(y, x);
                 }
-                continue;
+            } else {
+                SettleOnBorder(y, 0);
+                SettleOnBorder(y, width - 1);
             }
-            settle(row + 1, patterns_[0], 1);
-            for (int x = 2; x < width; ++x) {
-                settle(row + x, patterns_[static_cast<size_t>(x) - 1], 0);
+            const uint16_t* keys = keys_.data();
+            int x = 0;
+            for (; x + 4 <= width; x += 4) {
+                ++kinds[0][keys[x]];
+                ++kinds[1][keys[x + 1]];
+                ++kinds[0][keys[x + 2]];
+                ++kinds[1][keys[x + 3]];
             }
-            if (width > 1) {
-                settle(row + width, patterns_[static_cast<size_t>(width) - 1], 1);
+            for (; x < width; ++x) {
+                ++kinds[0][keys[x]];
+            }
+            // Listing is close to random, so the listed pixels are found from bit
+            // masks rather than by a branch per pixel.
+            for (int x0 = 0; x0 < width; x0 += 64) {
+                for (uint64_t bits = NonZeroBits(listing_.data() + x0, std::min(64, width - x0));
+                     bits != 0; bits &= bits - 1) {
+                    const size_t x = static_cast<size_t>(x0 + __builtin_ctzll(bits));
+                    listed_[listedSize++] = ListedPixel{static_cast<uint16_t>(row + 1 + x),
+                                                        patterns_[x], values_[row + 1 + x]};
+                }
             }
         }
-        histogram[0] += tileHistogram[0];
-        for (size_t value = 1; value < kLevels; ++value) {
-            histogram[value] += tileHistogram[value];
-            merges[value - 1] += attachedByValue[value];
+        std::array<int, kLevels> listedCount{};
+        for (size_t value = 0; value < kLevels; ++value) {
+            std::array<int, 4> byKind{};
+            for (size_t kind = 0; kind < 4; ++kind) {
+                byKind[kind] = kinds[0][value << 2 | kind] + kinds[1][value << 2 | kind];
+            }
+            histogram[value] +=
+                byKind[kStarts] + byKind[kAttaches] + byKind[kJoins] + byKind[kBorder];
+            if (value > 0) {
+                merges[value - 1] += byKind[kAttaches] + byKind[kJoins];
+            }
+            listedCount[value] = byKind[kJoins] + byKind[kBorder];
         }
-        listed_.resize(listedSize);
-        SortListed(listedCount);
-        for (const ListedPixel& pixel : order_) {
+        SortListed(listedSize, listedCount);
+        const int firstId = borders.FirstId(tx, ty);
+        for (size_t i = 0; i < listedSize; ++i) {
+            const ListedPixel& pixel = order_[i];
             const int p = pixel.at;
             const NeighbourGroups& groups = groups_[pixel.pattern];
-            const int first = static_cast<int>(borderId_[static_cast<size_t>(p)] < 0);
-            for (int g = first; g < groups.count; ++g) {
-                Join(p, p + kRing[static_cast<size_t>(groups.first[g])], pixel.value - 1, merges,
-                     borderJoins);
+            const auto neighbour = [&](int g) {
+                return p + kRing[static_cast<size_t>(groups.first[g])];
+            };
+            // An inner pixel already hangs below its first group. A border pixel is
+            // still a root: only pixels after it in the sweep join it.
+            const bool inner = borderIndex_[static_cast<size_t>(p)] < 0;
+            int root = inner ? sets_.FindNear(neighbour(0)) : p;
+            for (int g = inner ? 1 : 0; g < groups.count; ++g) {
+                root = Join(root, neighbour(g), pixel.value - 1, firstId, merges, borderJoins);
+            }
+            if (inner) {
+                sets_.Parents()[p] = static_cast<int16_t>(root);  // later finds through p
             }
         }
     }
@@ -579,107 +639,200 @@ class TileSweep {
         }
     }
 
-    void MarkBorder(const TileBorders& borders, int tx, int ty, int width, int height) {
-        std::fill(borderId_.begin(), borderId_.end(), -1);
-        const auto mark = [&](int x, int y) {
-            borderId_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
-                borders.LocalId(tx, ty, x, y);
-        };
-        for (int x = 0; x < width; ++x) {
-            mark(x, 0);
-            mark(x, height - 1);
+    // The border places of a tile of this size; most tiles share the size of the
+    // one before.
+    void MarkBorder(int width, int height) {
+        if (width == markedWidth_ && height == markedHeight_) {
+            return;
         }
-        for (int y = 1; y + 1 < height; ++y) {
-            mark(0, y);
-            mark(width - 1, y);
+        markedWidth_ = width;
+        markedHeight_ = height;
+        std::fill(borderIndex_.begin(), borderIndex_.end(), int16_t{-1});
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                borderIndex_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
+                    static_cast<int16_t>(TileBorders::BorderIndex(x, y, width, height));
+            }
         }
     }
 
-    // The neighbours present when each pixel of framed row y joins, as bits in the
-    // group table's order: NW, N, NE, W before it in raster order count from its
-    // own value up, E, SW, S, SE only above it; none for a pixel of value 0, which
-    // never joins. Written so that it vectorises.
-    void FindPatterns(int y, int width) {
+    // What the raster pass does with each pixel of framed row y, taken as if
+    // inside the tile (SettleOnBorder then mends the border pixels): its parent in
+    // the forest, its count key (value << 2 | kind), whether it is listed, and its
+    // pattern of present neighbours as bits in the group table's order: NW, N, NE,
+    // W before it in raster order count from its own value up, E, SW, S, SE only
+    // above it; none for a pixel of value 0, which never joins.
+    //
+    // Sixteen pixels a step, without the group table: sides next to each other
+    // around the pixel touch, and a corner touches the sides beside it, so the
+    // groups are the runs of present sides around the ring and the corners with
+    // neither side beside them. The parent is the present neighbour first in ring
+    // order, which lies in the table's first group. The steps run past the tile's
+    // last column into the frame and the next row, which are written again before
+    // they are read, or never read.
+    void ClassifyRow(int y, int width) {
         const uint8_t* up = values_.data() + static_cast<size_t>(y - 1) * kStride + 1;
         const uint8_t* mid = up + kStride;
         const uint8_t* down = mid + kStride;
-        uint8_t* out = patterns_.data();
-        for (int x = 0; x < width; ++x) {
-            const uint8_t v = mid[x];
-            const auto ifAbove = static_cast<uint8_t>(-static_cast<int>(v != 0));
-            out[x] = ifAbove & static_cast<uint8_t>(static_cast<unsigned>(up[x - 1] >= v) |
-                                                    static_cast<unsigned>(up[x] >= v) << 1 |
-                                                    static_cast<unsigned>(up[x + 1] >= v) << 2 |
-                                                    static_cast<unsigned>(mid[x - 1] >= v) << 3 |
-                                                    static_cast<unsigned>(mid[x + 1] > v) << 4 |
-                                                    static_cast<unsigned>(down[x - 1] > v) << 5 |
-                                                    static_cast<unsigned>(down[x] > v) << 6 |
-                                                    static_cast<unsigned>(down[x + 1] > v) << 7);
+        const int first = y * kStride + 1;
+        int16_t* parents = sets_.Parents() + first;
+        // Values are compared as signed bytes, offset by 128: SSE2 compares no others.
+        const cv::v_uint8x16 offset = cv::v_setall_u8(0x80);
+        const cv::v_int16x8 lanes(0, 1, 2, 3, 4, 5, 6, 7);
+        for (int x = 0; x < width; x += cv::v_uint8x16::nlanes) {
+            const auto load = [x, &offset](const uint8_t* row) {
+                return cv::v_reinterpret_as_s8(cv::v_load(row + x) ^ offset);
+            };
+            const cv::v_int8x16 v = load(mid);
+            const auto present = [](const cv::v_int8x16& mask) {
+                return cv::v_reinterpret_as_u8(mask);
+            };
+            // Neighbours before the pixel are present from its value up, the others
+            // above it. A pixel of value 0 (on is clear) has none.
+            const cv::v_uint8x16 on = present(v > cv::v_setall_s8(-128));
+            const cv::v_uint8x16 nw = ~present(v > load(up - 1));
+            const cv::v_uint8x16 n = ~present(v > load(up));
+            const cv::v_uint8x16 ne = ~present(v > load(up + 1));
+            const cv::v_uint8x16 w = ~present(v > load(mid - 1));
+            const cv::v_uint8x16 e = present(load(mid + 1) > v);
+            const cv::v_uint8x16 sw = present(load(down - 1) > v);
+            const cv::v_uint8x16 s = present(load(down) > v);
+            const cv::v_uint8x16 se = present(load(down + 1) > v);
+            const auto bit = [](const cv::v_uint8x16& mask, int b) {
+                return mask & cv::v_setall_u8(static_cast<uint8_t>(1 << b));
+            };
+            cv::v_store(patterns_.data() + x,
+                        on & (bit(nw, 0) | bit(n, 1) | bit(ne, 2) | bit(w, 3) | bit(e, 4) |
+                              bit(sw, 5) | bit(s, 6) | bit(se, 7)));
+            // Each group adds one, as a mask of all ones is -1.
+            cv::v_uint8x16 groups = cv::v_setzero_u8();
+            for (const cv::v_uint8x16& start :
+                 {n & ~e, e & ~s, s & ~w, w & ~n, n & e & s & w, ne & ~(n | e), se & ~(e | s),
+                  sw & ~(s | w), nw & ~(w | n)}) {
+                groups = cv::v_sub_wrap(groups, start);
+            }
+            groups &= on;
+            const cv::v_uint8x16 kind = cv::v_min(groups, cv::v_setall_u8(2));
+            cv::v_store(listing_.data() + x, groups > cv::v_setall_u8(1));
+            // The first present neighbour in ring order N, NE, E, SE, S, SW, W, NW.
+            const cv::v_uint8x16 none2 = ~(n | ne);
+            const cv::v_uint8x16 none4 = none2 & ~(e | se);
+            const cv::v_uint8x16 none6 = none4 & ~(s | sw);
+            const cv::v_uint8x16 atNE = ne & ~n;
+            const cv::v_uint8x16 atSE = none2 & se & ~e;
+            const cv::v_uint8x16 atSW = none4 & sw & ~s;
+            const cv::v_uint8x16 atNW = none6 & nw & ~w;
+            // Masks are -1 as signed bytes, so up less down is the row step.
+            const cv::v_int8x16 dy =
+                cv::v_sub_wrap(cv::v_reinterpret_as_s8(n | atNE | atNW),
+                               cv::v_reinterpret_as_s8(atSE | (none4 & s) | atSW));
+            const cv::v_int8x16 dx =
+                cv::v_sub_wrap(cv::v_reinterpret_as_s8(atSW | (none6 & w) | atNW),
+                               cv::v_reinterpret_as_s8(atNE | (none2 & e) | atSE));
+            cv::v_int16x8 dyLow, dyHigh, dxLow, dxHigh, rootLow, rootHigh;
+            cv::v_expand(dy, dyLow, dyHigh);
+            cv::v_expand(dx, dxLow, dxHigh);
+            // A root holds ~0, rank 0.
+            cv::v_expand(cv::v_reinterpret_as_s8(groups == cv::v_setzero_u8()), rootLow, rootHigh);
+            const cv::v_int16x8 stride = cv::v_setall_s16(kStride);
+            const cv::v_int16x8 at = lanes + cv::v_setall_s16(static_cast<int16_t>(first + x));
+            cv::v_store(parents + x, (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow);
+            cv::v_store(
+                parents + x + 8,
+                (at + cv::v_setall_s16(8) + cv::v_mul_wrap(dyHigh, stride) + dxHigh) | rootHigh);
+            cv::v_uint16x8 valueLow, valueHigh, kindLow, kindHigh;
+            cv::v_expand(cv::v_load(mid + x), valueLow, valueHigh);
+            cv::v_expand(kind, kindLow, kindHigh);
+            cv::v_store(keys_.data() + x, cv::v_shl<2>(valueLow) | kindLow);
+            cv::v_store(keys_.data() + x + 8, cv::v_shl<2>(valueHigh) | kindHigh);
         }
     }
 
-    // The listed pixels by value descending, in raster order within a value.
-    void SortListed(const std::array<int, kLevels>& listedCount) {
+    // A border pixel of the current row stays a root; with some group present the
+    // value-ordered sweep joins it to all of them.
+    void SettleOnBorder(int y, int x) {
+        const size_t at = static_cast<size_t>(x);
+        const int kind = patterns_[at] != 0 ? kBorder : kStarts;
+        keys_[at] = static_cast<uint16_t>((keys_[at] & ~3) | kind);
+        listing_[at] = static_cast<uint8_t>(-(kind >> 1));
+        sets_.Parents()[y * kStride + 1 + x] = -1;
+    }
+
+    // The first `size` listed pixels by value descending, in raster order within a
+    // value, into order_.
+    void SortListed(size_t size, const std::array<int, kLevels>& listedCount) {
         std::array<int, kLevels> next{};
         int start = 0;
         for (int value = kLevels - 1; value >= 0; --value) {
             next[static_cast<size_t>(value)] = start;
             start += listedCount[static_cast<size_t>(value)];
         }
-        order_.resize(listed_.size());
-        for (const ListedPixel& pixel : listed_) {
+        for (size_t i = 0; i < size; ++i) {
+            const ListedPixel& pixel = listed_[i];
             order_[static_cast<size_t>(next[pixel.value]++)] = pixel;
         }
     }
 
-    void Join(int p, int q, int level, LevelCounts& merges, BorderJoins& borderJoins) {
-        const int a = sets_.Find(p);
-        const int b = sets_.Find(q);
+    // Joins the component of root `a` with that of pixel q at `level`; returns the
+    // root of the union.
+    int Join(int a, int q, int level, int firstId, LevelCounts& merges, BorderJoins& borderJoins) {
+        const int b = sets_.FindNear(q);
         if (a == b) {
-            return;
+            return a;
         }
-        const int borderA = representative_[static_cast<size_t>(a)];
-        const int borderB = representative_[static_cast<size_t>(b)];
+        const int borderA = borderIndex_[static_cast<size_t>(a)];
+        const int borderB = borderIndex_[static_cast<size_t>(b)];
         if (borderA >= 0 && borderB >= 0) {
-            borderJoins[static_cast<size_t>(level)].emplace_back(borderA, borderB);
-        } else {
-            ++merges[static_cast<size_t>(level)];
+            borderJoins[static_cast<size_t>(level)].emplace_back(firstId + borderA,
+                                                                 firstId + borderB);
+            return sets_.Link(a, b);
         }
-        const int root = sets_.Link(a, b);
-        representative_[static_cast<size_t>(root)] = borderA >= 0 ? borderA : borderB;
+        ++merges[static_cast<size_t>(level)];
+        if (borderB >= 0) {
+            sets_.LinkBelow(a, b);
+            return b;
+        }
+        if (borderA >= 0) {
+            sets_.LinkBelow(b, a);
+            return a;
+        }
+        return sets_.Link(a, b);
     }
 
     NeighbourGroupTable groups_;
-    RasterStepTable steps_;
-    std::vector<uint8_t> values_;      // framed tile; the frame stays zero
-    std::vector<int> borderId_;        // border pixel numbers of the tile, -1 inside
-    std::vector<int> representative_;  // at roots: a border pixel of the component, or -1
-    DisjointSets sets_;
-    std::vector<uint8_t> patterns_;    // of the current row
+    std::vector<uint8_t> values_;       // framed tile; the frame stays zero
+    std::vector<int16_t> borderIndex_;  // place among the tile's border pixels, -1 inside
+    int markedWidth_ = 0;
+    int markedHeight_ = 0;
+    DisjointSets<int16_t> sets_;
+    // Of the current row: patterns, count keys (value << 2 | kind), 0xFF where listed.
+    std::vector<uint8_t> patterns_;
+    std::vector<uint16_t> keys_;
+    std::vector<uint8_t> listing_;
     std::vector<ListedPixel> listed_;  // pixels to sweep, in raster order
     std::vector<ListedPixel> order_;   // the same by value, descending
 };
 
-// Edges between 8-neighbours in different tiles, by the level at which both ends
-// are above it, from the pixels of rows [rows.top, rows.bottom).
-void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
-                      BorderJoins& borderJoins) {
-    const auto addEdge = [&](int x, int y, int nx, int ny) {
+// Calls onEdge(level, x, y, nx, ny) for the edges between 8-neighbours in
+// different tiles from the pixels of rows [rows.top, rows.bottom), with the level
+// at which both ends are above it, when there is one.
+template <typename OnEdge>
+void ForEachTileEdge(const cv::Mat& gradMap, RowBand rows, const OnEdge& onEdge) {
+    const auto edge = [&](int x, int y, int nx, int ny) {
         if (nx < 0 || nx >= gradMap.cols || ny >= gradMap.rows ||
             (nx / kTileSide == x / kTileSide && ny / kTileSide == y / kTileSide)) {
             return;
         }
         const int low = std::min(gradMap.at<uint8_t>(y, x), gradMap.at<uint8_t>(ny, nx));
         if (low > 0) {
-            borderJoins[static_cast<size_t>(low - 1)].emplace_back(borders.Id(x, y),
-                                                                   borders.Id(nx, ny));
+            onEdge(low - 1, x, y, nx, ny);
         }
     };
     const auto forwardEdges = [&](int x, int y) {
-        addEdge(x, y, x + 1, y);
-        addEdge(x, y, x + 1, y + 1);
-        addEdge(x, y, x, y + 1);
-        addEdge(x, y, x - 1, y + 1);
+        edge(x, y, x + 1, y);
+        edge(x, y, x + 1, y + 1);
+        edge(x, y, x, y + 1);
+        edge(x, y, x - 1, y + 1);
     };
     for (int y = rows.top; y < rows.bottom; ++y) {
         if (y % kTileSide == kTileSide - 1) {
@@ -696,6 +849,23 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBan
             }
         }
     }
+}
+
+// The edges between tiles from the pixels of `rows`, as joins by level. They are
+// counted first, so that each level's list grows once: 256 lists that grow a little
+// at a time spend their time copying and in fresh pages.
+void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
+                      BorderJoins& borderJoins) {
+    std::array<size_t, kLevels> added{};
+    ForEachTileEdge(gradMap, rows, [&added](int level, int, int, int, int) {
+        ++added[static_cast<size_t>(level)];
+    });
+    for (size_t level = 0; level < kLevels; ++level) {
+        borderJoins[level].reserve(borderJoins[level].size() + added[level]);
+    }
+    ForEachTileEdge(gradMap, rows, [&](int level, int x, int y, int nx, int ny) {
+        borderJoins[static_cast<size_t>(level)].emplace_back(borders.Id(x, y), borders.Id(nx, ny));
+    });
 }
 
 // Joins that merge two components, by level, and the histogram of the map. The
@@ -731,7 +901,7 @@ void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& histogram, Le
             merges[level] += bandMerges[band][level];
         }
     }
-    DisjointSets sets;
+    DisjointSets<int> sets;
     sets.Reset(static_cast<size_t>(borders.Count()));
     for (int level = kLevels - 1; level >= 0; --level) {
         for (const BorderJoins& joins : bandJoins) {

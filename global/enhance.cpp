@@ -604,22 +604,58 @@ constexpr int kNoiseRowStep = 4;
 // median of its absolute value is 0.6745 of that.
 constexpr double kResponsePerSigma = 6.0 * 0.6745;
 
+// Counts of values below `bins`, kept in four copies that take turns: runs of one
+// value (paper) are common on a page, and an increment that waits for the one
+// before it to be stored costs several cycles.
+class LaneCounter {
+  public:
+    explicit LaneCounter(size_t bins) : bins_(bins), counts_(kLanes * bins, 0) {}
+
+    template <typename Value>
+    void Add(const Value* values, int count) {
+        int64_t* const lane0 = counts_.data();
+        int64_t* const lane1 = lane0 + bins_;
+        int64_t* const lane2 = lane1 + bins_;
+        int64_t* const lane3 = lane2 + bins_;
+        int i = 0;
+        for (; i + kLanes <= count; i += kLanes) {
+            ++lane0[values[i]];
+            ++lane1[values[i + 1]];
+            ++lane2[values[i + 2]];
+            ++lane3[values[i + 3]];
+        }
+        for (; i < count; ++i) {
+            ++lane0[values[i]];
+        }
+    }
+
+    void AddTo(std::vector<int64_t>& histogram) const {
+        for (size_t value = 0; value < bins_; ++value) {
+            for (int lane = 0; lane < kLanes; ++lane) {
+                histogram[value] += counts_[static_cast<size_t>(lane) * bins_ + value];
+            }
+        }
+    }
+
+  private:
+    static constexpr int kLanes = 4;
+    size_t bins_;
+    std::vector<int64_t> counts_;
+};
+
 // A histogram of `bins` values that `countRows` counts over `rows` rows, each band of
 // rows into counts of its own: whole numbers, whose sum does not depend on how many
 // threads counted them.
-std::vector<int64_t> CountInBands(
-    int rows, int threads, size_t bins,
-    const std::function<void(RowBand, std::vector<int64_t>&)>& countRows) {
-    std::vector<std::vector<int64_t>> bandCounts(static_cast<size_t>(BandCount(rows, threads)),
-                                                 std::vector<int64_t>(bins, 0));
+std::vector<int64_t> CountInBands(int rows, int threads, size_t bins,
+                                  const std::function<void(RowBand, LaneCounter&)>& countRows) {
+    std::vector<LaneCounter> bandCounts(static_cast<size_t>(BandCount(rows, threads)),
+                                        LaneCounter(bins));
     ForEachBand(rows, threads, [&](RowBand band, int index) {
         countRows(band, bandCounts[static_cast<size_t>(index)]);
     });
     std::vector<int64_t> histogram(bins, 0);
-    for (const std::vector<int64_t>& counts : bandCounts) {
-        for (size_t value = 0; value < bins; ++value) {
-            histogram[value] += counts[value];
-        }
+    for (const LaneCounter& counts : bandCounts) {
+        counts.AddTo(histogram);
     }
     return histogram;
 }
@@ -645,8 +681,10 @@ double NoiseLevel(const cv::Mat& grey, int threads) {
     }
     // Rows 1, 1 + kNoiseRowStep, ... are sampled.
     const int sampledRows = (grey.rows - 3) / kNoiseRowStep + 1;
-    const std::vector<int64_t> histogram = CountInBands(
-        sampledRows, threads, 16 * 255 + 1, [&](RowBand band, std::vector<int64_t>& counts) {
+    const std::vector<int64_t> histogram =
+        CountInBands(sampledRows, threads, 16 * 255 + 1, [&](RowBand band, LaneCounter& counts) {
+            // A row of responses first, in 16 bits (at most 16 * 255), which vectorises.
+            std::vector<uint16_t> responses(static_cast<size_t>(grey.cols));
             for (int sample = band.top; sample < band.bottom; ++sample) {
                 const int y = 1 + sample * kNoiseRowStep;
                 const unsigned char* up = grey.ptr<unsigned char>(y - 1);
@@ -656,8 +694,10 @@ double NoiseLevel(const cv::Mat& grey, int threads) {
                     const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
                                          2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) +
                                          4 * mid[x];
-                    ++counts[static_cast<size_t>(std::abs(response))];
+                    responses[static_cast<size_t>(x) - 1] =
+                        static_cast<uint16_t>(std::abs(response));
                 }
+                counts.Add(responses.data(), grey.cols - 2);
             }
         });
     const int64_t samples = static_cast<int64_t>(sampledRows) * (grey.cols - 2);
@@ -676,12 +716,9 @@ constexpr int kBorderRim = 7;
 
 unsigned char MedianGrey(const cv::Mat& grey, int threads) {
     const std::vector<int64_t> histogram =
-        CountInBands(grey.rows, threads, 256, [&](RowBand band, std::vector<int64_t>& counts) {
+        CountInBands(grey.rows, threads, 256, [&](RowBand band, LaneCounter& counts) {
             for (int y = band.top; y < band.bottom; ++y) {
-                const unsigned char* row = grey.ptr<unsigned char>(y);
-                for (int x = 0; x < grey.cols; ++x) {
-                    ++counts[row[x]];
-                }
+                counts.Add(grey.ptr<unsigned char>(y), grey.cols);
             }
         });
     return static_cast<unsigned char>(
@@ -783,25 +820,35 @@ void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
     }
 }
 
-// weighted[x] += tap * (up[x] + down[x]): one pair of rows at a time, three pointers
-// that the vectorizer can tell apart, rather than thirteen that it cannot. In single
-// precision, which is exact here (every partial sum is an integer below 2^24) and
-// multiplies four lanes to an instruction where 32-bit integers have none before SSE4.1.
-void AddRowPair(const uint16_t* __restrict up, const uint16_t* __restrict down, int tap, int cols,
-                float* __restrict weighted) {
-    const float weight = static_cast<float>(tap);
-    for (int x = 0; x < cols; ++x) {
-        weighted[x] += weight * static_cast<float>(up[x] + down[x]);
-    }
-}
+// The thirteen row sums around a row, from row y - kDeepenRadius down.
+using DeepenRowSums = std::array<const uint16_t*, 2 * kDeepenRadius + 1>;
 
 // With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
-// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no
-// branch, so the loop runs on vectors.
-void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __restrict row) {
+// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere. All
+// thirteen rows in one pass, in 32-bit integers and without branches, so the loop
+// runs on vectors; only the written row may share memory with others, so only it
+// needs to be told apart.
+void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict row) {
+    const uint16_t* const up6 = around[0];
+    const uint16_t* const up5 = around[1];
+    const uint16_t* const up4 = around[2];
+    const uint16_t* const up3 = around[3];
+    const uint16_t* const up2 = around[4];
+    const uint16_t* const up1 = around[5];
+    const uint16_t* const centre = around[6];
+    const uint16_t* const down1 = around[7];
+    const uint16_t* const down2 = around[8];
+    const uint16_t* const down3 = around[9];
+    const uint16_t* const down4 = around[10];
+    const uint16_t* const down5 = around[11];
+    const uint16_t* const down6 = around[12];
     for (int x = 0; x < cols; ++x) {
+        const int sum = kDeepenTaps[0] * centre[x] + kDeepenTaps[1] * (up1[x] + down1[x]) +
+                        kDeepenTaps[2] * (up2[x] + down2[x]) +
+                        kDeepenTaps[3] * (up3[x] + down3[x]) +
+                        kDeepenTaps[4] * (up4[x] + down4[x]) +
+                        kDeepenTaps[5] * (up5[x] + down5[x]) + kDeepenTaps[6] * (up6[x] + down6[x]);
         const int value = row[x];
-        const int sum = static_cast<int>(weighted[x]);
         const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
         row[x] = static_cast<unsigned char>(
             std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
@@ -812,21 +859,14 @@ void DeepenRow(const float* __restrict weighted, int cols, unsigned char* __rest
 void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
-    const auto rowAt = [&rowSums, rows](int y) {
-        return rowSums.ptr<uint16_t>(ReflectIndex(y, rows));
-    };
-    std::vector<float> weighted(static_cast<size_t>(cols));
-    float* sum = weighted.data();
     for (int y = band.top; y < band.bottom; ++y) {
         // Rows y - k and y + k, mirrored at the page's ends.
-        const uint16_t* centre = rowAt(y);
-        for (int x = 0; x < cols; ++x) {
-            sum[x] = static_cast<float>(kDeepenTaps[0] * centre[x]);
+        DeepenRowSums around{};
+        for (int k = -kDeepenRadius; k <= kDeepenRadius; ++k) {
+            around[static_cast<size_t>(k + kDeepenRadius)] =
+                rowSums.ptr<uint16_t>(ReflectIndex(y + k, rows));
         }
-        for (int k = 1; k <= kDeepenRadius; ++k) {
-            AddRowPair(rowAt(y - k), rowAt(y + k), kDeepenTaps[k], cols, sum);
-        }
-        DeepenRow(sum, cols, enhanced.ptr<unsigned char>(y));
+        DeepenRow(around, cols, enhanced.ptr<unsigned char>(y));
     }
 }
 
