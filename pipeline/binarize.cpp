@@ -141,15 +141,33 @@ cv::Mat GreyOf(const cv::Mat& src) {
     return grey;
 }
 
+// A second run of the stages at another level, which a mend may keep.
+struct OtherRun {
+    int status = kStatusOk;
+    cv::Mat image;
+    Trace trace;
+    StageImages stages;
+};
+
+// Runs the stages at the level `choice` takes, keeping the stage images when the
+// caller keeps them (`withStages`).
+OtherRun RunOther(const cv::Mat& src, double alpha, double k, const PeakChoice& choice,
+                  bool withStages, int threads) {
+    OtherRun run;
+    run.status = RunStages(src, run.image, alpha, k, choice, run.trace,
+                           withStages ? &run.stages : nullptr, threads);
+    return run;
+}
+
 // Takes the other run's result, trace and images, mended for `mend`.
-void KeepMended(Mend mend, int mendedFrom, cv::Mat& other, Trace& otherTrace,
-                StageImages& otherStages, cv::Mat& dst, Trace& trace, StageImages* stages) {
-    otherTrace.mendedFrom = mendedFrom;
-    otherTrace.mend = mend;
-    trace = std::move(otherTrace);
-    dst = other;
+void KeepMended(Mend mend, int mendedFrom, OtherRun& other, cv::Mat& dst, Trace& trace,
+                StageImages* stages) {
+    other.trace.mendedFrom = mendedFrom;
+    other.trace.mend = mend;
+    trace = std::move(other.trace);
+    dst = other.image;
     if (stages != nullptr) {
-        *stages = std::move(otherStages);
+        *stages = std::move(other.stages);
     }
 }
 
@@ -161,20 +179,17 @@ void KeepMended(Mend mend, int mendedFrom, cv::Mat& other, Trace& otherTrace,
 // paper as writing does.
 int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, double k,
                    Trace& trace, StageImages* stages, int threads) {
-    cv::Mat lower;
-    Trace lowerTrace;
-    StageImages lowerStages;
     const PeakChoice alwaysLower{std::numeric_limits<double>::max()};
-    if (RunStages(src, lower, alpha, k, alwaysLower, lowerTrace,
-                  stages != nullptr ? &lowerStages : nullptr, threads) != kStatusOk) {
+    OtherRun lower = RunOther(src, alpha, k, alwaysLower, stages != nullptr, threads);
+    if (lower.status != kStatusOk) {
         return status;
     }
-    const Mend mend = ChooseMend(GreyOf(src), status == kStatusOk ? dst : cv::Mat(), lower,
+    const Mend mend = ChooseMend(GreyOf(src), status == kStatusOk ? dst : cv::Mat(), lower.image,
                                  MedianStrokeWidth(trace.bands));
     if (mend == Mend::kNone) {
         return status;
     }
-    KeepMended(mend, trace.finalThreshold, lower, lowerTrace, lowerStages, dst, trace, stages);
+    KeepMended(mend, trace.finalThreshold, lower, dst, trace, stages);
     return kStatusOk;
 }
 
@@ -192,21 +207,17 @@ bool MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, do
     if (!HasFarTooMuchInk(ink, OtsuInkShare(GreyOf(src)))) {
         return false;
     }
-    cv::Mat above;
-    Trace aboveTrace;
-    StageImages aboveStages;
     PeakChoice choice{Rthre};
     choice.higherChosen = true;
-    if (RunStages(src, above, alpha, k, choice, aboveTrace,
-                  stages != nullptr ? &aboveStages : nullptr, threads) != kStatusOk) {
+    OtherRun above = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    if (above.status != kStatusOk) {
         return false;
     }
-    const double aboveInk = InkShare(above);
+    const double aboveInk = InkShare(above.image);
     if (HasAlmostNoInk(aboveInk) || ink < kNoiseInkFactor * aboveInk) {
         return false;
     }
-    KeepMended(Mend::kNoiseFloor, trace.finalThreshold, above, aboveTrace, aboveStages, dst, trace,
-               stages);
+    KeepMended(Mend::kNoiseFloor, trace.finalThreshold, above, dst, trace, stages);
     return true;
 }
 
@@ -218,20 +229,15 @@ bool MendFaintBelow(const cv::Mat& src, cv::Mat& dst, double alpha, double k, do
     if (trace.lowerPeak < 0) {
         return false;
     }
-    cv::Mat below;
-    Trace belowTrace;
-    StageImages belowStages;
     PeakChoice choice{Rthre};
     choice.belowChosen = true;
-    if (RunStages(src, below, alpha, k, choice, belowTrace,
-                  stages != nullptr ? &belowStages : nullptr, threads) != kStatusOk ||
-        belowTrace.finalThreshold >= trace.finalThreshold ||
-        AddedInkContrast(GreyOf(src), dst, below, MedianStrokeWidth(trace.bands)) <
+    OtherRun below = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    if (below.status != kStatusOk || below.trace.finalThreshold >= trace.finalThreshold ||
+        AddedInkContrast(GreyOf(src), dst, below.image, MedianStrokeWidth(trace.bands)) <
             kFaintWritingContrast) {
         return false;
     }
-    KeepMended(Mend::kFaintWriting, trace.finalThreshold, below, belowTrace, belowStages, dst,
-               trace, stages);
+    KeepMended(Mend::kFaintWriting, trace.finalThreshold, below, dst, trace, stages);
     return true;
 }
 
@@ -253,23 +259,18 @@ bool MendPaperTakenIn(const cv::Mat& src, cv::Mat& dst, double alpha, double k, 
     if (!(onlyPeak || TookLowerPeak(trace)) || !HasTakenInPaper(grey, dst)) {
         return false;
     }
-    cv::Mat higher;
-    Trace higherTrace;
-    StageImages higherStages;
     PeakChoice choice{Rthre};
     choice.higherChosen = true;
-    if (RunStages(src, higher, alpha, k, choice, higherTrace,
-                  stages != nullptr ? &higherStages : nullptr, threads) != kStatusOk ||
-        UsedLevel(higherTrace) <= trace.finalThreshold) {
+    OtherRun higher = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    if (higher.status != kStatusOk || UsedLevel(higher.trace) <= trace.finalThreshold) {
         return false;
     }
-    const double higherInk = InkShare(higher);
+    const double higherInk = InkShare(higher.image);
     if (HasLostItsInk(higherInk, OtsuInkShare(grey)) ||
         InkShare(dst) < kPaperInkFactor * higherInk) {
         return false;
     }
-    KeepMended(Mend::kPaperTakenIn, trace.finalThreshold, higher, higherTrace, higherStages, dst,
-               trace, stages);
+    KeepMended(Mend::kPaperTakenIn, trace.finalThreshold, higher, dst, trace, stages);
     return true;
 }
 
