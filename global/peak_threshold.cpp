@@ -114,6 +114,7 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     int secondPeak = 0;
     FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
     const int above = hasSecond ? 0 : StrongestPeakAbove(curve, mainPeak);
+    trace.peakAbove = above > 0 ? above : -1;
     trace.peakAboveNoise = above > 0 && RisesFromTheNoise(curve, mainPeak) ? above : -1;
     int threshold =
         choice.higherChosen && above > 0

@@ -167,6 +167,9 @@ struct Trace {
     // levels, where the gradient map's noise lies: the curve's strongest peak above
     // it; -1 otherwise. The noise-floor mend tries it.
     int peakAboveNoise = -1;
+    // When the curve has one peak: its strongest peak above it (one that does not sit
+    // on a slope); -1 otherwise. The mend for paper taken in tries it.
+    int peakAbove = -1;
     // The measurement at finalThreshold, then the one at its half if that ran.
     std::vector<StrokeMeasurement> measurements;
     // One measurement per pass of the refinement loop (1 to 11 passes).
