@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
-#include <opencv2/core/hal/intrin.hpp>
 
 #include "common/labelling.h"
+#include "common/non_zero_bits.h"
 #include "common/parallel_bands.h"
 
 namespace edgebin::detail {
@@ -41,25 +41,6 @@ struct Runs {
         parent.reserve(count);
     }
 };
-
-// Bit i set where row[i] is non-zero, for up to 64 bytes.
-std::uint64_t NonZeroBits(const unsigned char* row, int count) {
-    std::uint64_t bits = 0;
-    int i = 0;
-#if CV_SIMD128
-    constexpr int kStep = cv::v_uint8x16::nlanes;
-    for (; i + kStep <= count; i += kStep) {
-        const cv::v_uint8x16 value = cv::v_load(row + i);
-        const std::uint64_t mask =
-            static_cast<std::uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
-        bits |= mask << i;
-    }
-#endif
-    for (; i < count; ++i) {
-        bits |= static_cast<std::uint64_t>(row[i] != 0 ? 1 : 0) << i;
-    }
-    return bits;
-}
 
 // Number of runs in rows band.top .. band.bottom - 1: the non-zero pixels whose
 // left neighbour is zero or outside.

@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/non_zero_bits.h"
 #include "common/parallel_bands.h"
 #include "global/contour_curve.h"
 
@@ -42,24 +43,6 @@ constexpr int kTileSide = 128;
 constexpr int kLevels = 256;
 
 using LevelCounts = std::array<long long, kLevels + 1>;
-
-// Bit i set where bytes[i] is non-zero, for up to 64 bytes.
-uint64_t NonZeroBits(const uint8_t* bytes, int count) {
-    uint64_t bits = 0;
-    int i = 0;
-#if CV_SIMD128
-    constexpr int kStep = cv::v_uint8x16::nlanes;
-    for (; i + kStep <= count; i += kStep) {
-        const cv::v_uint8x16 value = cv::v_load(bytes + i);
-        const uint64_t mask = static_cast<uint16_t>(cv::v_signmask(value != cv::v_setzero_u8()));
-        bits |= mask << i;
-    }
-#endif
-    for (; i < count; ++i) {
-        bits |= static_cast<uint64_t>(bytes[i] != 0) << i;
-    }
-    return bits;
-}
 
 // Neighbour directions in ring order N, NE, E, SE, S, SW, W, NW; the opposite of
 // direction d is (d + 4) % 8.

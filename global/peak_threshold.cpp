@@ -115,7 +115,7 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     FindCurvePeaks(curve, hasSecond, mainPeak, secondPeak);
     const int above = hasSecond ? 0 : StrongestPeakAbove(curve, mainPeak);
     trace.peakAbove = above > 0 ? above : -1;
-    trace.peakAboveNoise = above > 0 && RisesFromTheNoise(curve, mainPeak) ? above : -1;
+    trace.mainPeakInNoise = above > 0 && RisesFromTheNoise(curve, mainPeak);
     int threshold =
         choice.higherChosen && above > 0
             ? TakePeakAbove(gradMap, mainPeak, above, trace, threads)

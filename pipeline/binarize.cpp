@@ -197,34 +197,6 @@ int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, d
     return kStatusOk;
 }
 
-// A main peak in the gradient map's noise, with no second peak past it, marks noise
-// specks as edges all over the page: far more ink than a plain global threshold
-// finds. The curve's strongest peak above it is run too, and kept when it takes
-// away at least a third of that ink without losing it all. Where the main peak
-// was the text's, a nearby peak above it changes the ink by a few percent.
-bool MendNoiseFloor(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                    Trace& trace, StageImages* stages, int threads) {
-    if (trace.peakAboveNoise < 0) {
-        return false;
-    }
-    const double ink = InkShare(dst);
-    if (!HasFarTooMuchInk(ink, OtsuInkShare(GreyOf(src)))) {
-        return false;
-    }
-    PeakChoice choice{Rthre};
-    choice.higherChosen = true;
-    OtherRun above = RunOther(src, alpha, k, choice, stages != nullptr, threads);
-    if (above.status != kStatusOk) {
-        return false;
-    }
-    const double aboveInk = InkShare(above.image);
-    if (HasAlmostNoInk(aboveInk) || ink < kNoiseInkFactor * aboveInk) {
-        return false;
-    }
-    KeepMended(Mend::kNoiseFloor, trace.finalThreshold, above, dst, trace, stages);
-    return true;
-}
-
 // Faded writing can make a peak of its own below both peaks the ratio weighs. The
 // strongest peak below the level taken is run too when a deep valley parts them, and
 // kept when the ink only it finds passes the faint-writing test.
@@ -251,31 +223,50 @@ int UsedLevel(const Trace& trace) {
     return trace.reassignedThreshold >= 0 ? trace.reassignedThreshold : trace.finalThreshold;
 }
 
-// The ratio of two peaks near its limit can take the lower one where the pixels
-// between them are show-through or stains rather than faint text, and a curve's only
-// peak can lie at their edges: dense ink whose grey lies near the paper's. The higher
-// peak, or the strongest above the only one, is run too, and kept when it takes away
-// a clear share of that ink without losing the text.
-bool MendPaperTakenIn(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                      Trace& trace, StageImages* stages, int threads) {
-    const cv::Mat grey = GreyOf(src);
+// Two faults are mended from the level above the one taken, in one run there:
+// - A main peak in the gradient map's noise, with no second peak past it, marks
+//   noise specks as edges all over the page: far more ink than a plain global
+//   threshold finds. The level above is kept when it takes away at least a third of
+//   that ink without losing it all. Where the main peak was the text's, a nearby
+//   peak above it changes the ink by a few percent.
+// - The ratio of two peaks near its limit can take the lower one where the pixels
+//   between them are show-through or stains rather than faint text, and a curve's
+//   only peak can lie at their edges: dense ink whose grey lies near the paper's.
+//   The higher peak, or the strongest past the only one's flank, is kept when it
+//   takes away a clear share of that ink without losing the text.
+bool MendFromAbove(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                   Trace& trace, StageImages* stages, int threads) {
     const bool farPeakAbove =
         trace.secondPeak < 0 && trace.peakAbove > trace.mainPeak + kFlankLevels;
-    if (!(farPeakAbove || TookLowerPeak(trace)) || !HasTakenInPaper(grey, dst)) {
+    const bool lowerTaken = TookLowerPeak(trace);
+    if (!trace.mainPeakInNoise && !farPeakAbove && !lowerTaken) {
+        return false;
+    }
+    const cv::Mat grey = GreyOf(src);
+    const double ink = InkShare(dst);
+    const bool inNoise = trace.mainPeakInNoise && HasFarTooMuchInk(ink, OtsuInkShare(grey));
+    const bool paperTakenIn = (farPeakAbove || lowerTaken) && HasTakenInPaper(grey, dst);
+    if (!inNoise && !paperTakenIn) {
         return false;
     }
     PeakChoice choice{Rthre};
     choice.higherChosen = true;
-    OtherRun higher = RunOther(src, alpha, k, choice, stages != nullptr, threads);
-    if (higher.status != kStatusOk || UsedLevel(higher.trace) <= trace.finalThreshold) {
+    OtherRun above = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    if (above.status != kStatusOk) {
         return false;
     }
-    const double higherInk = InkShare(higher.image);
-    if (HasLostItsInk(higherInk, OtsuInkShare(grey)) ||
-        InkShare(dst) < kPaperInkFactor * higherInk) {
+    const double aboveInk = InkShare(above.image);
+    Mend mend = Mend::kNone;
+    if (inNoise && !HasAlmostNoInk(aboveInk) && ink >= kNoiseInkFactor * aboveInk) {
+        mend = Mend::kNoiseFloor;
+    } else if (paperTakenIn && UsedLevel(above.trace) > trace.finalThreshold &&
+               !HasLostItsInk(aboveInk, OtsuInkShare(grey)) && ink >= kPaperInkFactor * aboveInk) {
+        mend = Mend::kPaperTakenIn;
+    }
+    if (mend == Mend::kNone) {
         return false;
     }
-    KeepMended(Mend::kPaperTakenIn, trace.finalThreshold, higher, dst, trace, stages);
+    KeepMended(mend, trace.finalThreshold, above, dst, trace, stages);
     return true;
 }
 
@@ -293,8 +284,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     if (status != kStatusOk) {
         return status;
     }
-    if (!MendNoiseFloor(src, dst, alpha, k, Rthre, trace, stages, threads) &&
-        !MendPaperTakenIn(src, dst, alpha, k, Rthre, trace, stages, threads)) {
+    if (!MendFromAbove(src, dst, alpha, k, Rthre, trace, stages, threads)) {
         MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return kStatusOk;

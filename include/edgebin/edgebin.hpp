@@ -163,13 +163,13 @@ struct Trace {
     // a deep valley, where faded writing can make a peak of its own; -1 when there
     // is none. The faint-writing mend tries it.
     int lowerPeak = -1;
-    // When the curve has one peak and it rises straight from the counts of the first
-    // levels, where the gradient map's noise lies: the curve's strongest peak above
-    // it; -1 otherwise. The noise-floor mend tries it.
-    int peakAboveNoise = -1;
     // When the curve has one peak: its strongest peak above it (one that does not sit
-    // on a slope); -1 otherwise. The mend for paper taken in tries it.
+    // on a slope); -1 otherwise. The noise-floor mend and the mend for paper taken in
+    // try it.
     int peakAbove = -1;
+    // The curve's only peak rises straight from the counts of the first levels, where
+    // the gradient map's noise lies, and peakAbove is set.
+    bool mainPeakInNoise = false;
     // The measurement at finalThreshold, then the one at its half if that ran.
     std::vector<StrokeMeasurement> measurements;
     // One measurement per pass of the refinement loop (1 to 11 passes).
