@@ -4,6 +4,7 @@
 #include "global/peak_threshold.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
@@ -126,6 +127,7 @@ int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakCho
     if (choice.belowChosen && below > 0) {
         threshold = below;
     }
+    threshold = std::min(254, static_cast<int>(std::lround(threshold * choice.levelFactor)));
     // In bands: written by one thread, a fresh mask of a large page would be
     // faulted in by that thread alone.
     edgeMask.create(gradMap.size(), CV_8UC1);

@@ -20,6 +20,10 @@ struct PeakChoice {
     // Take the curve's strongest peak below the level chosen otherwise, when a deep
     // valley parts them: faded writing can make a peak of its own under two others.
     bool belowChosen = false;
+    // Take the level this many times the one chosen otherwise (at most 254): where a
+    // curve's only peak took in paper and no peak lies above it, the text's edges
+    // stand above the level the paper's reach.
+    double levelFactor = 1.0;
 };
 
 // Returns the level `choice` takes and writes `edgeMask` = 255 where gradMap >
