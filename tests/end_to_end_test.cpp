@@ -84,7 +84,8 @@ TEST(EndToEnd, RealPagesBeatSauvola) {
 // the paper's grey. The peak above is kept where it leaves a fifth less ink or more:
 // measured F 85.3 -> 92.5, 70.9 -> 86.4 and, at the peak above the only one, halved
 // as the global stage does where a level measures no strokes, 72.6 -> 82.9. On the
-// third it leaves 1.11 times less ink, and both score 79.
+// third it leaves 1.11 times less ink, and both score 79. Without a peak above the
+// only one, the level half as high again: 73.5 -> 75.0.
 TEST(EndToEnd, PaperTakenInAtTheLowerPeakGivesWayToTheHigher) {
     const std::filesystem::path data(EDGEBIN_DATA_DIR);
     const struct {
@@ -98,6 +99,7 @@ TEST(EndToEnd, PaperTakenInAtTheLowerPeakGivesWayToTheHigher) {
         {"dibco2011/P05", 0.5, 1.0, edgebin::Mend::kPaperTakenIn, 85.0},
         {"dibco2013/P07", 0.5, 1.0, edgebin::Mend::kNone, 77.0},
         {"dibco2013/P06", 1.0, 1.0, edgebin::Mend::kPaperTakenIn, 80.0},
+        {"bickley/H04", 1.0, 1.0, edgebin::Mend::kPaperTakenIn, 74.5},
     };
     for (const auto& c : cases) {
         cv::Mat colour = cv::imread((data / (std::string(c.page) + ".png")).string());
@@ -125,8 +127,13 @@ TEST(EndToEnd, PaperTakenInAtTheLowerPeakGivesWayToTheHigher) {
         const edgebin::Trace& trace = result.trace;
         EXPECT_EQ(trace.mend, c.mend) << c.page;
         if (c.mend == edgebin::Mend::kPaperTakenIn) {
-            EXPECT_EQ(trace.finalThreshold, std::max(trace.mainPeak, trace.secondPeak)) << c.page;
-            EXPECT_EQ(trace.mendedFrom, std::min(trace.mainPeak, trace.secondPeak)) << c.page;
+            const bool peakAbove = trace.secondPeak >= 0;
+            EXPECT_EQ(trace.finalThreshold, peakAbove ? std::max(trace.mainPeak, trace.secondPeak)
+                                                      : cvRound(1.5 * trace.mainPeak))
+                << c.page;
+            EXPECT_EQ(trace.mendedFrom,
+                      peakAbove ? std::min(trace.mainPeak, trace.secondPeak) : trace.mainPeak)
+                << c.page;
         }
         EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, c.minF) << c.page;
     }

@@ -280,28 +280,32 @@ TEST(LibraryTest, EveryMendIsNamedAndExplained) {
         Mend mend;
         int mendedFrom;
         int finalThreshold;
+        int secondPeak;
         int reassigned;
         const char* name;
         const char* note;
     } cases[] = {
-        {Mend::kNone, -1, 50, -1, "none", ""},
-        {Mend::kNone, -1, 50, 25, "none", ""},
-        {Mend::kNoText, 177, 38, -1, "no text",
+        {Mend::kNone, -1, 50, -1, -1, "none", ""},
+        {Mend::kNone, -1, 50, -1, 25, "none", ""},
+        {Mend::kNoText, 177, 38, 177, -1, "no text",
          "the higher peak 177 kept no text, the lower peak 38 was used"},
-        {Mend::kFaintWriting, 75, 16, -1, "faint writing",
+        {Mend::kFaintWriting, 75, 16, 75, -1, "faint writing",
          "the higher peak 75 left out faint writing, the lower peak 16 was used"},
-        {Mend::kNoiseFloor, 5, 33, -1, "noise floor",
+        {Mend::kNoiseFloor, 5, 33, 33, -1, "noise floor",
          "the main peak 5 lay in the noise, the peak 33 above it was used"},
-        {Mend::kPaperTakenIn, 31, 72, -1, "paper taken in",
+        {Mend::kPaperTakenIn, 31, 72, 72, -1, "paper taken in",
          "the peak 31 took in paper, the peak 72 above it was used"},
-        {Mend::kPaperTakenIn, 34, 186, 93, "paper taken in",
+        {Mend::kPaperTakenIn, 34, 186, 186, 93, "paper taken in",
          "the peak 34 took in paper, the peak 186 above it was used, halved to 93"},
+        {Mend::kPaperTakenIn, 42, 63, -1, -1, "paper taken in",
+         "the peak 42 took in paper, the level 63 above it was used"},
     };
     for (const auto& c : cases) {
         edgebin::Trace trace;
         trace.mend = c.mend;
         trace.mendedFrom = c.mendedFrom;
         trace.finalThreshold = c.finalThreshold;
+        trace.secondPeak = c.secondPeak;
         trace.reassignedThreshold = c.reassigned;
         EXPECT_STREQ(edgebin::MendName(c.mend), c.name);
         EXPECT_EQ(edgebin::cli::SelfCheckNote(trace), c.note) << c.name;
