@@ -177,29 +177,19 @@ TEST(IsPlausibleInkTest, HoldsInkToTheSeparationThePageAllows) {
     cv::threshold(grey, sound, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     cv::Mat shifted;
     cv::hconcat(sound.colRange(150, 300), sound.colRange(0, 150), shifted);
-    // Darker by up to 200 grey levels from left to right: the sound result's
-    // separation falls to about 1.5, Otsu's own split stays near 2.5.
-    cv::Mat fall(1, grey.cols, CV_64FC1);
+    // Up to 200 grey levels darker from left to right: the sound result's separation
+    // falls to about 1.5, Otsu's own split stays near 2.5.
+    cv::Mat unlit = grey.clone();
     for (int x = 0; x < grey.cols; ++x) {
-        fall.at<double>(0, x) = 200.0 * x / (grey.cols - 1);
+        cv::subtract(grey.col(x), 200.0 * x / (grey.cols - 1), unlit.col(x));
     }
-    cv::Mat unlit;
-    cv::subtract(grey, cv::repeat(fall, grey.rows, 1), unlit, cv::noArray(), CV_8UC1);
     const struct {
-        const char* name;
         cv::Mat grey;
         cv::Mat binary;
         bool plausible;
-    } cases[] = {
-        {"sound", grey, sound, true},
-        {"sound, unevenly lit", unlit, sound, true},
-        {"shifted, unevenly lit", unlit, shifted, false},
-        {"blank", grey, cv::Mat(grey.size(), CV_8UC1, cv::Scalar(255)), false},
-        {"black", grey, cv::Mat::zeros(grey.size(), CV_8UC1), false},
-    };
+    } cases[] = {{grey, sound, true}, {unlit, sound, true}, {unlit, shifted, false}};
     for (const auto& c : cases) {
         const double otsuInk = edgebin::detail::OtsuInkShare(c.grey);
-        EXPECT_EQ(edgebin::detail::IsPlausibleInk(c.grey, c.binary, otsuInk), c.plausible)
-            << c.name;
+        EXPECT_EQ(edgebin::detail::IsPlausibleInk(c.grey, c.binary, otsuInk), c.plausible);
     }
 }
