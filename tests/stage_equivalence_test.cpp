@@ -564,15 +564,13 @@ TEST(EdgeGapsEquivalence, MatchesThePixelByPixelHistogram) {
                 }
             }
         } else if (trial % 3 == 1) {
-            // Rimmed strokes, an edge on each side of each rim: a narrow and a wide mode.
-            const int rim = Uniform(rng, 1, 3);
-            const int span = Uniform(rng, 4 * rim, 8 * rim);
+            // Hollow strokes, an edge on each side of each rim: two narrow gaps per wide one.
+            const int rim = Uniform(rng, 2, 4);
+            const int span = Uniform(rng, 5 * rim, 9 * rim);
             const int period = span + Uniform(rng, 2, 12);
             for (int x = 0; x < cols; ++x) {
-                if (x % period < rim || (x % period >= span - rim && x % period < span) ||
-                    x % period == 2 * rim) {
-                    mask.col(x).setTo(255);
-                }
+                const int at = x % period;
+                mask.col(x).setTo(at == 0 || at == rim || at == span - rim || at == span ? 255 : 0);
             }
         }
         const cv::Mat gray = RandomGray(rng, rows, cols);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "oracle/oracle.h"
+#include "stroke/edge_gaps.h"
 
 namespace reference {
 
@@ -50,67 +51,19 @@ int WidthAtTolerance(const std::vector<int>& histogram, int& peakCount) {
     return width;
 }
 
-// Sum of the bins b - 1, b and b + 1.
-double Smoothed(const std::vector<int>& histogram, int b) {
-    return static_cast<double>(histogram[b - 1]) + histogram[b] + histogram[b + 1];
-}
-
-// The wide mode: the first fullest smoothed bin from max(2 width, 2, peak + 1) to
-// size - 2, kept when it holds at least half of the peak's smoothed count and some
-// smoothed bin from the peak up to it is at most 0.8 of it; -1 otherwise.
-int WideMode(const std::vector<int>& histogram, int width) {
-    int peakCount = 0;
-    int peakBin = 0;
-    for (size_t b = 0; b < histogram.size(); ++b) {
-        if (histogram[b] > peakCount) {
-            peakCount = histogram[b];
-            peakBin = static_cast<int>(b);
-        }
-    }
-    const int last = static_cast<int>(histogram.size()) - 2;
-    if (peakBin == 0 || peakBin > last) {
-        return -1;
-    }
-    int wideBin = -1;
-    for (int b = std::max({2 * width, 2, peakBin + 1}); b <= last; ++b) {
-        if (wideBin < 0 || Smoothed(histogram, b) > Smoothed(histogram, wideBin)) {
-            wideBin = b;
-        }
-    }
-    if (wideBin < 0 || Smoothed(histogram, wideBin) == 0.0 ||
-        Smoothed(histogram, wideBin) < 0.5 * Smoothed(histogram, peakBin)) {
-        return -1;
-    }
-    for (int b = peakBin; b < wideBin; ++b) {
-        if (Smoothed(histogram, b) <= 0.8 * Smoothed(histogram, wideBin)) {
-            return wideBin;
-        }
-    }
-    return -1;
-}
-
-// Ink under the gap from column `left` to `right` of row r: the mean grey of the
-// columns more than a quarter of the gap (truncated) inside both ends is below the
-// middle of the darkest and brightest grey from left - gap to right + gap.
+// Ink under the gap from `left` to `right` of row r: the mean grey more than a
+// quarter of the gap (truncated) inside both ends lies below the middle of the
+// darkest and brightest grey within one gap of either end.
 bool InkUnder(const cv::Mat& gray, int r, int left, int right) {
     const int gap = right - left;
-    double sum = 0.0;
-    int count = 0;
-    for (int c = left + 1; c < right; ++c) {
-        if (c - left > gap / 4 && right - c > gap / 4) {
-            sum += gray.at<unsigned char>(r, c);
-            ++count;
-        }
-    }
-    double darkest = 255.0;
+    const cv::Range inside(left + gap / 4 + 1, right - gap / 4);
+    double darkest = 0.0;
     double brightest = 0.0;
-    for (int c = left - gap; c <= right + gap; ++c) {
-        if (c >= 0 && c < gray.cols) {
-            darkest = std::min(darkest, static_cast<double>(gray.at<unsigned char>(r, c)));
-            brightest = std::max(brightest, static_cast<double>(gray.at<unsigned char>(r, c)));
-        }
-    }
-    return count > 0 && sum / count < 0.5 * (darkest + brightest);
+    cv::minMaxLoc(
+        gray.row(r).colRange(std::max(left - gap, 0), std::min(right + gap + 1, gray.cols)),
+        &darkest, &brightest);
+    return inside.size() > 0 &&
+           cv::mean(gray.row(r).colRange(inside))[0] < 0.5 * (darkest + brightest);
 }
 
 }  // namespace
@@ -132,10 +85,14 @@ int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount,
             }
         }
     }
+    // The rule on the two histograms is shared: the hand-made cases of edge_gaps_test
+    // check it; this oracle checks the edge ends, the gaps and the ink under them.
     const int width = WidthAtTolerance(histogram, peakCount);
-    const int wideBin = gray.empty() ? -1 : WideMode(histogram, width);
-    // The wide mode is the stroke when at least half of its gaps have ink under them.
-    if (wideBin >= 0 && 2.0 * Smoothed(inkHistogram, wideBin) >= Smoothed(histogram, wideBin)) {
+    const int peakBin = static_cast<int>(std::find(histogram.begin(), histogram.end(), peakCount) -
+                                         histogram.begin());
+    const int wideBin = gray.empty() ? -1 : edgebin::detail::WideModeBin(histogram, peakBin, width);
+    if (wideBin >= 0 && 2 * edgebin::detail::ThreeBinCount(inkHistogram, wideBin) >=
+                            edgebin::detail::ThreeBinCount(histogram, wideBin)) {
         return wideBin;
     }
     return width;
