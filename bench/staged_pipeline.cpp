@@ -41,7 +41,7 @@ void SelectThreshold(const TuningParameters& parameters, StagedRun& run) {
 
 void MeasureStrokes(StagedRun& run) {
     // The stages are timed on one thread.
-    const StrokeMeasure measure = StrokeMeasureOnThreads(1);
+    const StrokeMeasure measure = StrokeMeasureOnThreads(1, run.gray);
     run.status =
         MeasureStrokeDescription(run.gradMap, run.threshold, run.edgeMask, run.lineBands,
                                  run.bandStrokeWidths, run.rowStrokeWidths, measure, run.trace);

@@ -126,12 +126,12 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
     rowStrokeWidths = std::move(current.rowStrokeWidths);
 }
 
-StrokeMeasure StrokeMeasureOnThreads(int threads) {
-    return
-        [threads](const cv::Mat& mask, std::vector<LineBand>& bands, std::vector<int>& bandWidths,
-                  std::vector<int>& rowWidths, StrokeMeasurement* report) {
-            return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, threads);
-        };
+StrokeMeasure StrokeMeasureOnThreads(int threads, const cv::Mat& gray) {
+    return [threads, gray](const cv::Mat& mask, std::vector<LineBand>& bands,
+                           std::vector<int>& bandWidths, std::vector<int>& rowWidths,
+                           StrokeMeasurement* report) {
+        return EstimateStrokeWidth(mask, bands, bandWidths, rowWidths, report, threads, gray);
+    };
 }
 
 int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
@@ -177,7 +177,7 @@ int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, c
     const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);
     trace.finalThreshold = threshold;
 
-    const StrokeMeasure measure = StrokeMeasureOnThreads(threads);
+    const StrokeMeasure measure = StrokeMeasureOnThreads(threads, gray);
     const int status = MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands,
                                                 bandStrokeWidths, rowStrokeWidths, measure, trace);
     if (status != kStatusOk) {

@@ -43,8 +43,9 @@ using StrokeMeasure =
     std::function<double(const cv::Mat&, std::vector<LineBand>&, std::vector<int>&,
                          std::vector<int>&, StrokeMeasurement*)>;
 
-// EstimateStrokeWidth over `threads` threads, as a StrokeMeasure.
-StrokeMeasure StrokeMeasureOnThreads(int threads);
+// EstimateStrokeWidth over `threads` threads, as a StrokeMeasure; `gray`, when
+// given, is the page under the masks it will measure.
+StrokeMeasure StrokeMeasureOnThreads(int threads, const cv::Mat& gray = cv::Mat());
 
 // Measures `edgeMask` (gradMap > threshold, already written by the caller), which
 // the measurement only reads. When nothing is measured, rethresholds `edgeMask` at

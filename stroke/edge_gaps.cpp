@@ -1,6 +1,7 @@
-// Preconditions: `mask` is 8-bit with one channel (a view is fine). Any size is
-// accepted; masks with fewer than three rows or columns simply hold no edge end.
-// Only the view's own columns are read.
+// Preconditions: `mask` is 8-bit with one channel (a view is fine); `gray` is
+// empty or 8-bit with one channel and the mask's size. Any size is accepted; masks
+// with fewer than three rows or columns simply hold no edge end. Only the view's
+// own columns are read.
 #include "stroke/edge_gaps.h"
 
 #include <algorithm>
@@ -11,10 +12,18 @@ namespace edgebin::detail {
 
 namespace {
 
-// Counts the gaps between successive edge ends of one row into `histogram`. An
-// edge end (1 <= c <= cols - 2) is an edge pixel with a gap to its right that
+// An edge end (1 <= c <= cols - 2): an edge pixel with a gap to its right that
 // continues both upwards and downwards (an edge pixel among the three above and
-// among the three below). Sixteen columns are tested at a time.
+// among the three below).
+bool IsEdgeEnd(const unsigned char* above, const unsigned char* here, const unsigned char* below,
+               int c) {
+    return here[c] != 0 && here[c + 1] == 0 &&
+           (above[c - 1] != 0 || above[c] != 0 || above[c + 1] != 0) &&
+           (below[c - 1] != 0 || below[c] != 0 || below[c + 1] != 0);
+}
+
+// Counts the gaps between successive edge ends of one row into `histogram`.
+// Sixteen columns are tested at a time.
 void CountRowGaps(const unsigned char* above, const unsigned char* here, const unsigned char* below,
                   int cols, std::vector<int>& histogram, int& gapCount) {
     int previous = -1;
@@ -46,24 +55,57 @@ void CountRowGaps(const unsigned char* above, const unsigned char* here, const u
     }
 #endif
     for (; c <= cols - 2; ++c) {
-        if (here[c] != 0 && here[c + 1] == 0 &&
-            (above[c - 1] != 0 || above[c] != 0 || above[c + 1] != 0) &&
-            (below[c - 1] != 0 || below[c] != 0 || below[c + 1] != 0)) {
+        if (IsEdgeEnd(above, here, below, c)) {
             addEnd(c);
         }
     }
 }
 
+// Counts the gaps of `first` to `last` pixels whose grey spans ink. One column at
+// a time: it runs only on the few masks that show a wide mode.
+int CountInkGaps(const cv::Mat& mask, const cv::Mat& gray, int first, int last) {
+    int inkGaps = 0;
+    for (int r = 1; r <= mask.rows - 2; ++r) {
+        const unsigned char* above = mask.ptr<unsigned char>(r - 1);
+        const unsigned char* here = mask.ptr<unsigned char>(r);
+        const unsigned char* below = mask.ptr<unsigned char>(r + 1);
+        const unsigned char* grey = gray.ptr<unsigned char>(r);
+        int previous = -1;
+        for (int c = 1; c <= mask.cols - 2; ++c) {
+            if (!IsEdgeEnd(above, here, below, c)) {
+                continue;
+            }
+            const int length = c - previous;
+            if (previous >= 0 && length >= first && length <= last &&
+                GapSpansInk(grey, gray.cols, previous, c)) {
+                ++inkGaps;
+            }
+            previous = c;
+        }
+    }
+    return inkGaps;
+}
+
 }  // namespace
 
-int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
+int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount,
+                            const cv::Mat& gray) {
+    CV_Assert(gray.empty() || (gray.type() == CV_8UC1 && gray.size() == mask.size()));
     std::vector<int> histogram(static_cast<size_t>(std::max(mask.cols, 0)), 0);
     gapCount = 0;
     for (int r = 1; r <= mask.rows - 2 && mask.cols >= 3; ++r) {
         CountRowGaps(mask.ptr<unsigned char>(r - 1), mask.ptr<unsigned char>(r),
                      mask.ptr<unsigned char>(r + 1), mask.cols, histogram, gapCount);
     }
-    return WidthFromHistogram(histogram, peakCount);
+    int peakBin = 0;
+    const int width = WidthFromHistogram(histogram, peakCount, peakBin);
+    const int wideBin = gray.empty() ? -1 : WideModeBin(histogram, peakBin, width);
+    if (wideBin < 0) {
+        return width;
+    }
+    // Most of the mode's gaps must span ink.
+    const int inkGaps = CountInkGaps(mask, gray, wideBin - 1, wideBin + 1);
+    return 2 * inkGaps >= ThreeBinCount(histogram, wideBin) ? wideBin : width;
 }
 
 }  // namespace edgebin::detail

@@ -25,7 +25,7 @@ cv::Rect BandRect(const LineBand& band) {
 }
 
 cv::Mat BandView(const cv::Mat& mask, const LineBand& band) {
-    return mask(BandRect(band) & cv::Rect(0, 0, mask.cols, mask.rows));
+    return mask.empty() ? mask : mask(BandRect(band) & cv::Rect(0, 0, mask.cols, mask.rows));
 }
 
 void RemoveTooWideBands(int widthLimit, std::vector<LineBand>& lineBands,
@@ -71,11 +71,11 @@ void MergeEqualNeighbours(std::vector<LineBand>& lineBands, std::vector<int>& ba
 
 double EstimateOverBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                          std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                         StrokeMeasurement* report, int threads) {
+                         StrokeMeasurement* report, int threads, const cv::Mat& gray) {
     const int rows = edgeMask.rows;
     rowStrokeWidths.assign(static_cast<size_t>(rows), 0);
     const double modalRatio =
-        IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths, report, threads);
+        IntegrateBandStrokeWidths(edgeMask, lineBands, bandStrokeWidths, report, threads, gray);
     const size_t measured = std::min(lineBands.size(), bandStrokeWidths.size());
     for (size_t i = 0; i < measured; ++i) {
         const int top = std::max(lineBands[i].top, 0);
@@ -88,11 +88,11 @@ double EstimateOverBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBan
 }
 
 double EstimateOverWholeMask(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                             std::vector<int>& bandStrokeWidths,
-                             std::vector<int>& rowStrokeWidths) {
+                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                             const cv::Mat& gray) {
     int peakCount = 0;
     int gapCount = 0;
-    const int width = StrokeWidthFromEdgeGaps(edgeMask, peakCount, gapCount);
+    const int width = StrokeWidthFromEdgeGaps(edgeMask, peakCount, gapCount, gray);
     if (gapCount <= 0) {
         return 0.0;
     }
@@ -106,7 +106,7 @@ double EstimateOverWholeMask(const cv::Mat& edgeMask, std::vector<LineBand>& lin
 
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                           StrokeMeasurement* report, int threads) {
+                           StrokeMeasurement* report, int threads, const cv::Mat& gray) {
     lineBands.clear();
     bandStrokeWidths.clear();
     rowStrokeWidths.clear();
@@ -121,10 +121,10 @@ double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineB
         DropShortBands(lineBands);
         if (!lineBands.empty()) {
             return EstimateOverBands(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, report,
-                                     threads);
+                                     threads, gray);
         }
     }
-    return EstimateOverWholeMask(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths);
+    return EstimateOverWholeMask(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, gray);
 }
 
 void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands, int threads) {
@@ -174,7 +174,7 @@ void DropShortBands(std::vector<LineBand>& lineBands) {
 
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                                  std::vector<int>& bandStrokeWidths, StrokeMeasurement* report,
-                                 int threads) {
+                                 int threads, const cv::Mat& gray) {
     const int rows = edgeMask.rows;
     const int cols = edgeMask.cols;
     const int bandCount = static_cast<int>(lineBands.size());
@@ -185,8 +185,9 @@ double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>&
     ForEachBand(bandCount, threads, [&](RowBand part, int) {
         for (int i = part.top; i < part.bottom; ++i) {
             const size_t at = static_cast<size_t>(i);
-            bandStrokeWidths[at] = StrokeWidthFromEdgeGaps(BandView(edgeMask, lineBands[at]),
-                                                           peakCounts[at], gapCounts[at]);
+            bandStrokeWidths[at] =
+                StrokeWidthFromEdgeGaps(BandView(edgeMask, lineBands[at]), peakCounts[at],
+                                        gapCounts[at], BandView(gray, lineBands[at]));
         }
     });
     const long long peakSum = std::accumulate(peakCounts.begin(), peakCounts.end(), 0LL);

@@ -26,9 +26,11 @@ struct LineBand {
 // whenever it is above 0 the bands tile the mask and every row has a width.
 // `report`, when given, receives what the measurement has to tell. `threads` share
 // the passes over the mask; the measurement does not depend on their number.
+// `gray`, when given, is the page under the mask (see StrokeWidthFromEdgeGaps).
 double EstimateStrokeWidth(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                           StrokeMeasurement* report = nullptr, int threads = 1);
+                           StrokeMeasurement* report = nullptr, int threads = 1,
+                           const cv::Mat& gray = cv::Mat());
 
 // Each maximal run of rows holding an edge pixel becomes one full-width band.
 void SplitIntoLineBands(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands, int threads = 1);
@@ -41,7 +43,8 @@ void DropShortBands(std::vector<LineBand>& lineBands);
 // `report` (if given) receives their widths.
 double IntegrateBandStrokeWidths(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                                  std::vector<int>& bandStrokeWidths,
-                                 StrokeMeasurement* report = nullptr, int threads = 1);
+                                 StrokeMeasurement* report = nullptr, int threads = 1,
+                                 const cv::Mat& gray = cv::Mat());
 
 // Raises each local minimum that sits one below a neighbour to that neighbour.
 void RaiseMinimumWidths(std::vector<int>& bandStrokeWidths);

@@ -29,6 +29,20 @@ cv::Mat MaskWithGapHistogram(const std::map<int, int>& histogram) {
     return mask;
 }
 
+// Page under MaskWithGapHistogram's mask: paper 200, the ticks 100, `inside`
+// between the ticks of every gap of at least `from` pixels.
+cv::Mat GrayUnder(const cv::Mat& mask, int from, int inside) {
+    cv::Mat gray = 200 - mask / 255 * 100;
+    for (int r = 2; r < mask.rows; r += 4) {
+        std::vector<cv::Point> ticks;
+        cv::findNonZero(mask.row(r), ticks);
+        if (ticks.back().x - 1 >= from) {
+            gray(cv::Rect(2, r - 1, ticks.back().x - 2, 3)).setTo(inside);
+        }
+    }
+    return gray;
+}
+
 }  // namespace
 
 TEST(EdgeGapsTest, WidthIsTheFarthestBinWithinTheToleranceOfThePeak) {
@@ -53,5 +67,28 @@ TEST(EdgeGapsTest, WidthIsTheFarthestBinWithinTheToleranceOfThePeak) {
             << c.gaps;
         EXPECT_EQ(peak, c.peak) << c.gaps;
         EXPECT_EQ(gaps, c.gaps);
+    }
+}
+
+TEST(EdgeGapsTest, AWideModeWithInkBetweenItsEndsIsTheStroke) {
+    // Rims' peak at 3, a mode at 9 past a dip; ink (120, below the middle of 100 and
+    // 200) or paper between the ends of the gaps from `from` on.
+    const std::map<int, int> rimmed = {{3, 100}, {4, 60}, {5, 30}, {8, 30}, {9, 60}, {10, 30}};
+    const struct {
+        std::map<int, int> histogram;
+        int from, inside, width;
+    } cases[] = {
+        {rimmed, 8, 120, 9},
+        {rimmed, 8, 160, 3},   // nearer the paper: a counter, or between stems
+        {rimmed, 10, 120, 3},  // ink under 30 of the mode's 120 gaps
+        {{{3, 100}, {4, 60}, {5, 30}, {8, 15}, {9, 40}, {10, 20}}, 8, 120, 3},          // too few
+        {{{3, 100}, {4, 60}, {5, 60}, {6, 60}, {7, 60}, {8, 60}, {9, 60}}, 6, 120, 3},  // no dip
+    };
+    for (const auto& c : cases) {
+        const cv::Mat mask = MaskWithGapHistogram(c.histogram);
+        const cv::Mat gray = GrayUnder(mask, c.from, c.inside);
+        int peak = -1;
+        int gaps = -1;
+        EXPECT_EQ(StrokeWidthFromEdgeGaps(mask, peak, gaps, gray), c.width) << c.from << c.inside;
     }
 }

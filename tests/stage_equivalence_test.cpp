@@ -549,6 +549,7 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
 TEST(EdgeGapsEquivalence, MatchesThePixelByPixelHistogram) {
     std::mt19937 rng(71);
     int measured = 0;
+    int widened = 0;
     for (int trial = 0; trial < 300; ++trial) {
         const int rows = RandomSide(rng);
         const int cols = RandomSide(rng);
@@ -562,23 +563,38 @@ TEST(EdgeGapsEquivalence, MatchesThePixelByPixelHistogram) {
                     mask.col(x).setTo(255);
                 }
             }
+        } else if (trial % 3 == 1) {
+            // Hollow strokes, an edge on each side of each rim: two narrow gaps per wide one.
+            const int rim = Uniform(rng, 2, 4);
+            const int span = Uniform(rng, 5 * rim, 9 * rim);
+            const int period = span + Uniform(rng, 2, 12);
+            for (int x = 0; x < cols; ++x) {
+                const int at = x % period;
+                mask.col(x).setTo(at == 0 || at == rim || at == span - rim || at == span ? 255 : 0);
+            }
         }
+        const cv::Mat gray = RandomGray(rng, rows, cols);
         // The whole mask, or a band of it as the stroke width estimation views it.
-        cv::Mat view = mask;
+        cv::Rect viewed(0, 0, cols, rows);
         if (Uniform(rng, 0, 1) == 0 && rows > 2 && cols > 2) {
             const int top = Uniform(rng, 0, rows - 2);
             const int left = Uniform(rng, 0, cols - 2);
-            view = mask(
-                cv::Rect(left, top, Uniform(rng, 1, cols - left), Uniform(rng, 1, rows - top)));
+            viewed = cv::Rect(left, top, Uniform(rng, 1, cols - left), Uniform(rng, 1, rows - top));
         }
-        int expected[3] = {-1, -1, -1};  // width, peak count, gap count
-        int actual[3] = {-2, -2, -2};
-        expected[0] = reference::StrokeWidthFromEdgeGaps(view, expected[1], expected[2]);
-        actual[0] = StrokeWidthFromEdgeGaps(view, actual[1], actual[2]);
-        ASSERT_TRUE(std::equal(expected, expected + 3, actual)) << "trial " << trial;
+        const cv::Mat view = mask(viewed);
+        int expected[4] = {-1, -1, -1, -1};  // width, peak count, gap count, without the grey
+        int actual[4] = {-2, -2, -2, -2};
+        expected[0] =
+            reference::StrokeWidthFromEdgeGaps(view, expected[1], expected[2], gray(viewed));
+        actual[0] = StrokeWidthFromEdgeGaps(view, actual[1], actual[2], gray(viewed));
+        expected[3] = reference::StrokeWidthFromEdgeGaps(view, expected[1], expected[2]);
+        actual[3] = StrokeWidthFromEdgeGaps(view, actual[1], actual[2]);
+        ASSERT_TRUE(std::equal(expected, expected + 4, actual)) << "trial " << trial;
         measured += expected[2] > 0 ? 1 : 0;
+        widened += expected[0] > expected[3] ? 1 : 0;
     }
     EXPECT_GT(measured, 60);
+    EXPECT_GT(widened, 5);  // the wide mode was taken in some trials
 }
 
 TEST(EnhancePageEquivalence, MatchesTheBoxFilterVersion) {

@@ -65,7 +65,8 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
 void BuildDirectionMaps(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
                         std::vector<cv::Mat>& dirMaps);
 
-// Stroke width from edge gaps, every pixel tested one at a time.
-int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount);
+// Stroke width from edge gaps, every pixel tested one at a time; `gray` may be empty.
+int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount,
+                            const cv::Mat& gray = cv::Mat());
 
 }  // namespace reference

@@ -101,8 +101,9 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const Direction
                               rowStrokeWidths, mode, nearScale, dominanceRatio);
 }
 
-int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount) {
-    return reference::StrokeWidthFromEdgeGaps(mask, peakCount, gapCount);
+int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount,
+                            const cv::Mat& gray) {
+    return reference::StrokeWidthFromEdgeGaps(mask, peakCount, gapCount, gray);
 }
 
 }  // namespace edgebin::detail
