@@ -57,6 +57,25 @@ cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY, BlockScratch& scratc
     return absX;
 }
 
+cv::Mat GreyView(const cv::Mat& enhanced) {
+    CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
+    if (enhanced.channels() == 1) {
+        return enhanced;
+    }
+    cv::Mat grey;
+    cv::cvtColor(enhanced, grey, cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
+// The derivatives of the rows of `block`; they read the rows beyond it from the
+// page, and reflect only at the page's own border.
+void ScharrBlock(const cv::Mat& grayView, const cv::Rect& block, cv::Mat& gradX, cv::Mat& gradY) {
+    cv::Mat blockX = gradX(block);
+    cv::Mat blockY = gradY(block);
+    cv::Scharr(grayView(block), blockX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
+    cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
+}
+
 struct Extremes {
     double low = DBL_MAX;
     double high = -DBL_MAX;
@@ -66,13 +85,7 @@ struct Extremes {
 
 void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap,
                         int threads) {
-    CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
-    cv::Mat grayView;
-    if (enhanced.channels() == 3) {
-        cv::cvtColor(enhanced, grayView, cv::COLOR_BGR2GRAY);
-    } else {
-        grayView = enhanced;
-    }
+    const cv::Mat grayView = GreyView(enhanced);
     const int rows = grayView.rows;
     const int cols = grayView.cols;
     gradX.create(grayView.size(), CV_16S);
@@ -86,15 +99,10 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
         BlockScratch& scratch = scratches[static_cast<size_t>(index)];
         FitScratch(band, cols, scratch);
         ForEachBlock(band, cols, [&](const cv::Rect& block) {
-            // A view of the page: the filters read the rows beyond the block from it
-            // and reflect only at the page's own border.
-            cv::Mat blockX = gradX(block);
-            cv::Mat blockY = gradY(block);
-            cv::Scharr(grayView(block), blockX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
-            cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
+            ScharrBlock(grayView, block, gradX, gradY);
             double low = 0.0;
             double high = 0.0;
-            cv::minMaxIdx(HalfSum(blockX, blockY, scratch), &low, &high);
+            cv::minMaxIdx(HalfSum(gradX(block), gradY(block), scratch), &low, &high);
             own.low = std::min(own.low, low);
             own.high = std::max(own.high, high);
         });
@@ -117,6 +125,16 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
             cv::Mat out = gradMap(block);
             cv::convertScaleAbs(stretched, out, 1.0, 0.0);
         });
+    });
+}
+
+void ComputeDerivatives(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, int threads) {
+    const cv::Mat grayView = GreyView(enhanced);
+    gradX.create(grayView.size(), CV_16S);
+    gradY.create(grayView.size(), CV_16S);
+    ForEachBand(grayView.rows, threads, [&](RowBand band, int) {
+        ScharrBlock(grayView, cv::Rect(0, band.top, grayView.cols, band.bottom - band.top), gradX,
+                    gradY);
     });
 }
 
