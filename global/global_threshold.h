@@ -33,8 +33,8 @@ struct PreparedPage {
     cv::Mat gradMap;   // the 8-bit gradient map the level is chosen on
     ContourCurve curve{};
     // The Scharr derivatives of the enhanced page, left for the first run, which
-    // takes them over. A later run takes them again: four bytes a pixel kept for
-    // the whole call would cost more than the filter.
+    // takes them over. A later run filters the enhanced page again rather than
+    // the call keep four more bytes a pixel throughout.
     cv::Mat gradX;
     cv::Mat gradY;
 };
