@@ -134,51 +134,64 @@ StrokeMeasure StrokeMeasureOnThreads(int threads, const cv::Mat& gray) {
     };
 }
 
-int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
-                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
-                            const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
-                            int threads) {
+int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* images, int threads) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
     if (src.channels() == 1) {
-        gray = src;
+        page.gray = src;
     } else if (src.channels() == 3) {
-        cv::cvtColor(src, gray, cv::COLOR_BGR2GRAY);
+        cv::cvtColor(src, page.gray, cv::COLOR_BGR2GRAY);
     } else {
         return kStatusBadChannels;
     }
-    CV_Assert(gray.depth() == CV_8U);
+    CV_Assert(page.gray.depth() == CV_8U);
 
-    cv::Mat enhanced;
     cv::Mat background;
     if (images != nullptr && !images->enhancedInstead.empty()) {
-        CV_Assert(images->enhancedInstead.size() == gray.size() &&
+        CV_Assert(images->enhancedInstead.size() == page.gray.size() &&
                   images->enhancedInstead.depth() == CV_8U);
-        enhanced = images->enhancedInstead;
+        page.enhanced = images->enhancedInstead;
     } else {
-        EnhancePage(gray, kEnhanceWindow, kEnhanceWeight, enhanced, background, threads);
+        EnhancePage(page.gray, kEnhanceWindow, kEnhanceWeight, page.enhanced, background, threads);
     }
+    // The paper estimate, no longer needed, passes its memory, already faulted in,
+    // to the gradient map rather than return it to the system.
+    page.gradMap = std::move(background);
+    ComputeGradientMap(page.enhanced, page.gradX, page.gradY, page.gradMap, threads);
+    BuildContourCurve(page.gradMap, page.curve, threads);
+    return kStatusOk;
+}
 
-    // Images that are no longer needed pass their memory, already faulted in, to
-    // the next of their size and type rather than return it to the system: the
-    // paper estimate takes the gradient map, and the enhanced page the edge mask
-    // unless the caller keeps it.
-    gradMap = std::move(background);
-    ComputeGradientMap(enhanced, gradX, gradY, gradMap, threads);
-    if (images != nullptr) {
-        images->enhanced = enhanced;
-        images->gradMap = gradMap;
+int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv::Mat& gradY,
+                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+                            std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
+                            const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
+                            int threads) {
+    CV_Assert(!page.enhanced.empty() && page.gradMap.size() == page.enhanced.size());
+    if (!page.gradX.empty()) {
+        gradX = std::move(page.gradX);
+        gradY = std::move(page.gradY);
+        page.gradX.release();
+        page.gradY.release();
     } else {
-        edgeMask = std::move(enhanced);
+        ComputeDerivatives(page.enhanced, gradX, gradY, threads);
     }
-    enhanced.release();  // consumed; a large page needs the memory later
-    const int threshold = SelectPeakThreshold(gradMap, edgeMask, choice, trace, threads);
+    if (images != nullptr) {
+        images->enhanced = page.enhanced;
+        images->gradMap = page.gradMap;
+    } else if (use == PageUse::kTakeOver) {
+        // The enhanced page is consumed; its memory, already faulted in, goes to
+        // the edge mask. A large page needs the memory later.
+        edgeMask = std::move(page.enhanced);
+        page.enhanced.release();
+    }
+    const int threshold =
+        SelectPeakThreshold(page.gradMap, page.curve, edgeMask, choice, trace, threads);
     trace.finalThreshold = threshold;
 
-    const StrokeMeasure measure = StrokeMeasureOnThreads(threads, gray);
-    const int status = MeasureStrokeDescription(gradMap, threshold, edgeMask, lineBands,
+    const StrokeMeasure measure = StrokeMeasureOnThreads(threads, page.gray);
+    const int status = MeasureStrokeDescription(page.gradMap, threshold, edgeMask, lineBands,
                                                 bandStrokeWidths, rowStrokeWidths, measure, trace);
     if (status != kStatusOk) {
         return status;

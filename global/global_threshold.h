@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "global/contour_curve.h"
 #include "global/peak_threshold.h"
 #include "stroke/stroke_width.h"
 
@@ -23,15 +24,43 @@ struct GlobalStageImages {
     cv::Mat gradMap;   // the 8-bit gradient map the threshold is chosen on
 };
 
-// From the 8-bit `src` (1 or 3 channels): `gray`, the Scharr derivatives of the
-// enhanced page and its 8-bit gradient map, the thresholded `edgeMask` and its
-// refined stroke description.
-// The level is taken from the contour curve's peaks as `choice` says. Returns 0,
-// 11 (no rows), 12 (channels) or -1 (no stroke structure at the chosen threshold
-// nor at half of it). The peaks, thresholds and every measurement go to
-// `trace`; the working images to `images` when given.
-int EstimateGlobalThreshold(const cv::Mat& src, cv::Mat& gray, cv::Mat& gradX, cv::Mat& gradY,
-                            cv::Mat& gradMap, cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
+// What the global stage makes of a page before it takes a level. The enhancement,
+// the gradient map and the contour curve do not depend on the level, so a call
+// that runs the stages at a second level makes them once.
+struct PreparedPage {
+    cv::Mat gray;      // the page in grey
+    cv::Mat enhanced;  // the enhanced page, which the derivatives are taken of
+    cv::Mat gradMap;   // the 8-bit gradient map the level is chosen on
+    ContourCurve curve{};
+    // The Scharr derivatives of the enhanced page, left for the first run, which
+    // takes them over. A later run filters the enhanced page again rather than
+    // the call keep four more bytes a pixel throughout.
+    cv::Mat gradX;
+    cv::Mat gradY;
+};
+
+// From the 8-bit `src` (1 or 3 channels): every image of `page`. Returns 0, 11 (no
+// rows) or 12 (channels). An 8-bit page in `images->enhancedInstead` stands for
+// the enhancement when given.
+int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* images = nullptr,
+                int threads = 1);
+
+// How a run uses the prepared page.
+enum class PageUse {
+    kShare,     // it only reads the page: another run may follow
+    kTakeOver,  // the call's last run: the page's images lend it their memory
+};
+
+// From a prepared page: the Scharr derivatives of the enhanced page, the
+// thresholded `edgeMask` and its refined stroke description. Under kTakeOver the
+// enhanced page becomes the edge mask (unless `images` keeps it) and the caller may
+// take the gradient map over once this returns.
+// The level is taken from the contour curve's peaks as `choice` says. Returns 0 or
+// -1 (no stroke structure at the chosen threshold nor at half of it). The peaks,
+// thresholds and every measurement go to `trace`; the working images to `images`
+// when given.
+int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv::Mat& gradY,
+                            cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace,
                             GlobalStageImages* images = nullptr, int threads = 1);

@@ -2,7 +2,7 @@
 // as BGR). Outputs are (re)allocated to the input's size.
 //
 // The map is what cv::normalize (NORM_MINMAX onto 0..255) and cv::convertScaleAbs
-// make of the rounded half-sum of |gradX| and |gradY|, taken in blocks of rows: the
+// make of the half-sum of |gradX| and |gradY|, taken in blocks of rows: the
 // derivatives of a block read the rows around it from the page, the stretch needs
 // the extremes of the whole page first, and the half-sums are made again for it
 // rather than kept, which would cost two bytes a pixel.
@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstdlib>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -35,26 +36,51 @@ void ForEachBlock(RowBand band, int cols, const Body& body) {
 // returned to the system and faulted in again, which cost more than the
 // arithmetic.
 struct BlockScratch {
-    cv::Mat absX;  // then the half-sum, written over it
-    cv::Mat absY;
+    cv::Mat halfSum;
 };
 
 void FitScratch(RowBand band, int cols, BlockScratch& scratch) {
     const int rows = std::min(kBlockRows, band.bottom - band.top);
-    scratch.absX.create(rows, cols, CV_16S);
-    scratch.absY.create(rows, cols, CV_16S);
+    scratch.halfSum.create(rows, cols, CV_16S);
 }
 
-// Every intermediate stays a 16-bit integer image, so the half-sum is rounded
-// before the stretch. The result is a view of `scratch`.
+// The half-sum is cv::addWeighted (0.5, 0.5) of the absolute values, which never
+// rounds: in both Scharr derivatives the middle weights are even and the corners
+// weigh 3, so each has the parity of the sum of the four corner pixels, and their
+// absolute values add up to an even number. Taken here in integers, which the
+// compiler vectorises, rather than with OpenCV's absolute values, which go
+// through 32 bits. The result is a view of `scratch`.
 cv::Mat HalfSum(const cv::Mat& gradX, const cv::Mat& gradY, BlockScratch& scratch) {
-    cv::Mat absX = scratch.absX.rowRange(0, gradX.rows);
-    cv::Mat absY = scratch.absY.rowRange(0, gradX.rows);
-    // What cv::abs of a 16-bit image computes.
-    cv::absdiff(gradX, cv::Scalar::all(0), absX);
-    cv::absdiff(gradY, cv::Scalar::all(0), absY);
-    cv::addWeighted(absX, 0.5, absY, 0.5, 0.0, absX, CV_16S);
-    return absX;
+    cv::Mat halfSum = scratch.halfSum.rowRange(0, gradX.rows);
+    for (int y = 0; y < gradX.rows; ++y) {
+        const short* gx = gradX.ptr<short>(y);
+        const short* gy = gradY.ptr<short>(y);
+        short* out = halfSum.ptr<short>(y);
+        for (int x = 0; x < gradX.cols; ++x) {
+            // Derivatives of an 8-bit page stay within 16 * 255: no overflow.
+            out[x] = static_cast<short>((std::abs(gx[x]) + std::abs(gy[x])) >> 1);
+        }
+    }
+    return halfSum;
+}
+
+cv::Mat GreyView(const cv::Mat& enhanced) {
+    CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
+    if (enhanced.channels() == 1) {
+        return enhanced;
+    }
+    cv::Mat grey;
+    cv::cvtColor(enhanced, grey, cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
+// The derivatives of the rows of `block`; they read the rows beyond it from the
+// page, and reflect only at the page's own border.
+void ScharrBlock(const cv::Mat& grayView, const cv::Rect& block, cv::Mat& gradX, cv::Mat& gradY) {
+    cv::Mat blockX = gradX(block);
+    cv::Mat blockY = gradY(block);
+    cv::Scharr(grayView(block), blockX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
+    cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
 }
 
 struct Extremes {
@@ -66,13 +92,7 @@ struct Extremes {
 
 void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap,
                         int threads) {
-    CV_Assert(enhanced.depth() == CV_8U && (enhanced.channels() == 1 || enhanced.channels() == 3));
-    cv::Mat grayView;
-    if (enhanced.channels() == 3) {
-        cv::cvtColor(enhanced, grayView, cv::COLOR_BGR2GRAY);
-    } else {
-        grayView = enhanced;
-    }
+    const cv::Mat grayView = GreyView(enhanced);
     const int rows = grayView.rows;
     const int cols = grayView.cols;
     gradX.create(grayView.size(), CV_16S);
@@ -86,15 +106,10 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
         BlockScratch& scratch = scratches[static_cast<size_t>(index)];
         FitScratch(band, cols, scratch);
         ForEachBlock(band, cols, [&](const cv::Rect& block) {
-            // A view of the page: the filters read the rows beyond the block from it
-            // and reflect only at the page's own border.
-            cv::Mat blockX = gradX(block);
-            cv::Mat blockY = gradY(block);
-            cv::Scharr(grayView(block), blockX, CV_16S, 1, 0, 1.0, 0.0, cv::BORDER_DEFAULT);
-            cv::Scharr(grayView(block), blockY, CV_16S, 0, 1, 1.0, 0.0, cv::BORDER_DEFAULT);
+            ScharrBlock(grayView, block, gradX, gradY);
             double low = 0.0;
             double high = 0.0;
-            cv::minMaxIdx(HalfSum(blockX, blockY, scratch), &low, &high);
+            cv::minMaxIdx(HalfSum(gradX(block), gradY(block), scratch), &low, &high);
             own.low = std::min(own.low, low);
             own.high = std::max(own.high, high);
         });
@@ -117,6 +132,16 @@ void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY,
             cv::Mat out = gradMap(block);
             cv::convertScaleAbs(stretched, out, 1.0, 0.0);
         });
+    });
+}
+
+void ComputeDerivatives(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, int threads) {
+    const cv::Mat grayView = GreyView(enhanced);
+    gradX.create(grayView.size(), CV_16S);
+    gradY.create(grayView.size(), CV_16S);
+    ForEachBand(grayView.rows, threads, [&](RowBand band, int) {
+        ScharrBlock(grayView, cv::Rect(0, band.top, grayView.cols, band.bottom - band.top), gradX,
+                    gradY);
     });
 }
 

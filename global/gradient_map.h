@@ -12,4 +12,8 @@ namespace edgebin::detail {
 void ComputeGradientMap(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, cv::Mat& gradMap,
                         int threads = 1);
 
+// `gradX` and `gradY` alone, as ComputeGradientMap makes them: for a run that has
+// the gradient map already.
+void ComputeDerivatives(const cv::Mat& enhanced, cv::Mat& gradX, cv::Mat& gradY, int threads = 1);
+
 }  // namespace edgebin::detail

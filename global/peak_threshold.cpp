@@ -105,11 +105,9 @@ int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int se
     return trace.ratio > Rthre ? hi : lo;
 }
 
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakChoice& choice,
-                        Trace& trace, int threads) {
+int SelectPeakThreshold(const cv::Mat& gradMap, const ContourCurve& curve, cv::Mat& edgeMask,
+                        const PeakChoice& choice, Trace& trace, int threads) {
     CV_Assert(gradMap.type() == CV_8UC1);
-    ContourCurve curve{};
-    BuildContourCurve(gradMap, curve, threads);
     bool hasSecond = false;
     int mainPeak = 0;
     int secondPeak = 0;

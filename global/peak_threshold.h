@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "edgebin/edgebin.hpp"
+#include "global/contour_curve.h"
 
 namespace edgebin::detail {
 
@@ -26,11 +27,11 @@ struct PeakChoice {
     double levelFactor = 1.0;
 };
 
-// Returns the level `choice` takes and writes `edgeMask` = 255 where gradMap >
-// level, else 0. The peaks (and the ratio with two peaks) go to `trace`. The curve
-// is built over `threads` threads.
-int SelectPeakThreshold(const cv::Mat& gradMap, cv::Mat& edgeMask, const PeakChoice& choice,
-                        Trace& trace, int threads = 1);
+// Returns the level `choice` takes from the peaks of `curve`, gradMap's contour
+// curve, and writes `edgeMask` = 255 where gradMap > level, else 0. The peaks (and
+// the ratio with two peaks) go to `trace`.
+int SelectPeakThreshold(const cv::Mat& gradMap, const ContourCurve& curve, cv::Mat& edgeMask,
+                        const PeakChoice& choice, Trace& trace, int threads = 1);
 
 // The choice itself, once the peaks are known: returns the level and records the
 // peaks and the ratio in `trace`. With two peaks the higher level wins when the

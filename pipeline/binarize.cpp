@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <opencv2/imgproc.hpp>
 #include <vector>
 
 #include "common/direction_maps.h"
@@ -61,24 +60,18 @@ std::vector<TextBand> DescribeBands(const std::vector<LineBand>& lineBands,
     return bands;
 }
 
-// Runs every stage once, at the level `choice` takes.
-int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const PeakChoice& choice,
-              Trace& trace, StageImages* stages, int threads) {
-    if (src.cols == 0) {
-        return kStatusNoRowsOrColumns;
-    }
-
-    cv::Mat gray;
+// Runs every stage from the peak choice on, at the level `choice` takes.
+int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, double k,
+              const PeakChoice& choice, Trace& trace, StageImages* stages, int threads) {
     cv::Mat gradX;
     cv::Mat gradY;
-    cv::Mat gradMap;
     cv::Mat edgeMask;
     std::vector<LineBand> lineBands;
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
     const int status =
-        EstimateGlobalThreshold(src, gray, gradX, gradY, gradMap, edgeMask, lineBands,
-                                bandStrokeWidths, rowStrokeWidths, choice, trace, stages, threads);
+        EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
+                                rowStrokeWidths, choice, trace, stages, threads);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -92,7 +85,8 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
     // never holds the direction maps, the derivatives and the votes at once; those
     // of a later stage's size and type lend it their memory, already faulted in,
     // rather than return it to the system: the gradient map to the restored
-    // pixels, a derivative to the vote counts.
+    // pixels (in the call's last run: the others share it), a derivative to the
+    // vote counts.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
     // The direction maps as a list: nine bytes a pixel would make them the largest
@@ -102,13 +96,18 @@ int RunStages(const cv::Mat& src, cv::Mat& dst, double alpha, double k, const Pe
     gradY.release();
 
     static_assert(kRefineMode >= 2, "below mode 2 the restored pixels are not written");
-    cv::Mat restoredMap = stages != nullptr ? cv::Mat() : std::move(gradMap);
-    gradMap.release();
+    cv::Mat restoredMap;
+    if (use == PageUse::kTakeOver) {
+        if (stages == nullptr) {
+            restoredMap = std::move(page.gradMap);
+        }
+        page.gradMap.release();
+    }
     RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
                    rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads);
     directions = DirectionList();
     cv::Mat result;
-    VoteLocalThreshold(edgeMaskCopy, gray, restoredMap, rowStrokeWidths, result, alpha, k,
+    VoteLocalThreshold(edgeMaskCopy, page.gray, restoredMap, rowStrokeWidths, result, alpha, k,
                        stages != nullptr ? &stages->balance : nullptr, threads, &gradX);
     gradX.release();
     RemoveSmallComponents(edgeMaskCopy, rowStrokeWidths, kSpeckFactor, result, threads);
@@ -144,14 +143,6 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
                : Mend::kNone;
 }
 
-cv::Mat GreyOf(const cv::Mat& src) {
-    cv::Mat grey = src;
-    if (src.channels() == 3) {
-        cv::cvtColor(src, grey, cv::COLOR_BGR2GRAY);
-    }
-    return grey;
-}
-
 // A second run of the stages at another level, which a mend may keep.
 struct OtherRun {
     int status = kStatusOk;
@@ -162,10 +153,10 @@ struct OtherRun {
 
 // Runs the stages at the level `choice` takes, keeping the stage images when the
 // caller keeps them (`withStages`).
-OtherRun RunOther(const cv::Mat& src, double alpha, double k, const PeakChoice& choice,
+OtherRun RunOther(PreparedPage& page, PageUse use, double alpha, double k, const PeakChoice& choice,
                   bool withStages, int threads) {
     OtherRun run;
-    run.status = RunStages(src, run.image, alpha, k, choice, run.trace,
+    run.status = RunStages(page, use, run.image, alpha, k, choice, run.trace,
                            withStages ? &run.stages : nullptr, threads);
     return run;
 }
@@ -188,14 +179,15 @@ void KeepMended(Mend mend, int mendedFrom, OtherRun& other, cv::Mat& dst, Trace&
 // text around them) and the lower's ink is plausible and nearer to what a plain
 // global threshold finds; or when the ink only the lower finds stands out from the
 // paper as writing does.
-int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, double k,
+int MendHigherPeak(PreparedPage& page, int status, cv::Mat& dst, double alpha, double k,
                    Trace& trace, StageImages* stages, int threads) {
     const PeakChoice alwaysLower{std::numeric_limits<double>::max()};
-    OtherRun lower = RunOther(src, alpha, k, alwaysLower, stages != nullptr, threads);
+    OtherRun lower =
+        RunOther(page, PageUse::kTakeOver, alpha, k, alwaysLower, stages != nullptr, threads);
     if (lower.status != kStatusOk) {
         return status;
     }
-    const Mend mend = ChooseMend(GreyOf(src), status == kStatusOk ? dst : cv::Mat(), lower.image,
+    const Mend mend = ChooseMend(page.gray, status == kStatusOk ? dst : cv::Mat(), lower.image,
                                  MedianStrokeWidth(trace.bands));
     if (mend == Mend::kNone) {
         return status;
@@ -207,16 +199,17 @@ int MendHigherPeak(const cv::Mat& src, int status, cv::Mat& dst, double alpha, d
 // Faded writing can make a peak of its own below both peaks the ratio weighs. The
 // strongest peak below the level taken is run too when a deep valley parts them, and
 // kept when the ink only it finds passes the faint-writing test.
-bool MendFaintBelow(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+bool MendFaintBelow(PreparedPage& page, cv::Mat& dst, double alpha, double k, double Rthre,
                     Trace& trace, StageImages* stages, int threads) {
     if (trace.lowerPeak < 0) {
         return false;
     }
     PeakChoice choice{Rthre};
     choice.belowChosen = true;
-    OtherRun below = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    OtherRun below =
+        RunOther(page, PageUse::kTakeOver, alpha, k, choice, stages != nullptr, threads);
     if (below.status != kStatusOk || below.trace.finalThreshold >= trace.finalThreshold ||
-        AddedInkContrast(GreyOf(src), dst, below.image, MedianStrokeWidth(trace.bands)) <
+        AddedInkContrast(page.gray, dst, below.image, MedianStrokeWidth(trace.bands)) <
             kFaintWritingContrast) {
         return false;
     }
@@ -242,7 +235,7 @@ int UsedLevel(const Trace& trace) {
 //   The higher peak, the strongest past the only one's flank or, without one, the
 //   level half as high again, is kept when it takes away a clear share of that ink
 //   without losing the text.
-bool MendFromAbove(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, double Rthre,
                    Trace& trace, StageImages* stages, int threads) {
     const bool onlyPeak = trace.secondPeak < 0;
     const bool farPeakAbove = onlyPeak && trace.peakAbove > trace.mainPeak + kFlankLevels;
@@ -250,7 +243,7 @@ bool MendFromAbove(const cv::Mat& src, cv::Mat& dst, double alpha, double k, dou
     if (!trace.mainPeakInNoise && !onlyPeak && !lowerTaken) {
         return false;
     }
-    const cv::Mat grey = GreyOf(src);
+    const cv::Mat& grey = page.gray;
     const double ink = InkShare(dst);
     const bool inNoise = trace.mainPeakInNoise && HasFarTooMuchInk(ink, OtsuInkShare(grey));
     const bool paperTakenIn = (onlyPeak || lowerTaken) && HasTakenInPaper(grey, dst);
@@ -263,7 +256,8 @@ bool MendFromAbove(const cv::Mat& src, cv::Mat& dst, double alpha, double k, dou
         choice.higherChosen = false;
         choice.levelFactor = kRaisedLevelFactor;
     }
-    OtherRun above = RunOther(src, alpha, k, choice, stages != nullptr, threads);
+    // MendFaintBelow may follow, so the run leaves the page as it found it.
+    OtherRun above = RunOther(page, PageUse::kShare, alpha, k, choice, stages != nullptr, threads);
     if (above.status != kStatusOk) {
         return false;
     }
@@ -286,18 +280,26 @@ bool MendFromAbove(const cv::Mat& src, cv::Mat& dst, double alpha, double k, dou
 
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
                   Trace& trace, StageImages* stages, int threads) {
-    const int status = RunStages(src, dst, alpha, k, PeakChoice{Rthre}, trace, stages, threads);
+    // Made once for every run of the call. The first run only shares it: whether a
+    // mend runs again is known only from the first run's result.
+    PreparedPage page;
+    const int prepared = PreparePage(src, page, stages, threads);
+    if (prepared != kStatusOk) {
+        return prepared;
+    }
+    const int status =
+        RunStages(page, PageUse::kShare, dst, alpha, k, PeakChoice{Rthre}, trace, stages, threads);
     if (status != kStatusOk && status != kStatusNoStrokes) {
         return status;
     }
     if (TookHigherPeak(trace)) {
-        return MendHigherPeak(src, status, dst, alpha, k, trace, stages, threads);
+        return MendHigherPeak(page, status, dst, alpha, k, trace, stages, threads);
     }
     if (status != kStatusOk) {
         return status;
     }
-    if (!MendFromAbove(src, dst, alpha, k, Rthre, trace, stages, threads)) {
-        MendFaintBelow(src, dst, alpha, k, Rthre, trace, stages, threads);
+    if (!MendFromAbove(page, dst, alpha, k, Rthre, trace, stages, threads)) {
+        MendFaintBelow(page, dst, alpha, k, Rthre, trace, stages, threads);
     }
     return kStatusOk;
 }
