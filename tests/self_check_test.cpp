@@ -184,8 +184,7 @@ TEST(IsPlausibleInkTest, HoldsInkToTheSeparationThePageAllows) {
         cv::subtract(grey.col(x), 200.0 * x / (grey.cols - 1), unlit.col(x));
     }
     const struct {
-        cv::Mat grey;
-        cv::Mat binary;
+        cv::Mat grey, binary;
         bool plausible;
     } cases[] = {{grey, sound, true}, {unlit, sound, true}, {unlit, shifted, false}};
     for (const auto& c : cases) {
