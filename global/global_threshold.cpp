@@ -170,10 +170,8 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
                             int threads) {
     CV_Assert(!page.enhanced.empty() && page.gradMap.size() == page.enhanced.size());
     if (!page.gradX.empty()) {
-        gradX = std::move(page.gradX);
+        gradX = std::move(page.gradX);  // a moved-from cv::Mat is left empty
         gradY = std::move(page.gradY);
-        page.gradX.release();
-        page.gradY.release();
     } else {
         ComputeDerivatives(page.enhanced, gradX, gradY, threads);
     }
@@ -184,7 +182,6 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
         // The enhanced page is consumed; its memory, already faulted in, goes to
         // the edge mask. A large page needs the memory later.
         edgeMask = std::move(page.enhanced);
-        page.enhanced.release();
     }
     const int threshold =
         SelectPeakThreshold(page.gradMap, page.curve, edgeMask, choice, trace, threads);

@@ -61,6 +61,28 @@ void CountRowGaps(const unsigned char* above, const unsigned char* here, const u
     }
 }
 
+// True when the grey of the middle half of the gap between edge ends `left` and
+// `right` of `row` lies in the darker half of the range found within one gap's
+// length on either side (the rims' ink to the paper beside the stroke): the inside
+// of a hollow stroke, not the paper of a counter or between stems.
+bool GapSpansInk(const unsigned char* row, int cols, int left, int right) {
+    const int length = right - left;
+    const int quarter = length / 4;
+    int sum = 0;
+    int count = 0;
+    for (int c = left + quarter + 1; c <= right - quarter - 1; ++c) {
+        sum += row[c];
+        ++count;
+    }
+    int darkest = 255;
+    int brightest = 0;
+    for (int c = std::max(left - length, 0); c <= std::min(right + length, cols - 1); ++c) {
+        darkest = std::min(darkest, static_cast<int>(row[c]));
+        brightest = std::max(brightest, static_cast<int>(row[c]));
+    }
+    return count > 0 && 2 * (sum - count * darkest) < count * (brightest - darkest);
+}
+
 // Counts the gaps of `first` to `last` pixels whose grey spans ink. One column at
 // a time: it runs only on the few masks that show a wide mode.
 int CountInkGaps(const cv::Mat& mask, const cv::Mat& gray, int first, int last) {

@@ -65,8 +65,9 @@ inline int WideModeBin(const std::vector<int>& histogram, int peakBin, int width
     int wideBin = -1;
     int wideCount = 0;
     for (int b = std::max({2 * width, 2, peakBin + 1}); b <= bins - 2; ++b) {
-        if (ThreeBinCount(histogram, b) > wideCount) {
-            wideCount = ThreeBinCount(histogram, b);
+        const int count = ThreeBinCount(histogram, b);
+        if (count > wideCount) {
+            wideCount = count;
             wideBin = b;
         }
     }
@@ -78,28 +79,6 @@ inline int WideModeBin(const std::vector<int>& histogram, int peakBin, int width
         valley = std::min(valley, ThreeBinCount(histogram, b));
     }
     return 5LL * valley <= 4LL * wideCount ? wideBin : -1;
-}
-
-// True when the grey of the middle half of the gap between edge ends `left` and
-// `right` of `row` lies in the darker half of the range found within one gap's
-// length on either side (the rims' ink to the paper beside the stroke): the inside
-// of a hollow stroke, not the paper of a counter or between stems.
-inline bool GapSpansInk(const unsigned char* row, int cols, int left, int right) {
-    const int length = right - left;
-    const int quarter = length / 4;
-    int sum = 0;
-    int count = 0;
-    for (int c = left + quarter + 1; c <= right - quarter - 1; ++c) {
-        sum += row[c];
-        ++count;
-    }
-    int darkest = 255;
-    int brightest = 0;
-    for (int c = std::max(left - length, 0); c <= std::min(right + length, cols - 1); ++c) {
-        darkest = std::min(darkest, static_cast<int>(row[c]));
-        brightest = std::max(brightest, static_cast<int>(row[c]));
-    }
-    return count > 0 && 2 * (sum - count * darkest) < count * (brightest - darkest);
 }
 
 }  // namespace edgebin::detail
