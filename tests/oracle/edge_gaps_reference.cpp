@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "oracle/oracle.h"
-#include "stroke/edge_gaps.h"
 
 namespace reference {
 
@@ -51,6 +50,40 @@ int WidthAtTolerance(const std::vector<int>& histogram, int& peakCount) {
     return width;
 }
 
+int Around(const std::vector<int>& histogram, int bin) {
+    int sum = 0;
+    for (int b = bin - 1; b <= bin + 1; ++b) {
+        sum += histogram[static_cast<size_t>(b)];
+    }
+    return sum;
+}
+
+// A hollow stroke's own width: the first fullest three bins from twice the width on
+// (and past the peak), when they hold at least half of the peak's three bins and the
+// lowest three bins from the peak up to them hold at most 0.8 of theirs.
+int WideMode(const std::vector<int>& histogram, int peakBin, int width) {
+    const int last = static_cast<int>(histogram.size()) - 2;
+    if (peakBin < 1 || peakBin > last) {
+        return -1;
+    }
+    int wideBin = -1;
+    for (int b = std::max({2 * width, 2, peakBin + 1}); b <= last; ++b) {
+        if (wideBin < 0 || Around(histogram, b) > Around(histogram, wideBin)) {
+            wideBin = b;
+        }
+    }
+    if (wideBin < 0 || Around(histogram, wideBin) == 0 ||
+        2 * Around(histogram, wideBin) < Around(histogram, peakBin)) {
+        return -1;
+    }
+    for (int b = peakBin; b < wideBin; ++b) {
+        if (5 * Around(histogram, b) <= 4 * Around(histogram, wideBin)) {
+            return wideBin;
+        }
+    }
+    return -1;
+}
+
 // Ink under the gap from `left` to `right` of row r: the mean grey more than a
 // quarter of the gap (truncated) inside both ends lies below the middle of the
 // darkest and brightest grey within one gap of either end.
@@ -85,14 +118,11 @@ int StrokeWidthFromEdgeGaps(const cv::Mat& mask, int& peakCount, int& gapCount,
             }
         }
     }
-    // The rule on the two histograms is shared: the hand-made cases of edge_gaps_test
-    // check it; this oracle checks the edge ends, the gaps and the ink under them.
     const int width = WidthAtTolerance(histogram, peakCount);
     const int peakBin = static_cast<int>(std::find(histogram.begin(), histogram.end(), peakCount) -
                                          histogram.begin());
-    const int wideBin = gray.empty() ? -1 : edgebin::detail::WideModeBin(histogram, peakBin, width);
-    if (wideBin >= 0 && 2 * edgebin::detail::ThreeBinCount(inkHistogram, wideBin) >=
-                            edgebin::detail::ThreeBinCount(histogram, wideBin)) {
+    const int wideBin = gray.empty() ? -1 : WideMode(histogram, peakBin, width);
+    if (wideBin >= 0 && 2 * Around(inkHistogram, wideBin) >= Around(histogram, wideBin)) {
         return wideBin;
     }
     return width;
