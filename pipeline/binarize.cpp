@@ -123,13 +123,18 @@ double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }
 
-// `higher` is empty when the higher peak measured nothing stroke-like; its text
-// bands measured strokes `strokeWidth` wide.
-Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower, int strokeWidth) {
+// `higher` is empty when the higher peak measured nothing stroke-like; `trace` is
+// its run's.
+Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower,
+                const Trace& trace) {
     const double reference = OtsuInkShare(grey);
     const double ink = higher.empty() ? 0.0 : InkShare(higher);
     // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
-    if (HasLostItsInk(ink, reference) && IsPlausibleInk(grey, lower, reference) &&
+    // Others kept a few strong strokes, a fifth of Otsu's ink, and left the rest of
+    // the text's clear edges out.
+    const bool noText = HasLostItsInk(ink, reference) ||
+                        (!higher.empty() && LeftClearEdgesOut(grey, higher, trace));
+    if (noText && IsPlausibleInk(grey, lower, reference) &&
         InkDistance(InkShare(lower), reference) < InkDistance(ink, reference)) {
         return Mend::kNoText;
     }
@@ -138,7 +143,8 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
     if (higher.empty()) {
         return Mend::kNone;
     }
-    return AddedInkContrast(grey, higher, lower, strokeWidth) >= kFaintWritingContrast
+    return AddedInkContrast(grey, higher, lower, MedianStrokeWidth(trace.bands)) >=
+                   kFaintWritingContrast
                ? Mend::kFaintWriting
                : Mend::kNone;
 }
@@ -187,8 +193,8 @@ int MendHigherPeak(PreparedPage& page, int status, cv::Mat& dst, double alpha, d
     if (lower.status != kStatusOk) {
         return status;
     }
-    const Mend mend = ChooseMend(page.gray, status == kStatusOk ? dst : cv::Mat(), lower.image,
-                                 MedianStrokeWidth(trace.bands));
+    const Mend mend =
+        ChooseMend(page.gray, status == kStatusOk ? dst : cv::Mat(), lower.image, trace);
     if (mend == Mend::kNone) {
         return status;
     }
