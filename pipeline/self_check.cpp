@@ -225,11 +225,6 @@ double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize)
     return WeightedSeparation(TileSums(grey, binary, tileSize, 1));
 }
 
-bool LeftClearEdgesOut(const cv::Mat& grey, const cv::Mat& binary, const Trace& trace) {
-    return TookSecondPeakAboveMain(trace) &&
-           MissedEdgeShare(grey, binary, MedianStrokeWidth(trace.bands)) > kMaxMissedEdges;
-}
-
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth) {
     const double clearLevel = kClearEdgeFactor * (MedianGradient(grey) + 1.0);
     // The outline of the ink, then every pixel within a stroke width of it.
@@ -372,7 +367,8 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
     // peak above a second one is the ink's own level over a noise floor, and the clear
     // edges it leaves out were show-through on the pages measured. The measure costs a
     // gradient of the page, so it is taken there alone.
-    if (LeftClearEdgesOut(grey, binary, trace)) {
+    if (TookSecondPeakAboveMain(trace) &&
+        MissedEdgeShare(grey, binary, strokeWidth) > kMaxMissedEdges) {
         reasons.emplace_back("the higher global level left clear edges outside the ink");
     }
     if (trace.polarityEvidence && IsPolarityUnsure(*trace.polarityEvidence)) {

@@ -51,11 +51,6 @@ double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize)
 // clear edge.
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
 
-// True when the run took a second peak above the main one and its result `binary`
-// left over 2 % of the page's clear edges (MissedEdgeShare, at the bands' median
-// stroke width) away from its ink: a fainter text left out whole.
-bool LeftClearEdgesOut(const cv::Mat& grey, const cv::Mat& binary, const Trace& trace);
-
 // The median of the bands' stroke widths, 1 without bands.
 int MedianStrokeWidth(const std::vector<TextBand>& bands);
 

@@ -85,8 +85,9 @@ TEST(EndToEnd, RealPagesBeatSauvola) {
 // measured F 85.3 -> 92.5, 70.9 -> 86.4 and, at the peak above the only one, halved
 // as the global stage does where a level measures no strokes, 72.6 -> 82.9. On the
 // third it leaves 1.11 times less ink, and both score 79. Without a peak above the
-// only one, the level half as high again: 73.5 -> 75.0. The other way round, a higher
-// peak that left the text's clear edges out gives way to the lower: 27.5 -> 55.3.
+// only one, the level half as high again: 73.5 -> 75.0. The other way round, a second
+// peak above the main one that kept a fifth of Otsu's ink and left a fifth of the
+// page's clear edges away from it gives way to the lower: 27.5 -> 55.9.
 TEST(EndToEnd, MendedLevelsOnRealPagesTakeTheOtherPeak) {
     const std::filesystem::path data(EDGEBIN_DATA_DIR);
     const struct {
@@ -101,7 +102,6 @@ TEST(EndToEnd, MendedLevelsOnRealPagesTakeTheOtherPeak) {
         {"dibco2013/P07", 0.5, 1.0, edgebin::Mend::kNone, 77.0},
         {"dibco2013/P06", 1.0, 1.0, edgebin::Mend::kPaperTakenIn, 80.0},
         {"bickley/H04", 1.0, 1.0, edgebin::Mend::kPaperTakenIn, 74.5},
-        // The higher peak kept a fifth of Otsu's ink and left the text's edges out.
         {"dibco2011/H06", 0.5, 1.0, edgebin::Mend::kNoText, 50.0},
     };
     for (const auto& c : cases) {
@@ -131,8 +131,8 @@ TEST(EndToEnd, MendedLevelsOnRealPagesTakeTheOtherPeak) {
         if (c.mend == edgebin::Mend::kNoText) {
             EXPECT_EQ(cv::Point(trace.mendedFrom, trace.finalThreshold),
                       cv::Point(trace.secondPeak, trace.mainPeak));
-        } else if (c.mend ==
-                   edgebin::Mend::kPaperTakenIn) {  // the higher peak, or 1.5 times an only one
+        } else if (c.mend == edgebin::Mend::kPaperTakenIn) {
+            // The higher peak, or 1.5 times an only one.
             const bool two = trace.secondPeak >= 0;
             const int from = two ? std::min(trace.mainPeak, trace.secondPeak) : trace.mainPeak;
             const int to = two ? std::max(trace.mainPeak, trace.secondPeak) : cvRound(1.5 * from);

@@ -146,9 +146,9 @@ struct Trace {
     // reason in `mend`; -1 otherwise.
     int mendedFrom = -1;
     // Why: kNoText, the higher of two peaks kept no text (nothing stroke-like, under
-    // a tenth of the ink a plain Otsu threshold finds, or a second peak above the main
-    // one left over 2 % of the page's clear edges away from its ink) and the lower
-    // was used;
+    // a tenth of the ink a plain Otsu threshold finds, or, a second peak above the
+    // main one, under 30 % of it with over a fifth of the page's clear edges away
+    // from its ink) and the lower was used;
     // kFaintWriting, the ink only the lower peak finds stands out from the paper far
     // more than the paper varies, as faded writing does and show-through does not;
     // kNoiseFloor, the only peak lay in the gradient map's noise and left over one
