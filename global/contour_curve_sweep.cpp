@@ -58,24 +58,54 @@ struct NeighbourMaxima {
     cv::Mat second;
 };
 
-// Fills the page rows of `band` (rows band.top + 1 .. band.bottom of the framed map).
+// The largest and second largest of eight values, kept in `largest` and `second`;
+// `Value` is a byte or a vector of them.
+template <typename Value, typename Max, typename Min>
+void KeepTopTwo(const std::array<Value, 8>& values, Value& largest, Value& second, const Max& max,
+                const Min& min) {
+    for (const Value& value : values) {
+        second = max(second, min(largest, value));
+        largest = max(largest, value);
+    }
+}
+
+// Fills the page rows of `band` (rows band.top + 1 .. band.bottom of the framed map),
+// sixteen pixels a step and the last few one by one.
 void FindNeighbourMaxima(const cv::Mat& framed, RowBand band, NeighbourMaxima& maxima) {
     const int cols = framed.cols - 2;
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    const auto vectorMax = [](const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
+        return cv::v_max(a, b);
+    };
+    const auto vectorMin = [](const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
+        return cv::v_min(a, b);
+    };
+    const auto byteMax = [](uint8_t a, uint8_t b) { return std::max(a, b); };
+    const auto byteMin = [](uint8_t a, uint8_t b) { return std::min(a, b); };
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const uint8_t* up = framed.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = framed.ptr<uint8_t>(y) + 1;
         const uint8_t* down = framed.ptr<uint8_t>(y + 1) + 1;
         uint8_t* largestRow = maxima.largest.ptr<uint8_t>(y) + 1;
         uint8_t* secondRow = maxima.second.ptr<uint8_t>(y) + 1;
-        for (int x = 0; x < cols; ++x) {
+        int x = 0;
+        for (; x + kStep <= cols; x += kStep) {
+            const std::array<cv::v_uint8x16, 8> values = {
+                cv::v_load(up + x - 1),  cv::v_load(up + x),      cv::v_load(up + x + 1),
+                cv::v_load(mid + x - 1), cv::v_load(mid + x + 1), cv::v_load(down + x - 1),
+                cv::v_load(down + x),    cv::v_load(down + x + 1)};
+            cv::v_uint8x16 largest = cv::v_setzero_u8();
+            cv::v_uint8x16 second = cv::v_setzero_u8();
+            KeepTopTwo(values, largest, second, vectorMax, vectorMin);
+            cv::v_store(largestRow + x, largest);
+            cv::v_store(secondRow + x, second);
+        }
+        for (; x < cols; ++x) {
             const std::array<uint8_t, 8> values = {up[x - 1],  up[x],       up[x + 1], mid[x - 1],
                                                    mid[x + 1], down[x - 1], down[x],   down[x + 1]};
             uint8_t largest = 0;
             uint8_t second = 0;
-            for (const uint8_t value : values) {
-                second = std::max(second, std::min(largest, value));
-                largest = std::max(largest, value);
-            }
+            KeepTopTwo(values, largest, second, byteMax, byteMin);
             largestRow[x] = largest;
             secondRow[x] = second;
         }
@@ -102,10 +132,12 @@ inline uint8_t LargestExcept(uint8_t largest, uint8_t second, uint8_t otherValue
 
 // keptBelow of the framed pixels of the page rows of `band`: the largest minimum
 // value over the connected triples that contain it, either two of its neighbours or
-// a neighbour and one of that neighbour's other neighbours.
+// a neighbour and one of that neighbour's other neighbours. Sixteen pixels a step,
+// the last few one by one.
 void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBand band,
                      cv::Mat& keptBelow) {
     const int cols = framed.cols - 2;
+    constexpr int kStep = cv::v_uint8x16::nlanes;
     for (int y = band.top + 1; y <= band.bottom; ++y) {
         const FramedRows centre = RowsAt(framed, maxima, y, 1);
         std::array<FramedRows, 8> around{};
@@ -113,7 +145,19 @@ void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBa
             around[static_cast<size_t>(d)] = RowsAt(framed, maxima, y + kRingY[d], 1 + kRingX[d]);
         }
         uint8_t* out = keptBelow.ptr<uint8_t>(y) + 1;
-        for (int x = 0; x < cols; ++x) {
+        int x = 0;
+        for (; x + kStep <= cols; x += kStep) {
+            const cv::v_uint8x16 own = cv::v_load(centre.value + x);
+            cv::v_uint8x16 best = cv::v_load(centre.second + x);
+            for (const FramedRows& neighbour : around) {
+                const cv::v_uint8x16 largest = cv::v_load(neighbour.largest + x);
+                const cv::v_uint8x16 beyond =
+                    cv::v_select(own == largest, cv::v_load(neighbour.second + x), largest);
+                best = cv::v_max(best, cv::v_min(cv::v_load(neighbour.value + x), beyond));
+            }
+            cv::v_store(out + x, cv::v_min(own, best));
+        }
+        for (; x < cols; ++x) {
             const uint8_t own = centre.value[x];
             uint8_t best = centre.second[x];
             for (const FramedRows& neighbour : around) {
@@ -127,30 +171,139 @@ void KeptBelowLevels(const cv::Mat& framed, const NeighbourMaxima& maxima, RowBa
 }
 
 // Neighbouring pixels often add to the same levels; spreading the updates over
-// several copies of the counts keeps them from waiting on each other.
+// several copies of the counts keeps them from waiting on each other, and so does
+// counting where ranges start apart from where they end, since an empty range
+// starts and ends at one level. The counts of a chunk of rows fit in 32 bits.
 constexpr size_t kLanes = 4;
-using LaneCounts = std::array<LevelCounts, kLanes>;
+using LaneCount = std::array<int32_t, kLevels + 1>;
+struct RangeLanes {
+    std::array<LaneCount, kLanes> starts{};
+    std::array<LaneCount, kLanes> ends{};
 
-// Adds the range of levels [from[x], to[x]) of every pixel of a row, as differences;
-// `to` must not be below `from`, and an empty range adds one and takes it off again,
-// which spares a test per pixel.
-void AddRowRanges(const uint8_t* from, const uint8_t* to, int cols, LaneCounts& lanes) {
+    void Add(size_t lane, int from, int to) {
+        ++starts[lane][static_cast<size_t>(from)];
+        ++ends[lane][static_cast<size_t>(to)];
+    }
+
+    // Adds the differences to `counts`.
+    void AddTo(LevelCounts& counts) const {
+        for (size_t lane = 0; lane < kLanes; ++lane) {
+            for (size_t level = 0; level < counts.size(); ++level) {
+                counts[level] += starts[lane][level] - ends[lane][level];
+            }
+        }
+    }
+};
+
+// Adds the range of levels [from[x], to[x]) of every pixel of a row; `to` must not
+// be below `from`, and an empty range adds one and takes it off again, which spares
+// a test per pixel.
+void AddRowRanges(const uint8_t* from, const uint8_t* to, int cols, RangeLanes& lanes) {
     int x = 0;
     for (; x + static_cast<int>(kLanes) <= cols; x += static_cast<int>(kLanes)) {
         for (size_t lane = 0; lane < kLanes; ++lane) {
             const size_t at = static_cast<size_t>(x) + lane;
-            ++lanes[lane][from[at]];
-            --lanes[lane][to[at]];
+            lanes.Add(lane, from[at], to[at]);
         }
     }
     for (; x < cols; ++x) {
-        ++lanes[0][from[x]];
-        --lanes[0][to[x]];
+        lanes.Add(0, from[x], to[x]);
     }
 }
 
-// Per level: specks (one- and two-pixel components) and outline pixels of the page
-// rows of `band`, as differences over the levels.
+// Where a pixel and its neighbour towards ring direction d (E, SE, S or SW) make a
+// two-pixel component: the levels [from, until), empty when until is not above from.
+// `Value` is a byte or a vector of them, read by `load`; select(other, largest,
+// second) is LargestExcept.
+template <typename Value, typename Load, typename Select, typename Max, typename Min>
+void PairLevels(const FramedRows& centre, int offset, int x, const Load& load, const Select& select,
+                const Max& max, const Min& min, Value& from, Value& until) {
+    const Value ownValue = load(centre.value + x);
+    const Value value = load(centre.value + x + offset);
+    // The largest value of each pixel's neighbours but the other one.
+    const Value beyondCentre = select(value, load(centre.largest + x), load(centre.second + x));
+    const Value beyondOther =
+        select(ownValue, load(centre.largest + x + offset), load(centre.second + x + offset));
+    from = max(beyondCentre, beyondOther);
+    until = min(ownValue, value);
+}
+
+// Adds the specks (one- and two-pixel components) of one row of pixels to `lanes`,
+// as ranges of levels. A lone pixel is a speck from its largest neighbour value up
+// to its own. The ranges are worked out sixteen pixels a step and the few that
+// are not empty are added: most pixels are in no speck at any level.
+void AddRowSpecks(const FramedRows& centre, int stride, int cols, RangeLanes& lanes, size_t& lane) {
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    constexpr std::array<int, 4> kPairDirections = {2, 3, 4, 5};
+    std::array<int, 4> offsets{};
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        offsets[i] = kRingY[kPairDirections[i]] * stride + kRingX[kPairDirections[i]];
+    }
+    const auto vectorLoad = [](const uint8_t* at) { return cv::v_load(at); };
+    const auto vectorSelect = [](const cv::v_uint8x16& other, const cv::v_uint8x16& largest,
+                                 const cv::v_uint8x16& second) {
+        return cv::v_select(other == largest, second, largest);
+    };
+    const auto vectorMax = [](const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
+        return cv::v_max(a, b);
+    };
+    const auto vectorMin = [](const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
+        return cv::v_min(a, b);
+    };
+    // Ranges by kind (lone, then the four pairs) for the pixels of one step.
+    std::array<std::array<uint8_t, kStep>, 5> from{};
+    std::array<std::array<uint8_t, kStep>, 5> until{};
+    int x = 0;
+    for (; x + kStep <= cols; x += kStep) {
+        std::array<unsigned, 5> present{};
+        const cv::v_uint8x16 ownLargest = cv::v_load(centre.largest + x);
+        const cv::v_uint8x16 ownValue = cv::v_load(centre.value + x);
+        cv::v_store(from[0].data(), ownLargest);
+        cv::v_store(until[0].data(), ownValue);
+        const auto nonEmpty = [](const cv::v_uint8x16& low, const cv::v_uint8x16& high) {
+            return static_cast<unsigned>(cv::v_signmask((high - low) != cv::v_setzero_u8()));
+        };
+        present[0] = nonEmpty(ownLargest, ownValue);
+        for (size_t i = 0; i < offsets.size(); ++i) {
+            cv::v_uint8x16 low;
+            cv::v_uint8x16 high;
+            PairLevels(centre, offsets[i], x, vectorLoad, vectorSelect, vectorMax, vectorMin, low,
+                       high);
+            cv::v_store(from[i + 1].data(), low);
+            cv::v_store(until[i + 1].data(), high);
+            present[i + 1] = nonEmpty(low, high);
+        }
+        for (size_t kind = 0; kind < present.size(); ++kind) {
+            for (unsigned bits = present[kind]; bits != 0; bits &= bits - 1) {
+                const int at = __builtin_ctz(bits);
+                lanes.Add(lane++ % kLanes, from[kind][static_cast<size_t>(at)],
+                          until[kind][static_cast<size_t>(at)]);
+            }
+        }
+    }
+    const auto byteLoad = [](const uint8_t* at) { return *at; };
+    const auto byteSelect = [](uint8_t other, uint8_t largest, uint8_t second) {
+        return LargestExcept(largest, second, other);
+    };
+    const auto byteMax = [](uint8_t a, uint8_t b) { return std::max(a, b); };
+    const auto byteMin = [](uint8_t a, uint8_t b) { return std::min(a, b); };
+    for (; x < cols; ++x) {
+        if (centre.value[x] > centre.largest[x]) {
+            lanes.Add(lane++ % kLanes, centre.largest[x], centre.value[x]);
+        }
+        for (const int offset : offsets) {
+            uint8_t low = 0;
+            uint8_t high = 0;
+            PairLevels(centre, offset, x, byteLoad, byteSelect, byteMax, byteMin, low, high);
+            if (low < high) {
+                lanes.Add(lane++ % kLanes, low, high);
+            }
+        }
+    }
+}
+
+// Per level: specks and outline pixels of the page rows of `band`, as differences
+// over the levels.
 void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
                            const cv::Mat& keptBelow, RowBand band, LevelCounts& specks,
                            LevelCounts& outline) {
@@ -158,47 +311,12 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
     // One offset serves the map and its maxima: all three share their layout.
     const int stride = static_cast<int>(framed.step1());
     CV_Assert(maxima.largest.step1() == framed.step1() && maxima.second.step1() == framed.step1());
-    LaneCounts speckLanes{};
-    LaneCounts outlineLanes{};
+    RangeLanes speckLanes;
+    RangeLanes outlineLanes;
     size_t lane = 0;
     std::vector<uint8_t> to(static_cast<size_t>(cols));
-    std::vector<uint8_t> aboveOthers(static_cast<size_t>(cols));
     for (int y = band.top + 1; y <= band.bottom; ++y) {
-        const FramedRows centre = RowsAt(framed, maxima, y, 1);
-        // Specks need their pixels above all but one of their neighbours, so only
-        // such pixels are looked at; most pixels fail the test, so they are found
-        // from bit masks rather than by a branch per pixel.
-        for (int x = 0; x < cols; ++x) {
-            aboveOthers[static_cast<size_t>(x)] =
-                static_cast<uint8_t>(-static_cast<int>(centre.value[x] > centre.second[x]));
-        }
-        for (int x0 = 0; x0 < cols; x0 += 64) {
-            for (uint64_t bits = NonZeroBits(aboveOthers.data() + x0, std::min(64, cols - x0));
-                 bits != 0; bits &= bits - 1) {
-                const int x = x0 + __builtin_ctzll(bits);
-                // A lone pixel is a speck from its largest neighbour value up to its
-                // own (an empty range adds one and takes it off).
-                LevelCounts& lone = speckLanes[lane++ % kLanes];
-                ++lone[centre.largest[x]];
-                --lone[std::max(centre.largest[x], centre.value[x])];
-                // A two-pixel component, with its pairs towards E, SE, S and SW.
-                for (int d = 2; d <= 5; ++d) {
-                    const int offset = kRingY[d] * stride + kRingX[d];
-                    const uint8_t value = centre.value[x + offset];
-                    const uint8_t beyondCentre =
-                        LargestExcept(centre.largest[x], centre.second[x], value);
-                    const uint8_t beyondOther = LargestExcept(
-                        centre.largest[x + offset], centre.second[x + offset], centre.value[x]);
-                    const int from = std::max(beyondCentre, beyondOther);
-                    const int until = std::min(centre.value[x], value);
-                    if (from < until) {
-                        LevelCounts& counts = speckLanes[lane++ % kLanes];
-                        ++counts[static_cast<size_t>(from)];
-                        --counts[static_cast<size_t>(until)];
-                    }
-                }
-            }
-        }
+        AddRowSpecks(RowsAt(framed, maxima, y, 1), stride, cols, speckLanes, lane);
         // Outline: from a pixel's own keptBelow up to its side neighbours' largest.
         const uint8_t* up = keptBelow.ptr<uint8_t>(y - 1) + 1;
         const uint8_t* mid = keptBelow.ptr<uint8_t>(y) + 1;
@@ -209,12 +327,8 @@ void CountSpecksAndOutline(const cv::Mat& framed, const NeighbourMaxima& maxima,
         }
         AddRowRanges(mid, to.data(), cols, outlineLanes);
     }
-    for (size_t l = 0; l < kLanes; ++l) {
-        for (size_t level = 0; level < specks.size(); ++level) {
-            specks[level] += speckLanes[l][level];
-            outline[level] += outlineLanes[l][level];
-        }
-    }
+    speckLanes.AddTo(specks);
+    outlineLanes.AddTo(outline);
 }
 
 // Page rows counted at a time: a chunk's maxima and keptBelow are still in the
