@@ -260,6 +260,7 @@ TEST(LibraryTest, AMisleadingPeakGivesWayToTheTextsOwn) {
                                      : cv::Point(std::min(t.mainPeak, t.secondPeak), t.lowerPeak);
         EXPECT_EQ(cv::Point(t.mendedFrom, t.finalThreshold), fromTo);
         EXPECT_EQ(t.finalThreshold > t.mendedFrom, noiseFloor);
+        EXPECT_EQ(t.peakAbove, noiseFloor ? t.secondPeak : -1);  // none past a second peak
         EXPECT_GT(ScoreBinarization(result.image, c.truth).fMeasure, c.minF);
     }
 }
