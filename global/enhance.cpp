@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -114,12 +113,11 @@ struct PrefixPair {
     std::vector<Wrapping<Sum>> second;
 };
 
-// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
-// and the same for `second`. Two lines at a time: their prefix sums are independent
-// chains that run interleaved.
-template <typename Sum, typename Out>
-void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
-                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
+// prefix.first[x + 1] = first[0] + ... + first[x], wrapping, and the same for
+// `second`. Two lines at a time: their prefix sums are independent chains that run
+// interleaved.
+template <typename Sum>
+void PrefixSums(const Sum* first, const Sum* second, int length, PrefixPair<Sum>& prefix) {
     using U = Wrapping<Sum>;
     U* firstPrefix = prefix.first.data();
     U* secondPrefix = prefix.second.data();
@@ -127,12 +125,49 @@ void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int sid
     U secondTotal = 0;
     firstPrefix[0] = 0;
     secondPrefix[0] = 0;
-    for (int x = 0; x < length; ++x) {
+    int x = 0;
+#if CV_SIMD128
+    if constexpr (std::is_same_v<U, uint32_t>) {
+        // Four at a time: a vector plus itself one lane on, plus that two lanes on,
+        // holds the prefix sums of its four values; the total so far rides along in
+        // every lane, so the serial chain is one addition and one shuffle a step.
+        const auto prefixStep = [](const Sum* line, const cv::v_uint32x4& carry) {
+            cv::v_uint32x4 sums = cv::v_reinterpret_as_u32(cv::v_load(line));
+            sums += cv::v_rotate_left<1>(sums);
+            sums += cv::v_rotate_left<2>(sums);
+            return sums + carry;
+        };
+        cv::v_uint32x4 firstCarry = cv::v_setzero_u32();
+        cv::v_uint32x4 secondCarry = cv::v_setzero_u32();
+        for (; x + 4 <= length; x += 4) {
+            const cv::v_uint32x4 firstSums = prefixStep(first + x, firstCarry);
+            const cv::v_uint32x4 secondSums = prefixStep(second + x, secondCarry);
+            cv::v_store(firstPrefix + x + 1, firstSums);
+            cv::v_store(secondPrefix + x + 1, secondSums);
+            firstCarry = cv::v_broadcast_element<3>(firstSums);
+            secondCarry = cv::v_broadcast_element<3>(secondSums);
+        }
+        firstTotal = cv::v_extract_n<0>(firstCarry);
+        secondTotal = cv::v_extract_n<0>(secondCarry);
+    }
+#endif
+    for (; x < length; ++x) {
         firstTotal += static_cast<U>(first[x]);
         secondTotal += static_cast<U>(second[x]);
         firstPrefix[x + 1] = firstTotal;
         secondPrefix[x + 1] = secondTotal;
     }
+}
+
+// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
+// and the same for `second`.
+template <typename Sum, typename Out>
+void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
+                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
+    PrefixSums(first, second, length, prefix);
+    using U = Wrapping<Sum>;
+    const U* firstPrefix = prefix.first.data();
+    const U* secondPrefix = prefix.second.data();
     const int anchor = side / 2;
     const int reach = side - anchor;
     const auto window = [](U high, U low) {
@@ -408,17 +443,10 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
                            (cv::v_cvt_f64_high(grey) / cv::v_max(levelHigh, one)) * white);
     };
     for (; x + 8 <= cols; x += 8) {
-        cv::v_uint32x4 greyLow;
-        cv::v_uint32x4 greyHigh;
-        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        // Which pixels take their level comes first: after the first window side few
+        // do, and a step without any skips the divisions.
         const cv::v_int32x4 countLow = cv::v_load(count + x);
         const cv::v_int32x4 countHigh = cv::v_load(count + x + 4);
-        cv::v_int32x4 levelLow;
-        cv::v_int32x4 levelHigh;
-        const cv::v_int32x4 valueLow =
-            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
-        const cv::v_int32x4 valueHigh =
-            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
         cv::v_uint32x4 resolvedLow;
         cv::v_uint32x4 resolvedHigh;
         cv::v_expand(cv::v_load_expand(row.resolved + x), resolvedLow, resolvedHigh);
@@ -428,10 +456,18 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
             (countHigh >= enough) & cv::v_reinterpret_as_s32(resolvedHigh == open);
         const cv::v_int16x8 takeWide = cv::v_pack(takeLow, takeHigh);
         const cv::v_uint8x16 take = cv::v_reinterpret_as_u8(cv::v_pack(takeWide, takeWide));
-        const int takenBits = cv::v_signmask(take) & 0xFF;
-        if (takenBits == 0) {
+        if (cv::v_check_all(take == cv::v_setzero_u8())) {
             continue;
         }
+        cv::v_uint32x4 greyLow;
+        cv::v_uint32x4 greyHigh;
+        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        cv::v_int32x4 levelLow;
+        cv::v_int32x4 levelHigh;
+        const cv::v_int32x4 valueLow =
+            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
+        const cv::v_int32x4 valueHigh =
+            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
         const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
         const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
         cv::v_store_low(row.enhanced + x, cv::v_select(take, cv::v_pack(values, values),
@@ -440,7 +476,8 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
                                                          cv::v_load_low(row.background + x)));
         cv::v_store_low(row.resolved + x, cv::v_select(take, cv::v_setall_u8(kResolved),
                                                        cv::v_load_low(row.resolved + x)));
-        resolved += static_cast<int>(std::bitset<8>(static_cast<unsigned>(takenBits)).count());
+        // Taken lanes hold -1.
+        resolved -= cv::v_reduce_sum(takeLow + takeHigh);
     }
 #else
     static_cast<void>(g);
@@ -783,75 +820,118 @@ constexpr int kDeepenRadius = 6;
 constexpr int kDeepenTaps[kDeepenRadius + 1] = {50, 45, 31, 17, 7, 2, 1};  // centre outwards
 constexpr int kDeepenShift = 16;
 
-// Sum of the taps times the row's values around x, the row mirrored at its ends
-// (at most 255 * 256, so 16 bits hold it).
-uint16_t MirroredRowSum(const unsigned char* row, int cols, int x) {
+// Row sums are stored less this bias: at most 255 * 256, they then fit int16, the
+// operand of the vectors' multiply-add of 16-bit pairs into 32 bits.
+constexpr int kRowSumBias = 1 << 15;
+
+int16_t Biased(int rowSum) {
+    return static_cast<int16_t>(rowSum - kRowSumBias);
+}
+
+// Sum of the taps times the row's values around x, the row mirrored at its ends.
+int MirroredRowSum(const unsigned char* row, int cols, int x) {
     int sum = kDeepenTaps[0] * row[x];
     for (int k = 1; k <= kDeepenRadius; ++k) {
         sum += kDeepenTaps[k] * (row[ReflectIndex(x - k, cols)] + row[ReflectIndex(x + k, cols)]);
     }
-    return static_cast<uint16_t>(sum);
+    return sum;
 }
 
 // Each tap spelled out on its own pointer, in 16 bits: the sum stays below 2^16, so
 // the vectorizer runs eight pixels to an instruction.
 void InnerRowSums(const unsigned char* __restrict row, int begin, int end,
-                  uint16_t* __restrict sums) {
+                  int16_t* __restrict sums) {
     for (int x = begin; x < end; ++x) {
-        sums[x] = static_cast<uint16_t>(kDeepenTaps[0] * row[x] +
-                                        kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
-                                        kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
-                                        kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
-                                        kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
-                                        kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
-                                        kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
+        sums[x] = Biased(kDeepenTaps[0] * row[x] + kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
+                         kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
+                         kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
+                         kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
+                         kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
+                         kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
     }
 }
 
-void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
+void RowSums(const unsigned char* row, int cols, int16_t* sums) {
     const int innerBegin = std::min(kDeepenRadius, cols);
     const int innerEnd = std::max(innerBegin, cols - kDeepenRadius);
     for (int x = 0; x < innerBegin; ++x) {
-        sums[x] = MirroredRowSum(row, cols, x);
+        sums[x] = Biased(MirroredRowSum(row, cols, x));
     }
     InnerRowSums(row, innerBegin, innerEnd, sums);
     for (int x = innerEnd; x < cols; ++x) {
-        sums[x] = MirroredRowSum(row, cols, x);
+        sums[x] = Biased(MirroredRowSum(row, cols, x));
     }
 }
 
-// The thirteen row sums around a row, from row y - kDeepenRadius down.
-using DeepenRowSums = std::array<const uint16_t*, 2 * kDeepenRadius + 1>;
+// The thirteen biased row sums around a row, from row y - kDeepenRadius down.
+using DeepenRowSums = std::array<const int16_t*, 2 * kDeepenRadius + 1>;
 
-// With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
-// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere. All
-// thirteen rows in one pass, in 32-bit integers and without branches, so the loop
-// runs on vectors; only the written row may share memory with others, so only it
-// needs to be told apart.
+// The bias of all thirteen rows (the taps sum to 256) comes back in one product of
+// the centre's pair: 256 * 2^15 = kBiasWeight * kBiasPartner.
+constexpr int kBiasWeight = 512;
+constexpr int kTapTotal = 256;
+constexpr int kBiasPartner = kTapTotal * kRowSumBias / kBiasWeight;
+static_assert(kBiasPartner * kBiasWeight == kTapTotal * kRowSumBias && kBiasPartner < (1 << 15));
+
+// The weighted 13x13 sum of pixel x, below 2^24.
+int WeightedSum(const DeepenRowSums& around, int x) {
+    int sum = kDeepenTaps[0] * around[kDeepenRadius][x] + kTapTotal * kRowSumBias;
+    for (int k = 1; k <= kDeepenRadius; ++k) {
+        sum += kDeepenTaps[k] * (around[static_cast<size_t>(kDeepenRadius - k)][x] +
+                                 around[static_cast<size_t>(kDeepenRadius + k)][x]);
+    }
+    return sum;
+}
+
+// With s = e * 2^16 and m the weighted sum, min(e, round(max(2s - m, 0) / 2^16)) is e
+// wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no branches.
+unsigned char DeepenedValue(int value, int sum) {
+    const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
+    return static_cast<unsigned char>(
+        std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+}
+
+// Eight pixels a step: rows k above and below pair up lane by lane, and one
+// multiply-add of 16-bit pairs weighs both with their tap into 32 bits; the centre
+// pairs with the constant that restores the bias. Only the written row may share
+// memory with others, so only it needs to be told apart.
 void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict row) {
-    const uint16_t* const up6 = around[0];
-    const uint16_t* const up5 = around[1];
-    const uint16_t* const up4 = around[2];
-    const uint16_t* const up3 = around[3];
-    const uint16_t* const up2 = around[4];
-    const uint16_t* const up1 = around[5];
-    const uint16_t* const centre = around[6];
-    const uint16_t* const down1 = around[7];
-    const uint16_t* const down2 = around[8];
-    const uint16_t* const down3 = around[9];
-    const uint16_t* const down4 = around[10];
-    const uint16_t* const down5 = around[11];
-    const uint16_t* const down6 = around[12];
-    for (int x = 0; x < cols; ++x) {
-        const int sum = kDeepenTaps[0] * centre[x] + kDeepenTaps[1] * (up1[x] + down1[x]) +
-                        kDeepenTaps[2] * (up2[x] + down2[x]) +
-                        kDeepenTaps[3] * (up3[x] + down3[x]) +
-                        kDeepenTaps[4] * (up4[x] + down4[x]) +
-                        kDeepenTaps[5] * (up5[x] + down5[x]) + kDeepenTaps[6] * (up6[x] + down6[x]);
-        const int value = row[x];
-        const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
-        row[x] = static_cast<unsigned char>(
-            std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+    int x = 0;
+#if CV_SIMD128
+    const cv::v_int16x8 partner = cv::v_setall_s16(kBiasPartner);
+    const cv::v_int16x8 centreWeights(kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight,
+                                      kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight);
+    const cv::v_int32x4 zero = cv::v_setzero_s32();
+    const cv::v_int32x4 half = cv::v_setall_s32(1 << (kDeepenShift - 1));
+    for (; x + 8 <= cols; x += 8) {
+        cv::v_int16x8 pairsLow;
+        cv::v_int16x8 pairsHigh;
+        cv::v_zip(cv::v_load(around[kDeepenRadius] + x), partner, pairsLow, pairsHigh);
+        cv::v_int32x4 sumLow = cv::v_dotprod(pairsLow, centreWeights);
+        cv::v_int32x4 sumHigh = cv::v_dotprod(pairsHigh, centreWeights);
+        for (int k = 1; k <= kDeepenRadius; ++k) {
+            const cv::v_int16x8 tap = cv::v_setall_s16(static_cast<short>(kDeepenTaps[k]));
+            cv::v_zip(cv::v_load(around[static_cast<size_t>(kDeepenRadius - k)] + x),
+                      cv::v_load(around[static_cast<size_t>(kDeepenRadius + k)] + x), pairsLow,
+                      pairsHigh);
+            sumLow += cv::v_dotprod(pairsLow, tap);
+            sumHigh += cv::v_dotprod(pairsHigh, tap);
+        }
+        cv::v_uint32x4 valueLow;
+        cv::v_uint32x4 valueHigh;
+        cv::v_expand(cv::v_load_expand(row + x), valueLow, valueHigh);
+        const auto deepen = [&](const cv::v_uint32x4& unsignedValue, const cv::v_int32x4& sum) {
+            const cv::v_int32x4 value = cv::v_reinterpret_as_s32(unsignedValue);
+            const cv::v_int32x4 deepened =
+                cv::v_max((value << (kDeepenShift + 1)) - sum, zero) + half;
+            return cv::v_min(value, deepened >> kDeepenShift);
+        };
+        cv::v_pack_u_store(row + x,
+                           cv::v_pack(deepen(valueLow, sumLow), deepen(valueHigh, sumHigh)));
+    }
+#endif
+    for (; x < cols; ++x) {
+        row[x] = DeepenedValue(row[x], WeightedSum(around, x));
     }
 }
 
@@ -864,7 +944,7 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
         DeepenRowSums around{};
         for (int k = -kDeepenRadius; k <= kDeepenRadius; ++k) {
             around[static_cast<size_t>(k + kDeepenRadius)] =
-                rowSums.ptr<uint16_t>(ReflectIndex(y + k, rows));
+                rowSums.ptr<int16_t>(ReflectIndex(y + k, rows));
         }
         DeepenRow(around, cols, enhanced.ptr<unsigned char>(y));
     }
@@ -879,10 +959,10 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
 void DeepenInk(cv::Mat& enhanced, int threads) {
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
-    cv::Mat rowSums(rows, cols, CV_16UC1);
+    cv::Mat rowSums(rows, cols, CV_16SC1);
     ForEachBand(rows, threads, [&](RowBand band, int) {
         for (int y = band.top; y < band.bottom; ++y) {
-            RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<uint16_t>(y));
+            RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<int16_t>(y));
         }
     });
     ForEachBand(rows, threads, [&](RowBand band, int) { DeepenRows(rowSums, band, enhanced); });
