@@ -784,29 +784,25 @@ void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced, int threads) {
     if (!TouchesPageEdge(dark)) {
         return;
     }
-    cv::Mat labels;
-    const int count = cv::connectedComponents(dark, labels, 8, CV_32S);
-    std::vector<unsigned char> border(static_cast<size_t>(count), 0);
-    const auto markEdgePixel = [&labels, &border](int y, int x) {
-        border[static_cast<size_t>(labels.at<int>(y, x))] = 1;
-    };
-    for (int x = 0; x < labels.cols; ++x) {
-        markEdgePixel(0, x);
-        markEdgePixel(labels.rows - 1, x);
-    }
-    for (int y = 0; y < labels.rows; ++y) {
-        markEdgePixel(y, 0);
-        markEdgePixel(y, labels.cols - 1);
-    }
-    border[0] = 0;  // the background label
-    cv::Mat fill(grey.size(), CV_8UC1);
-    for (int y = 0; y < labels.rows; ++y) {
-        const int* label = labels.ptr<int>(y);
-        unsigned char* out = fill.ptr<unsigned char>(y);
-        for (int x = 0; x < labels.cols; ++x) {
-            out[x] = border[static_cast<size_t>(label[x])] != 0 ? 255 : 0;
+    // Flooding the dark regions from the page's edge costs only their own pixels,
+    // where labelling every region would cost the whole page and an image of labels.
+    constexpr unsigned char kEdgeDark = 128;
+    const auto floodFrom = [&dark](int y, int x) {
+        if (dark.at<unsigned char>(y, x) == 255) {
+            cv::floodFill(dark, cv::Point(x, y), cv::Scalar(kEdgeDark), nullptr, cv::Scalar(),
+                          cv::Scalar(), 8);
         }
+    };
+    for (int x = 0; x < dark.cols; ++x) {
+        floodFrom(0, x);
+        floodFrom(dark.rows - 1, x);
     }
+    for (int y = 0; y < dark.rows; ++y) {
+        floodFrom(y, 0);
+        floodFrom(y, dark.cols - 1);
+    }
+    cv::Mat fill;
+    cv::compare(dark, cv::Scalar(kEdgeDark), fill, cv::CMP_EQ);
     cv::dilate(fill, fill,
                cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kBorderRim, kBorderRim)));
     enhanced.setTo(255, fill);
@@ -935,16 +931,51 @@ void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict 
     }
 }
 
-// Deepens rows band.top .. band.bottom - 1 of `enhanced` from the row sums.
-void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
+// The rows within kDeepenRadius of a band that belong to the bands next to it, as
+// they were before any band deepened them.
+struct BandMargins {
+    cv::Mat above;
+    cv::Mat below;
+};
+
+BandMargins MarginsOf(const cv::Mat& enhanced, RowBand band) {
+    const int aboveTop = std::max(band.top - kDeepenRadius, 0);
+    const int belowBottom = std::min(band.bottom + kDeepenRadius, enhanced.rows);
+    return {enhanced.rowRange(aboveTop, band.top).clone(),
+            enhanced.rowRange(band.bottom, belowBottom).clone()};
+}
+
+// Deepens rows band.top .. band.bottom - 1 of `enhanced`. The row sums of the
+// 2 * kDeepenRadius + 1 rows around the current one live in a ring, row r in slot
+// r mod its size: each row's sums are taken once, before the row itself is
+// deepened, so the page never needs a second image of sums.
+void DeepenBand(const BandMargins& margins, RowBand band, cv::Mat& enhanced) {
+    constexpr int kRingRows = 2 * kDeepenRadius + 1;
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
+    cv::Mat ring(kRingRows, cols, CV_16SC1);
+    const auto takeRowSums = [&](int r) {
+        const unsigned char* source =
+            r < band.top ? margins.above.ptr<unsigned char>(margins.above.rows - (band.top - r))
+            : r >= band.bottom ? margins.below.ptr<unsigned char>(r - band.bottom)
+                               : enhanced.ptr<unsigned char>(r);
+        RowSums(source, cols, ring.ptr<int16_t>(r % kRingRows));
+    };
+    const int firstTaken = std::max(band.top - kDeepenRadius, 0);
+    const int lastTaken = std::min(band.top + kDeepenRadius, rows - 1);
+    for (int r = firstTaken; r <= lastTaken; ++r) {
+        takeRowSums(r);
+    }
     for (int y = band.top; y < band.bottom; ++y) {
-        // Rows y - k and y + k, mirrored at the page's ends.
+        if (y > band.top && y + kDeepenRadius < rows) {
+            takeRowSums(y + kDeepenRadius);
+        }
+        // Rows y - k and y + k, mirrored at the page's ends: always rows within
+        // kDeepenRadius of y, so in the ring.
         DeepenRowSums around{};
         for (int k = -kDeepenRadius; k <= kDeepenRadius; ++k) {
             around[static_cast<size_t>(k + kDeepenRadius)] =
-                rowSums.ptr<int16_t>(ReflectIndex(y + k, rows));
+                ring.ptr<int16_t>(ReflectIndex(y + k, rows) % kRingRows);
         }
         DeepenRow(around, cols, enhanced.ptr<unsigned char>(y));
     }
@@ -954,18 +985,19 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
 // surroundings (the page mirrored at its edges), rounded half up and clipped at 0;
 // other pixels keep their value. A light halo would be the same step on the paper
 // side, which is what thickens the edge bands, so only the darkening half is taken.
-// The row sums of the whole page come first, so that no band deepens a row that
-// another band still has to read.
+// Each band first gets a copy of the rows of its neighbours that it reads, so that
+// no band reads a row that another has deepened already.
 void DeepenInk(cv::Mat& enhanced, int threads) {
     const int rows = enhanced.rows;
-    const int cols = enhanced.cols;
-    cv::Mat rowSums(rows, cols, CV_16SC1);
-    ForEachBand(rows, threads, [&](RowBand band, int) {
-        for (int y = band.top; y < band.bottom; ++y) {
-            RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<int16_t>(y));
-        }
+    const int parts = BandCount(rows, threads);
+    std::vector<BandMargins> margins;
+    margins.reserve(static_cast<size_t>(parts));
+    for (int index = 0; index < parts; ++index) {
+        margins.push_back(MarginsOf(enhanced, BandOf(rows, parts, index)));
+    }
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        DeepenBand(margins[static_cast<size_t>(index)], band, enhanced);
     });
-    ForEachBand(rows, threads, [&](RowBand band, int) { DeepenRows(rowSums, band, enhanced); });
 }
 
 }  // namespace
