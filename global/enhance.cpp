@@ -418,15 +418,50 @@ int ResolveRowFrom(int x, const unsigned char* g, const Sum* sum, const Sum* cou
     return resolved;
 }
 
+#if CV_SIMD128_64F
+// Windows up to this side have paper counts C below 2^15 and paper sums S below 2^24,
+// exact in single precision, and so has the product g * C.
+constexpr int kSingleQuotientSide = 181;
+// Relative distance from a half-integer that single-precision rounding errors (a
+// few 2^-24) cannot cross.
+constexpr float kTieMargin = 1.0F / (1 << 20);
+
+// The level round(S / C) and the value round(255 g / (S / C)) of four pixels from
+// single-precision quotients, four to a vector rather than two. The value comes from
+// the one quotient 255 g C / S: both it and the definition's two quotients stay far
+// closer to the exact ratio than its distance from any half-integer (at least
+// 1 / (2S) in the value, 1 / (2C) in the level) unless the ratio is a half-integer
+// itself. Returns false where a lane of `take` may not round as the definition:
+// the value near a half-integer, or paper darker than level 1, which the definition
+// raises to 1. Lanes outside `take` may hold anything.
+bool SingleQuotients(const cv::v_int32x4& grey, const cv::v_int32x4& paperSum,
+                     const cv::v_int32x4& paperCount, const cv::v_int32x4& take,
+                     cv::v_int32x4& level, cv::v_int32x4& value) {
+    const cv::v_float32x4 s = cv::v_cvt_f32(paperSum);
+    const cv::v_float32x4 c = cv::v_cvt_f32(paperCount);
+    level = cv::v_round(s / c);
+    const cv::v_float32x4 ratio = cv::v_cvt_f32(grey) * c * cv::v_setall_f32(255.0F) / s;
+    value = cv::v_round(ratio);
+    const cv::v_float32x4 fromTie =
+        cv::v_abs(cv::v_abs(ratio - cv::v_cvt_f32(value)) - cv::v_setall_f32(0.5F));
+    const cv::v_int32x4 nearTie =
+        cv::v_reinterpret_as_s32(fromTie <= ratio * cv::v_setall_f32(kTieMargin));
+    const cv::v_int32x4 doubtful = (nearTie | (paperSum < paperCount)) & take;
+    return cv::v_check_all(doubtful == cv::v_setzero_s32());
+}
+#endif
+
 // ResolveRowFrom(0, ...) for sums in 32 bits, eight pixels a step: the same divisions
-// and roundings two to a vector, and the pixels that are resolved already or lack
-// paper keep their bytes by a blend rather than a branch. `minCount` is the least
-// whole count that passes. Returns how many it resolved; `x` ends where the scalar
-// tail takes over.
+// and roundings two to a vector (or four, checked, for windows up to
+// kSingleQuotientSide), and the pixels that are resolved already or lack paper keep
+// their bytes by a blend rather than a branch. `minCount` is the least whole count
+// that passes. Returns how many it resolved; `x` ends where the scalar tail takes
+// over.
 int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_t* count, int cols,
-                        int minCount, const RowTargets& row, int& x) {
+                        int side, int minCount, const RowTargets& row, int& x) {
     int resolved = 0;
 #if CV_SIMD128_64F
+    const bool single = side <= kSingleQuotientSide;
     const cv::v_float64x2 one = cv::v_setall_f64(1.0);
     const cv::v_float64x2 white = cv::v_setall_f64(255.0);
     const cv::v_int32x4 enough = cv::v_setall_s32(minCount);
@@ -462,12 +497,21 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
         cv::v_uint32x4 greyLow;
         cv::v_uint32x4 greyHigh;
         cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        const cv::v_int32x4 sumLow = cv::v_load(sum + x);
+        const cv::v_int32x4 sumHigh = cv::v_load(sum + x + 4);
         cv::v_int32x4 levelLow;
         cv::v_int32x4 levelHigh;
-        const cv::v_int32x4 valueLow =
-            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
-        const cv::v_int32x4 valueHigh =
-            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
+        cv::v_int32x4 valueLow;
+        cv::v_int32x4 valueHigh;
+        const bool settled = single &&
+                             SingleQuotients(cv::v_reinterpret_as_s32(greyLow), sumLow, countLow,
+                                             takeLow, levelLow, valueLow) &&
+                             SingleQuotients(cv::v_reinterpret_as_s32(greyHigh), sumHigh, countHigh,
+                                             takeHigh, levelHigh, valueHigh);
+        if (!settled) {
+            valueLow = quad(cv::v_reinterpret_as_s32(greyLow), sumLow, countLow, levelLow);
+            valueHigh = quad(cv::v_reinterpret_as_s32(greyHigh), sumHigh, countHigh, levelHigh);
+        }
         const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
         const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
         cv::v_store_low(row.enhanced + x, cv::v_select(take, cv::v_pack(values, values),
@@ -484,6 +528,7 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
     static_cast<void>(sum);
     static_cast<void>(count);
     static_cast<void>(cols);
+    static_cast<void>(side);
     static_cast<void>(minCount);
     static_cast<void>(row);
 #endif
@@ -559,7 +604,7 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
                              outputs.background.ptr<unsigned char>(y)};
         int x = 0;
         if constexpr (std::is_same_v<Sum, int32_t>) {
-            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols,
+            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols, side,
                                               static_cast<int>(std::ceil(minCount)), row, x);
         }
         unresolved -= ResolveRowFrom(x, g, sums.data(), counts.data(), cols, minCount, row);
