@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -114,12 +113,11 @@ struct PrefixPair {
     std::vector<Wrapping<Sum>> second;
 };
 
-// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
-// and the same for `second`. Two lines at a time: their prefix sums are independent
-// chains that run interleaved.
-template <typename Sum, typename Out>
-void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
-                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
+// prefix.first[x + 1] = first[0] + ... + first[x], wrapping, and the same for
+// `second`. Two lines at a time: their prefix sums are independent chains that run
+// interleaved.
+template <typename Sum>
+void PrefixSums(const Sum* first, const Sum* second, int length, PrefixPair<Sum>& prefix) {
     using U = Wrapping<Sum>;
     U* firstPrefix = prefix.first.data();
     U* secondPrefix = prefix.second.data();
@@ -127,12 +125,49 @@ void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int sid
     U secondTotal = 0;
     firstPrefix[0] = 0;
     secondPrefix[0] = 0;
-    for (int x = 0; x < length; ++x) {
+    int x = 0;
+#if CV_SIMD128
+    if constexpr (std::is_same_v<U, uint32_t>) {
+        // Four at a time: a vector plus itself one lane on, plus that two lanes on,
+        // holds the prefix sums of its four values; the total so far rides along in
+        // every lane, so the serial chain is one addition and one shuffle a step.
+        const auto prefixStep = [](const Sum* line, const cv::v_uint32x4& carry) {
+            cv::v_uint32x4 sums = cv::v_reinterpret_as_u32(cv::v_load(line));
+            sums += cv::v_rotate_left<1>(sums);
+            sums += cv::v_rotate_left<2>(sums);
+            return sums + carry;
+        };
+        cv::v_uint32x4 firstCarry = cv::v_setzero_u32();
+        cv::v_uint32x4 secondCarry = cv::v_setzero_u32();
+        for (; x + 4 <= length; x += 4) {
+            const cv::v_uint32x4 firstSums = prefixStep(first + x, firstCarry);
+            const cv::v_uint32x4 secondSums = prefixStep(second + x, secondCarry);
+            cv::v_store(firstPrefix + x + 1, firstSums);
+            cv::v_store(secondPrefix + x + 1, secondSums);
+            firstCarry = cv::v_broadcast_element<3>(firstSums);
+            secondCarry = cv::v_broadcast_element<3>(secondSums);
+        }
+        firstTotal = cv::v_extract_n<0>(firstCarry);
+        secondTotal = cv::v_extract_n<0>(secondCarry);
+    }
+#endif
+    for (; x < length; ++x) {
         firstTotal += static_cast<U>(first[x]);
         secondTotal += static_cast<U>(second[x]);
         firstPrefix[x + 1] = firstTotal;
         secondPrefix[x + 1] = secondTotal;
     }
+}
+
+// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
+// and the same for `second`.
+template <typename Sum, typename Out>
+void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
+                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
+    PrefixSums(first, second, length, prefix);
+    using U = Wrapping<Sum>;
+    const U* firstPrefix = prefix.first.data();
+    const U* secondPrefix = prefix.second.data();
     const int anchor = side / 2;
     const int reach = side - anchor;
     const auto window = [](U high, U low) {
@@ -200,6 +235,41 @@ bool PaperByRoot(int64_t d, int64_t spread, double weight) {
 constexpr double kBelow = 1.0 - 1e-9;
 constexpr double kAbove = 1.0 + 1e-9;
 
+#if CV_SIMD128_64F
+// Relative margin of the single-precision screen, 16 units in the last place: far
+// above its few roundings, far below the gaps it decides.
+constexpr float kScreenMargin = 1.0F / (1 << 20);
+
+// The ink test of four pixels in single precision, for windows up to
+// kNarrowInkWindow: N*g and S stay below 2^24, so d = N*g - S is exact, while the
+// spread N*Q - S*S loses up to a few 2^-24 of N*Q + S*S, here bounded by 2^-21 of
+// it. A verdict is taken only where it holds for every spread within that bound and
+// with `squaredBelow` / `squaredAbove` (weight^2 narrowed and widened by
+// kScreenMargin), so exactly as well; returns false, with nothing decided, when
+// some pixel lies nearer its tie. `paperBits` gets the sign mask of the paper.
+bool SingleVerdicts(const cv::v_int32x4& grey, const cv::v_int32x4& sum,
+                    const cv::v_int32x4& square, float n, float squaredBelow, float squaredAbove,
+                    int& paperBits) {
+    const cv::v_float32x4 s = cv::v_cvt_f32(sum);
+    const cv::v_float32x4 d = cv::v_cvt_f32(grey) * cv::v_setall_f32(n) - s;
+    const cv::v_float32x4 nq = cv::v_setall_f32(n) * cv::v_cvt_f32(square);
+    const cv::v_float32x4 ss = s * s;
+    const cv::v_float32x4 spread = nq - ss;
+    const cv::v_float32x4 slack = (nq + ss) * cv::v_setall_f32(1.0F / (1 << 21));
+    const cv::v_float32x4 dd = d * d;
+    const cv::v_float32x4 zero = cv::v_setzero_f32();
+    const cv::v_float32x4 surePaper =
+        (d >= zero) | (dd < (spread - slack) * cv::v_setall_f32(squaredBelow));
+    const cv::v_float32x4 sureInk =
+        (d < zero) & (dd > (spread + slack) * cv::v_setall_f32(squaredAbove));
+    if (cv::v_signmask(surePaper | sureInk) != 15) {
+        return false;
+    }
+    paperBits = cv::v_signmask(surePaper);
+    return true;
+}
+#endif
+
 // The cheap verdicts of one row with sums that fit in 32 bits, whose d, spread and
 // d^2 (below 2^47) are then exact in double precision: the loop runs on vectors
 // without 64-bit products. Returns false when some pixel was a near-tie, which the
@@ -234,12 +304,25 @@ bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* s
         clear = cv::v_signmask(surePaper | sureInk);
         return cv::v_signmask(surePaper);
     };
+    // First in single precision, four to a vector (see SingleVerdicts); a negative
+    // weight has no bound to screen against.
+    const bool screen = weightSquared >= 0.0;
+    const float screenArea = static_cast<float>(n);
+    const float squaredBelow = static_cast<float>(weightSquared) * (1.0F - kScreenMargin);
+    const float squaredAbove = static_cast<float>(weightSquared) * (1.0F + kScreenMargin);
     for (; x + 4 <= cols; x += 4) {
         // Set lane by lane: OpenCV's four-byte expanding load reads an int through a
         // byte pointer, which the undefined-behaviour sanitizer rejects.
         const cv::v_int32x4 grey(g[x], g[x + 1], g[x + 2], g[x + 3]);
         const cv::v_int32x4 s = cv::v_load(sum + x);
         const cv::v_int32x4 q = cv::v_load(square + x);
+        int paperBits = 0;
+        if (screen &&
+            SingleVerdicts(grey, s, q, screenArea, squaredBelow, squaredAbove, paperBits)) {
+            const uint32_t bytes = kBytesOfBits[static_cast<size_t>(paperBits)];
+            std::memcpy(out + x, &bytes, sizeof bytes);
+            continue;
+        }
         int clearLow = 0;
         int clearHigh = 0;
         const int paperLow =
@@ -383,15 +466,50 @@ int ResolveRowFrom(int x, const unsigned char* g, const Sum* sum, const Sum* cou
     return resolved;
 }
 
+#if CV_SIMD128_64F
+// Windows up to this side have paper counts C below 2^15 and paper sums S below 2^24,
+// exact in single precision, and so has the product g * C.
+constexpr int kSingleQuotientSide = 181;
+// Relative distance from a half-integer that single-precision rounding errors (a
+// few 2^-24) cannot cross.
+constexpr float kTieMargin = 1.0F / (1 << 20);
+
+// The level round(S / C) and the value round(255 g / (S / C)) of four pixels from
+// single-precision quotients, four to a vector rather than two. The value comes from
+// the one quotient 255 g C / S: both it and the definition's two quotients stay far
+// closer to the exact ratio than its distance from any half-integer (at least
+// 1 / (2S) in the value, 1 / (2C) in the level) unless the ratio is a half-integer
+// itself. Returns false where a lane of `take` may not round as the definition:
+// the value near a half-integer, or paper darker than level 1, which the definition
+// raises to 1. Lanes outside `take` may hold anything.
+bool SingleQuotients(const cv::v_int32x4& grey, const cv::v_int32x4& paperSum,
+                     const cv::v_int32x4& paperCount, const cv::v_int32x4& take,
+                     cv::v_int32x4& level, cv::v_int32x4& value) {
+    const cv::v_float32x4 s = cv::v_cvt_f32(paperSum);
+    const cv::v_float32x4 c = cv::v_cvt_f32(paperCount);
+    level = cv::v_round(s / c);
+    const cv::v_float32x4 ratio = cv::v_cvt_f32(grey) * c * cv::v_setall_f32(255.0F) / s;
+    value = cv::v_round(ratio);
+    const cv::v_float32x4 fromTie =
+        cv::v_abs(cv::v_abs(ratio - cv::v_cvt_f32(value)) - cv::v_setall_f32(0.5F));
+    const cv::v_int32x4 nearTie =
+        cv::v_reinterpret_as_s32(fromTie <= ratio * cv::v_setall_f32(kTieMargin));
+    const cv::v_int32x4 doubtful = (nearTie | (paperSum < paperCount)) & take;
+    return cv::v_check_all(doubtful == cv::v_setzero_s32());
+}
+#endif
+
 // ResolveRowFrom(0, ...) for sums in 32 bits, eight pixels a step: the same divisions
-// and roundings two to a vector, and the pixels that are resolved already or lack
-// paper keep their bytes by a blend rather than a branch. `minCount` is the least
-// whole count that passes. Returns how many it resolved; `x` ends where the scalar
-// tail takes over.
+// and roundings two to a vector (or four, checked, for windows up to
+// kSingleQuotientSide), and the pixels that are resolved already or lack paper keep
+// their bytes by a blend rather than a branch. `minCount` is the least whole count
+// that passes. Returns how many it resolved; `x` ends where the scalar tail takes
+// over.
 int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_t* count, int cols,
-                        int minCount, const RowTargets& row, int& x) {
+                        int side, int minCount, const RowTargets& row, int& x) {
     int resolved = 0;
 #if CV_SIMD128_64F
+    const bool single = side <= kSingleQuotientSide;
     const cv::v_float64x2 one = cv::v_setall_f64(1.0);
     const cv::v_float64x2 white = cv::v_setall_f64(255.0);
     const cv::v_int32x4 enough = cv::v_setall_s32(minCount);
@@ -408,17 +526,10 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
                            (cv::v_cvt_f64_high(grey) / cv::v_max(levelHigh, one)) * white);
     };
     for (; x + 8 <= cols; x += 8) {
-        cv::v_uint32x4 greyLow;
-        cv::v_uint32x4 greyHigh;
-        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        // Which pixels take their level comes first: after the first window side few
+        // do, and a step without any skips the divisions.
         const cv::v_int32x4 countLow = cv::v_load(count + x);
         const cv::v_int32x4 countHigh = cv::v_load(count + x + 4);
-        cv::v_int32x4 levelLow;
-        cv::v_int32x4 levelHigh;
-        const cv::v_int32x4 valueLow =
-            quad(cv::v_reinterpret_as_s32(greyLow), cv::v_load(sum + x), countLow, levelLow);
-        const cv::v_int32x4 valueHigh =
-            quad(cv::v_reinterpret_as_s32(greyHigh), cv::v_load(sum + x + 4), countHigh, levelHigh);
         cv::v_uint32x4 resolvedLow;
         cv::v_uint32x4 resolvedHigh;
         cv::v_expand(cv::v_load_expand(row.resolved + x), resolvedLow, resolvedHigh);
@@ -428,9 +539,26 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
             (countHigh >= enough) & cv::v_reinterpret_as_s32(resolvedHigh == open);
         const cv::v_int16x8 takeWide = cv::v_pack(takeLow, takeHigh);
         const cv::v_uint8x16 take = cv::v_reinterpret_as_u8(cv::v_pack(takeWide, takeWide));
-        const int takenBits = cv::v_signmask(take) & 0xFF;
-        if (takenBits == 0) {
+        if (cv::v_check_all(take == cv::v_setzero_u8())) {
             continue;
+        }
+        cv::v_uint32x4 greyLow;
+        cv::v_uint32x4 greyHigh;
+        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        const cv::v_int32x4 sumLow = cv::v_load(sum + x);
+        const cv::v_int32x4 sumHigh = cv::v_load(sum + x + 4);
+        cv::v_int32x4 levelLow;
+        cv::v_int32x4 levelHigh;
+        cv::v_int32x4 valueLow;
+        cv::v_int32x4 valueHigh;
+        const bool settled = single &&
+                             SingleQuotients(cv::v_reinterpret_as_s32(greyLow), sumLow, countLow,
+                                             takeLow, levelLow, valueLow) &&
+                             SingleQuotients(cv::v_reinterpret_as_s32(greyHigh), sumHigh, countHigh,
+                                             takeHigh, levelHigh, valueHigh);
+        if (!settled) {
+            valueLow = quad(cv::v_reinterpret_as_s32(greyLow), sumLow, countLow, levelLow);
+            valueHigh = quad(cv::v_reinterpret_as_s32(greyHigh), sumHigh, countHigh, levelHigh);
         }
         const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
         const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
@@ -440,13 +568,15 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
                                                          cv::v_load_low(row.background + x)));
         cv::v_store_low(row.resolved + x, cv::v_select(take, cv::v_setall_u8(kResolved),
                                                        cv::v_load_low(row.resolved + x)));
-        resolved += static_cast<int>(std::bitset<8>(static_cast<unsigned>(takenBits)).count());
+        // Taken lanes hold -1.
+        resolved -= cv::v_reduce_sum(takeLow + takeHigh);
     }
 #else
     static_cast<void>(g);
     static_cast<void>(sum);
     static_cast<void>(count);
     static_cast<void>(cols);
+    static_cast<void>(side);
     static_cast<void>(minCount);
     static_cast<void>(row);
 #endif
@@ -522,7 +652,7 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
                              outputs.background.ptr<unsigned char>(y)};
         int x = 0;
         if constexpr (std::is_same_v<Sum, int32_t>) {
-            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols,
+            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols, side,
                                               static_cast<int>(std::ceil(minCount)), row, x);
         }
         unresolved -= ResolveRowFrom(x, g, sums.data(), counts.data(), cols, minCount, row);
@@ -747,29 +877,25 @@ void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced, int threads) {
     if (!TouchesPageEdge(dark)) {
         return;
     }
-    cv::Mat labels;
-    const int count = cv::connectedComponents(dark, labels, 8, CV_32S);
-    std::vector<unsigned char> border(static_cast<size_t>(count), 0);
-    const auto markEdgePixel = [&labels, &border](int y, int x) {
-        border[static_cast<size_t>(labels.at<int>(y, x))] = 1;
-    };
-    for (int x = 0; x < labels.cols; ++x) {
-        markEdgePixel(0, x);
-        markEdgePixel(labels.rows - 1, x);
-    }
-    for (int y = 0; y < labels.rows; ++y) {
-        markEdgePixel(y, 0);
-        markEdgePixel(y, labels.cols - 1);
-    }
-    border[0] = 0;  // the background label
-    cv::Mat fill(grey.size(), CV_8UC1);
-    for (int y = 0; y < labels.rows; ++y) {
-        const int* label = labels.ptr<int>(y);
-        unsigned char* out = fill.ptr<unsigned char>(y);
-        for (int x = 0; x < labels.cols; ++x) {
-            out[x] = border[static_cast<size_t>(label[x])] != 0 ? 255 : 0;
+    // Flooding the dark regions from the page's edge costs only their own pixels,
+    // where labelling every region would cost the whole page and an image of labels.
+    constexpr unsigned char kEdgeDark = 128;
+    const auto floodFrom = [&dark](int y, int x) {
+        if (dark.at<unsigned char>(y, x) == 255) {
+            cv::floodFill(dark, cv::Point(x, y), cv::Scalar(kEdgeDark), nullptr, cv::Scalar(),
+                          cv::Scalar(), 8);
         }
+    };
+    for (int x = 0; x < dark.cols; ++x) {
+        floodFrom(0, x);
+        floodFrom(dark.rows - 1, x);
     }
+    for (int y = 0; y < dark.rows; ++y) {
+        floodFrom(y, 0);
+        floodFrom(y, dark.cols - 1);
+    }
+    cv::Mat fill;
+    cv::compare(dark, cv::Scalar(kEdgeDark), fill, cv::CMP_EQ);
     cv::dilate(fill, fill,
                cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kBorderRim, kBorderRim)));
     enhanced.setTo(255, fill);
@@ -783,88 +909,166 @@ constexpr int kDeepenRadius = 6;
 constexpr int kDeepenTaps[kDeepenRadius + 1] = {50, 45, 31, 17, 7, 2, 1};  // centre outwards
 constexpr int kDeepenShift = 16;
 
-// Sum of the taps times the row's values around x, the row mirrored at its ends
-// (at most 255 * 256, so 16 bits hold it).
-uint16_t MirroredRowSum(const unsigned char* row, int cols, int x) {
+// Row sums are stored less this bias: at most 255 * 256, they then fit int16, the
+// operand of the vectors' multiply-add of 16-bit pairs into 32 bits.
+constexpr int kRowSumBias = 1 << 15;
+
+int16_t Biased(int rowSum) {
+    return static_cast<int16_t>(rowSum - kRowSumBias);
+}
+
+// Sum of the taps times the row's values around x, the row mirrored at its ends.
+int MirroredRowSum(const unsigned char* row, int cols, int x) {
     int sum = kDeepenTaps[0] * row[x];
     for (int k = 1; k <= kDeepenRadius; ++k) {
         sum += kDeepenTaps[k] * (row[ReflectIndex(x - k, cols)] + row[ReflectIndex(x + k, cols)]);
     }
-    return static_cast<uint16_t>(sum);
+    return sum;
 }
 
 // Each tap spelled out on its own pointer, in 16 bits: the sum stays below 2^16, so
 // the vectorizer runs eight pixels to an instruction.
 void InnerRowSums(const unsigned char* __restrict row, int begin, int end,
-                  uint16_t* __restrict sums) {
+                  int16_t* __restrict sums) {
     for (int x = begin; x < end; ++x) {
-        sums[x] = static_cast<uint16_t>(kDeepenTaps[0] * row[x] +
-                                        kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
-                                        kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
-                                        kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
-                                        kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
-                                        kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
-                                        kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
+        sums[x] = Biased(kDeepenTaps[0] * row[x] + kDeepenTaps[1] * (row[x - 1] + row[x + 1]) +
+                         kDeepenTaps[2] * (row[x - 2] + row[x + 2]) +
+                         kDeepenTaps[3] * (row[x - 3] + row[x + 3]) +
+                         kDeepenTaps[4] * (row[x - 4] + row[x + 4]) +
+                         kDeepenTaps[5] * (row[x - 5] + row[x + 5]) +
+                         kDeepenTaps[6] * (row[x - 6] + row[x + 6]));
     }
 }
 
-void RowSums(const unsigned char* row, int cols, uint16_t* sums) {
+void RowSums(const unsigned char* row, int cols, int16_t* sums) {
     const int innerBegin = std::min(kDeepenRadius, cols);
     const int innerEnd = std::max(innerBegin, cols - kDeepenRadius);
     for (int x = 0; x < innerBegin; ++x) {
-        sums[x] = MirroredRowSum(row, cols, x);
+        sums[x] = Biased(MirroredRowSum(row, cols, x));
     }
     InnerRowSums(row, innerBegin, innerEnd, sums);
     for (int x = innerEnd; x < cols; ++x) {
-        sums[x] = MirroredRowSum(row, cols, x);
+        sums[x] = Biased(MirroredRowSum(row, cols, x));
     }
 }
 
-// The thirteen row sums around a row, from row y - kDeepenRadius down.
-using DeepenRowSums = std::array<const uint16_t*, 2 * kDeepenRadius + 1>;
+// The thirteen biased row sums around a row, from row y - kDeepenRadius down.
+using DeepenRowSums = std::array<const int16_t*, 2 * kDeepenRadius + 1>;
 
-// With s = e * 2^16 and m the weighted sum (below 2^24), min(e, round(max(2s - m, 0) /
-// 2^16)) is e wherever s >= m (then 2s - m >= s) and the deepened value elsewhere. All
-// thirteen rows in one pass, in 32-bit integers and without branches, so the loop
-// runs on vectors; only the written row may share memory with others, so only it
-// needs to be told apart.
+// The bias of all thirteen rows (the taps sum to 256) comes back in one product of
+// the centre's pair: 256 * 2^15 = kBiasWeight * kBiasPartner.
+constexpr int kBiasWeight = 512;
+constexpr int kTapTotal = 256;
+constexpr int kBiasPartner = kTapTotal * kRowSumBias / kBiasWeight;
+static_assert(kBiasPartner * kBiasWeight == kTapTotal * kRowSumBias && kBiasPartner < (1 << 15));
+
+// The weighted 13x13 sum of pixel x, below 2^24.
+int WeightedSum(const DeepenRowSums& around, int x) {
+    int sum = kDeepenTaps[0] * around[kDeepenRadius][x] + kTapTotal * kRowSumBias;
+    for (int k = 1; k <= kDeepenRadius; ++k) {
+        sum += kDeepenTaps[k] * (around[static_cast<size_t>(kDeepenRadius - k)][x] +
+                                 around[static_cast<size_t>(kDeepenRadius + k)][x]);
+    }
+    return sum;
+}
+
+// With s = e * 2^16 and m the weighted sum, min(e, round(max(2s - m, 0) / 2^16)) is e
+// wherever s >= m (then 2s - m >= s) and the deepened value elsewhere: no branches.
+unsigned char DeepenedValue(int value, int sum) {
+    const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
+    return static_cast<unsigned char>(
+        std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+}
+
+// Eight pixels a step: rows k above and below pair up lane by lane, and one
+// multiply-add of 16-bit pairs weighs both with their tap into 32 bits; the centre
+// pairs with the constant that restores the bias. Only the written row may share
+// memory with others, so only it needs to be told apart.
 void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict row) {
-    const uint16_t* const up6 = around[0];
-    const uint16_t* const up5 = around[1];
-    const uint16_t* const up4 = around[2];
-    const uint16_t* const up3 = around[3];
-    const uint16_t* const up2 = around[4];
-    const uint16_t* const up1 = around[5];
-    const uint16_t* const centre = around[6];
-    const uint16_t* const down1 = around[7];
-    const uint16_t* const down2 = around[8];
-    const uint16_t* const down3 = around[9];
-    const uint16_t* const down4 = around[10];
-    const uint16_t* const down5 = around[11];
-    const uint16_t* const down6 = around[12];
-    for (int x = 0; x < cols; ++x) {
-        const int sum = kDeepenTaps[0] * centre[x] + kDeepenTaps[1] * (up1[x] + down1[x]) +
-                        kDeepenTaps[2] * (up2[x] + down2[x]) +
-                        kDeepenTaps[3] * (up3[x] + down3[x]) +
-                        kDeepenTaps[4] * (up4[x] + down4[x]) +
-                        kDeepenTaps[5] * (up5[x] + down5[x]) + kDeepenTaps[6] * (up6[x] + down6[x]);
-        const int value = row[x];
-        const int deepened = std::max(2 * (value << kDeepenShift) - sum, 0);
-        row[x] = static_cast<unsigned char>(
-            std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
+    int x = 0;
+#if CV_SIMD128
+    const cv::v_int16x8 partner = cv::v_setall_s16(kBiasPartner);
+    const cv::v_int16x8 centreWeights(kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight,
+                                      kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight);
+    const cv::v_int32x4 zero = cv::v_setzero_s32();
+    const cv::v_int32x4 half = cv::v_setall_s32(1 << (kDeepenShift - 1));
+    for (; x + 8 <= cols; x += 8) {
+        cv::v_int16x8 pairsLow;
+        cv::v_int16x8 pairsHigh;
+        cv::v_zip(cv::v_load(around[kDeepenRadius] + x), partner, pairsLow, pairsHigh);
+        cv::v_int32x4 sumLow = cv::v_dotprod(pairsLow, centreWeights);
+        cv::v_int32x4 sumHigh = cv::v_dotprod(pairsHigh, centreWeights);
+        for (int k = 1; k <= kDeepenRadius; ++k) {
+            const cv::v_int16x8 tap = cv::v_setall_s16(static_cast<short>(kDeepenTaps[k]));
+            cv::v_zip(cv::v_load(around[static_cast<size_t>(kDeepenRadius - k)] + x),
+                      cv::v_load(around[static_cast<size_t>(kDeepenRadius + k)] + x), pairsLow,
+                      pairsHigh);
+            sumLow += cv::v_dotprod(pairsLow, tap);
+            sumHigh += cv::v_dotprod(pairsHigh, tap);
+        }
+        cv::v_uint32x4 valueLow;
+        cv::v_uint32x4 valueHigh;
+        cv::v_expand(cv::v_load_expand(row + x), valueLow, valueHigh);
+        const auto deepen = [&](const cv::v_uint32x4& unsignedValue, const cv::v_int32x4& sum) {
+            const cv::v_int32x4 value = cv::v_reinterpret_as_s32(unsignedValue);
+            const cv::v_int32x4 deepened =
+                cv::v_max((value << (kDeepenShift + 1)) - sum, zero) + half;
+            return cv::v_min(value, deepened >> kDeepenShift);
+        };
+        cv::v_pack_u_store(row + x,
+                           cv::v_pack(deepen(valueLow, sumLow), deepen(valueHigh, sumHigh)));
+    }
+#endif
+    for (; x < cols; ++x) {
+        row[x] = DeepenedValue(row[x], WeightedSum(around, x));
     }
 }
 
-// Deepens rows band.top .. band.bottom - 1 of `enhanced` from the row sums.
-void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
+// The rows within kDeepenRadius of a band that belong to the bands next to it, as
+// they were before any band deepened them.
+struct BandMargins {
+    cv::Mat above;
+    cv::Mat below;
+};
+
+BandMargins MarginsOf(const cv::Mat& enhanced, RowBand band) {
+    const int aboveTop = std::max(band.top - kDeepenRadius, 0);
+    const int belowBottom = std::min(band.bottom + kDeepenRadius, enhanced.rows);
+    return {enhanced.rowRange(aboveTop, band.top).clone(),
+            enhanced.rowRange(band.bottom, belowBottom).clone()};
+}
+
+// Deepens rows band.top .. band.bottom - 1 of `enhanced`. The row sums of the
+// 2 * kDeepenRadius + 1 rows around the current one live in a ring, row r in slot
+// r mod its size: each row's sums are taken once, before the row itself is
+// deepened, so the page never needs a second image of sums.
+void DeepenBand(const BandMargins& margins, RowBand band, cv::Mat& enhanced) {
+    constexpr int kRingRows = 2 * kDeepenRadius + 1;
     const int rows = enhanced.rows;
     const int cols = enhanced.cols;
+    cv::Mat ring(kRingRows, cols, CV_16SC1);
+    const auto takeRowSums = [&](int r) {
+        const unsigned char* source =
+            r < band.top ? margins.above.ptr<unsigned char>(margins.above.rows - (band.top - r))
+            : r >= band.bottom ? margins.below.ptr<unsigned char>(r - band.bottom)
+                               : enhanced.ptr<unsigned char>(r);
+        RowSums(source, cols, ring.ptr<int16_t>(r % kRingRows));
+    };
+    const int firstTaken = std::max(band.top - kDeepenRadius, 0);
+    const int lastTaken = std::min(band.top + kDeepenRadius, rows - 1);
+    for (int r = firstTaken; r <= lastTaken; ++r) {
+        takeRowSums(r);
+    }
     for (int y = band.top; y < band.bottom; ++y) {
-        // Rows y - k and y + k, mirrored at the page's ends.
+        if (y > band.top && y + kDeepenRadius < rows) {
+            takeRowSums(y + kDeepenRadius);
+        }
+        // Rows y - k and y + k, mirrored at the page's ends: always rows within
+        // kDeepenRadius of y, so in the ring.
         DeepenRowSums around{};
         for (int k = -kDeepenRadius; k <= kDeepenRadius; ++k) {
             around[static_cast<size_t>(k + kDeepenRadius)] =
-                rowSums.ptr<uint16_t>(ReflectIndex(y + k, rows));
+                ring.ptr<int16_t>(ReflectIndex(y + k, rows) % kRingRows);
         }
         DeepenRow(around, cols, enhanced.ptr<unsigned char>(y));
     }
@@ -874,18 +1078,19 @@ void DeepenRows(const cv::Mat& rowSums, RowBand band, cv::Mat& enhanced) {
 // surroundings (the page mirrored at its edges), rounded half up and clipped at 0;
 // other pixels keep their value. A light halo would be the same step on the paper
 // side, which is what thickens the edge bands, so only the darkening half is taken.
-// The row sums of the whole page come first, so that no band deepens a row that
-// another band still has to read.
+// Each band first gets a copy of the rows of its neighbours that it reads, so that
+// no band reads a row that another has deepened already.
 void DeepenInk(cv::Mat& enhanced, int threads) {
     const int rows = enhanced.rows;
-    const int cols = enhanced.cols;
-    cv::Mat rowSums(rows, cols, CV_16UC1);
-    ForEachBand(rows, threads, [&](RowBand band, int) {
-        for (int y = band.top; y < band.bottom; ++y) {
-            RowSums(enhanced.ptr<unsigned char>(y), cols, rowSums.ptr<uint16_t>(y));
-        }
+    const int parts = BandCount(rows, threads);
+    std::vector<BandMargins> margins;
+    margins.reserve(static_cast<size_t>(parts));
+    for (int index = 0; index < parts; ++index) {
+        margins.push_back(MarginsOf(enhanced, BandOf(rows, parts, index)));
+    }
+    ForEachBand(rows, threads, [&](RowBand band, int index) {
+        DeepenBand(margins[static_cast<size_t>(index)], band, enhanced);
     });
-    ForEachBand(rows, threads, [&](RowBand band, int) { DeepenRows(rowSums, band, enhanced); });
 }
 
 }  // namespace

@@ -80,4 +80,22 @@ TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
     expectOdd(170, 150);
 }
 
+TEST(EnhancePageTest, InkTestIsExactNearTheTieOnFlatPaper) {
+    // One row of 200 with a 100 at x 32, window 61 (the rows reflect into 61 copies):
+    // the 100 sees N = 3721, d = -366000 and spread = 2232600000, d^2 / spread = 60,
+    // its tie at weight sqrt(60). On paper this flat, spread is a small difference of
+    // two sums near 5.5e11, far beyond single precision. As paper its level is the
+    // window's mean 198.36 (100 / 198.36 * 255 = 129); as ink it is 200 (127.5, 128).
+    cv::Mat row(1, 64, CV_8UC1, cv::Scalar(200));
+    row.at<unsigned char>(0, 32) = 100;
+    EnhanceSettings division;
+    division.deepenInk = false;
+    cv::Mat enhanced, background;
+    const double tie = std::sqrt(60.0);
+    EnhancePageWith(row, 61, tie * (1.0 + 1e-6), division, enhanced, background);
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 32), 129);
+    EnhancePageWith(row, 61, tie * (1.0 - 1e-6), division, enhanced, background);
+    EXPECT_EQ(enhanced.at<unsigned char>(0, 32), 128);
+}
+
 }  // namespace
