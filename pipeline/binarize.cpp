@@ -135,7 +135,7 @@ double InkDistance(double ink, double reference) {
 // level rightly leaves out, and generated pages).
 bool KeptFewStrokes(const cv::Mat& grey, const cv::Mat& higher, double ink, double reference,
                     const Trace& trace) {
-    return trace.secondPeak > trace.mainPeak && ink < kFewStrokesInkShare * reference &&
+    return TookSecondPeakAboveMain(trace) && ink < kFewStrokesInkShare * reference &&
            MissedEdgeShare(grey, higher, MedianStrokeWidth(trace.bands)) > kTextLeftOutEdges;
 }
 

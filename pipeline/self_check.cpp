@@ -214,11 +214,6 @@ cv::Mat OtsuResult(const cv::Mat& grey) {
     return otsu;
 }
 
-// True when the run's final level is the contour curve's second peak, above the main.
-bool TookSecondPeakAboveMain(const Trace& trace) {
-    return trace.secondPeak > trace.mainPeak && trace.finalThreshold == trace.secondPeak;
-}
-
 }  // namespace
 
 double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
@@ -272,6 +267,10 @@ int MedianStrokeWidth(const std::vector<TextBand>& bands) {
     }
     std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
     return std::max(1, widths[widths.size() / 2]);
+}
+
+bool TookSecondPeakAboveMain(const Trace& trace) {
+    return trace.secondPeak > trace.mainPeak && trace.finalThreshold == trace.secondPeak;
 }
 
 bool TookHigherPeak(const Trace& trace) {

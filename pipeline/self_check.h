@@ -57,6 +57,9 @@ int MedianStrokeWidth(const std::vector<TextBand>& bands);
 // True when the run's final level is the higher of the contour curve's two peaks.
 bool TookHigherPeak(const Trace& trace);
 
+// True when the run's final level is the contour curve's second peak, above the main.
+bool TookSecondPeakAboveMain(const Trace& trace);
+
 // True when the run's final level is the lower of the contour curve's two peaks.
 bool TookLowerPeak(const Trace& trace);
 
