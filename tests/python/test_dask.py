@@ -37,8 +37,8 @@ def batch(tmp_path_factory):
     cv2.imwrite(str(folder / "in/b/deep/page.png"), page[100:])  # the same name, elsewhere
     cv2.imwritemulti(str(folder / "in/b/two.tif"), [page, page[:500, :700]], dpi(200))
     (folder / "in/b/broken.png").write_bytes((ROOT / "samples/sample_page.png").read_bytes()[:900])
-    for i in range(4):  # enough files that a stop comes halfway
-        cv2.imwrite(str(folder / f"in/c/copy{i}.png"), page[:, 50 * i:])
+    for i in range(24):  # enough files that a stop comes halfway, however fast they go
+        cv2.imwrite(str(folder / f"in/c/copy{i}.png"), page[:, 30 * i:])
     done = subprocess.run([str(BUILD / "edgebin"), "--out-dir", "cli", "--report", "cli.jsonl",
                            "--quiet", "in"], cwd=folder, capture_output=True, text=True)
     assert done.returncode == 4, done.stderr  # the broken page
