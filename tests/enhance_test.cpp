@@ -98,4 +98,21 @@ TEST(EnhancePageTest, InkTestIsExactNearTheTieOnFlatPaper) {
     EXPECT_EQ(enhanced.at<unsigned char>(0, 32), 128);
 }
 
+TEST(EnhancePageTest, RejectsWhatItCannotComputeExactly) {
+    // Past 2048 the ink test's sums leave int64; two channels are no page.
+    const cv::Mat page(8, 8, CV_8UC1, cv::Scalar(200));
+    const cv::Mat twoChannels(8, 8, CV_8UC2, cv::Scalar(200, 200));
+    const struct {
+        const cv::Mat* page;
+        int window;
+    } cases[] = {{&page, 0}, {&page, 2049}, {&twoChannels, 15}};
+    for (const auto& c : cases) {
+        cv::Mat enhanced, background;
+        EXPECT_THROW(EnhancePage(*c.page, c.window, 0.5, enhanced, background), cv::Exception)
+            << c.window;
+    }
+    cv::Mat enhanced, background;
+    EXPECT_NO_THROW(EnhancePage(page, 2048, 0.5, enhanced, background));
+}
+
 }  // namespace
