@@ -1,8 +1,8 @@
 // The limits below were chosen on real degraded pages with hand-made ground truth,
 // at their own scan resolution, at half and double it and under gamma, contrast,
-// noise and JPEG changes, and on generated pages, held out set by set: together
-// they name nine in ten of the results that score badly and under 4 % of the good
-// ones (the dense-ink limits held out: nine in ten, at 4.6 %).
+// noise and JPEG changes, and on generated pages at three scales, held out set by
+// set and class by class: together they name 121 of the 147 results that score
+// below F 75 and 41 of the 726 at F 85 or more.
 #include "pipeline/self_check.h"
 
 #include <algorithm>
