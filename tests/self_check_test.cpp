@@ -10,27 +10,22 @@
 
 #include "support/test_support.h"
 
-// Four lines of words on paper of 210, the lower two in `lowerInk`.
-cv::Mat WordsPage(double lowerInk, int thickness = 2) {
+// Four lines of words on paper of 210, the upper two in `upperInk`, the lower in `lowerInk`.
+cv::Mat WordsPage(double lowerInk, int thickness = 2, double upperInk = 40) {
     cv::Mat grey(200, 300, CV_8UC1, cv::Scalar(210));
     for (int line = 0; line < 4; ++line) {
         cv::putText(grey, "words of line " + std::to_string(line), cv::Point(10, 40 + 45 * line),
-                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(line < 2 ? 40 : lowerInk), thickness,
-                    cv::LINE_AA);
+                    cv::FONT_HERSHEY_SIMPLEX, 0.9, cv::Scalar(line < 2 ? upperInk : lowerInk),
+                    thickness, cv::LINE_AA);
     }
     return grey;
 }
 
-// Dark words on light paper and its Otsu result, a sound binarization, against
+// Dark words on light paper and a threshold midway, a sound binarization, against
 // results that each trip one reason.
 TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
-    const auto otsu = [](const cv::Mat& page) {
-        cv::Mat binary;
-        cv::threshold(page, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-        return binary;
-    };
     const cv::Mat grey = WordsPage(40);
-    const cv::Mat sound = otsu(grey);
+    const cv::Mat sound = grey >= 125;
     // Bold print over 15 % of the page, dark, or half of it as grey as show-through.
     const cv::Mat bold = WordsPage(40, 4);
     const cv::Mat boldGrey = WordsPage(135, 4);
@@ -48,6 +43,16 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     const cv::Mat twoInks = WordsPage(160);
     cv::Mat darkOnly = sound.clone();
     darkOnly.rowRange(100, 200).setTo(255);
+    // Paper in a dark frame spreads its grey as a book's edge does.
+    cv::Mat framed = grey.clone();
+    cv::rectangle(framed, {0, 0, grey.cols, grey.rows}, cv::Scalar(30), 16);
+    // Faint lines on even paper, which Otsu leaves out; dark lines with the other
+    // side's lines showing through, mirrored and blurred.
+    const cv::Mat faint = WordsPage(180);
+    cv::Mat verso;
+    cv::GaussianBlur(WordsPage(170, 4, 170), verso, {7, 7}, 0);
+    cv::flip(verso, verso, 1);
+    const cv::Mat showThrough = cv::min(WordsPage(210), verso);
     constexpr edgebin::Mend kNone = edgebin::Mend::kNone;
     // Main peak, second peak and the level taken.
     constexpr std::array<int, 3> atLower{20, 90, 20};
@@ -65,7 +70,9 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
         // clang-format off
         {"sound", grey, sound, kNone, atLower, {}},
         {"sound at the higher level", grey, sound, kNone, atHigher, {}},
-        {"mended", grey, sound, edgebin::Mend::kNoText, atLower, {"the global level was mended"}},
+        {"mended, ink clear of even paper", grey, sound, edgebin::Mend::kNoText, atLower, {}},
+        {"mended, in a dark frame", framed, sound, edgebin::Mend::kNoText, atLower,
+         {"the global level was mended"}},
         {"blank", grey, white, kNone, atLower, {"almost no ink"}},
         {"thinned", grey, thinned, kNone, atLower, {"far less ink than a global threshold finds"}},
         {"black", grey, black, kNone, atLower,
@@ -79,8 +86,11 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
         {"faint lines left out at the lower level", twoInks, darkOnly, kNone, atLower, {}},
         {"faint lines left out at a main peak above the second", twoInks, darkOnly, kNone,
          {90, 20, 90}, {}},
-        {"bold dark print", bold, otsu(bold), kNone, atLower, {}},
-        {"bold print, half as grey as show-through", boldGrey, otsu(boldGrey), kNone, atLower,
+        {"bold dark print", bold, bold >= 125, kNone, atLower, {}},
+        {"bold print, half as grey as show-through", boldGrey, boldGrey >= 175, kNone, atLower,
+         {"much ink, not clearly apart from the paper in grey"}},
+        {"faint lines taken in", faint, faint >= 200, kNone, atLower, {}},
+        {"show-through taken in", showThrough, showThrough >= 195, kNone, atLower,
          {"much ink, not clearly apart from the paper in grey"}},
         // Faded writing that the mend kept: ink Otsu misses, grey near the paper's.
         {"black, kept as faint writing", grey, black, edgebin::Mend::kFaintWriting, atLower, {}},
@@ -173,8 +183,7 @@ TEST(MissedEdgeShareTest, MatchesTheShareMeasuredWithWholePageFilters) {
 // one too; ink that follows the page still stands apart from ink put anywhere.
 TEST(IsPlausibleInkTest, HoldsInkToTheSeparationThePageAllows) {
     const cv::Mat grey = WordsPage(40);
-    cv::Mat sound;
-    cv::threshold(grey, sound, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const cv::Mat sound = grey >= 125;
     cv::Mat shifted;
     cv::hconcat(sound.colRange(150, 300), sound.colRange(0, 150), shifted);
     // Up to 200 grey levels darker from left to right: the sound result's separation
