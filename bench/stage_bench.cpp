@@ -13,9 +13,11 @@
 #include "common/labelling.h"
 #include "common/small_components.h"
 #include "global/contour_curve.h"
+#include "global/contour_peaks.h"
 #include "global/enhance.h"
 #include "global/global_threshold.h"
 #include "global/gradient_map.h"
+#include "global/peak_threshold.h"
 #include "local/band_window_sums.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
@@ -101,6 +103,21 @@ void BM_BuildContourCurve(benchmark::State& state) {
         ContourCurve curve;
         BuildContourCurve(run.gradMap, curve);
         benchmark::DoNotOptimize(curve.data());
+    }
+    SetPixels(state);
+}
+
+// The choice between the curve's peaks, with the measure of the band between two.
+void BM_ChoosePeakLevel(benchmark::State& state) {
+    const StagedRun& run = PreparedRun();
+    bool hasSecond = false;
+    int mainPeak = 0;
+    int secondPeak = 0;
+    FindCurvePeaks(run.contourCurve, hasSecond, mainPeak, secondPeak);
+    for (auto _ : state) {
+        edgebin::Trace trace;
+        benchmark::DoNotOptimize(
+            ChoosePeakLevel(run.gradMap, hasSecond, mainPeak, secondPeak, 0.05, trace));
     }
     SetPixels(state);
 }
@@ -314,6 +331,7 @@ void BM_Sauvola(benchmark::State& state) {
 BENCHMARK(BM_EnhancePage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComputeGradientMap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildContourCurve)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChoosePeakLevel)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EstimateStrokeWidth)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrokeWidthFromEdgeGaps)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StrokeDescription)->Unit(benchmark::kMillisecond);

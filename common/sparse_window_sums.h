@@ -18,6 +18,7 @@
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
+#include <type_traits>
 #include <vector>
 
 namespace edgebin::detail {
@@ -219,6 +220,11 @@ class RowPrefix {
         for (; v < 0 && v < to; ++v) {
             add(v > -cols ? static_cast<int>(-v) : Reflect101(v, cols));
         }
+#if CV_SIMD128
+        if constexpr (kTrackers == 1 && kLanes == 1 && std::is_same_v<Sum, std::uint32_t>) {
+            v = AddFourAtATime(columns[0], v, std::min<long long>(cols, to), running, out);
+        }
+#endif
         for (; v < cols && v < to; ++v) {
             add(static_cast<int>(v));
         }
@@ -237,6 +243,30 @@ class RowPrefix {
 
   private:
     using Entry = std::array<Sum, kTrackers * kLanes>;
+
+#if CV_SIMD128
+    // The prefix of a single 32-bit sum over the map's columns v .. end - 1 in steps
+    // of four: the one sequential chain of additions the compiler leaves scalar.
+    // Returns the first column left; `running` is the sum up to it.
+    static long long AddFourAtATime(const typename Tracker::Lanes* columns, long long v,
+                                    long long end, Entry& running, Entry*& out) {
+        static_assert(sizeof(Entry) == sizeof(std::uint32_t) &&
+                      sizeof(typename Tracker::Lanes) == sizeof(std::uint32_t));
+        cv::v_uint32x4 carry = cv::v_setall_u32(running[0]);
+        for (; v + 4 <= end; v += 4) {
+            cv::v_uint32x4 sums = cv::v_load(columns[v].data());
+            sums += cv::v_rotate_left<1>(sums);
+            sums += cv::v_rotate_left<2>(sums);
+            sums += carry;
+            cv::v_store(out->data(), sums);
+            out += 4;
+            carry = cv::v_broadcast_element<3>(sums);
+        }
+        running[0] = carry.get0();
+        return v;
+    }
+#endif
+
     std::vector<Entry> entries_;
     long long from_ = 0;
 };

@@ -40,8 +40,4 @@ int SelectPeakThreshold(const cv::Mat& gradMap, const ContourCurve& curve, cv::M
 int ChoosePeakLevel(const cv::Mat& gradMap, bool hasSecond, int mainPeak, int secondPeak,
                     double Rthre, Trace& trace, int threads = 1);
 
-// `isolatedMask` = `bandMask` without the pixels that have a non-zero 8-neighbour
-// in `strongMask`.
-void IsolateBandPixels(const cv::Mat& strongMask, const cv::Mat& bandMask, cv::Mat& isolatedMask);
-
 }  // namespace edgebin::detail

@@ -155,8 +155,9 @@ class VoterColumnSums {
           squaresPrefix_(static_cast<size_t>(gray.cols) + 1, 0) {}
 
     // Makes the column sums cover rows top..bottom (none when top > bottom) and
-    // refreshes the prefixes.
-    void Cover(int top, int bottom) {
+    // refreshes the prefixes over columns from..to, which every window summed
+    // before the next call must lie within.
+    void Cover(int top, int bottom, int from, int to) {
         if (top > bottom) {
             top = 0;
             bottom = -1;
@@ -180,10 +181,11 @@ class VoterColumnSums {
         while (top_ < top) {
             AddRow<false>(top_++);
         }
-        BuildPrefixes();
+        BuildPrefixes(from, to);
     }
 
-    // Sums over columns x0..x1 of the covered rows; zero for an empty range.
+    // Sums over columns x0..x1 of the covered rows; zero for an empty range. The
+    // prefixes start from zero at the first column they cover, which cancels out.
     WindowSums Sum(int x0, int x1) const {
         if (x0 > x1) {
             return WindowSums{0, 0, 0};
@@ -210,7 +212,11 @@ class VoterColumnSums {
         Column* count = count_.data();
         Column* sum = sum_.data();
         Column* squares = squares_.data();
-        for (int x = 0; x < cols; ++x) {
+        // Only the columns from the row's first voter to its last change; rows
+        // between lines of text often have none.
+        const int first = NextNonZero(voter, 0, cols);
+        const int end = first == cols ? cols : EndOfNonZero(voter, cols);
+        for (int x = first; x < end; ++x) {
             const Column on = voter[x] != 0 ? 1 : 0;
             const Column value = grey[x] * on;
             if (kAdd) {
@@ -225,9 +231,15 @@ class VoterColumnSums {
         }
     }
 
-    void BuildPrefixes() {
-        const size_t cols = count_.size();
-        for (size_t x = 0; x < cols; ++x) {
+    void BuildPrefixes(int from, int to) {
+        if (from > to) {
+            return;
+        }
+        const auto first = static_cast<size_t>(from);
+        countPrefix_[first] = 0;
+        sumPrefix_[first] = 0;
+        squaresPrefix_[first] = 0;
+        for (size_t x = first; x <= static_cast<size_t>(to); ++x) {
             countPrefix_[x + 1] = countPrefix_[x] + static_cast<std::int64_t>(count_[x]);
             sumPrefix_[x + 1] = sumPrefix_[x] + static_cast<std::int64_t>(sum_[x]);
             squaresPrefix_[x + 1] = squaresPrefix_[x] + static_cast<std::int64_t>(squares_[x]);
@@ -552,7 +564,12 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
             continue;
         }
         const VoterWindow statsRows = ClippedWindow(0, y, statsHalf, rows, cols);
-        columnSums.Cover(statsRows.y0, statsRows.y1);
+        // The windows' columns grow with the voter's, so the first and the last
+        // voter's bound them all.
+        const int lastVoter = EndOfNonZero(voter, cols) - 1;
+        columnSums.Cover(statsRows.y0, statsRows.y1,
+                         ClippedWindow(firstVoter, y, statsHalf, rows, cols).x0,
+                         ClippedWindow(lastVoter, y, statsHalf, rows, cols).x1);
         narrowSegments.clear();
         wideSegments.clear();
         for (int x = firstVoter; x < cols; x = NextNonZero(voter, x + 1, cols)) {

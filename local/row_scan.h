@@ -22,4 +22,21 @@ inline int NextNonZero(const unsigned char* row, int x, int cols) {
     return x;
 }
 
+// One past the last column whose byte is non-zero, or 0; zero bytes are skipped
+// eight at a time from the right.
+inline int EndOfNonZero(const unsigned char* row, int cols) {
+    int end = cols;
+    for (; end >= 8; end -= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, row + end - 8, sizeof(word));
+        if (word != 0) {
+            break;
+        }
+    }
+    while (end > 0 && row[end - 1] == 0) {
+        --end;
+    }
+    return end;
+}
+
 }  // namespace edgebin::detail

@@ -39,32 +39,9 @@ void SetEdgesTo(cv::Mat& map, unsigned char value, int threads) {
     });
 }
 
-}  // namespace
-
-void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                    const std::vector<LineBand>& lineBands,
-                    const std::vector<int>& bandStrokeWidths, double componentFactor, int threads) {
-    if (map.type() != CV_8UC1 || map.empty() ||
-        !IsCompleteStrokeDescription(map.rows, map.cols, lineBands, bandStrokeWidths,
-                                     rowStrokeWidths)) {
-        return;
-    }
-    SetEdgesTo(map, 255, threads);
-    ClearUndersizedComponents(map, rowStrokeWidths, componentFactor, threads);
-    DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
-                  kDensityCountFactor, threads);
-    CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
-                     kCornerWindowFactor, kCornerCountFactor, threads);
-    SetEdgesTo(map, 1, threads);
-}
-
-void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                               double componentFactor, int threads) {
-    if (map.type() != CV_8UC1 || map.empty() ||
-        rowStrokeWidths.size() != static_cast<size_t>(map.rows)) {
-        return;
-    }
-    SetEdgesTo(map, 255, threads);
+// ClearUndersizedComponents on a map of any non-zero edge values, which it keeps.
+void ClearUndersizedOf(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                       double componentFactor, int threads) {
     std::vector<ComponentRecord> records;
     FindMaskComponents(map, records, threads);
     // Every record was taken before the first box is cleared, so a cleared box
@@ -81,6 +58,36 @@ void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWi
                 .setTo(0);
         }
     }
+}
+
+}  // namespace
+
+void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                    const std::vector<LineBand>& lineBands,
+                    const std::vector<int>& bandStrokeWidths, double componentFactor, int threads) {
+    if (map.type() != CV_8UC1 || map.empty() ||
+        !IsCompleteStrokeDescription(map.rows, map.cols, lineBands, bandStrokeWidths,
+                                     rowStrokeWidths)) {
+        return;
+    }
+    // The edge values need no pass of their own: the components do not depend on
+    // them, the density filter makes them 1 (the description that passed here
+    // passes it too) and the corner vote only clears.
+    ClearUndersizedOf(map, rowStrokeWidths, componentFactor, threads);
+    DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
+                  kDensityCountFactor, threads);
+    CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
+                     kCornerWindowFactor, kCornerCountFactor, threads);
+}
+
+void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                               double componentFactor, int threads) {
+    if (map.type() != CV_8UC1 || map.empty() ||
+        rowStrokeWidths.size() != static_cast<size_t>(map.rows)) {
+        return;
+    }
+    SetEdgesTo(map, 255, threads);
+    ClearUndersizedOf(map, rowStrokeWidths, componentFactor, threads);
 }
 
 }  // namespace edgebin::detail

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
 #include <random>
 
 using namespace edgebin::detail;
@@ -67,40 +68,49 @@ TEST(ChoosePeakLevelTest, RecordsThePeaksAndPicksByTheIsolatedShare) {
     }
 }
 
-TEST(IsolateBandPixelsTest, MatchesANeighbourCountOnRandomMasks) {
-    // Masks of any non-zero values that may overlap, on strips and blocks, against
-    // the plain count of strong 8-neighbours inside the page.
+// The isolated share as defined: strong pixels in 8-connected components of three
+// or more (OpenCV's labelling), and band pixels with none of them among their
+// 8-neighbours inside the page. Random maps with strong shares from sparse specks
+// to dense blobs, on strips and blocks, on one thread and in three bands.
+TEST(ChoosePeakLevelTest, RatioMatchesComponentsOnRandomMaps) {
     std::mt19937 rng(23);
     const cv::Size sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 3}, {17, 13}, {40, 31}};
     for (const cv::Size& size : sizes) {
         for (int trial = 0; trial < 20; ++trial) {
-            cv::Mat strong(size, CV_8UC1);
-            cv::Mat band(size, CV_8UC1);
-            const int strongShare = std::uniform_int_distribution<int>(1, 20)(rng);
-            for (int y = 0; y < size.height; ++y) {
-                for (int x = 0; x < size.width; ++x) {
-                    const int roll = std::uniform_int_distribution<int>(0, 99)(rng);
-                    strong.at<unsigned char>(y, x) = roll < strongShare ? 1 + roll : 0;
-                    band.at<unsigned char>(y, x) = roll % 3 == 0 ? 7 * roll % 256 : 0;
-                }
+            cv::Mat gradMap(size, CV_8UC1);
+            const int strongShare = std::uniform_int_distribution<int>(1, 40)(rng);
+            for (auto it = gradMap.begin<unsigned char>(); it != gradMap.end<unsigned char>();
+                 ++it) {
+                const int roll = std::uniform_int_distribution<int>(0, 99)(rng);
+                *it = static_cast<unsigned char>(roll < strongShare ? 41 + roll : roll % 3 * 20);
             }
-            cv::Mat expected = band.clone();
+            cv::Mat labels;
+            cv::Mat stats;
+            cv::Mat centroids;
+            cv::connectedComponentsWithStats(gradMap > 40, labels, stats, centroids, 8);
+            const cv::Rect page({}, size);
+            int isolated = 0;
             for (int y = 0; y < size.height; ++y) {
                 for (int x = 0; x < size.width; ++x) {
+                    bool near = false;
                     for (int dy = -1; dy <= 1; ++dy) {
                         for (int dx = -1; dx <= 1; ++dx) {
                             const cv::Point n(x + dx, y + dy);
-                            if ((dx != 0 || dy != 0) && n.inside(cv::Rect({}, size)) &&
-                                strong.at<unsigned char>(n) != 0) {
-                                expected.at<unsigned char>(y, x) = 0;
-                            }
+                            near =
+                                near || (n.inside(page) && labels.at<int>(n) > 0 &&
+                                         stats.at<int>(labels.at<int>(n), cv::CC_STAT_AREA) >= 3);
                         }
                     }
+                    const int grad = gradMap.at<unsigned char>(y, x);
+                    isolated += grad > 20 && grad <= 40 && !near ? 1 : 0;
                 }
             }
-            cv::Mat isolated;
-            IsolateBandPixels(strong, band, isolated);
-            ASSERT_EQ(cv::countNonZero(isolated != expected), 0) << size << " trial " << trial;
+            for (const int threads : {1, 3}) {
+                edgebin::Trace trace;
+                ChoosePeakLevel(gradMap, true, 20, 40, 0.05, trace, threads);
+                ASSERT_EQ(trace.ratio, isolated / static_cast<double>(size.area()))
+                    << size << " trial " << trial << " threads " << threads;
+            }
         }
     }
 }
