@@ -8,14 +8,10 @@ namespace edgebin::detail {
 
 using ContourCurve = std::array<double, 256>;
 
-// contourCurve[l]: the mask gradMap > l, after RemoveSpecks, measured as the number
-// of background pixels touching it along a side divided by the number of its
-// 8-connected components (0 without components). `threads` (>= 1) share the work;
-// the curve does not depend on their number.
+// contourCurve[l]: the mask gradMap > l, with every 8-connected component of fewer than
+// 3 pixels cleared, measured as the number of background pixels touching it along a side
+// divided by the number of its 8-connected components (0 without components).
+// `threads` (>= 1) share the work; the curve does not depend on their number.
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int threads = 1);
-
-// Makes `img` 0/255 and clears every 8-connected component of fewer than 3 pixels.
-// `threads` share the search for components; the result does not depend on them.
-void RemoveSpecks(cv::Mat& img, int threads = 1);
 
 }  // namespace edgebin::detail

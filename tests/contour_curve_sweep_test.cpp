@@ -1,5 +1,5 @@
 // The one-sweep contour curve against thresholding and measuring every level,
-// and a curve, specks and outlines worked out by hand.
+// and a curve and its specks worked out by hand.
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
@@ -75,15 +75,4 @@ TEST(ContourCurveSweep, HandBuiltMap) {
     for (int level = 0; level < 256; ++level) {
         EXPECT_DOUBLE_EQ(curve[level], level < 100 ? 8.0 : 0.0) << level;
     }
-}
-
-// Speck removal, kept beside the sweep for the peak threshold choice; specks at the
-// page's edges too.
-TEST(ContourCurveHelpers, SpecksOfOneAndTwoPixelsGo) {
-    cv::Mat img =
-        MaskFromText({"#.......", "......#.", ".....#..", ".......#", ".##.....", "..#....."}, 7);
-    RemoveSpecks(img);
-    const cv::Mat expected =
-        MaskFromText({"........", "........", "........", "........", ".##.....", "..#....."});
-    EXPECT_EQ(cv::norm(img, expected, cv::NORM_INF), 0.0);
 }
