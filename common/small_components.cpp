@@ -37,6 +37,16 @@ bool BoxTouchesKeptEdge(const cv::Mat& dst, const cv::Mat& keepMask, const Compo
     return false;
 }
 
+// Paper becomes 255 and the ink mask is filled in the same pass: two passes would
+// read the whole page twice.
+void MakeTwoLevelRow(unsigned char* row, unsigned char* black, int cols) {
+    for (int x = 0; x < cols; ++x) {
+        const unsigned char ink = row[x] == 0 ? 255 : 0;
+        black[x] = ink;
+        row[x] = static_cast<unsigned char>(~ink);
+    }
+}
+
 }  // namespace
 
 void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowStrokeWidths,
@@ -46,9 +56,9 @@ void RemoveSmallComponents(const cv::Mat& keepMask, const std::vector<int>& rowS
 
     cv::Mat black(dst.size(), CV_8UC1);
     ForEachBand(dst.rows, threads, [&](RowBand band, int) {
-        cv::Mat rows = dst.rowRange(band.top, band.bottom);
-        rows.setTo(255, rows);
-        cv::compare(rows, 0, black.rowRange(band.top, band.bottom), cv::CMP_EQ);
+        for (int y = band.top; y < band.bottom; ++y) {
+            MakeTwoLevelRow(dst.ptr<unsigned char>(y), black.ptr<unsigned char>(y), dst.cols);
+        }
     });
     if (rowStrokeWidths.size() != static_cast<size_t>(dst.rows)) {
         return;
