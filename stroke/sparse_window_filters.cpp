@@ -228,17 +228,12 @@ void CornerVoteBandWithTrackers(const SparseRows<1>& edges, const LineBand& band
     }
 }
 
-}  // namespace
-
-void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
-                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
-                   double windowFactor, double countFactor, int threads) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
-        return;
-    }
-    SparseRows<1> edges;
-    ListEdgePixels(map, edges, threads);
-    // Removals go into `map` while the sums read the list taken before them.
+// Clears the listed pixels whose centred window is sparse. Removals go into `map`
+// while the sums read the list taken before them.
+void DensityFilterListed(const SparseRows<1>& edges, const std::vector<int>& rowStrokeWidths,
+                         const std::vector<LineBand>& lineBands,
+                         const std::vector<int>& bandStrokeWidths, double windowFactor,
+                         double countFactor, int threads, cv::Mat& map) {
     ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
         EdgeSums sums(edges);
         EdgePrefix<1> prefix;
@@ -265,16 +260,12 @@ void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     });
 }
 
-void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+// Clears the listed pixels that enough of their five windows find sparse.
+// Removals go into `map` while the sums read the list taken before them.
+void CornerVoteListed(const SparseRows<1>& edges, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
-                      double countFactor, int threads) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
-        return;
-    }
-    SparseRows<1> edges;
-    ListEdgePixels(map, edges, threads);
-    // Removals go into `map` while the sums read the list taken before them.
+                      double countFactor, int threads, cv::Mat& map) {
     ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
         const LineBand& band = lineBands[k];
         const int side =
@@ -289,6 +280,69 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                                        map);
         }
     });
+}
+
+// Drops from the list the pixels `map` no longer holds: the list stays in raster
+// order, so the next filter needs no scan of the whole page.
+void KeepListedEdges(const cv::Mat& map, SparseRows<1>& edges) {
+    size_t kept = 0;
+    size_t from = 0;
+    for (int y = 0; y < edges.rows; ++y) {
+        const unsigned char* pixels = map.ptr<unsigned char>(y);
+        const size_t end = edges.rowStart[static_cast<size_t>(y) + 1];
+        for (; from < end; ++from) {
+            const int x = edges.columns[from];
+            if (pixels[x] != 0) {
+                edges.columns[kept++] = x;
+            }
+        }
+        edges.rowStart[static_cast<size_t>(y) + 1] = kept;
+    }
+    edges.columns.resize(kept);
+    edges.largestValue = edges.columns.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
+                   double windowFactor, double countFactor, int threads) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return;
+    }
+    SparseRows<1> edges;
+    ListEdgePixels(map, edges, threads);
+    DensityFilterListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, windowFactor,
+                        countFactor, threads, map);
+}
+
+void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                      const std::vector<LineBand>& lineBands,
+                      const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
+                      double countFactor, int threads) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return;
+    }
+    SparseRows<1> edges;
+    ListEdgePixels(map, edges, threads);
+    CornerVoteListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, minVotes, windowFactor,
+                     countFactor, threads, map);
+}
+
+void DensityThenCornerVote(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                           const std::vector<LineBand>& lineBands,
+                           const std::vector<int>& bandStrokeWidths, const DensityRule& density,
+                           const CornerVoteRule& cornerVote, int threads) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return;
+    }
+    SparseRows<1> edges;
+    ListEdgePixels(map, edges, threads);
+    DensityFilterListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, density.windowFactor,
+                        density.countFactor, threads, map);
+    KeepListedEdges(map, edges);
+    CornerVoteListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, cornerVote.minVotes,
+                     cornerVote.windowFactor, cornerVote.countFactor, threads, map);
 }
 
 }  // namespace edgebin::detail

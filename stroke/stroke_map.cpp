@@ -74,10 +74,10 @@ void CleanStrokeMap(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
     // them, the density filter makes them 1 (the description that passed here
     // passes it too) and the corner vote only clears.
     ClearUndersizedOf(map, rowStrokeWidths, componentFactor, threads);
-    DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kDensityWindowFactor,
-                  kDensityCountFactor, threads);
-    CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths, kCornerMinVotes,
-                     kCornerWindowFactor, kCornerCountFactor, threads);
+    DensityThenCornerVote(map, rowStrokeWidths, lineBands, bandStrokeWidths,
+                          DensityRule{kDensityWindowFactor, kDensityCountFactor},
+                          CornerVoteRule{kCornerMinVotes, kCornerWindowFactor, kCornerCountFactor},
+                          threads);
 }
 
 void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWidths,

@@ -44,4 +44,22 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
                       double countFactor, int threads = 1);
 
+struct DensityRule {
+    double windowFactor;
+    double countFactor;
+};
+
+struct CornerVoteRule {
+    int minVotes;
+    double windowFactor;
+    double countFactor;
+};
+
+// DensityFilter then CornerVoteFilter, with the same result; the edge pixels are
+// listed once, the second filter taking the first one's list less its removals.
+void DensityThenCornerVote(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                           const std::vector<LineBand>& lineBands,
+                           const std::vector<int>& bandStrokeWidths, const DensityRule& density,
+                           const CornerVoteRule& cornerVote, int threads = 1);
+
 }  // namespace edgebin::detail

@@ -377,6 +377,16 @@ TEST(WindowFilterEquivalence, MatchTheBoxFilterVersions) {
                          countFactor, threads);
         ASSERT_TRUE(SamePixels(expected, actual)) << "corner vote";
         changed += cv::countNonZero(expected) != cv::countNonZero(map) ? 1 : 0;
+        expected = map.clone();
+        actual = map.clone();
+        reference::DensityFilter(expected, d.rowWidths, d.bands, d.bandWidths, windowFactor,
+                                 countFactor);
+        reference::CornerVoteFilter(expected, d.rowWidths, d.bands, d.bandWidths, minVotes,
+                                    windowFactor, countFactor);
+        DensityThenCornerVote(actual, d.rowWidths, d.bands, d.bandWidths,
+                              {windowFactor, countFactor}, {minVotes, windowFactor, countFactor},
+                              threads);
+        ASSERT_TRUE(SamePixels(expected, actual)) << "density then corner vote";
     }
     EXPECT_GT(changed, 100);  // the filters must actually remove pixels in many trials
 }

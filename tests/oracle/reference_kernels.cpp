@@ -49,6 +49,17 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                                 windowFactor, countFactor);
 }
 
+void DensityThenCornerVote(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                           const std::vector<LineBand>& lineBands,
+                           const std::vector<int>& bandStrokeWidths, const DensityRule& density,
+                           const CornerVoteRule& cornerVote, int /*threads*/) {
+    reference::DensityFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths,
+                             density.windowFactor, density.countFactor);
+    reference::CornerVoteFilter(map, rowStrokeWidths, lineBands, bandStrokeWidths,
+                                cornerVote.minVotes, cornerVote.windowFactor,
+                                cornerVote.countFactor);
+}
+
 int FindMaskComponents(const cv::Mat& mask, std::vector<ComponentRecord>& records,
                        int /*threads*/) {
     return reference::FindMaskComponents(mask, records);
