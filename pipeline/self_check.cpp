@@ -72,35 +72,49 @@ struct GreySums {
     std::int64_t inkCount = 0;
 };
 
-// The separation of grey under ink and paper; 0 without ink or without paper.
-double SeparationOf(const GreySums& sums) {
-    if (sums.inkCount == 0 || sums.inkCount == sums.count) {
-        return 0.0;
-    }
-    const double inkCount = static_cast<double>(sums.inkCount);
-    const double paperCount = static_cast<double>(sums.count - sums.inkCount);
-    const double inkMean = sums.inkSum / inkCount;
-    const double paperMean = (sums.sum - sums.inkSum) / paperCount;
-    const double inkVariance = std::max(0.0, sums.inkSquares / inkCount - inkMean * inkMean);
-    const double paperVariance =
-        std::max(0.0, (sums.squares - sums.inkSquares) / paperCount - paperMean * paperMean);
-    return (paperMean - inkMean) / std::sqrt(inkVariance + paperVariance + 1e-9);
-}
+// Means and variances of the grey under the ink and under the paper.
+struct InkAndPaper {
+    double inkMean = 0.0;
+    double paperMean = 0.0;
+    double inkVariance = 0.0;
+    double paperVariance = 0.0;
+};
 
-// True when the ink's mean grey lies kClearInkContrast of the paper's standard
-// deviations or more below the paper's mean; false without ink or paper.
-bool StandsClearOfEvenPaper(const GreySums& sums) {
+// False without ink or without paper, where `out` means nothing.
+bool InkAndPaperOf(const GreySums& sums, InkAndPaper& out) {
     if (sums.inkCount == 0 || sums.inkCount == sums.count) {
         return false;
     }
     const double inkCount = static_cast<double>(sums.inkCount);
     const double paperCount = static_cast<double>(sums.count - sums.inkCount);
-    const double contrast = (sums.sum - sums.inkSum) / paperCount - sums.inkSum / inkCount;
-    const double paperMean = (sums.sum - sums.inkSum) / paperCount;
-    const double paperVariance =
-        std::max(0.0, (sums.squares - sums.inkSquares) / paperCount - paperMean * paperMean);
+    out.inkMean = sums.inkSum / inkCount;
+    out.paperMean = (sums.sum - sums.inkSum) / paperCount;
+    out.inkVariance = std::max(0.0, sums.inkSquares / inkCount - out.inkMean * out.inkMean);
+    out.paperVariance = std::max(
+        0.0, (sums.squares - sums.inkSquares) / paperCount - out.paperMean * out.paperMean);
+    return true;
+}
+
+// The separation of grey under ink and paper; 0 without ink or without paper.
+double SeparationOf(const GreySums& sums) {
+    InkAndPaper grey;
+    if (!InkAndPaperOf(sums, grey)) {
+        return 0.0;
+    }
+    return (grey.paperMean - grey.inkMean) /
+           std::sqrt(grey.inkVariance + grey.paperVariance + 1e-9);
+}
+
+// True when the ink's mean grey lies kClearInkContrast of the paper's standard
+// deviations or more below the paper's mean; false without ink or paper.
+bool StandsClearOfEvenPaper(const GreySums& sums) {
+    InkAndPaper grey;
+    if (!InkAndPaperOf(sums, grey)) {
+        return false;
+    }
+    const double contrast = grey.paperMean - grey.inkMean;
     return contrast > 0.0 &&
-           contrast * contrast >= kClearInkContrast * kClearInkContrast * paperVariance;
+           contrast * contrast >= kClearInkContrast * kClearInkContrast * grey.paperVariance;
 }
 
 // Adds row segment [begin, end) of a grey row and its binary row to `tile`.

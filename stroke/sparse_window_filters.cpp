@@ -302,16 +302,28 @@ void KeepListedEdges(const cv::Mat& map, SparseRows<1>& edges) {
     edges.largestValue = edges.columns.empty() ? 0 : 1;
 }
 
+// Lists the edge pixels of a map the filters take, making them 1; false, and the map
+// left alone, when they refuse its description.
+bool ListAcceptedEdges(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
+                       const std::vector<LineBand>& lineBands,
+                       const std::vector<int>& bandStrokeWidths, int threads,
+                       SparseRows<1>& edges) {
+    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+        return false;
+    }
+    ListEdgePixels(map, edges, threads);
+    return true;
+}
+
 }  // namespace
 
 void DensityFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                    const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                    double windowFactor, double countFactor, int threads) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+    SparseRows<1> edges;
+    if (!ListAcceptedEdges(map, rowStrokeWidths, lineBands, bandStrokeWidths, threads, edges)) {
         return;
     }
-    SparseRows<1> edges;
-    ListEdgePixels(map, edges, threads);
     DensityFilterListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, windowFactor,
                         countFactor, threads, map);
 }
@@ -320,11 +332,10 @@ void CornerVoteFilter(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
                       double countFactor, int threads) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+    SparseRows<1> edges;
+    if (!ListAcceptedEdges(map, rowStrokeWidths, lineBands, bandStrokeWidths, threads, edges)) {
         return;
     }
-    SparseRows<1> edges;
-    ListEdgePixels(map, edges, threads);
     CornerVoteListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, minVotes, windowFactor,
                      countFactor, threads, map);
 }
@@ -333,11 +344,10 @@ void DensityThenCornerVote(cv::Mat& map, const std::vector<int>& rowStrokeWidths
                            const std::vector<LineBand>& lineBands,
                            const std::vector<int>& bandStrokeWidths, const DensityRule& density,
                            const CornerVoteRule& cornerVote, int threads) {
-    if (!AcceptsDescription(map, rowStrokeWidths, lineBands, bandStrokeWidths) || map.empty()) {
+    SparseRows<1> edges;
+    if (!ListAcceptedEdges(map, rowStrokeWidths, lineBands, bandStrokeWidths, threads, edges)) {
         return;
     }
-    SparseRows<1> edges;
-    ListEdgePixels(map, edges, threads);
     DensityFilterListed(edges, rowStrokeWidths, lineBands, bandStrokeWidths, density.windowFactor,
                         density.countFactor, threads, map);
     KeepListedEdges(map, edges);
