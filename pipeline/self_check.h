@@ -45,6 +45,11 @@ bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary);
 // tile counts. `grey`, `binary`: CV_8UC1 of one size (ink 0).
 double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize);
 
+// Share (0..1) of the ink (0) of `binary` lying in the dark surround of the `grey`
+// page: the pixels at or below its Otsu threshold 8-connected to the page's border. 0
+// without ink. `grey`, `binary`: CV_8UC1 of one size.
+double InkShareInSurround(const cv::Mat& grey, const cv::Mat& binary);
+
 // Share (0..1) of the clear edges of `grey` (3x3 Sobel magnitude above 8 times its
 // median plus one, the median taken on every fourth strip of 32 rows) lying over
 // `strokeWidth` pixels from the outline of `binary`'s ink; 0 when the page has no

@@ -46,6 +46,14 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
     // Paper in a dark frame spreads its grey as a book's edge does.
     cv::Mat framed = grey.clone();
     cv::rectangle(framed, {0, 0, grey.cols, grey.rows}, cv::Scalar(30), 16);
+    // A black frame around a margin of paper spreads the paper's grey over the whole
+    // page; the result may leave the frame as paper, or take in a side as a gutter.
+    cv::Mat margin, wideFrame, inWideFrame;
+    cv::copyMakeBorder(grey, margin, 40, 40, 40, 40, cv::BORDER_CONSTANT, cv::Scalar(210));
+    cv::copyMakeBorder(margin, wideFrame, 30, 30, 30, 30, cv::BORDER_CONSTANT, cv::Scalar(0));
+    cv::copyMakeBorder(sound, inWideFrame, 70, 70, 70, 70, cv::BORDER_CONSTANT, cv::Scalar(255));
+    cv::Mat sideTaken = inWideFrame.clone();
+    sideTaken.colRange(0, 30).setTo(0);
     // Faint lines on even paper, which Otsu leaves out; dark lines with the other
     // side's lines showing through, mirrored and blurred.
     const cv::Mat faint = WordsPage(180);
@@ -79,6 +87,9 @@ TEST(CheckResultTest, NamesEachReasonToLookAtAPage) {
          {"far more ink than a global threshold finds", "ink and paper overlap in grey"}},
         {"shifted", grey, shifted, kNone, atLower,
          {"ink and paper overlap in grey", "ink and paper overlap in grey within small areas"}},
+        {"sound, in a wide dark frame", wideFrame, inWideFrame, kNone, atLower, {}},
+        {"a side of the wide frame taken in", wideFrame, sideTaken, kNone, atLower,
+         {"ink and paper overlap in grey"}},
         {"noisy", noisy, sound, kNone, atLower,
          {"ink and paper overlap in grey within small areas"}},
         {"faint lines left out at the higher level", twoInks, darkOnly, kNone, atHigher,
