@@ -76,7 +76,8 @@ std::string SelfCheckNote(const Trace& trace) {
                " lay in the noise, the peak " + std::to_string(trace.finalThreshold) +
                " above it was used";
     } else if (trace.mend == Mend::kPaperTakenIn) {
-        // Without a peak above, the level used is the one half as high again.
+        // Without a peak above, the level used is the one half as high again, or
+        // raised further.
         const char* used = trace.secondPeak == trace.finalThreshold ? " the peak " : " the level ";
         note = "the peak " + std::to_string(trace.mendedFrom) + " took in paper," + used +
                std::to_string(trace.finalThreshold) + " above it was used";

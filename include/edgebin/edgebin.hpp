@@ -156,7 +156,8 @@ struct Trace {
     // was used (secondPeak); kPaperTakenIn, the lower of two peaks, or a curve's only
     // peak, left ink over 15 % of the page whose grey lies near the paper's, and the
     // higher peak (secondPeak; without a peak above the only one, the level half as
-    // high again, secondPeak -1), leaving a fifth less ink or more, was used. kNone
+    // high again, raised by half again while it still took in paper, secondPeak -1),
+    // leaving a fifth less ink or more, was used. kNone
     // when the level is the peaks' own choice.
     Mend mend = Mend::kNone;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
