@@ -578,6 +578,7 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
         return cv::v_round((cv::v_cvt_f64(grey) / cv::v_max(levelLow, one)) * white,
                            (cv::v_cvt_f64_high(grey) / cv::v_max(levelHigh, one)) * white);
     };
+    cv::v_int32x4 taken = cv::v_setzero_s32();
     for (; x + 8 <= cols; x += 8) {
         // Which pixels take their level comes first: after the first window side few
         // do, and a step without any skips the divisions.
@@ -615,15 +616,24 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
         }
         const cv::v_uint16x8 values = cv::v_pack_u(valueLow, valueHigh);
         const cv::v_uint16x8 levels = cv::v_pack_u(levelLow, levelHigh);
-        cv::v_store_low(row.enhanced + x, cv::v_select(take, cv::v_pack(values, values),
-                                                       cv::v_load_low(row.enhanced + x)));
-        cv::v_store_low(row.background + x, cv::v_select(take, cv::v_pack(levels, levels),
-                                                         cv::v_load_low(row.background + x)));
-        cv::v_store_low(row.resolved + x, cv::v_select(take, cv::v_setall_u8(kResolved),
-                                                       cv::v_load_low(row.resolved + x)));
+        cv::v_uint8x16 enhancedBytes = cv::v_pack(values, values);
+        cv::v_uint8x16 backgroundBytes = cv::v_pack(levels, levels);
+        cv::v_uint8x16 resolvedBytes = cv::v_setall_u8(kResolved);
+        // In the first window side nearly every step takes all its pixels, and
+        // then nothing is kept.
+        if (!cv::v_check_all(take)) {
+            enhancedBytes = cv::v_select(take, enhancedBytes, cv::v_load_low(row.enhanced + x));
+            backgroundBytes =
+                cv::v_select(take, backgroundBytes, cv::v_load_low(row.background + x));
+            resolvedBytes = cv::v_select(take, resolvedBytes, cv::v_load_low(row.resolved + x));
+        }
+        cv::v_store_low(row.enhanced + x, enhancedBytes);
+        cv::v_store_low(row.background + x, backgroundBytes);
+        cv::v_store_low(row.resolved + x, resolvedBytes);
         // Taken lanes hold -1.
-        resolved -= cv::v_reduce_sum(takeLow + takeHigh);
+        taken += takeLow + takeHigh;
     }
+    resolved -= cv::v_reduce_sum(taken);
 #else
     static_cast<void>(g);
     static_cast<void>(sum);
