@@ -241,6 +241,12 @@ class RowPrefix {
         return static_cast<Sum>(entries_[a + static_cast<size_t>(count)][lane] - entries_[a][lane]);
     }
 
+    // Every lane of the prefix entry of virtual column `start`, which must lie
+    // inside the prefix.
+    const Sum* EntryAt(long long start) const {
+        return entries_[static_cast<size_t>(start - from_)].data();
+    }
+
   private:
     using Entry = std::array<Sum, kTrackers * kLanes>;
 

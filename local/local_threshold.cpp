@@ -411,22 +411,35 @@ class VotePlan {
             size_t i = block.firstLimit;
             while (i < block.endLimit) {
                 const size_t chunkEnd = std::min(block.endLimit, i + kMaxByteCount);
-                // Two counts, so that the compares of neighbouring segments overlap;
-                // a true compare is all ones, so subtracting it counts one.
-                cv::v_uint8x16 ink = cv::v_setzero_u8();
-                cv::v_uint8x16 moreInk = cv::v_setzero_u8();
-                for (; i + 1 < chunkEnd; i += 2) {
-                    ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits_[i] > value));
-                    moreInk =
-                        cv::v_sub_wrap(moreInk, cv::v_reinterpret_as_u8(limits_[i + 1] > value));
+                // Four counts, so that the compares of neighbouring segments overlap
+                // (blocks of the bench page see about ten segments); a true compare is all ones, so
+                // subtracting it counts one. Together they count at most the chunk.
+                std::array<cv::v_uint8x16, 4> ink = {cv::v_setzero_u8(), cv::v_setzero_u8(),
+                                                     cv::v_setzero_u8(), cv::v_setzero_u8()};
+                const auto count = [&](size_t lane, size_t at) {
+                    ink[lane] =
+                        cv::v_sub_wrap(ink[lane], cv::v_reinterpret_as_u8(limits_[at] > value));
+                };
+                for (; i + 3 < chunkEnd; i += 4) {
+                    count(0, i);
+                    count(1, i + 1);
+                    count(2, i + 2);
+                    count(3, i + 3);
+                }
+                if (i + 1 < chunkEnd) {
+                    count(0, i);
+                    count(1, i + 1);
+                    i += 2;
                 }
                 if (i < chunkEnd) {
-                    ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits_[i] > value));
+                    count(2, i);
                     ++i;
                 }
                 cv::v_uint16x8 low;
                 cv::v_uint16x8 high;
-                cv::v_expand(cv::v_add_wrap(ink, moreInk), low, high);
+                cv::v_expand(
+                    cv::v_add_wrap(cv::v_add_wrap(ink[0], ink[1]), cv::v_add_wrap(ink[2], ink[3])),
+                    low, high);
                 inkLow += low;
                 inkHigh += high;
             }

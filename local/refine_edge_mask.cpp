@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <opencv2/core/hal/intrin.hpp>
+#include <type_traits>
 
 #include "common/parallel_bands.h"
 #include "common/sparse_window_sums.h"
@@ -69,6 +71,31 @@ std::uint32_t LargestDirection(const Counts& counts) {
     return *std::max_element(counts.begin() + 1, counts.end());
 }
 
+// What a decision reads of a window: the count of all its points and the largest
+// count of one direction.
+struct WindowTotals {
+    std::uint32_t all;
+    std::uint32_t largest;
+};
+
+template <typename Sum>
+WindowTotals TotalsOf(const RowPrefix<1, kDirectionMapCount, Sum>& prefix, long long start,
+                      int side) {
+#if CV_SIMD128
+    if constexpr (std::is_same_v<Sum, std::uint16_t>) {
+        // The eight directions follow the count of all in an entry: one vector,
+        // whose 16-bit sums need no saturation.
+        static_assert(kDirectionMapCount == 1 + cv::v_uint16x8::nlanes);
+        const Sum* low = prefix.EntryAt(start);
+        const Sum* high = prefix.EntryAt(start + side);
+        const cv::v_uint16x8 directions = cv::v_sub_wrap(cv::v_load(high + 1), cv::v_load(low + 1));
+        return {static_cast<Sum>(high[0] - low[0]), cv::v_reduce_max(directions)};
+    }
+#endif
+    const Counts counts = WindowCounts(prefix, start, side);
+    return {counts[0], LargestDirection(counts)};
+}
+
 int ShareOf(double dominanceRatio, std::uint32_t allCount) {
     return cvRound(dominanceRatio * allCount);
 }
@@ -109,8 +136,8 @@ void KeepListed(const DirectionPoints& points, const cv::Mat& keep, DirectionPoi
     }
 }
 
-// Calls decide(y, x, counts) for every non-zero pixel of `queries` in the rows of
-// `rowBand`, with the nine counts of its line band's window of side
+// Calls decide(y, x, totals) for every non-zero pixel of `queries` in the rows of
+// `rowBand`, with the totals of the nine counts of its line band's window of side
 // trunc(width * scale) over `points`, summed in `Sum` (which must hold every
 // window's true sum).
 template <typename Sum, typename Decide>
@@ -134,7 +161,7 @@ void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
             sums.Cover(y - before, side);
             prefix.Build({&sums}, -before, static_cast<long long>(cols) - before + side - 1, cols);
             for (; x < cols; x = NextNonZero(query, x + 1, cols)) {
-                decide(y, x, WindowCounts(prefix, x - before, side));
+                decide(y, x, TotalsOf(prefix, x - before, side));
             }
         }
     }
@@ -171,25 +198,23 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
     ClearInBands(restoredMap, edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
     // A decision writes only its own pixel and the counts come from the lists taken
     // before, so deciding while scanning is the same as deciding after counting.
-    CountAtQueries(
-        points, edgeMaskCopy, lineBands, bandStrokeWidths, nearScale, threads,
-        [&](int y, int x, const Counts& counts) {
-            if (static_cast<int>(LargestDirection(counts)) > ShareOf(dominanceRatio, counts[0])) {
-                edgeMaskCopy.at<unsigned char>(y, x) = 0;
-                removedMap.at<unsigned char>(y, x) = 1;
-            }
-        });
+    CountAtQueries(points, edgeMaskCopy, lineBands, bandStrokeWidths, nearScale, threads,
+                   [&](int y, int x, const WindowTotals& totals) {
+                       if (static_cast<int>(totals.largest) > ShareOf(dominanceRatio, totals.all)) {
+                           edgeMaskCopy.at<unsigned char>(y, x) = 0;
+                           removedMap.at<unsigned char>(y, x) = 1;
+                       }
+                   });
     DirectionPoints removedPoints;
     KeepListed(points, removedMap, removedPoints);
-    CountAtQueries(
-        removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale, threads,
-        [&](int y, int x, const Counts& counts) {
-            if (static_cast<int>(LargestDirection(counts)) < ShareOf(dominanceRatio, counts[0])) {
-                edgeMaskCopy.at<unsigned char>(y, x) = 1;
-                removedMap.at<unsigned char>(y, x) = 0;
-                restoredMap.at<unsigned char>(y, x) = 255;
-            }
-        });
+    CountAtQueries(removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale, threads,
+                   [&](int y, int x, const WindowTotals& totals) {
+                       if (static_cast<int>(totals.largest) < ShareOf(dominanceRatio, totals.all)) {
+                           edgeMaskCopy.at<unsigned char>(y, x) = 1;
+                           removedMap.at<unsigned char>(y, x) = 0;
+                           restoredMap.at<unsigned char>(y, x) = 255;
+                       }
+                   });
 }
 
 // Whether the refinement can run: mode 1 needs a stroke description that tiles the
