@@ -254,6 +254,12 @@ int UsedLevel(const Trace& trace) {
     return trace.reassignedThreshold >= 0 ? trace.reassignedThreshold : trace.finalThreshold;
 }
 
+// Paper taken in as ink: where its grey lies near the ink's, or where a dark margin's
+// texture was read as strokes.
+bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary) {
+    return HasTakenInPaper(grey, binary) || HasTakenInSurround(grey, binary);
+}
+
 // Where the raised level `run` (the chosen one times `factor`, which left
 // `firstStep` times less ink) still took in paper, raises it by the factor again
 // while each step goes on taking away a clear share of ink from a run that still
@@ -267,7 +273,7 @@ bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double R
     PeakChoice choice{Rthre};
     choice.levelFactor = factor;
     while (step >= kPaperStepInkFactor && run.trace.finalThreshold < kTopLevel &&
-           HasTakenInPaper(page.gray, run.image)) {
+           TookInPaper(page.gray, run.image)) {
         choice.levelFactor *= factor;
         OtherRun next = RunOther(page, PageUse::kShare, alpha, k, choice, withStages, threads);
         const double ink = InkShare(run.image);
@@ -291,7 +297,8 @@ bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double R
 //   peak above it changes the ink by a few percent.
 // - The ratio of two peaks near its limit can take the lower one where the pixels
 //   between them are show-through or stains rather than faint text, and a curve's
-//   only peak can lie at their edges: dense ink whose grey lies near the paper's.
+//   only peak can lie at their edges: dense ink whose grey lies near the paper's, or
+//   much of it in a dark, noisy margin read as strokes.
 //   The higher peak, the strongest past the only one's flank or, without one, the
 //   level half as high again, is kept when it takes away a clear share of that ink
 //   without losing the text. Paper whose edges reach far above the only peak can
@@ -308,13 +315,17 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
     const cv::Mat& grey = page.gray;
     const double ink = InkShare(dst);
     const bool inNoise = trace.mainPeakInNoise && HasFarTooMuchInk(ink, OtsuInkShare(grey));
-    const bool paperTakenIn = (onlyPeak || lowerTaken) && HasTakenInPaper(grey, dst);
+    const bool nearPaper = (onlyPeak || lowerTaken) && HasTakenInPaper(grey, dst);
+    const bool inMargin = (onlyPeak || lowerTaken) && !nearPaper && HasTakenInSurround(grey, dst);
+    const bool paperTakenIn = nearPaper || inMargin;
     if (!inNoise && !paperTakenIn) {
         return false;
     }
     PeakChoice choice{Rthre};
     choice.higherChosen = true;
-    if (!inNoise && onlyPeak && !farPeakAbove) {
+    // A noisy margin's texture makes peaks of its own above the text's, which say
+    // nothing of where the text's edges end.
+    if (!inNoise && onlyPeak && (!farPeakAbove || inMargin)) {
         choice.higherChosen = false;
         choice.levelFactor = kRaisedLevelFactor;
     }

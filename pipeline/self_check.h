@@ -39,6 +39,11 @@ bool IsDenseInkNearPaper(double inkShare, double separation);
 // IsDenseInkNearPaper of the CV_8UC1 result `binary` (ink 0) over the `grey` page.
 bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary);
 
+// True when the CV_8UC1 result `binary` (ink 0) covers at least 15 % of the `grey`
+// page and over a quarter of its ink lies in the page's dark surround
+// (InkShareInSurround): a dark, noisy margin taken for ink.
+bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary);
+
 // Separation of grey under ink and paper, (paper mean - ink mean) / sqrt(sum of
 // variances), measured in square tiles of `tileSize` pixels and averaged weighted by
 // each tile's ink; tiles with under 20 ink or paper pixels are left out. -1 when no

@@ -447,9 +447,11 @@ mend: why, "no text" (the higher of two peaks kept no text, the lower was
     the paper as writing does) or "noise floor" (the only peak lay in the
     noise and left far more ink than Otsu; the curve's strongest candidate
     above it, second_peak, was used) or "paper taken in" (the lower of two
-    peaks, or the only one, left dense ink near the paper's grey; the peak
-    above it, second_peak, or without one the level half as high again, raised
-    by half again while it still took in paper, was used); None when the
+    peaks, or the only one, left dense ink near the paper's grey, or with over
+    a quarter of it in the page's dark surround; the peak above it,
+    second_peak, or without one (or in the surround's case) the level half as
+    high again, raised by half again while it still took in paper, was used);
+    None when the
     peaks' choice stands.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke

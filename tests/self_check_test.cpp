@@ -212,3 +212,12 @@ TEST(IsPlausibleInkTest, HoldsInkToTheSeparationThePageAllows) {
         EXPECT_EQ(edgebin::detail::IsPlausibleInk(c.grey, c.binary, otsuInk), c.plausible);
     }
 }
+
+TEST(HasTakenInSurroundTest, TellsBoldPrintInAWideDarkMarginFromANarrowOneOrSparseText) {
+    const std::array<int, 3> cases[] = {{4, 200, true}, {4, 290, false}, {2, 288, false}};
+    for (const auto& [thickness, marginLeft, taken] : cases) {
+        cv::Mat grey = WordsPage(40, thickness);
+        grey.colRange(marginLeft, grey.cols).setTo(60);
+        EXPECT_EQ(edgebin::detail::HasTakenInSurround(grey, grey >= 125), taken != 0);
+    }
+}
