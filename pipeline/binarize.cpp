@@ -260,14 +260,21 @@ bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary) {
     return HasTakenInPaper(grey, binary) || HasTakenInSurround(grey, binary);
 }
 
+// Whether a higher run that left `higherInk` where the level taken left `ink` keeps
+// the mend for paper taken in: a clear share of the ink gone, and not the text with it.
+bool TakesAwayPaper(double ink, double higherInk, const cv::Mat& grey) {
+    return ink >= kPaperInkFactor * higherInk && !HasLostItsInk(higherInk, OtsuInkShare(grey));
+}
+
 // Where the raised level `run` (the chosen one times `factor`, which left
-// `firstStep` times less ink) still took in paper, raises it by the factor again
-// while each step goes on taking away a clear share of ink from a run that still
-// took in paper, and stops before a step that loses over half of its ink: the
-// text's own edges fall under the level there. Returns true when a higher run
-// replaced `run`.
+// `firstStep` times less ink, `runInk` of the page) still took in paper, raises it by
+// the factor again while each step goes on taking away a clear share of ink from a
+// run that still took in paper, and stops before a step that loses over half of its
+// ink: the text's own edges fall under the level there. Returns true when a higher
+// run replaced `run` and `runInk`.
 bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double Rthre, double factor,
-                            double firstStep, OtherRun& run, bool withStages, int threads) {
+                            double firstStep, OtherRun& run, double& runInk, bool withStages,
+                            int threads) {
     bool raised = false;
     double step = firstStep;
     PeakChoice choice{Rthre};
@@ -276,13 +283,13 @@ bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double R
            TookInPaper(page.gray, run.image)) {
         choice.levelFactor *= factor;
         OtherRun next = RunOther(page, PageUse::kShare, alpha, k, choice, withStages, threads);
-        const double ink = InkShare(run.image);
         const double nextInk = InkShare(next.image);
-        if (next.status != kStatusOk || nextInk < kTextEdgesLeftInk * ink) {
+        if (next.status != kStatusOk || nextInk < kTextEdgesLeftInk * runInk) {
             break;
         }
-        step = ink / std::max(nextInk, kInkEpsilon);
+        step = runInk / std::max(nextInk, kInkEpsilon);
         run = std::move(next);
+        runInk = nextInk;
         raised = true;
     }
     return raised;
@@ -334,20 +341,19 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
     if (above.status != kStatusOk) {
         return false;
     }
-    const double aboveInk = InkShare(above.image);
+    double aboveInk = InkShare(above.image);
     Mend mend = Mend::kNone;
     if (inNoise && !HasAlmostNoInk(aboveInk) && ink >= kNoiseInkFactor * aboveInk) {
         mend = Mend::kNoiseFloor;
     } else if (paperTakenIn && UsedLevel(above.trace) > trace.finalThreshold &&
-               !HasLostItsInk(aboveInk, OtsuInkShare(grey)) && ink >= kPaperInkFactor * aboveInk) {
+               TakesAwayPaper(ink, aboveInk, grey)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone && paperTakenIn && choice.levelFactor > 1.0 &&
         RaiseWhilePaperTakenIn(page, alpha, k, Rthre, choice.levelFactor,
-                               ink / std::max(aboveInk, kInkEpsilon), above, stages != nullptr,
-                               threads) &&
-        !HasLostItsInk(InkShare(above.image), OtsuInkShare(grey)) &&
-        ink >= kPaperInkFactor * InkShare(above.image)) {
+                               ink / std::max(aboveInk, kInkEpsilon), above, aboveInk,
+                               stages != nullptr, threads) &&
+        TakesAwayPaper(ink, aboveInk, grey)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone) {
