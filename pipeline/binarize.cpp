@@ -51,10 +51,10 @@ constexpr int kFlankLevels = 10;
 // the largest factor that lowered no run of the others.
 constexpr double kRaisedLevelFactor = 1.5;
 // Raised past the text's own edges, a level leaves the strokes in pieces. On the shared
-// pages the steps that lost F to the level below kept 0.45 to 0.57 of its ink (F 80.8 ->
-// 53.2, and 90 -> 84.5 against the finer step); the ones that gained kept 0.69 to 0.89.
-// Each set held out in turn took the midpoint between the largest share that lost and
-// the smallest that gained, 0.63 to 0.67, and no held-out run lost.
+// pages the steps that lost F kept 0.45 to 0.57 of the ink of the level below (F 80.8 ->
+// 53.2, 78.3 -> 57.3, and 90.5 -> 84.5 against the half step); the ones that gained kept
+// 0.69 to 0.97. Each set held out in turn took the midpoint between the largest share
+// that lost and the smallest that gained, 0.629 to 0.665, and no held-out run lost.
 constexpr double kTextEdgesLeftInk = 0.63;
 // A raised level that takes away less ink than this found the text's own edges already.
 // The first steps that took away 1.11 to 1.19 times the ink gained 1.7 to 18.7 F when
