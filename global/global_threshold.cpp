@@ -2,6 +2,7 @@
 // other than 1 or 3 gives 12, both before anything is computed or printed.
 #include "global/global_threshold.h"
 
+#include <algorithm>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
@@ -17,7 +18,6 @@ namespace {
 constexpr int kEnhanceWindow = 60;
 constexpr double kEnhanceWeight = 0.2;
 constexpr double kNothingMeasured = 1e-5;
-constexpr double kComponentFactor = 0.6;
 constexpr int kLastPass = 11;
 
 struct StrokeDescription {
@@ -25,6 +25,15 @@ struct StrokeDescription {
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
 };
+
+bool SameDescription(const StrokeDescription& a, const StrokeDescription& b) {
+    const auto sameBand = [](const LineBand& x, const LineBand& y) {
+        return x.left == y.left && x.top == y.top && x.right == y.right && x.bottom == y.bottom;
+    };
+    return a.bandStrokeWidths == b.bandStrokeWidths && a.rowStrokeWidths == b.rowStrokeWidths &&
+           std::equal(a.lineBands.begin(), a.lineBands.end(), b.lineBands.begin(),
+                      b.lineBands.end(), sameBand);
+}
 
 void Clear(StrokeDescription& description) {
     description.lineBands.clear();
@@ -89,10 +98,12 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                              const StrokeMeasure& measure,
-                             std::vector<StrokeMeasurement>& passReports, int threads) {
+                             std::vector<StrokeMeasurement>& passReports, int threads,
+                             cv::Mat* cleanedMask) {
     StrokeDescription current{lineBands, bandStrokeWidths, rowStrokeWidths};
     StrokeDescription previous = current;
     StrokeDescription candidate;
+    StrokeDescription cleanedWith;
     bool keepGoing = true;
     // One image for every pass: each cleans a fresh copy of the mask.
     cv::Mat work;
@@ -100,7 +111,8 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
         Clear(candidate);
         CopyInBands(edgeMask, work, threads);
         CleanStrokeMap(work, current.rowStrokeWidths, current.lineBands, current.bandStrokeWidths,
-                       kComponentFactor, threads);
+                       kDescriptionCleaningFactor, threads);
+        cleanedWith = current;
         passReports.emplace_back();
         const double modalRatio = measure(work, candidate.lineBands, candidate.bandStrokeWidths,
                                           candidate.rowStrokeWidths, &passReports.back());
@@ -120,6 +132,9 @@ void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lin
         if (pass >= kLastPass) {
             keepGoing = false;
         }
+    }
+    if (cleanedMask != nullptr) {
+        *cleanedMask = SameDescription(cleanedWith, current) ? work : cv::Mat();
     }
     lineBands = std::move(current.lineBands);
     bandStrokeWidths = std::move(current.bandStrokeWidths);
@@ -167,7 +182,10 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
-                            int threads) {
+                            int threads, cv::Mat* cleanedMask) {
+    if (cleanedMask != nullptr) {
+        cleanedMask->release();
+    }
     CV_Assert(!page.enhanced.empty() && page.gradMap.size() == page.enhanced.size());
     if (!page.gradX.empty()) {
         gradX = std::move(page.gradX);  // a moved-from cv::Mat is left empty
@@ -194,7 +212,7 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
         return status;
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
-                            trace.refinementPasses, threads);
+                            trace.refinementPasses, threads, cleanedMask);
     return kStatusOk;
 }
 

@@ -58,12 +58,14 @@ enum class PageUse {
 // The level is taken from the contour curve's peaks as `choice` says. Returns 0 or
 // -1 (no stroke structure at the chosen threshold nor at half of it). The peaks,
 // thresholds and every measurement go to `trace`; the working images to `images`
-// when given.
+// when given; `cleanedMask`, when given, is set as RefineStrokeDescription sets it
+// (emptied when the call returns early).
 int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace,
-                            GlobalStageImages* images = nullptr, int threads = 1);
+                            GlobalStageImages* images = nullptr, int threads = 1,
+                            cv::Mat* cleanedMask = nullptr);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses
@@ -86,16 +88,23 @@ int MeasureStrokeDescription(const cv::Mat& gradMap, int threshold, cv::Mat& edg
                              std::vector<int>& rowStrokeWidths, const StrokeMeasure& measure,
                              Trace& trace);
 
+// The component factor with which the stroke description's passes clean the mask.
+constexpr double kDescriptionCleaningFactor = 0.6;
+
 // Alternates cleaning a fresh copy of `edgeMask` with the current description
-// (component factor 0.6) and measuring it, until the band widths repeat, alternate
-// between two results, or 11 passes have run. A pass that measures no complete
-// description ends the loop with the current one kept, so the description always
-// covers every row. Each pass's measurement is appended to `passReports`.
-// Precondition: the given description is complete. `threads` (>= 1) share the
-// cleaning; the result does not depend on their number.
+// (CleanStrokeMap, component factor kDescriptionCleaningFactor) and measuring it,
+// until the band widths repeat, alternate between two results, or 11 passes have
+// run. A pass that measures no complete description ends the loop with the current
+// one kept, so the description always covers every row. Each pass's measurement is
+// appended to `passReports`. Precondition: the given description is complete.
+// `threads` (>= 1) share the cleaning; the result does not depend on their number.
+// When given, `cleanedMask` receives the last pass's copy if that pass cleaned it
+// with the description returned (as it does when the loop settles), else it is
+// emptied: a later stage that cleans the mask with that description can take it.
 void RefineStrokeDescription(const cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                              std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                              const StrokeMeasure& measure,
-                             std::vector<StrokeMeasurement>& passReports, int threads = 1);
+                             std::vector<StrokeMeasurement>& passReports, int threads = 1,
+                             cv::Mat* cleanedMask = nullptr);
 
 }  // namespace edgebin::detail

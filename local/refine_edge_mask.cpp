@@ -290,14 +290,20 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const Direction
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio, int threads) {
+                    double dominanceRatio, int threads, cv::Mat cleanedMask) {
     const bool fits = directions.rows == edgeMaskCopy.rows && directions.cols == edgeMaskCopy.cols;
     if (mode <= 0 || !ReadyToRefine(edgeMaskCopy, restoredMap, lineBands, bandStrokeWidths,
                                     rowStrokeWidths, mode, fits)) {
         return;
     }
-    CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
-                   kCleaningComponentFactor, threads);
+    if (cleanedMask.empty()) {
+        CleanStrokeMap(edgeMaskCopy, rowStrokeWidths, lineBands, bandStrokeWidths,
+                       kCleaningComponentFactor, threads);
+    } else {
+        CV_Assert(cleanedMask.size() == edgeMaskCopy.size() &&
+                  cleanedMask.type() == edgeMaskCopy.type());
+        edgeMaskCopy = std::move(cleanedMask);
+    }
     if (mode == 1) {
         return;
     }

@@ -25,11 +25,15 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, std::vector<cv:
                     double dominanceRatio, int threads = 1);
 
 // The same with the direction maps as ListDirections gives them (of the mask's
-// size, else the call refuses as above), which are left as they are.
+// size, else the call refuses as above), which are left as they are. A caller that
+// already holds the mask as the cleaning makes it with this description passes it
+// as `cleanedMask` (of the mask's size and type, not sharing `restoredMap`'s
+// memory); a call that goes on then takes it for `edgeMaskCopy` instead of
+// cleaning again.
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio, int threads = 1);
+                    double dominanceRatio, int threads = 1, cv::Mat cleanedMask = cv::Mat());
 
 }  // namespace edgebin::detail

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "common/direction_maps.h"
 #include "common/small_components.h"
 #include "global/global_threshold.h"
+#include "local/count_map_refinement.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "pipeline/faint_ink.h"
@@ -86,9 +88,15 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
     std::vector<LineBand> lineBands;
     std::vector<int> bandStrokeWidths;
     std::vector<int> rowStrokeWidths;
+    // The global stage's last cleaning of the mask, when it used the description the
+    // refinement gets: the refinement's own cleaning would give the same pixels.
+    static_assert(kDescriptionCleaningFactor == kCleaningComponentFactor,
+                  "the refinement takes the global stage's cleaned mask only when both "
+                  "clean with one component factor");
+    cv::Mat cleanedMask;
     const int status =
         EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
-                                rowStrokeWidths, choice, trace, stages, threads);
+                                rowStrokeWidths, choice, trace, stages, threads, &cleanedMask);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -121,7 +129,8 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
         page.gradMap.release();
     }
     RefineEdgeMask(edgeMaskCopy, restoredMap, directions, lineBands, bandStrokeWidths,
-                   rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads);
+                   rowStrokeWidths, kRefineMode, kNearScale, kDominanceRatio, threads,
+                   std::move(cleanedMask));
     directions = DirectionList();
     cv::Mat result;
     VoteLocalThreshold(edgeMaskCopy, page.gray, restoredMap, rowStrokeWidths, result, alpha, k,

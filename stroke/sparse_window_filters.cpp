@@ -111,16 +111,17 @@ void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges, int threads) {
     edges.largestValue = edges.columns.empty() ? 0 : 1;
 }
 
-// Calls filterBand(k) for every text band k, the bands shared among `threads`
-// threads by the page rows they start on. Text bands tile the page, so each
-// filters rows of its own while every count reads the list taken before.
+// Calls filterBand(k, part) for every text band k, the bands shared among
+// `threads` threads by the page rows they start on; `part` numbers the share, so
+// that the bands of one share can reuse its storage. Text bands tile the page, so
+// each filters rows of its own while every count reads the list taken before.
 template <typename FilterBand>
 void ForEachTextBand(const std::vector<LineBand>& lineBands, int rows, int threads,
                      const FilterBand& filterBand) {
-    ForEachBand(rows, threads, [&](RowBand part, int) {
+    ForEachBand(rows, threads, [&](RowBand part, int index) {
         for (size_t k = 0; k < lineBands.size(); ++k) {
             if (lineBands[k].top >= part.top && lineBands[k].top < part.bottom) {
-                filterBand(k);
+                filterBand(k, static_cast<size_t>(index));
             }
         }
     });
@@ -159,10 +160,12 @@ void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t thresh
 }
 
 // The prefix of each range start t is computed once, kept in a ring of the last
-// `side` starts and shared by the three rows that use it.
+// `side` starts and shared by the three rows that use it. The ring's first `side`
+// prefixes serve; one ring serves band after band, as fresh prefixes for every
+// band would be cleared only to be written over.
 void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, int side,
                             const std::vector<int>& rowStrokeWidths, int minVotes,
-                            double countFactor, cv::Mat& map) {
+                            double countFactor, std::vector<EdgePrefix<1>>& ring, cv::Mat& map) {
     const int before = side / 2;
     const long long from = -(side - 1);
     const long long to = map.cols + side - 1;
@@ -176,9 +179,11 @@ void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, in
         }
     }
     EdgeSums sums(edges);
-    std::vector<EdgePrefix<1>> ring(static_cast<size_t>(side));
+    if (ring.size() < static_cast<size_t>(side)) {
+        ring.resize(static_cast<size_t>(side));
+    }
     const auto slot = [&](int start) {
-        return static_cast<size_t>(start - firstStart) % ring.size();
+        return static_cast<size_t>(start - firstStart) % static_cast<size_t>(side);
     };
     for (int t = firstStart; t <= band.bottom; ++t) {
         if (needed[static_cast<size_t>(t - firstStart)] != 0) {
@@ -234,7 +239,7 @@ void DensityFilterListed(const SparseRows<1>& edges, const std::vector<int>& row
                          const std::vector<LineBand>& lineBands,
                          const std::vector<int>& bandStrokeWidths, double windowFactor,
                          double countFactor, int threads, cv::Mat& map) {
-    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
+    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k, size_t) {
         EdgeSums sums(edges);
         EdgePrefix<1> prefix;
         const LineBand& band = lineBands[k];
@@ -266,7 +271,9 @@ void CornerVoteListed(const SparseRows<1>& edges, const std::vector<int>& rowStr
                       const std::vector<LineBand>& lineBands,
                       const std::vector<int>& bandStrokeWidths, int minVotes, double windowFactor,
                       double countFactor, int threads, cv::Mat& map) {
-    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k) {
+    std::vector<std::vector<EdgePrefix<1>>> rings(
+        static_cast<size_t>(BandCount(map.rows, threads)));
+    ForEachTextBand(lineBands, map.rows, threads, [&](size_t k, size_t part) {
         const LineBand& band = lineBands[k];
         const int side =
             WindowSide(band.bottom - band.top + 1, map.cols, bandStrokeWidths[k], windowFactor);
@@ -274,7 +281,8 @@ void CornerVoteListed(const SparseRows<1>& edges, const std::vector<int>& rowStr
                                  (static_cast<double>(map.cols) + 2.0 * side) *
                                  sizeof(std::uint32_t);
         if (ringBytes <= kMaxRingBytes) {
-            CornerVoteBandWithRing(edges, band, side, rowStrokeWidths, minVotes, countFactor, map);
+            CornerVoteBandWithRing(edges, band, side, rowStrokeWidths, minVotes, countFactor,
+                                   rings[part], map);
         } else {
             CornerVoteBandWithTrackers(edges, band, side, rowStrokeWidths, minVotes, countFactor,
                                        map);

@@ -73,11 +73,21 @@ cv::Mat SomeEdges() {
     return mask;
 }
 
-Description Refine(const Description& start, ScriptedMeasure& script) {
+// `handsOver`: the last pass cleaned with the description returned, so its mask,
+// as that description cleans it, is handed on; else none is.
+Description Refine(const Description& start, ScriptedMeasure& script, bool handsOver) {
     Description d = start;
     std::vector<edgebin::StrokeMeasurement> passes;
+    cv::Mat cleaned;
     RefineStrokeDescription(SomeEdges(), d.lineBands, d.bandStrokeWidths, d.rowStrokeWidths,
-                            script.Bind(), passes);
+                            script.Bind(), passes, 1, &cleaned);
+    cv::Mat expected = SomeEdges();
+    CleanStrokeMap(expected, d.rowStrokeWidths, d.lineBands, d.bandStrokeWidths,
+                   kDescriptionCleaningFactor);
+    EXPECT_EQ(cleaned.empty(), !handsOver);
+    if (handsOver) {
+        EXPECT_EQ(cv::countNonZero(cleaned != expected), 0);
+    }
     // One report per measurement, in order.
     EXPECT_EQ(passes.size(), script.maps.size());
     for (size_t i = 0; i < passes.size(); ++i) {
@@ -104,26 +114,28 @@ TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
         Description start;
         std::vector<Step> steps;  // all of them are measured
         Description expected;
+        bool handsOver;
     };
     const std::vector<Case> cases = {
         // Repeated widths end the loop without adopting the repeat.
         {Tiled({4, 6}),
          {{0.5, Tiled({5, 7}, {29})}, {0.5, Tiled({5, 7}, {19})}},
-         Tiled({5, 7}, {29})},
+         Tiled({5, 7}, {29}),
+         true},
         // Alternation keeps the description with fewer bands, current or candidate,
-        {Tiled({4, 6}), {{0.5, Tiled({5})}, {0.5, Tiled({4, 6})}}, Tiled({5})},
-        {Tiled({5}), {{0.5, Tiled({4, 6})}, {0.5, Tiled({5})}}, Tiled({5})},
+        {Tiled({4, 6}), {{0.5, Tiled({5})}, {0.5, Tiled({4, 6})}}, Tiled({5}), true},
+        {Tiled({5}), {{0.5, Tiled({4, 6})}, {0.5, Tiled({5})}}, Tiled({5}), false},
         // at equal length the larger sum of widths, and at equal sums the current.
-        {Tiled({4, 6}), {{0.5, Tiled({5, 6})}, {0.5, Tiled({4, 6})}}, Tiled({5, 6})},
-        {Tiled({5, 6}), {{0.5, Tiled({4, 6})}, {0.5, Tiled({5, 6})}}, Tiled({5, 6})},
-        {Tiled({4, 6}), {{0.5, Tiled({6, 4})}, {0.5, Tiled({4, 6})}}, Tiled({6, 4})},
+        {Tiled({4, 6}), {{0.5, Tiled({5, 6})}, {0.5, Tiled({4, 6})}}, Tiled({5, 6}), true},
+        {Tiled({5, 6}), {{0.5, Tiled({4, 6})}, {0.5, Tiled({5, 6})}}, Tiled({5, 6}), false},
+        {Tiled({4, 6}), {{0.5, Tiled({6, 4})}, {0.5, Tiled({4, 6})}}, Tiled({6, 4}), true},
         // An empty or partial candidate keeps the current description.
-        {Tiled({4}), {{0.5, Tiled({5})}, {0.0, Description{}}}, Tiled({5})},
-        {Tiled({4}), {{0.5, partial}}, Tiled({4})}};
+        {Tiled({4}), {{0.5, Tiled({5})}, {0.0, Description{}}}, Tiled({5}), true},
+        {Tiled({4}), {{0.5, partial}}, Tiled({4}), true}};
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
         ScriptedMeasure script{cases[i].steps, {}};
-        ExpectSame(Refine(cases[i].start, script), cases[i].expected);
+        ExpectSame(Refine(cases[i].start, script, cases[i].handsOver), cases[i].expected);
         EXPECT_EQ(script.maps.size(), cases[i].steps.size());
     }
 
@@ -131,7 +143,7 @@ TEST(RefineStrokeDescriptionTest, KeepsTheAdoptedOrPreferredDescription) {
     for (int i = 0; i < 20; ++i) {
         endless.steps.push_back({0.5, Tiled({3 + i})});
     }
-    ExpectSame(Refine(Tiled({2}), endless), Tiled({13}));
+    ExpectSame(Refine(Tiled({2}), endless, false), Tiled({13}));
     EXPECT_EQ(endless.maps.size(), 11u);
 }
 

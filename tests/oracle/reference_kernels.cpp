@@ -96,7 +96,8 @@ void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const Direction
                     const std::vector<LineBand>& lineBands,
                     const std::vector<int>& bandStrokeWidths,
                     const std::vector<int>& rowStrokeWidths, int mode, double nearScale,
-                    double dominanceRatio, int /*threads*/) {
+                    double dominanceRatio, int /*threads*/, cv::Mat /*cleanedMask*/) {
+    // The straightforward refinement cleans the mask itself, whatever the caller holds.
     std::vector<cv::Mat> maps(9);
     for (cv::Mat& map : maps) {
         map = cv::Mat::zeros(directions.rows, directions.cols, CV_8UC1);
