@@ -250,35 +250,45 @@ void AddRowSpecks(const FramedRows& centre, int stride, int cols, RangeLanes& la
     const auto vectorMin = [](const cv::v_uint8x16& a, const cv::v_uint8x16& b) {
         return cv::v_min(a, b);
     };
-    // Ranges by kind (lone, then the four pairs) for the pixels of one step.
-    std::array<std::array<uint8_t, kStep>, 5> from{};
-    std::array<std::array<uint8_t, kStep>, 5> until{};
+    // Ranges by kind (lone, then the four pairs) for the pixels of one step, stored
+    // only for the steps that hold a speck, kind after kind so that bit b of a step's
+    // mask below (bits 16 * kind + pixel) reads its range at index b.
+    constexpr size_t kKinds = 5;
+    std::array<uint8_t, kKinds * kStep> from{};
+    std::array<uint8_t, kKinds * kStep> until{};
+    const auto nonEmpty = [](const cv::v_uint8x16& low, const cv::v_uint8x16& high) {
+        return static_cast<uint64_t>(cv::v_signmask((high - low) != cv::v_setzero_u8()));
+    };
     int x = 0;
     for (; x + kStep <= cols; x += kStep) {
-        std::array<unsigned, 5> present{};
-        const cv::v_uint8x16 ownLargest = cv::v_load(centre.largest + x);
-        const cv::v_uint8x16 ownValue = cv::v_load(centre.value + x);
-        cv::v_store(from[0].data(), ownLargest);
-        cv::v_store(until[0].data(), ownValue);
-        const auto nonEmpty = [](const cv::v_uint8x16& low, const cv::v_uint8x16& high) {
-            return static_cast<unsigned>(cv::v_signmask((high - low) != cv::v_setzero_u8()));
-        };
-        present[0] = nonEmpty(ownLargest, ownValue);
+        std::array<cv::v_uint8x16, kKinds> low;
+        std::array<cv::v_uint8x16, kKinds> high;
+        low[0] = cv::v_load(centre.largest + x);
+        high[0] = cv::v_load(centre.value + x);
         for (size_t i = 0; i < offsets.size(); ++i) {
-            cv::v_uint8x16 low;
-            cv::v_uint8x16 high;
-            PairLevels(centre, offsets[i], x, vectorLoad, vectorSelect, vectorMax, vectorMin, low,
-                       high);
-            cv::v_store(from[i + 1].data(), low);
-            cv::v_store(until[i + 1].data(), high);
-            present[i + 1] = nonEmpty(low, high);
+            PairLevels(centre, offsets[i], x, vectorLoad, vectorSelect, vectorMax, vectorMin,
+                       low[i + 1], high[i + 1]);
         }
-        for (size_t kind = 0; kind < present.size(); ++kind) {
-            for (unsigned bits = present[kind]; bits != 0; bits &= bits - 1) {
-                const int at = __builtin_ctz(bits);
-                lanes.Add(lane++ % kLanes, from[kind][static_cast<size_t>(at)],
-                          until[kind][static_cast<size_t>(at)]);
-            }
+        // Four kinds fill the 64 bits; the fifth gets a mask of its own.
+        uint64_t present = 0;
+        for (size_t kind = 0; kind + 1 < kKinds; ++kind) {
+            present |= nonEmpty(low[kind], high[kind]) << (kStep * kind);
+        }
+        const uint64_t presentLast = nonEmpty(low[kKinds - 1], high[kKinds - 1]);
+        if ((present | presentLast) == 0) {
+            continue;
+        }
+        for (size_t kind = 0; kind < kKinds; ++kind) {
+            cv::v_store(from.data() + kStep * kind, low[kind]);
+            cv::v_store(until.data() + kStep * kind, high[kind]);
+        }
+        for (uint64_t bits = present; bits != 0; bits &= bits - 1) {
+            const size_t at = static_cast<size_t>(__builtin_ctzll(bits));
+            lanes.Add(lane++ % kLanes, from[at], until[at]);
+        }
+        for (uint64_t bits = presentLast; bits != 0; bits &= bits - 1) {
+            const size_t at = kStep * (kKinds - 1) + static_cast<size_t>(__builtin_ctzll(bits));
+            lanes.Add(lane++ % kLanes, from[at], until[at]);
         }
     }
     const auto byteLoad = [](const uint8_t* at) { return *at; };
