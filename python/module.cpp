@@ -450,9 +450,8 @@ mend: why, "no text" (the higher of two peaks kept no text, the lower was
     peaks, or the only one, left dense ink near the paper's grey, or with over
     a quarter of it in the page's dark surround; the peak above it,
     second_peak, or without one (or in the surround's case) the level half as
-    high again, raised by half again while it still took in paper, was used);
-    None when the
-    peaks' choice stands.
+    high again, raised step by step while it still took in paper, was used);
+    None when the peaks' choice stands.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.

@@ -154,11 +154,12 @@ struct Trace {
     // kNoiseFloor, the only peak lay in the gradient map's noise and left over one
     // and a half times Otsu's ink, so the curve's strongest candidate peak above it
     // was used (secondPeak); kPaperTakenIn, the lower of two peaks, or a curve's only
-    // peak, left ink over 15 % of the page whose grey lies near the paper's, and the
-    // higher peak (secondPeak; without a peak above the only one, the level half as
-    // high again, raised by half again while it still took in paper, secondPeak -1),
-    // leaving a fifth less ink or more, was used. kNone
-    // when the level is the peaks' own choice.
+    // peak, left ink over 15 % of the page whose grey lies near the paper's or over a
+    // quarter of it in the page's dark surround, and the higher peak (secondPeak;
+    // without a peak above the only one, or in the surround's case, the level half as
+    // high again, raised step by step while it still took in paper, secondPeak -1),
+    // leaving a fifth less ink or more, was used. kNone when the level is the peaks'
+    // own choice.
     Mend mend = Mend::kNone;
     // Half of finalThreshold, used when nothing stroke-like was measured at the
     // final threshold but something was at its half; -1 otherwise.
