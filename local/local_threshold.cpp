@@ -341,7 +341,7 @@ class RowVoter {
 // grey value is ink), and per segment with a threshold t in 1..255 reaching the
 // block, t - 128 in the covered lanes and -128 elsewhere. Against grey values
 // shifted by -128 into signed bytes, one compare per block and segment then
-// finds the ink (a value below t), counted in bytes for up to 255 segments at a
+// finds the ink (a value below t), counted in bytes for up to eight segments at a
 // time and added twice to the votes' 16-bit counters. Columns past the last whole
 // block are voted one by one.
 class VotePlan {
@@ -401,67 +401,38 @@ class VotePlan {
         }
     }
 
-    void Apply(const unsigned char* grey, std::int16_t* votes) const {
-        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
+    // Adds the plan's votes to rows y0..y1 of `balance`. Block by block, each
+    // block down all the rows: the block's limits then stay in registers for the
+    // whole window instead of being reloaded row after row, and the rows' pixels
+    // stay in the cache for the next block.
+    void Apply(const cv::Mat& gray, int y0, int y1, cv::Mat& balance) const {
+        const Rows rows{gray.ptr<unsigned char>(y0), gray.step[0], balance.ptr<std::int16_t>(y0),
+                        balance.step[0] / sizeof(std::int16_t), y1 - y0 + 1};
         for (const Block& block : blocks_) {
-            const cv::v_int8x16 value =
-                cv::v_reinterpret_as_s8(cv::v_load(grey + block.start) ^ signBit);
-            cv::v_uint16x8 inkLow = cv::v_setzero_u16();
-            cv::v_uint16x8 inkHigh = cv::v_setzero_u16();
+            // The first pass adds the block's base votes too.
+            cv::v_int16x8 baseLow = block.baseLow;
+            cv::v_int16x8 baseHigh = block.baseHigh;
             size_t i = block.firstLimit;
-            while (i < block.endLimit) {
-                const size_t chunkEnd = std::min(block.endLimit, i + kMaxByteCount);
-                // Four counts, so that the compares of neighbouring segments overlap
-                // (blocks of the bench page see about ten segments); a true compare is all ones, so
-                // subtracting it counts one. Together they count at most the chunk.
-                std::array<cv::v_uint8x16, 4> ink = {cv::v_setzero_u8(), cv::v_setzero_u8(),
-                                                     cv::v_setzero_u8(), cv::v_setzero_u8()};
-                const auto count = [&](size_t lane, size_t at) {
-                    ink[lane] =
-                        cv::v_sub_wrap(ink[lane], cv::v_reinterpret_as_u8(limits_[at] > value));
-                };
-                for (; i + 3 < chunkEnd; i += 4) {
-                    count(0, i);
-                    count(1, i + 1);
-                    count(2, i + 2);
-                    count(3, i + 3);
-                }
-                if (i + 1 < chunkEnd) {
-                    count(0, i);
-                    count(1, i + 1);
-                    i += 2;
-                }
-                if (i < chunkEnd) {
-                    count(2, i);
-                    ++i;
-                }
-                cv::v_uint16x8 low;
-                cv::v_uint16x8 high;
-                cv::v_expand(
-                    cv::v_add_wrap(cv::v_add_wrap(ink[0], ink[1]), cv::v_add_wrap(ink[2], ink[3])),
-                    low, high);
-                inkLow += low;
-                inkHigh += high;
-            }
-            // Paper +1, ink -1: each ink vote takes two off its segment's +1.
-            const cv::v_int16x8 inkLowVotes = cv::v_reinterpret_as_s16(inkLow);
-            const cv::v_int16x8 inkHighVotes = cv::v_reinterpret_as_s16(inkHigh);
-            std::int16_t* out = votes + block.start;
-            cv::v_store(out, cv::v_load(out) + block.baseLow - (inkLowVotes + inkLowVotes));
-            cv::v_store(out + kLanes / 2, cv::v_load(out + kLanes / 2) + block.baseHigh -
-                                              (inkHighVotes + inkHighVotes));
+            do {
+                const size_t held = std::min(block.endLimit - i, kHeldLimits);
+                AddVotes(i, held, block.start, baseLow, baseHigh, rows);
+                baseLow = baseHigh = cv::v_setzero_s16();
+                i += held;
+            } while (i < block.endLimit);
         }
-        for (const Segment& segment : tail_) {
-            for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
-                votes[x] += grey[x] < segment.threshold ? -1 : 1;
+        for (int y = y0; y <= y1; ++y) {
+            const unsigned char* grey = gray.ptr<unsigned char>(y);
+            std::int16_t* votes = balance.ptr<std::int16_t>(y);
+            for (const Segment& segment : tail_) {
+                for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
+                    votes[x] += grey[x] < segment.threshold ? -1 : 1;
+                }
             }
         }
     }
 
   private:
     static constexpr int kLanes = cv::v_int8x16::nlanes;
-    // Ink counted in bytes for this many segments at most.
-    static constexpr size_t kMaxByteCount = 255;
     struct Block {
         int start;
         size_t firstLimit;
@@ -469,6 +440,72 @@ class VotePlan {
         cv::v_int16x8 baseLow;
         cv::v_int16x8 baseHigh;
     };
+    // The window's rows of grey values and of votes.
+    struct Rows {
+        const unsigned char* grey;
+        size_t greyStep;
+        std::int16_t* votes;
+        size_t voteStep;
+        int count;
+    };
+    // Limits compared at once, held in registers beside the value, the counts and
+    // the sign bit.
+    static constexpr size_t kHeldLimits = 8;
+
+    // Adds base votes to the rows of the block at `start`, and takes two off for
+    // each ink vote of limits first..first + held - 1 (paper +1, ink -1).
+    void AddVotes(size_t first, size_t held, int start, const cv::v_int16x8& baseLow,
+                  const cv::v_int16x8& baseHigh, const Rows& rows) const {
+        switch (held) {
+            case 0:
+                return AddHeldVotes<0>(first, start, baseLow, baseHigh, rows);
+            case 1:
+                return AddHeldVotes<1>(first, start, baseLow, baseHigh, rows);
+            case 2:
+                return AddHeldVotes<2>(first, start, baseLow, baseHigh, rows);
+            case 3:
+                return AddHeldVotes<3>(first, start, baseLow, baseHigh, rows);
+            case 4:
+                return AddHeldVotes<4>(first, start, baseLow, baseHigh, rows);
+            case 5:
+                return AddHeldVotes<5>(first, start, baseLow, baseHigh, rows);
+            case 6:
+                return AddHeldVotes<6>(first, start, baseLow, baseHigh, rows);
+            case 7:
+                return AddHeldVotes<7>(first, start, baseLow, baseHigh, rows);
+            default:
+                return AddHeldVotes<kHeldLimits>(first, start, baseLow, baseHigh, rows);
+        }
+    }
+
+    template <size_t kHeld>
+    void AddHeldVotes(size_t first, int start, const cv::v_int16x8& baseLow,
+                      const cv::v_int16x8& baseHigh, const Rows& rows) const {
+        std::array<cv::v_int8x16, kHeld> limits;
+        for (size_t i = 0; i < kHeld; ++i) {
+            limits[i] = limits_[first + i];
+        }
+        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
+        const unsigned char* grey = rows.grey + start;
+        std::int16_t* out = rows.votes + start;
+        for (int r = 0; r < rows.count; ++r, grey += rows.greyStep, out += rows.voteStep) {
+            const cv::v_int8x16 value = cv::v_reinterpret_as_s8(cv::v_load(grey) ^ signBit);
+            // A true compare is all ones, so subtracting it counts one.
+            cv::v_uint8x16 ink = cv::v_setzero_u8();
+            for (size_t i = 0; i < kHeld; ++i) {
+                ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits[i] > value));
+            }
+            cv::v_uint16x8 low;
+            cv::v_uint16x8 high;
+            cv::v_expand(ink, low, high);
+            const cv::v_int16x8 inkLow = cv::v_reinterpret_as_s16(low);
+            const cv::v_int16x8 inkHigh = cv::v_reinterpret_as_s16(high);
+            cv::v_store(out, cv::v_load(out) + baseLow - (inkLow + inkLow));
+            cv::v_store(out + kLanes / 2,
+                        cv::v_load(out + kLanes / 2) + baseHigh - (inkHigh + inkHigh));
+        }
+    }
+
     std::vector<Block> blocks_;
     std::vector<cv::v_int8x16> limits_;
     std::vector<Segment> tail_;
@@ -481,9 +518,7 @@ class RowVoter<std::int16_t> {
     void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
               cv::Mat& balance) {
         plan_.Lay(segments, gray.cols);
-        for (int y = y0; y <= y1; ++y) {
-            plan_.Apply(gray.ptr<unsigned char>(y), balance.ptr<std::int16_t>(y));
-        }
+        plan_.Apply(gray, y0, y1, balance);
     }
 
   private:
