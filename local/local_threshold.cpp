@@ -275,6 +275,13 @@ bool RoundingMatters(double value) {
     return value > -1.0 && value < 257.0;
 }
 
+// std::floor for |value| < 2^62, where truncation is exact: without SSE4.1 the
+// library's floor is a call, which would cost as much as the rest of a voter.
+double FloorOfModerate(double value) {
+    const double truncated = static_cast<double>(static_cast<std::int64_t>(value));
+    return truncated > value ? truncated - 1.0 : truncated;
+}
+
 // The threshold of one voter, from its window's exact sums. `recompute` gives the
 // two-pass statistics when the fast value might round differently.
 template <typename Recompute>
@@ -295,10 +302,9 @@ int VoterThreshold(const WindowSums& sums, double k, const Recompute& recompute)
     const double reciprocal = 1.0 / static_cast<double>(sums.count);
     const double deviation = std::sqrt(spread) * reciprocal;
     const double value = deviation * k + static_cast<double>(sums.sum) * reciprocal;
-    const double distance = std::fabs(value - std::floor(value) - 0.5);
     const double tolerance = kHalfTolerance * (std::fabs(k) * (deviation + 1.0) + 1.0);
-    if ((distance <= tolerance && RoundingMatters(value)) ||
-        !(std::fabs(value) < kLargeThreshold)) {
+    if (!(std::fabs(value) < kLargeThreshold) ||
+        (std::fabs(value - FloorOfModerate(value) - 0.5) <= tolerance && RoundingMatters(value))) {
         double exactMean = 0.0;
         double exactDeviation = 0.0;
         recompute(exactMean, exactDeviation);
@@ -352,11 +358,19 @@ class VotePlan {
         blocks_.clear();
         limits_.clear();
         tail_.clear();
-        static const schar kLaneIndex[kLanes] = {0, 1, 2,  3,  4,  5,  6,  7,
-                                                 8, 9, 10, 11, 12, 13, 14, 15};
-        const cv::v_int8x16 lane = cv::v_load(kLaneIndex);
+        // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
+        // loaded at 31 - to up to lane `to`: a segment's lanes in a block without
+        // a compare per lane.
+        alignas(16) static const uchar kEdges[3 * kLanes] = {
+            0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+            0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,
+            0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
         const cv::v_int8x16 never = cv::v_setall_s8(-128);
         const size_t n = segments.size();
+        if (segmentLimits_.size() < n) {
+            segmentLimits_.resize(n);
+        }
         size_t first = 0;  // segments before `first` end left of the block
         size_t last = 0;   // segments from `last` on start right of the block
         int start = 0;
@@ -369,28 +383,42 @@ class VotePlan {
                 tail_.assign(segments.begin() + static_cast<std::ptrdiff_t>(first), segments.end());
                 break;
             }
-            while (last < n && segments[last].x0 < start + kLanes) {
-                ++last;
+            for (; last < n && segments[last].x0 < start + kLanes; ++last) {
+                const int limit = std::clamp(segments[last].threshold, 1, 255) - 128;
+                segmentLimits_[last] = cv::v_setall_s8(static_cast<schar>(limit));
             }
             Block block{start, limits_.size(), 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
-            for (size_t i = first; i < last; ++i) {
-                const Segment& segment = segments[i];
-                const auto from = static_cast<schar>(std::clamp(segment.x0 - start, -1, kLanes));
-                const auto to = static_cast<schar>(std::clamp(segment.x1 - start, -1, kLanes));
-                const cv::v_int8x16 inside =
-                    (lane >= cv::v_setall_s8(from)) & (lane <= cv::v_setall_s8(to));
-                cv::v_int16x8 insideLow;
-                cv::v_int16x8 insideHigh;
-                cv::v_expand(inside, insideLow, insideHigh);
-                const cv::v_int16x8 vote =
-                    cv::v_setall_s16(static_cast<short>(segment.threshold >= 256 ? -1 : 1));
-                block.baseLow += vote & insideLow;
-                block.baseHigh += vote & insideHigh;
-                if (segment.threshold > 0 && segment.threshold < 256) {
-                    const cv::v_int8x16 limit =
-                        cv::v_setall_s8(static_cast<schar>(segment.threshold - 128));
-                    limits_.push_back(cv::v_select(inside, limit, never));
+            // Covering segments and those of threshold 256 counted in bytes, which
+            // hold up to 255 of them: +1 each, less two for each at 256.
+            for (size_t chunk = first; chunk < last; chunk += kMaxByteCount) {
+                const size_t chunkEnd = std::min(last, chunk + kMaxByteCount);
+                cv::v_uint8x16 covering = cv::v_setzero_u8();
+                cv::v_uint8x16 allInk = cv::v_setzero_u8();
+                for (size_t i = chunk; i < chunkEnd; ++i) {
+                    const Segment& segment = segments[i];
+                    const int from = std::clamp(segment.x0 - start, 0, kLanes);
+                    const int to = std::clamp(segment.x1 - start, -1, kLanes - 1);
+                    const cv::v_uint8x16 inside = cv::v_load(kEdges + kLanes - from) &
+                                                  cv::v_load(kEdges + 2 * kLanes - 1 - to);
+                    covering = cv::v_sub_wrap(covering, inside);
+                    if (segment.threshold >= 256) {
+                        allInk = cv::v_sub_wrap(allInk, inside);
+                    } else if (segment.threshold > 0) {
+                        limits_.push_back(cv::v_select(cv::v_reinterpret_as_s8(inside),
+                                                       segmentLimits_[i], never));
+                    }
                 }
+                cv::v_uint16x8 coveringLow;
+                cv::v_uint16x8 coveringHigh;
+                cv::v_uint16x8 allInkLow;
+                cv::v_uint16x8 allInkHigh;
+                cv::v_expand(covering, coveringLow, coveringHigh);
+                cv::v_expand(allInk, allInkLow, allInkHigh);
+                // Wrapping, as the sum may be negative: 16-bit `-` saturates.
+                block.baseLow += cv::v_sub_wrap(cv::v_reinterpret_as_s16(coveringLow),
+                                                cv::v_reinterpret_as_s16(allInkLow + allInkLow));
+                block.baseHigh += cv::v_sub_wrap(cv::v_reinterpret_as_s16(coveringHigh),
+                                                 cv::v_reinterpret_as_s16(allInkHigh + allInkHigh));
             }
             block.endLimit = limits_.size();
             blocks_.push_back(block);
@@ -433,6 +461,8 @@ class VotePlan {
 
   private:
     static constexpr int kLanes = cv::v_int8x16::nlanes;
+    // Segments counted in bytes at most.
+    static constexpr size_t kMaxByteCount = 255;
     struct Block {
         int start;
         size_t firstLimit;
@@ -508,6 +538,7 @@ class VotePlan {
 
     std::vector<Block> blocks_;
     std::vector<cv::v_int8x16> limits_;
+    std::vector<cv::v_int8x16> segmentLimits_;  // t - 128 in every lane, by segment
     std::vector<Segment> tail_;
     int tailStart_ = 0;
 };
