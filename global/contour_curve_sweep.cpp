@@ -756,8 +756,15 @@ class TileSweep {
         }
         for (int y = 0; y < height; ++y) {
             uint8_t* row = values_.data() + static_cast<size_t>(y + 1) * kStride;
+            const uint8_t* source = gradMap.ptr<uint8_t>(y0 + y) + x0;
             row[0] = 0;
-            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y0 + y) + x0, static_cast<size_t>(width));
+            // A copy of known length is a few vector moves; one of any length is
+            // a string instruction that takes long to start, once per row.
+            if (width == kTileSide) {
+                std::memcpy(row + 1, source, kTileSide);
+            } else {
+                std::memcpy(row + 1, source, static_cast<size_t>(width));
+            }
             row[width + 1] = 0;
         }
     }
