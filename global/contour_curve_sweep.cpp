@@ -511,7 +511,7 @@ class DisjointSets {
     // For a forest in the cache, such as a tile's. Most paths there are a few
     // steps long, but of any length up to about five, so a loop that tests each
     // step mispredicts once a call. A few steps that stay put at the root run
-    // without branches; longer paths go on in a loop.
+    // without branches; longer paths go on in a loop and are then compressed.
     int FindNear(int p) {
         int root = p;
         for (int step = 0; step < kBranchFreeSteps; ++step) {
@@ -519,8 +519,19 @@ class DisjointSets {
             const int atRoot = up >> 31;  // all ones when up < 0
             root = (up & ~atRoot) | (root & atRoot);
         }
-        while (parent_[static_cast<size_t>(root)] >= 0) {
-            root = parent_[static_cast<size_t>(root)];
+        if (parent_[static_cast<size_t>(root)] >= 0) {
+            // A long path, such as one down a column of a flat area, whose pixels
+            // hang one below the other: it all points at the root afterwards, so
+            // that finds through it later take one step.
+            while (parent_[static_cast<size_t>(root)] >= 0) {
+                root = parent_[static_cast<size_t>(root)];
+            }
+            for (int at = p; at != root;) {
+                const int next = parent_[static_cast<size_t>(at)];
+                parent_[static_cast<size_t>(at)] = static_cast<Index>(root);
+                at = next;
+            }
+            return root;
         }
         // p then points at its root straight away (a root keeps its rank).
         const int before = parent_[static_cast<size_t>(p)];
