@@ -880,16 +880,34 @@ class TileSweep {
             cv::v_expand(cv::v_reinterpret_as_s8(groups == cv::v_setzero_u8()), rootLow, rootHigh);
             const cv::v_int16x8 stride = cv::v_setall_s16(kStride);
             const cv::v_int16x8 at = lanes + cv::v_setall_s16(static_cast<int16_t>(first + x));
-            cv::v_store(parents + x, (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow);
-            cv::v_store(
-                parents + x + 8,
-                (at + cv::v_setall_s16(8) + cv::v_mul_wrap(dyHigh, stride) + dxHigh) | rootHigh);
+            cv::v_store(parents + x,
+                        ParentAbove(parents + x - kStride, dyLow, dxLow,
+                                    (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow));
+            cv::v_store(parents + x + 8, ParentAbove(parents + x + 8 - kStride, dyHigh, dxHigh,
+                                                     (at + cv::v_setall_s16(8) +
+                                                      cv::v_mul_wrap(dyHigh, stride) + dxHigh) |
+                                                         rootHigh));
             cv::v_uint16x8 valueLow, valueHigh, kindLow, kindHigh;
             cv::v_expand(cv::v_load(mid + x), valueLow, valueHigh);
             cv::v_expand(kind, kindLow, kindHigh);
             cv::v_store(keys_.data() + x, cv::v_shl<2>(valueLow) | kindLow);
             cv::v_store(keys_.data() + x + 8, cv::v_shl<2>(valueHigh) | kindHigh);
         }
+    }
+
+    // The parents of eight pixels whose first present neighbour lies at (dx, dy):
+    // a neighbour in the row above that is not a root passes on its own parent,
+    // which is in the same component by then and earlier in the sweep. The pixels
+    // down a column of a flat area then all hang from its top one instead of each
+    // from the one above, which a find would walk step by step. `above` holds the
+    // parents of the row above from the first pixel's column, final by now.
+    static cv::v_int16x8 ParentAbove(const int16_t* above, const cv::v_int16x8& dy,
+                                     const cv::v_int16x8& dx, const cv::v_int16x8& parent) {
+        const cv::v_int16x8 zero = cv::v_setzero_s16();
+        const cv::v_int16x8 up =
+            cv::v_select(dx < zero, cv::v_load(above - 1),
+                         cv::v_select(dx == zero, cv::v_load(above), cv::v_load(above + 1)));
+        return cv::v_select((dy < zero) & (up >= zero), up, parent);
     }
 
     // A border pixel of the current row stays a root; with some group present the
