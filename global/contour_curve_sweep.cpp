@@ -39,7 +39,10 @@ namespace edgebin::detail {
 
 namespace {
 
-constexpr int kTileSide = 128;
+// The largest side, in steps of sixteen, whose framed tile the 16-bit forest can
+// number: the larger the tile, the fewer of its pixels lie on its border, and the
+// joins of border pixels cost more than the rest of the sweep.
+constexpr int kTileSide = 176;
 constexpr int kLevels = 256;
 
 using LevelCounts = std::array<long long, kLevels + 1>;
@@ -511,7 +514,7 @@ class DisjointSets {
     // For a forest in the cache, such as a tile's. Most paths there are a few
     // steps long, but of any length up to about five, so a loop that tests each
     // step mispredicts once a call. A few steps that stay put at the root run
-    // without branches; longer paths go on in a loop.
+    // without branches; longer paths go on in a loop and are then compressed.
     int FindNear(int p) {
         int root = p;
         for (int step = 0; step < kBranchFreeSteps; ++step) {
@@ -519,8 +522,19 @@ class DisjointSets {
             const int atRoot = up >> 31;  // all ones when up < 0
             root = (up & ~atRoot) | (root & atRoot);
         }
-        while (parent_[static_cast<size_t>(root)] >= 0) {
-            root = parent_[static_cast<size_t>(root)];
+        if (parent_[static_cast<size_t>(root)] >= 0) {
+            // A long path, such as one down a column of a flat area, whose pixels
+            // hang one below the other: it all points at the root afterwards, so
+            // that finds through it later take one step.
+            while (parent_[static_cast<size_t>(root)] >= 0) {
+                root = parent_[static_cast<size_t>(root)];
+            }
+            for (int at = p; at != root;) {
+                const int next = parent_[static_cast<size_t>(at)];
+                parent_[static_cast<size_t>(at)] = static_cast<Index>(root);
+                at = next;
+            }
+            return root;
         }
         // p then points at its root straight away (a root keeps its rank).
         const int before = parent_[static_cast<size_t>(p)];
@@ -756,8 +770,15 @@ class TileSweep {
         }
         for (int y = 0; y < height; ++y) {
             uint8_t* row = values_.data() + static_cast<size_t>(y + 1) * kStride;
+            const uint8_t* source = gradMap.ptr<uint8_t>(y0 + y) + x0;
             row[0] = 0;
-            std::memcpy(row + 1, gradMap.ptr<uint8_t>(y0 + y) + x0, static_cast<size_t>(width));
+            // A copy of known length is a few vector moves; one of any length is
+            // a string instruction that takes long to start, once per row.
+            if (width == kTileSide) {
+                std::memcpy(row + 1, source, kTileSide);
+            } else {
+                std::memcpy(row + 1, source, static_cast<size_t>(width));
+            }
             row[width + 1] = 0;
         }
     }
@@ -859,16 +880,34 @@ class TileSweep {
             cv::v_expand(cv::v_reinterpret_as_s8(groups == cv::v_setzero_u8()), rootLow, rootHigh);
             const cv::v_int16x8 stride = cv::v_setall_s16(kStride);
             const cv::v_int16x8 at = lanes + cv::v_setall_s16(static_cast<int16_t>(first + x));
-            cv::v_store(parents + x, (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow);
-            cv::v_store(
-                parents + x + 8,
-                (at + cv::v_setall_s16(8) + cv::v_mul_wrap(dyHigh, stride) + dxHigh) | rootHigh);
+            cv::v_store(parents + x,
+                        ParentAbove(parents + x - kStride, dyLow, dxLow,
+                                    (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow));
+            cv::v_store(parents + x + 8, ParentAbove(parents + x + 8 - kStride, dyHigh, dxHigh,
+                                                     (at + cv::v_setall_s16(8) +
+                                                      cv::v_mul_wrap(dyHigh, stride) + dxHigh) |
+                                                         rootHigh));
             cv::v_uint16x8 valueLow, valueHigh, kindLow, kindHigh;
             cv::v_expand(cv::v_load(mid + x), valueLow, valueHigh);
             cv::v_expand(kind, kindLow, kindHigh);
             cv::v_store(keys_.data() + x, cv::v_shl<2>(valueLow) | kindLow);
             cv::v_store(keys_.data() + x + 8, cv::v_shl<2>(valueHigh) | kindHigh);
         }
+    }
+
+    // The parents of eight pixels whose first present neighbour lies at (dx, dy):
+    // a neighbour in the row above that is not a root passes on its own parent,
+    // which is in the same component by then and earlier in the sweep. The pixels
+    // down a column of a flat area then all hang from its top one instead of each
+    // from the one above, which a find would walk step by step. `above` holds the
+    // parents of the row above from the first pixel's column, final by now.
+    static cv::v_int16x8 ParentAbove(const int16_t* above, const cv::v_int16x8& dy,
+                                     const cv::v_int16x8& dx, const cv::v_int16x8& parent) {
+        const cv::v_int16x8 zero = cv::v_setzero_s16();
+        const cv::v_int16x8 up =
+            cv::v_select(dx < zero, cv::v_load(above - 1),
+                         cv::v_select(dx == zero, cv::v_load(above), cv::v_load(above + 1)));
+        return cv::v_select((dy < zero) & (up >= zero), up, parent);
     }
 
     // A border pixel of the current row stays a root; with some group present the

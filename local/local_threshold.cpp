@@ -275,6 +275,13 @@ bool RoundingMatters(double value) {
     return value > -1.0 && value < 257.0;
 }
 
+// std::floor for |value| < 2^62, where truncation is exact: without SSE4.1 the
+// library's floor is a call, which would cost as much as the rest of a voter.
+double FloorOfModerate(double value) {
+    const double truncated = static_cast<double>(static_cast<std::int64_t>(value));
+    return truncated > value ? truncated - 1.0 : truncated;
+}
+
 // The threshold of one voter, from its window's exact sums. `recompute` gives the
 // two-pass statistics when the fast value might round differently.
 template <typename Recompute>
@@ -295,10 +302,9 @@ int VoterThreshold(const WindowSums& sums, double k, const Recompute& recompute)
     const double reciprocal = 1.0 / static_cast<double>(sums.count);
     const double deviation = std::sqrt(spread) * reciprocal;
     const double value = deviation * k + static_cast<double>(sums.sum) * reciprocal;
-    const double distance = std::fabs(value - std::floor(value) - 0.5);
     const double tolerance = kHalfTolerance * (std::fabs(k) * (deviation + 1.0) + 1.0);
-    if ((distance <= tolerance && RoundingMatters(value)) ||
-        !(std::fabs(value) < kLargeThreshold)) {
+    if (!(std::fabs(value) < kLargeThreshold) ||
+        (std::fabs(value - FloorOfModerate(value) - 0.5) <= tolerance && RoundingMatters(value))) {
         double exactMean = 0.0;
         double exactDeviation = 0.0;
         recompute(exactMean, exactDeviation);
@@ -341,7 +347,7 @@ class RowVoter {
 // grey value is ink), and per segment with a threshold t in 1..255 reaching the
 // block, t - 128 in the covered lanes and -128 elsewhere. Against grey values
 // shifted by -128 into signed bytes, one compare per block and segment then
-// finds the ink (a value below t), counted in bytes for up to 255 segments at a
+// finds the ink (a value below t), counted in bytes for up to eight segments at a
 // time and added twice to the votes' 16-bit counters. Columns past the last whole
 // block are voted one by one.
 class VotePlan {
@@ -352,11 +358,19 @@ class VotePlan {
         blocks_.clear();
         limits_.clear();
         tail_.clear();
-        static const schar kLaneIndex[kLanes] = {0, 1, 2,  3,  4,  5,  6,  7,
-                                                 8, 9, 10, 11, 12, 13, 14, 15};
-        const cv::v_int8x16 lane = cv::v_load(kLaneIndex);
+        // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
+        // loaded at 31 - to up to lane `to`: a segment's lanes in a block without
+        // a compare per lane.
+        alignas(16) static const uchar kEdges[3 * kLanes] = {
+            0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+            0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,
+            0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
         const cv::v_int8x16 never = cv::v_setall_s8(-128);
         const size_t n = segments.size();
+        if (segmentLimits_.size() < n) {
+            segmentLimits_.resize(n);
+        }
         size_t first = 0;  // segments before `first` end left of the block
         size_t last = 0;   // segments from `last` on start right of the block
         int start = 0;
@@ -369,28 +383,42 @@ class VotePlan {
                 tail_.assign(segments.begin() + static_cast<std::ptrdiff_t>(first), segments.end());
                 break;
             }
-            while (last < n && segments[last].x0 < start + kLanes) {
-                ++last;
+            for (; last < n && segments[last].x0 < start + kLanes; ++last) {
+                const int limit = std::clamp(segments[last].threshold, 1, 255) - 128;
+                segmentLimits_[last] = cv::v_setall_s8(static_cast<schar>(limit));
             }
             Block block{start, limits_.size(), 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
-            for (size_t i = first; i < last; ++i) {
-                const Segment& segment = segments[i];
-                const auto from = static_cast<schar>(std::clamp(segment.x0 - start, -1, kLanes));
-                const auto to = static_cast<schar>(std::clamp(segment.x1 - start, -1, kLanes));
-                const cv::v_int8x16 inside =
-                    (lane >= cv::v_setall_s8(from)) & (lane <= cv::v_setall_s8(to));
-                cv::v_int16x8 insideLow;
-                cv::v_int16x8 insideHigh;
-                cv::v_expand(inside, insideLow, insideHigh);
-                const cv::v_int16x8 vote =
-                    cv::v_setall_s16(static_cast<short>(segment.threshold >= 256 ? -1 : 1));
-                block.baseLow += vote & insideLow;
-                block.baseHigh += vote & insideHigh;
-                if (segment.threshold > 0 && segment.threshold < 256) {
-                    const cv::v_int8x16 limit =
-                        cv::v_setall_s8(static_cast<schar>(segment.threshold - 128));
-                    limits_.push_back(cv::v_select(inside, limit, never));
+            // Covering segments and those of threshold 256 counted in bytes, which
+            // hold up to 255 of them: +1 each, less two for each at 256.
+            for (size_t chunk = first; chunk < last; chunk += kMaxByteCount) {
+                const size_t chunkEnd = std::min(last, chunk + kMaxByteCount);
+                cv::v_uint8x16 covering = cv::v_setzero_u8();
+                cv::v_uint8x16 allInk = cv::v_setzero_u8();
+                for (size_t i = chunk; i < chunkEnd; ++i) {
+                    const Segment& segment = segments[i];
+                    const int from = std::clamp(segment.x0 - start, 0, kLanes);
+                    const int to = std::clamp(segment.x1 - start, -1, kLanes - 1);
+                    const cv::v_uint8x16 inside = cv::v_load(kEdges + kLanes - from) &
+                                                  cv::v_load(kEdges + 2 * kLanes - 1 - to);
+                    covering = cv::v_sub_wrap(covering, inside);
+                    if (segment.threshold >= 256) {
+                        allInk = cv::v_sub_wrap(allInk, inside);
+                    } else if (segment.threshold > 0) {
+                        limits_.push_back(cv::v_select(cv::v_reinterpret_as_s8(inside),
+                                                       segmentLimits_[i], never));
+                    }
                 }
+                cv::v_uint16x8 coveringLow;
+                cv::v_uint16x8 coveringHigh;
+                cv::v_uint16x8 allInkLow;
+                cv::v_uint16x8 allInkHigh;
+                cv::v_expand(covering, coveringLow, coveringHigh);
+                cv::v_expand(allInk, allInkLow, allInkHigh);
+                // Wrapping, as the sum may be negative: 16-bit `-` saturates.
+                block.baseLow += cv::v_sub_wrap(cv::v_reinterpret_as_s16(coveringLow),
+                                                cv::v_reinterpret_as_s16(allInkLow + allInkLow));
+                block.baseHigh += cv::v_sub_wrap(cv::v_reinterpret_as_s16(coveringHigh),
+                                                 cv::v_reinterpret_as_s16(allInkHigh + allInkHigh));
             }
             block.endLimit = limits_.size();
             blocks_.push_back(block);
@@ -401,66 +429,39 @@ class VotePlan {
         }
     }
 
-    void Apply(const unsigned char* grey, std::int16_t* votes) const {
-        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
+    // Adds the plan's votes to rows y0..y1 of `balance`. Block by block, each
+    // block down all the rows: the block's limits then stay in registers for the
+    // whole window instead of being reloaded row after row, and the rows' pixels
+    // stay in the cache for the next block.
+    void Apply(const cv::Mat& gray, int y0, int y1, cv::Mat& balance) const {
+        const Rows rows{gray.ptr<unsigned char>(y0), gray.step[0], balance.ptr<std::int16_t>(y0),
+                        balance.step[0] / sizeof(std::int16_t), y1 - y0 + 1};
         for (const Block& block : blocks_) {
-            const cv::v_int8x16 value =
-                cv::v_reinterpret_as_s8(cv::v_load(grey + block.start) ^ signBit);
-            cv::v_uint16x8 inkLow = cv::v_setzero_u16();
-            cv::v_uint16x8 inkHigh = cv::v_setzero_u16();
+            // The first pass adds the block's base votes too.
+            cv::v_int16x8 baseLow = block.baseLow;
+            cv::v_int16x8 baseHigh = block.baseHigh;
             size_t i = block.firstLimit;
-            while (i < block.endLimit) {
-                const size_t chunkEnd = std::min(block.endLimit, i + kMaxByteCount);
-                // Four counts, so that the compares of neighbouring segments overlap
-                // (blocks of the bench page see about ten segments); a true compare is all ones, so
-                // subtracting it counts one. Together they count at most the chunk.
-                std::array<cv::v_uint8x16, 4> ink = {cv::v_setzero_u8(), cv::v_setzero_u8(),
-                                                     cv::v_setzero_u8(), cv::v_setzero_u8()};
-                const auto count = [&](size_t lane, size_t at) {
-                    ink[lane] =
-                        cv::v_sub_wrap(ink[lane], cv::v_reinterpret_as_u8(limits_[at] > value));
-                };
-                for (; i + 3 < chunkEnd; i += 4) {
-                    count(0, i);
-                    count(1, i + 1);
-                    count(2, i + 2);
-                    count(3, i + 3);
-                }
-                if (i + 1 < chunkEnd) {
-                    count(0, i);
-                    count(1, i + 1);
-                    i += 2;
-                }
-                if (i < chunkEnd) {
-                    count(2, i);
-                    ++i;
-                }
-                cv::v_uint16x8 low;
-                cv::v_uint16x8 high;
-                cv::v_expand(
-                    cv::v_add_wrap(cv::v_add_wrap(ink[0], ink[1]), cv::v_add_wrap(ink[2], ink[3])),
-                    low, high);
-                inkLow += low;
-                inkHigh += high;
-            }
-            // Paper +1, ink -1: each ink vote takes two off its segment's +1.
-            const cv::v_int16x8 inkLowVotes = cv::v_reinterpret_as_s16(inkLow);
-            const cv::v_int16x8 inkHighVotes = cv::v_reinterpret_as_s16(inkHigh);
-            std::int16_t* out = votes + block.start;
-            cv::v_store(out, cv::v_load(out) + block.baseLow - (inkLowVotes + inkLowVotes));
-            cv::v_store(out + kLanes / 2, cv::v_load(out + kLanes / 2) + block.baseHigh -
-                                              (inkHighVotes + inkHighVotes));
+            do {
+                const size_t held = std::min(block.endLimit - i, kHeldLimits);
+                AddVotes(i, held, block.start, baseLow, baseHigh, rows);
+                baseLow = baseHigh = cv::v_setzero_s16();
+                i += held;
+            } while (i < block.endLimit);
         }
-        for (const Segment& segment : tail_) {
-            for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
-                votes[x] += grey[x] < segment.threshold ? -1 : 1;
+        for (int y = y0; y <= y1; ++y) {
+            const unsigned char* grey = gray.ptr<unsigned char>(y);
+            std::int16_t* votes = balance.ptr<std::int16_t>(y);
+            for (const Segment& segment : tail_) {
+                for (int x = std::max(segment.x0, tailStart_); x <= segment.x1; ++x) {
+                    votes[x] += grey[x] < segment.threshold ? -1 : 1;
+                }
             }
         }
     }
 
   private:
     static constexpr int kLanes = cv::v_int8x16::nlanes;
-    // Ink counted in bytes for this many segments at most.
+    // Segments counted in bytes at most.
     static constexpr size_t kMaxByteCount = 255;
     struct Block {
         int start;
@@ -469,8 +470,75 @@ class VotePlan {
         cv::v_int16x8 baseLow;
         cv::v_int16x8 baseHigh;
     };
+    // The window's rows of grey values and of votes.
+    struct Rows {
+        const unsigned char* grey;
+        size_t greyStep;
+        std::int16_t* votes;
+        size_t voteStep;
+        int count;
+    };
+    // Limits compared at once, held in registers beside the value, the counts and
+    // the sign bit.
+    static constexpr size_t kHeldLimits = 8;
+
+    // Adds base votes to the rows of the block at `start`, and takes two off for
+    // each ink vote of limits first..first + held - 1 (paper +1, ink -1).
+    void AddVotes(size_t first, size_t held, int start, const cv::v_int16x8& baseLow,
+                  const cv::v_int16x8& baseHigh, const Rows& rows) const {
+        switch (held) {
+            case 0:
+                return AddHeldVotes<0>(first, start, baseLow, baseHigh, rows);
+            case 1:
+                return AddHeldVotes<1>(first, start, baseLow, baseHigh, rows);
+            case 2:
+                return AddHeldVotes<2>(first, start, baseLow, baseHigh, rows);
+            case 3:
+                return AddHeldVotes<3>(first, start, baseLow, baseHigh, rows);
+            case 4:
+                return AddHeldVotes<4>(first, start, baseLow, baseHigh, rows);
+            case 5:
+                return AddHeldVotes<5>(first, start, baseLow, baseHigh, rows);
+            case 6:
+                return AddHeldVotes<6>(first, start, baseLow, baseHigh, rows);
+            case 7:
+                return AddHeldVotes<7>(first, start, baseLow, baseHigh, rows);
+            default:
+                return AddHeldVotes<kHeldLimits>(first, start, baseLow, baseHigh, rows);
+        }
+    }
+
+    template <size_t kHeld>
+    void AddHeldVotes(size_t first, int start, const cv::v_int16x8& baseLow,
+                      const cv::v_int16x8& baseHigh, const Rows& rows) const {
+        std::array<cv::v_int8x16, kHeld> limits;
+        for (size_t i = 0; i < kHeld; ++i) {
+            limits[i] = limits_[first + i];
+        }
+        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
+        const unsigned char* grey = rows.grey + start;
+        std::int16_t* out = rows.votes + start;
+        for (int r = 0; r < rows.count; ++r, grey += rows.greyStep, out += rows.voteStep) {
+            const cv::v_int8x16 value = cv::v_reinterpret_as_s8(cv::v_load(grey) ^ signBit);
+            // A true compare is all ones, so subtracting it counts one.
+            cv::v_uint8x16 ink = cv::v_setzero_u8();
+            for (size_t i = 0; i < kHeld; ++i) {
+                ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits[i] > value));
+            }
+            cv::v_uint16x8 low;
+            cv::v_uint16x8 high;
+            cv::v_expand(ink, low, high);
+            const cv::v_int16x8 inkLow = cv::v_reinterpret_as_s16(low);
+            const cv::v_int16x8 inkHigh = cv::v_reinterpret_as_s16(high);
+            cv::v_store(out, cv::v_load(out) + baseLow - (inkLow + inkLow));
+            cv::v_store(out + kLanes / 2,
+                        cv::v_load(out + kLanes / 2) + baseHigh - (inkHigh + inkHigh));
+        }
+    }
+
     std::vector<Block> blocks_;
     std::vector<cv::v_int8x16> limits_;
+    std::vector<cv::v_int8x16> segmentLimits_;  // t - 128 in every lane, by segment
     std::vector<Segment> tail_;
     int tailStart_ = 0;
 };
@@ -481,9 +549,7 @@ class RowVoter<std::int16_t> {
     void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
               cv::Mat& balance) {
         plan_.Lay(segments, gray.cols);
-        for (int y = y0; y <= y1; ++y) {
-            plan_.Apply(gray.ptr<unsigned char>(y), balance.ptr<std::int16_t>(y));
-        }
+        plan_.Apply(gray, y0, y1, balance);
     }
 
   private:
