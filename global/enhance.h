@@ -30,7 +30,9 @@ struct EnhanceSettings {
     // made darker again by the difference. Ink edges grow steeper on their inner side
     // only, so the edges that vote sit on the ink rather than around it, and the
     // steeper text edges lift the text's level of the gradient map above that of
-    // the paper's grain.
+    // the paper's grain. Left out where most of the ink lies in stroke cores wider
+    // than that Gaussian (bold print, pages scanned at 600 dpi): there it would only
+    // darken a rim inside every stroke.
     bool deepenInk = true;
 };
 
