@@ -213,11 +213,11 @@ double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
     return ink == 0 ? 0.0 : static_cast<double>(cores) / ink;
 }
 
-// Unless more than 28 % of the ink is core, every pixel below the Gaussian mean m of
+// Unless more than 37 % of the ink is core, every pixel below the Gaussian mean m of
 // its surroundings becomes e - (m - e), rounded half up, no lower than 0.
 void DeepenInk(cv::Mat& enhanced) {
     const cv::Mat weighted = WeightedSums(enhanced);
-    if (CoreShare(enhanced, weighted) > 0.28) {
+    if (CoreShare(enhanced, weighted) > 0.37) {
         return;
     }
     const int64_t scale = 256 * 256;
