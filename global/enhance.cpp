@@ -1227,12 +1227,14 @@ void DeepenInk(cv::Mat& enhanced, int threads) {
 
 }  // namespace
 
-void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background, int threads) {
-    EnhancePageWith(gray, window, weight, EnhanceSettings{}, enhanced, background, threads);
+bool EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background, int threads, InkDeepening deepening) {
+    EnhanceSettings settings;
+    settings.deepening = deepening;
+    return EnhancePageWith(gray, window, weight, settings, enhanced, background, threads);
 }
 
-void EnhancePageWith(const cv::Mat& gray, int window, double weight,
+bool EnhancePageWith(const cv::Mat& gray, int window, double weight,
                      const EnhanceSettings& settings, cv::Mat& enhanced, cv::Mat& background,
                      int threads) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
@@ -1251,11 +1253,15 @@ void EnhancePageWith(const cv::Mat& gray, int window, double weight,
     if (settings.fillBorders) {
         FillDarkBorders(page, outputs.enhanced, threads);
     }
-    if (settings.deepenInk && StrokeCoreShare(outputs.enhanced) <= kMaxCoreShare) {
+    const bool deepen = settings.deepening == InkDeepening::kAlways ||
+                        (settings.deepening == InkDeepening::kUnlessWideCores &&
+                         StrokeCoreShare(outputs.enhanced) <= kMaxCoreShare);
+    if (deepen) {
         DeepenInk(outputs.enhanced, threads);
     }
     enhanced = outputs.enhanced;
     background = outputs.background;
+    return deepen;
 }
 
 }  // namespace edgebin::detail

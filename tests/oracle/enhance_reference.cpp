@@ -213,12 +213,14 @@ double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
     return ink == 0 ? 0.0 : static_cast<double>(cores) / ink;
 }
 
-// Unless more than 37 % of the ink is core, every pixel below the Gaussian mean m of
-// its surroundings becomes e - (m - e), rounded half up, no lower than 0.
-void DeepenInk(cv::Mat& enhanced) {
+// Always, never, or unless more than 37 % of the ink is core: every pixel below the
+// Gaussian mean m of its surroundings becomes e - (m - e), rounded half up, no lower
+// than 0. Returns whether it did.
+bool DeepenInk(cv::Mat& enhanced, InkDeepening deepening) {
     const cv::Mat weighted = WeightedSums(enhanced);
-    if (CoreShare(enhanced, weighted) > 0.37) {
-        return;
+    if (deepening == InkDeepening::kNever ||
+        (deepening == InkDeepening::kUnlessWideCores && CoreShare(enhanced, weighted) > 0.37)) {
+        return false;
     }
     const int64_t scale = 256 * 256;
     Filled(enhanced.rows, enhanced.cols, [&](int y, int x) {
@@ -227,12 +229,13 @@ void DeepenInk(cv::Mat& enhanced) {
         const int64_t deepened = std::max<int64_t>(0, 2 * e * scale - sum);
         return e * scale < sum ? (deepened + scale / 2) / scale : e;
     }).copyTo(enhanced);
+    return true;
 }
 
 }  // namespace
 
-void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background) {
+bool EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background, InkDeepening deepening) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 && window <= 2048);
     // A copy: the outputs may share memory with `gray`, which the border fill reads last.
@@ -252,8 +255,9 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
         return page.at<double>(y, x) / std::max(paperLevel.at<double>(y, x), 1.0) * 255.0;
     }).copyTo(enhanced);
     FillDarkBorders(single, enhanced);
-    DeepenInk(enhanced);
+    const bool deepened = DeepenInk(enhanced, deepening);
     paperLevel.convertTo(background, CV_8U);
+    return deepened;
 }
 
 }  // namespace reference
