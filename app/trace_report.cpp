@@ -52,6 +52,11 @@ void PrintTrace(const Result& result, std::ostream& out) {
     }
     out << "----------------- The Final Global Threshold is : " << trace.finalThreshold
         << std::endl;
+    if (trace.otherInkDeepening) {
+        out << "The first result was almost empty: the enhancement's other choice of ink "
+               "deepening was used."
+            << std::endl;
+    }
     out << std::endl;
     for (const StrokeMeasurement& measurement : trace.measurements) {
         PrintMeasurement(measurement, out);

@@ -149,7 +149,8 @@ StrokeMeasure StrokeMeasureOnThreads(int threads, const cv::Mat& gray) {
     };
 }
 
-int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* images, int threads) {
+int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* images, int threads,
+                InkDeepening deepening) {
     if (src.rows == 0 || src.cols == 0) {
         return kStatusNoRowsOrColumns;
     }
@@ -168,7 +169,8 @@ int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* image
                   images->enhancedInstead.depth() == CV_8U);
         page.enhanced = images->enhancedInstead;
     } else {
-        EnhancePage(page.gray, kEnhanceWindow, kEnhanceWeight, page.enhanced, background, threads);
+        page.inkDeepened = EnhancePage(page.gray, kEnhanceWindow, kEnhanceWeight, page.enhanced,
+                                       background, threads, deepening);
     }
     // The paper estimate, no longer needed, passes its memory, already faulted in,
     // to the gradient map rather than return it to the system.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "global/contour_curve.h"
+#include "global/enhance.h"
 #include "global/peak_threshold.h"
 #include "stroke/stroke_width.h"
 
@@ -28,9 +29,10 @@ struct GlobalStageImages {
 // the gradient map and the contour curve do not depend on the level, so a call
 // that runs the stages at a second level makes them once.
 struct PreparedPage {
-    cv::Mat gray;      // the page in grey
-    cv::Mat enhanced;  // the enhanced page, which the derivatives are taken of
-    cv::Mat gradMap;   // the 8-bit gradient map the level is chosen on
+    cv::Mat gray;              // the page in grey
+    cv::Mat enhanced;          // the enhanced page, which the derivatives are taken of
+    cv::Mat gradMap;           // the 8-bit gradient map the level is chosen on
+    bool inkDeepened = false;  // whether the enhancement deepened the ink
     ContourCurve curve{};
     // The Scharr derivatives of the enhanced page, left for the first run, which
     // takes them over. A later run filters the enhanced page again rather than
@@ -41,9 +43,10 @@ struct PreparedPage {
 
 // From the 8-bit `src` (1 or 3 channels): every image of `page`. Returns 0, 11 (no
 // rows) or 12 (channels). An 8-bit page in `images->enhancedInstead` stands for
-// the enhancement when given.
+// the enhancement when given (undeepened, as far as the page knows); otherwise the
+// enhancement deepens the ink as `deepening` says.
 int PreparePage(const cv::Mat& src, PreparedPage& page, GlobalStageImages* images = nullptr,
-                int threads = 1);
+                int threads = 1, InkDeepening deepening = InkDeepening::kUnlessWideCores);
 
 // How a run uses the prepared page.
 enum class PageUse {

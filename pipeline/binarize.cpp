@@ -391,17 +391,18 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
     return true;
 }
 
-}  // namespace
-
-int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
-                  Trace& trace, StageImages* stages, int threads) {
+// The stages on `src` enhanced as `deepening` says, and the mends that follow them;
+// `inkDeepened` receives the enhancement's choice.
+int BinarizeOnce(const cv::Mat& src, InkDeepening deepening, cv::Mat& dst, double alpha, double k,
+                 double Rthre, Trace& trace, StageImages* stages, int threads, bool& inkDeepened) {
     // Made once for every run of the call. The first run only shares it: whether a
     // mend runs again is known only from the first run's result.
     PreparedPage page;
-    const int prepared = PreparePage(src, page, stages, threads);
+    const int prepared = PreparePage(src, page, stages, threads, deepening);
     if (prepared != kStatusOk) {
         return prepared;
     }
+    inkDeepened = page.inkDeepened;
     const int status =
         RunStages(page, PageUse::kShare, dst, alpha, k, PeakChoice{Rthre}, trace, stages, threads);
     if (status != kStatusOk && status != kStatusNoStrokes) {
@@ -415,6 +416,38 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     }
     if (!MendFromAbove(page, dst, alpha, k, Rthre, trace, stages, threads)) {
         MendFaintBelow(page, dst, alpha, k, Rthre, trace, stages, threads);
+    }
+    return kStatusOk;
+}
+
+}  // namespace
+
+int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,
+                  Trace& trace, StageImages* stages, int threads) {
+    bool inkDeepened = false;
+    const int status = BinarizeOnce(src, InkDeepening::kUnlessWideCores, dst, alpha, k, Rthre,
+                                    trace, stages, threads, inkDeepened);
+    const bool enhancementGiven = stages != nullptr && !stages->enhancedInstead.empty();
+    if (status != kStatusOk || enhancementGiven || !HasAlmostNoInk(InkShare(dst))) {
+        return status;
+    }
+    // Either choice of the ink deepening can leave a page blank where the other finds
+    // its text; the other is kept only when it has ink.
+    cv::Mat other;
+    Trace otherTrace;
+    StageImages otherStages;
+    StageImages* keptStages = stages != nullptr ? &otherStages : nullptr;
+    const InkDeepening otherChoice = inkDeepened ? InkDeepening::kNever : InkDeepening::kAlways;
+    if (BinarizeOnce(src, otherChoice, other, alpha, k, Rthre, otherTrace, keptStages, threads,
+                     inkDeepened) != kStatusOk ||
+        HasAlmostNoInk(InkShare(other))) {
+        return status;
+    }
+    otherTrace.otherInkDeepening = true;
+    dst = other;
+    trace = std::move(otherTrace);
+    if (stages != nullptr) {
+        *stages = std::move(otherStages);
     }
     return kStatusOk;
 }

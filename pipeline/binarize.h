@@ -22,7 +22,9 @@ struct StageImages : GlobalStageImages {
 // Binarizes `src` (8-bit, one or three channels) into `dst` (CV_8UC1, 0 = ink,
 // 255 = paper). Returns 0 on success or the first stage's code (11, 12 or -1);
 // `dst` is left untouched on failure. What the stages decide goes to `trace`, the
-// working images to `stages` when given (as far as the run got).
+// working images to `stages` when given (as far as the run got). A result with
+// almost no ink is binarized again with the enhancement's other choice of ink
+// deepening, and that result kept when it has ink (Trace::otherInkDeepening).
 // `threads` (>= 1) splits the page's stages over that many bands of rows; the
 // result does not depend on it.
 int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, double Rthre,

@@ -140,6 +140,7 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
                     py::arg("mend") = trace.mend == edgebin::Mend::kNone
                                           ? py::object(py::none())
                                           : py::object(py::str(edgebin::MendName(trace.mend))),
+                    py::arg("other_ink_deepening") = trace.otherInkDeepening,
                     py::arg("measurements") = MeasurementsToList(trace.measurements),
                     py::arg("refinement_passes") = MeasurementsToList(trace.refinementPasses),
                     py::arg("bands") = bands, py::arg("verdict") = trace.suspect ? "suspect" : "ok",
@@ -452,6 +453,9 @@ mend: why, "no text" (the higher of two peaks kept no text, the lower was
     second_peak, or without one (or in the surround's case) the level half as
     high again, raised step by step while it still took in paper, was used);
     None when the peaks' choice stands.
+other_ink_deepening: True when the result was almost empty and the page's
+    run with the enhancement's other choice of ink deepening, which had ink, was
+    kept.
 measurements, refinement_passes: lists of {"empty_mask": bool,
     "band_stroke_widths": [int, ...]} (pixels, top to bottom), one per stroke
     width measurement and per refinement pass.

@@ -75,7 +75,8 @@ TEST_F(CliTest, HelpAndCopiesOfTwoLevelInputs) {
 
 // Whole runs whose lines, status and pixels were recorded from a build known to be
 // right: every report line the command line formats (peaks, ratio, thresholds, the
-// retry at half the threshold, stroke widths, the failure line) must stay exactly
+// retry at half the threshold, stroke widths, the failure line, the other ink
+// deepening of a page left almost empty by the first) must stay exactly
 // as recorded. After a deliberate change of results, rerun with
 // EDGEBIN_UPDATE_GOLDEN=1 to record the new runs, and say why in the commit.
 TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
@@ -91,6 +92,8 @@ TEST_F(CliTest, RunsPrintExactlyTheRecordedLines) {
         {"second_peak", (golden / "second_peak.png").string(), ""},
         {"reassigned", (golden / "reassigned.png").string(), " 2 0.6"},
         {"no_strokes", (golden / "no_strokes.png").string(), ""},
+        {"blank_undeepened", (golden / "blank_undeepened.png").string(), ""},
+        {"blank_deepened", (golden / "blank_deepened.png").string(), ""},
     };
     std::string recorded;  // "## name status S pixels P", then the run's output
     for (const auto& c : cases) {

@@ -40,7 +40,7 @@ TEST(EnhancePageTest, FillsDarkBordersAndDeepensInkWithoutAHalo) {
 
     // Without the deepening the bar keeps the value of the division.
     EnhanceSettings divisionAndBorders;
-    divisionAndBorders.deepenInk = false;
+    divisionAndBorders.deepening = InkDeepening::kNever;
     EnhancePageWith(page, 60, 0.2, divisionAndBorders, enhanced, background);
     EXPECT_EQ(extremes(bar).first, 49.0);
     EXPECT_EQ(extremes(bar).second, 49.0);
@@ -58,7 +58,7 @@ TEST(EnhancePageTest, InkTestIsExactAtTheTie) {
     cv::Mat enhanced, background;
     // The division alone: the deepening would move the 100s on.
     EnhanceSettings division;
-    division.deepenInk = false;
+    division.deepening = InkDeepening::kNever;
     const auto expectOdd = [&](int enhancedValue, int paperValue) {
         for (int x = 1; x < row.cols; x += 2) {
             EXPECT_EQ(enhanced.at<unsigned char>(0, x), enhancedValue) << "x " << x;
@@ -89,7 +89,7 @@ TEST(EnhancePageTest, InkTestIsExactNearTheTieOnFlatPaper) {
     cv::Mat row(1, 64, CV_8UC1, cv::Scalar(200));
     row.at<unsigned char>(0, 32) = 100;
     EnhanceSettings division;
-    division.deepenInk = false;
+    division.deepening = InkDeepening::kNever;
     cv::Mat enhanced, background;
     const double tie = std::sqrt(60.0);
     EnhancePageWith(row, 61, tie * (1.0 + 1e-6), division, enhanced, background);

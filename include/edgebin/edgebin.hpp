@@ -175,6 +175,10 @@ struct Trace {
     // The curve's only peak rises straight from the counts of the first levels, where
     // the gradient map's noise lies, and peakAbove is set.
     bool mainPeakInNoise = false;
+    // The result with the enhancement's own choice of ink deepening (left out where
+    // most of the ink lies in wide stroke cores) was almost empty, and the page was
+    // run again with the other choice, whose result had ink and was kept.
+    bool otherInkDeepening = false;
     // The measurement at finalThreshold, then the one at its half if that ran.
     std::vector<StrokeMeasurement> measurements;
     // One measurement per pass of the refinement loop (1 to 11 passes).

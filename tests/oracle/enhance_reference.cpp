@@ -3,7 +3,7 @@
 // filter over a double copy of the page (sums of 8-bit values, hence exact), the
 // ink test, the paper estimate and the division pixel by pixel, then the dark
 // borders by plain window minima and maxima and a breadth-first search, and the
-// ink deepening from a 13x13 weighted sum taken term by term in integers.
+// ink deepening from a separable filter in doubles, exact on these integers.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -179,40 +179,63 @@ void FillDarkBorders(const cv::Mat& page, cv::Mat& enhanced) {
     enhanced.setTo(255, WindowExtreme(border, 7, false));
 }
 
-// Row or column index that index i reads when the image is mirrored about its
-// edges (fedcba|abcdef|fedcba), however far outside it i lies.
-int Mirrored(int i, int length) {
-    const int period = 2 * length;
-    int r = ((i % period) + period) % period;
-    return r < length ? r : period - 1 - r;
+// The Gaussian taps 1 2 7 17 31 45 50 45 31 17 7 2 1 (sum 256) across and down,
+// the page mirrored about its edges (fedcba|abcdef|fedcba): integers, exact in doubles.
+cv::Mat WeightedSums(const cv::Mat& page) {
+    const cv::Mat taps = (cv::Mat_<double>(13, 1) << 1, 2, 7, 17, 31, 45, 50, 45, 31, 17, 7, 2, 1);
+    cv::Mat sums;
+    cv::sepFilter2D(page, sums, CV_64F, taps, taps, cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT);
+    return sums;
 }
 
-// Every pixel below the Gaussian mean m of its surroundings (integer taps
-// 1 2 7 17 31 45 50 45 31 17 7 2 1 across and down, sum 256 * 256) becomes
-// e - (m - e), rounded half up, no lower than 0.
-void DeepenInk(cv::Mat& enhanced) {
-    const int taps[] = {1, 2, 7, 17, 31, 45, 50, 45, 31, 17, 7, 2, 1};
-    const int64_t scale = 256 * 256;
-    const cv::Mat before = enhanced.clone();
-    Filled(before.rows, before.cols, [&](int y, int x) {
-        int64_t weighted = 0;
-        for (int j = 0; j < 13; ++j) {
-            for (int i = 0; i < 13; ++i) {
-                weighted += static_cast<int64_t>(taps[j]) * taps[i] *
-                            before.at<unsigned char>(Mirrored(y + j - 6, before.rows),
-                                                     Mirrored(x + i - 6, before.cols));
-            }
+// Of the pixels on every fourth row and column, those at least half as deep as the
+// one of rank floor(995 (n - 1) / 1000) in increasing depth are ink; the share of
+// them whose weighted mean is less than a tenth of their depth above them.
+double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
+    std::vector<int> depths;
+    for (int y = 0; y < page.rows; y += 4) {
+        for (int x = 0; x < page.cols; x += 4) {
+            depths.push_back(255 - page.at<unsigned char>(y, x));
         }
-        const int64_t e = before.at<unsigned char>(y, x);
-        const int64_t deepened = std::max<int64_t>(0, 2 * e * scale - weighted);
-        return e * scale < weighted ? (deepened + scale / 2) / scale : e;
+    }
+    std::sort(depths.begin(), depths.end());
+    const int deepest = depths[995 * (depths.size() - 1) / 1000];
+    int ink = 0;
+    int cores = 0;
+    for (int y = 0; deepest > 0 && y < page.rows; y += 4) {
+        for (int x = 0; x < page.cols; x += 4) {
+            const int depth = 255 - page.at<unsigned char>(y, x);
+            const double gap = weighted.at<double>(y, x) - 65536.0 * (255 - depth);
+            ink += 2 * depth >= deepest;
+            cores += 2 * depth >= deepest && 10 * gap < 65536.0 * depth;
+        }
+    }
+    return ink == 0 ? 0.0 : static_cast<double>(cores) / ink;
+}
+
+// Always, never, or unless more than 37 % of the ink is core: every pixel below the
+// Gaussian mean m of its surroundings becomes e - (m - e), rounded half up, no lower
+// than 0. Returns whether it did.
+bool DeepenInk(cv::Mat& enhanced, InkDeepening deepening) {
+    const cv::Mat weighted = WeightedSums(enhanced);
+    if (deepening == InkDeepening::kNever ||
+        (deepening == InkDeepening::kUnlessWideCores && CoreShare(enhanced, weighted) > 0.37)) {
+        return false;
+    }
+    const int64_t scale = 256 * 256;
+    Filled(enhanced.rows, enhanced.cols, [&](int y, int x) {
+        const auto sum = static_cast<int64_t>(weighted.at<double>(y, x));
+        const int64_t e = enhanced.at<unsigned char>(y, x);
+        const int64_t deepened = std::max<int64_t>(0, 2 * e * scale - sum);
+        return e * scale < sum ? (deepened + scale / 2) / scale : e;
     }).copyTo(enhanced);
+    return true;
 }
 
 }  // namespace
 
-void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background) {
+bool EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background, InkDeepening deepening) {
     CV_Assert(!gray.empty() && gray.depth() == CV_8U &&
               (gray.channels() == 1 || gray.channels() == 3) && window >= 1 && window <= 2048);
     // A copy: the outputs may share memory with `gray`, which the border fill reads last.
@@ -232,8 +255,9 @@ void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanc
         return page.at<double>(y, x) / std::max(paperLevel.at<double>(y, x), 1.0) * 255.0;
     }).copyTo(enhanced);
     FillDarkBorders(single, enhanced);
-    DeepenInk(enhanced);
+    const bool deepened = DeepenInk(enhanced, deepening);
     paperLevel.convertTo(background, CV_8U);
+    return deepened;
 }
 
 }  // namespace reference

@@ -8,6 +8,7 @@
 
 #include "common/labelling.h"
 #include "global/contour_curve.h"
+#include "global/enhance.h"
 #include "stroke/stroke_width.h"
 
 namespace reference {
@@ -25,9 +26,10 @@ bool DescribesEveryRow(int rows, int cols, const std::vector<LineBand>& lineBand
                        const std::vector<int>& bandStrokeWidths,
                        const std::vector<int>& rowStrokeWidths);
 
-// Page enhancement with every window sum from a box filter in double precision.
-void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background);
+// Page enhancement with every window sum from a box filter in double precision;
+// returns whether the ink was deepened.
+bool EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background, InkDeepening deepening = InkDeepening::kUnlessWideCores);
 
 // Thresholds the map at each of the 256 levels, removes specks and measures the
 // mean contour length of what is left.

@@ -11,9 +11,9 @@
 
 namespace edgebin::detail {
 
-void EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
-                 cv::Mat& background, int /*threads*/) {
-    reference::EnhancePage(gray, window, weight, enhanced, background);
+bool EnhancePage(const cv::Mat& gray, int window, double weight, cv::Mat& enhanced,
+                 cv::Mat& background, int /*threads*/, InkDeepening deepening) {
+    return reference::EnhancePage(gray, window, weight, enhanced, background, deepening);
 }
 
 void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int /*threads*/) {

@@ -72,12 +72,20 @@ double NoiseSigma(const cv::Mat& grey) {
     return values[values.size() / 2] / (6.0 * 0.6745);
 }
 
+// deepen=0 never, 1 as the product chooses, 2 always.
+InkDeepening DeepeningOf(double deepen) {
+    if (deepen == 0.0) {
+        return InkDeepening::kNever;
+    }
+    return deepen == 2.0 ? InkDeepening::kAlways : InkDeepening::kUnlessWideCores;
+}
+
 // Steps tried on top of the product's enhanced page (base=1).
 cv::Mat AfterProduct(const cv::Mat& grey, const Settings& s) {
     cv::Mat enhanced, background;
-    // The product before the ink deepening unless deepen=1.
+    // The product before the ink deepening unless deepen=1 or 2.
     EnhanceSettings before;
-    before.deepenInk = Get(s, "deepen", 0) != 0;
+    before.deepening = DeepeningOf(Get(s, "deepen", 0));
     EnhancePageWith(grey, 60, 0.2, before, enhanced, background);
     cv::Mat f;
     enhanced.convertTo(f, CV_32F);
@@ -436,7 +444,7 @@ int main(int argc, char** argv) {
                 EnhanceSettings chosen;
                 chosen.noisySigma = Get(settings, "noisy", chosen.noisySigma);
                 chosen.fillBorders = Get(settings, "borders", 1.0) != 0.0;
-                chosen.deepenInk = Get(settings, "deepen", 1.0) != 0.0;
+                chosen.deepening = DeepeningOf(Get(settings, "deepen", 1.0));
                 cv::Mat background;
                 EnhancePageWith(gray, 60, 0.2, chosen, enhanced, background);
             } else {
