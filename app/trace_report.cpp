@@ -52,11 +52,6 @@ void PrintTrace(const Result& result, std::ostream& out) {
     }
     out << "----------------- The Final Global Threshold is : " << trace.finalThreshold
         << std::endl;
-    if (trace.otherInkDeepening) {
-        out << "The first result was almost empty: the enhancement's other choice of ink "
-               "deepening was used."
-            << std::endl;
-    }
     out << std::endl;
     for (const StrokeMeasurement& measurement : trace.measurements) {
         PrintMeasurement(measurement, out);
@@ -94,6 +89,10 @@ std::string SelfCheckNote(const Trace& trace) {
     }
     if (!note.empty() && trace.reassignedThreshold >= 0) {
         note += ", halved to " + std::to_string(trace.reassignedThreshold);
+    }
+    if (trace.otherInkDeepening) {
+        note += note.empty() ? "" : "; ";
+        note += "the first result was almost empty, the other choice of ink deepening was used";
     }
     if (!trace.suspect) {
         return note;
