@@ -483,7 +483,9 @@ class VotePlan {
     static constexpr size_t kHeldLimits = 8;
 
     // Adds base votes to the rows of the block at `start`, and takes two off for
-    // each ink vote of limits first..first + held - 1 (paper +1, ink -1).
+    // each ink vote of limits first..first + held - 1 (paper +1, ink -1). A switch
+    // rather than a table of member pointers: the table's indirect calls made the
+    // vote 3 % slower at 4 MP.
     void AddVotes(size_t first, size_t held, int start, const cv::v_int16x8& baseLow,
                   const cv::v_int16x8& baseHigh, const Rows& rows) const {
         switch (held) {
