@@ -984,8 +984,10 @@ int16_t Biased(int rowSum) {
     return static_cast<int16_t>(rowSum - kRowSumBias);
 }
 
-// Sum of the taps times the row's values around x, the row mirrored at its ends.
-int MirroredRowSum(const unsigned char* row, int cols, int x) {
+// Sum of the taps times the row's values around x, the row mirrored at its ends:
+// below 2^31 for 8- and 16-bit values, as the taps sum to 256.
+template <typename Value>
+int MirroredRowSum(const Value* row, int cols, int x) {
     int sum = kDeepenTaps[0] * row[x];
     for (int k = 1; k <= kDeepenRadius; ++k) {
         sum += kDeepenTaps[k] * (row[ReflectIndex(x - k, cols)] + row[ReflectIndex(x + k, cols)]);
@@ -1187,20 +1189,15 @@ void ColumnSumsAround(const cv::Mat& enhanced, int y, std::vector<uint16_t>& sum
 // The 13x13 weighted sum around column x from the column sums of its row.
 int64_t WeightedSumAt(const std::vector<uint16_t>& columnSums, int x) {
     const int cols = static_cast<int>(columnSums.size());
-    int64_t sum = static_cast<int64_t>(kDeepenTaps[0]) * columnSums[static_cast<size_t>(x)];
-    if (x >= kDeepenRadius && x + kDeepenRadius < cols) {
-        // No mirrored index: the reflection's two divisions a tap would cost more
-        // than the sum.
-        const uint16_t* at = columnSums.data() + x;
-        for (int k = 1; k <= kDeepenRadius; ++k) {
-            sum += static_cast<int64_t>(kDeepenTaps[k]) * (at[-k] + at[k]);
-        }
-        return sum;
+    if (x < kDeepenRadius || x + kDeepenRadius >= cols) {
+        return MirroredRowSum(columnSums.data(), cols, x);
     }
+    // No mirrored index: the reflection's two divisions a tap would cost more than
+    // the sum.
+    const uint16_t* at = columnSums.data() + x;
+    int64_t sum = static_cast<int64_t>(kDeepenTaps[0]) * at[0];
     for (int k = 1; k <= kDeepenRadius; ++k) {
-        sum += static_cast<int64_t>(kDeepenTaps[k]) *
-               (columnSums[static_cast<size_t>(ReflectIndex(x - k, cols))] +
-                columnSums[static_cast<size_t>(ReflectIndex(x + k, cols))]);
+        sum += static_cast<int64_t>(kDeepenTaps[k]) * (at[-k] + at[k]);
     }
     return sum;
 }

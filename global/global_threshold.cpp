@@ -2,7 +2,6 @@
 // other than 1 or 3 gives 12, both before anything is computed or printed.
 #include "global/global_threshold.h"
 
-#include <algorithm>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
 
@@ -27,12 +26,8 @@ struct StrokeDescription {
 };
 
 bool SameDescription(const StrokeDescription& a, const StrokeDescription& b) {
-    const auto sameBand = [](const LineBand& x, const LineBand& y) {
-        return x.left == y.left && x.top == y.top && x.right == y.right && x.bottom == y.bottom;
-    };
-    return a.bandStrokeWidths == b.bandStrokeWidths && a.rowStrokeWidths == b.rowStrokeWidths &&
-           std::equal(a.lineBands.begin(), a.lineBands.end(), b.lineBands.begin(),
-                      b.lineBands.end(), sameBand);
+    return a.lineBands == b.lineBands && a.bandStrokeWidths == b.bandStrokeWidths &&
+           a.rowStrokeWidths == b.rowStrokeWidths;
 }
 
 void Clear(StrokeDescription& description) {

@@ -21,6 +21,10 @@ struct LineBand {
     int bottom;
 };
 
+inline bool operator==(const LineBand& a, const LineBand& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
 // Measures the stroke description of `edgeMask` into the three (emptied) lists.
 // Returns the modal ratio: at most 1e-5 when nothing stroke-like was measured;
 // whenever it is above 0 the bands tile the mask and every row has a width.

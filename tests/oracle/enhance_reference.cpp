@@ -217,9 +217,11 @@ double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
 // Gaussian mean m of its surroundings becomes e - (m - e), rounded half up, no lower
 // than 0. Returns whether it did.
 bool DeepenInk(cv::Mat& enhanced, InkDeepening deepening) {
+    if (deepening == InkDeepening::kNever) {
+        return false;
+    }
     const cv::Mat weighted = WeightedSums(enhanced);
-    if (deepening == InkDeepening::kNever ||
-        (deepening == InkDeepening::kUnlessWideCores && CoreShare(enhanced, weighted) > 0.37)) {
+    if (deepening == InkDeepening::kUnlessWideCores && CoreShare(enhanced, weighted) > 0.37) {
         return false;
     }
     const int64_t scale = 256 * 256;
