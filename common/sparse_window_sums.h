@@ -160,6 +160,25 @@ class SlidingColumnSums {
     void AddRow(long long virtualRow) {
         const int y = Reflect101(virtualRow, points_.rows);
         const size_t last = points_.RowEnd(y);
+#if CV_SIMD128
+        // Nine 16-bit lanes (the count of all and eight directions): the first
+        // eight in one vector, wrapping like the scalar sums.
+        if constexpr (kLanes == 1 + cv::v_uint16x8::nlanes && std::is_same_v<Sum, std::uint16_t>) {
+            if (!points_.values.empty()) {
+                for (size_t p = points_.RowBegin(y); p < last; ++p) {
+                    Sum* column = columns_[static_cast<size_t>(points_.columns[p])].data();
+                    const std::uint8_t* value = points_.values[p].data();
+                    const cv::v_uint16x8 values = cv::v_load_expand(value);
+                    const cv::v_uint16x8 sums = cv::v_load(column);
+                    cv::v_store(column, kAdd ? cv::v_add_wrap(sums, values)
+                                             : cv::v_sub_wrap(sums, values));
+                    column[kLanes - 1] = static_cast<Sum>(kAdd ? column[kLanes - 1] + value[kLanes - 1]
+                                                               : column[kLanes - 1] - value[kLanes - 1]);
+                }
+                return;
+            }
+        }
+#endif
         for (size_t p = points_.RowBegin(y); p < last; ++p) {
             Lanes& column = columns_[static_cast<size_t>(points_.columns[p])];
             if (points_.values.empty()) {
@@ -224,6 +243,10 @@ class RowPrefix {
         if constexpr (kTrackers == 1 && kLanes == 1 && std::is_same_v<Sum, std::uint32_t>) {
             v = AddFourAtATime(columns[0], v, std::min<long long>(cols, to), running, out);
         }
+        if constexpr (kTrackers == 1 && kLanes == 1 + cv::v_uint16x8::nlanes &&
+                      std::is_same_v<Sum, std::uint16_t>) {
+            v = AddNineLanes(columns[0], v, std::min<long long>(cols, to), running, out);
+        }
 #endif
         for (; v < cols && v < to; ++v) {
             add(static_cast<int>(v));
@@ -269,6 +292,25 @@ class RowPrefix {
             carry = cv::v_broadcast_element<3>(sums);
         }
         running[0] = carry.get0();
+        return v;
+    }
+
+    // The same for nine 16-bit lanes, eight of them in one vector (wrapping, like
+    // the scalar sums).
+    static long long AddNineLanes(const typename Tracker::Lanes* columns, long long v,
+                                  long long end, Entry& running, Entry*& out) {
+        static_assert(sizeof(Entry) == 9 * sizeof(std::uint16_t));
+        cv::v_uint16x8 eight = cv::v_load(running.data());
+        Sum ninth = running[8];
+        for (; v < end; ++v) {
+            eight = cv::v_add_wrap(eight, cv::v_load(columns[v].data()));
+            ninth = static_cast<Sum>(ninth + columns[v][8]);
+            cv::v_store(out->data(), eight);
+            (*out)[8] = ninth;
+            ++out;
+        }
+        cv::v_store(running.data(), eight);
+        running[8] = ninth;
         return v;
     }
 #endif

@@ -640,13 +640,13 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
                          ClippedWindow(lastVoter, y, statsHalf, rows, cols).x1);
         narrowSegments.clear();
         wideSegments.clear();
-        for (int x = firstVoter; x < cols; x = NextNonZero(voter, x + 1, cols)) {
+        ForEachNonZero(voter, firstVoter, lastVoter + 1, [&](int x) {
             const bool wide = restored[x] != 0;
             const VoterWindow w = ClippedWindow(x, y, wide ? wideHalf : statsHalf, rows, cols);
             // A window cut down below one stroke width by the page border sees too
             // little of the page to judge it.
             if (w.y1 - w.y0 + 1 < strokeWidth || w.x1 - w.x0 + 1 < strokeWidth) {
-                continue;
+                return;
             }
             const VoterWindow statsWindow = ClippedWindow(x, y, statsHalf, rows, cols);
             const int threshold =
@@ -656,7 +656,7 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
                                });
             (wide ? wideSegments : narrowSegments)
                 .push_back(Segment{w.x0, w.x1, std::max(0, std::min(threshold, 256))});
-        }
+        });
         // Every voter of the row votes on the same window rows.
         for (const bool wide : {false, true}) {
             const std::vector<Segment>& segments = wide ? wideSegments : narrowSegments;

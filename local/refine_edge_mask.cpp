@@ -160,9 +160,8 @@ void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
             }
             sums.Cover(y - before, side);
             prefix.Build({&sums}, -before, static_cast<long long>(cols) - before + side - 1, cols);
-            for (; x < cols; x = NextNonZero(query, x + 1, cols)) {
-                decide(y, x, TotalsOf(prefix, x - before, side));
-            }
+            ForEachNonZero(query, x, cols,
+                           [&](int at) { decide(y, at, TotalsOf(prefix, at - before, side)); });
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
 
 namespace edgebin::detail {
 
@@ -37,6 +38,27 @@ inline int EndOfNonZero(const unsigned char* row, int cols) {
         --end;
     }
     return end;
+}
+
+// Calls visit(x) for every column from x on whose byte is non-zero, left to right.
+// Sixteen columns are tested at once and their set bits walked: a branch per byte
+// would be mispredicted at every run of marked pixels.
+template <typename Visit>
+void ForEachNonZero(const unsigned char* row, int x, int cols, const Visit& visit) {
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    for (; x + kStep <= cols; x += kStep) {
+        auto bits = static_cast<unsigned>(cv::v_signmask(cv::v_load(row + x) != cv::v_setzero_u8()));
+        for (; bits != 0; bits &= bits - 1) {
+            visit(x + __builtin_ctz(bits));
+        }
+    }
+#endif
+    for (; x < cols; ++x) {
+        if (row[x] != 0) {
+            visit(x);
+        }
+    }
 }
 
 }  // namespace edgebin::detail
