@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <opencv2/core/hal/intrin.hpp>
 
 namespace edgebin::detail {
@@ -356,7 +357,6 @@ class VotePlan {
     // of one row are. The storage is kept from one row of voters to the next.
     void Lay(const std::vector<Segment>& segments, int cols) {
         blocks_.clear();
-        limits_.clear();
         tail_.clear();
         // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
         // loaded at 31 - to up to lane `to`: a segment's lanes in a block without
@@ -371,6 +371,7 @@ class VotePlan {
         if (segmentLimits_.size() < n) {
             segmentLimits_.resize(n);
         }
+        size_t limitCount = 0;
         size_t first = 0;  // segments before `first` end left of the block
         size_t last = 0;   // segments from `last` on start right of the block
         int start = 0;
@@ -387,7 +388,20 @@ class VotePlan {
                 const int limit = std::clamp(segments[last].threshold, 1, 255) - 128;
                 segmentLimits_[last] = cv::v_setall_s8(static_cast<schar>(limit));
             }
-            Block block{start, limits_.size(), 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
+            Block block{start, limitCount, 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
+            // At most one vector per segment reaching the block.
+            const size_t reaching = last - first;
+            if (limits_.size() < limitCount + reaching) {
+                limits_.resize(std::max(2 * limits_.size(), limitCount + reaching));
+                takenUntil_.resize(limits_.size());
+                layerOf_.resize(limits_.size());
+            }
+            cv::v_int8x16* layerLimits = limits_.data() + limitCount;
+            // No segment is placed yet: the first one opens a vector.
+            takenUntil_[0] = std::numeric_limits<int>::max();
+            size_t layers = 0;
+            size_t placed = 0;
+            size_t oldest = 0;  // the earliest placed segment still last in its vector
             // Covering segments and those of threshold 256 counted in bytes, which
             // hold up to 255 of them: +1 each, less two for each at 256.
             for (size_t chunk = first; chunk < last; chunk += kMaxByteCount) {
@@ -404,8 +418,21 @@ class VotePlan {
                     if (segment.threshold >= 256) {
                         allInk = cv::v_sub_wrap(allInk, inside);
                     } else if (segment.threshold > 0) {
-                        limits_.push_back(cv::v_select(cv::v_reinterpret_as_s8(inside),
-                                                       segmentLimits_[i], never));
+                        // The vector of the oldest segment still last in its own is
+                        // free once that segment ends left of this one; else a fresh
+                        // vector, which limits no lane yet. No branch: which of the two
+                        // happens follows no pattern.
+                        layerLimits[layers] = never;
+                        const size_t reuse = takenUntil_[oldest] < segment.x0 ? 1 : 0;
+                        const size_t layer = layers + reuse * (layerOf_[oldest] - layers);
+                        oldest += reuse;
+                        layers += 1 - reuse;
+                        takenUntil_[placed] = segment.x1;
+                        layerOf_[placed] = layer;
+                        ++placed;
+                        cv::v_int8x16& limit = layerLimits[layer];
+                        limit = cv::v_select(cv::v_reinterpret_as_s8(inside), segmentLimits_[i],
+                                             limit);
                     }
                 }
                 cv::v_uint16x8 coveringLow;
@@ -420,7 +447,8 @@ class VotePlan {
                 block.baseHigh += cv::v_sub_wrap(cv::v_reinterpret_as_s16(coveringHigh),
                                                  cv::v_reinterpret_as_s16(allInkHigh + allInkHigh));
             }
-            block.endLimit = limits_.size();
+            limitCount += layers;
+            block.endLimit = limitCount;
             blocks_.push_back(block);
             start += kLanes;
             while (first < last && segments[first].x1 < start) {
@@ -527,6 +555,10 @@ class VotePlan {
 
     std::vector<Block> blocks_;
     std::vector<cv::v_int8x16> limits_;
+    // Per segment with a limit placed in the block being laid out: its last column
+    // and its vector.
+    std::vector<int> takenUntil_;
+    std::vector<size_t> layerOf_;
     std::vector<cv::v_int8x16> segmentLimits_;  // t - 128 in every lane, by segment
     std::vector<Segment> tail_;
     int tailStart_ = 0;
