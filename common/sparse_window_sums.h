@@ -170,10 +170,11 @@ class SlidingColumnSums {
                     const std::uint8_t* value = points_.values[p].data();
                     const cv::v_uint16x8 values = cv::v_load_expand(value);
                     const cv::v_uint16x8 sums = cv::v_load(column);
-                    cv::v_store(column, kAdd ? cv::v_add_wrap(sums, values)
-                                             : cv::v_sub_wrap(sums, values));
-                    column[kLanes - 1] = static_cast<Sum>(kAdd ? column[kLanes - 1] + value[kLanes - 1]
-                                                               : column[kLanes - 1] - value[kLanes - 1]);
+                    cv::v_store(column,
+                                kAdd ? cv::v_add_wrap(sums, values) : cv::v_sub_wrap(sums, values));
+                    column[kLanes - 1] =
+                        static_cast<Sum>(kAdd ? column[kLanes - 1] + value[kLanes - 1]
+                                              : column[kLanes - 1] - value[kLanes - 1]);
                 }
                 return;
             }

@@ -345,12 +345,15 @@ class RowVoter {
 // The votes of one row of voters laid out once for all the rows they vote on, in
 // blocks of sixteen columns: per block the votes every covering segment casts
 // whatever the grey value (+1 each, -1 for a threshold of 256, below which every
-// grey value is ink), and per segment with a threshold t in 1..255 reaching the
-// block, t - 128 in the covered lanes and -128 elsewhere. Against grey values
-// shifted by -128 into signed bytes, one compare per block and segment then
-// finds the ink (a value below t), counted in bytes for up to eight segments at a
-// time and added twice to the votes' 16-bit counters. Columns past the last whole
-// block are voted one by one.
+// grey value is ink), and the thresholds t in 1..255 of the segments reaching the
+// block as t - 128 in their lanes, packed into as few vectors as the block's most
+// crowded column needs (-128 where a vector holds none). Segments ordered by x0
+// and x1 that share a column are consecutive, so a vector is free again once its
+// last segment ends left of the next one's start. Against grey values shifted by
+// -128 into signed bytes, one compare per block and vector then finds the ink (a
+// value below t), counted in bytes for up to eight vectors at a time and added
+// twice to the votes' 16-bit counters. Columns past the last whole block are voted
+// one by one.
 class VotePlan {
   public:
     // Lays out `segments`, which must be ordered by x0 and by x1, as the voters
@@ -431,8 +434,8 @@ class VotePlan {
                         layerOf_[placed] = layer;
                         ++placed;
                         cv::v_int8x16& limit = layerLimits[layer];
-                        limit = cv::v_select(cv::v_reinterpret_as_s8(inside), segmentLimits_[i],
-                                             limit);
+                        limit =
+                            cv::v_select(cv::v_reinterpret_as_s8(inside), segmentLimits_[i], limit);
                     }
                 }
                 cv::v_uint16x8 coveringLow;

@@ -48,7 +48,8 @@ void ForEachNonZero(const unsigned char* row, int x, int cols, const Visit& visi
 #if CV_SIMD128
     constexpr int kStep = cv::v_uint8x16::nlanes;
     for (; x + kStep <= cols; x += kStep) {
-        auto bits = static_cast<unsigned>(cv::v_signmask(cv::v_load(row + x) != cv::v_setzero_u8()));
+        auto bits =
+            static_cast<unsigned>(cv::v_signmask(cv::v_load(row + x) != cv::v_setzero_u8()));
         for (; bits != 0; bits &= bits - 1) {
             visit(x + __builtin_ctz(bits));
         }
