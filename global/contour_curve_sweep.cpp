@@ -515,6 +515,9 @@ class DisjointSets {
     // steps long, but of any length up to about five, so a loop that tests each
     // step mispredicts once a call. A few steps that stay put at the root run
     // without branches; longer paths go on in a loop and are then compressed.
+    // Short paths stay as they are: a store to a place known only from the loads
+    // before it held up the loads of the finds after it more than the step it
+    // would save them.
     int FindNear(int p) {
         int root = p;
         for (int step = 0; step < kBranchFreeSteps; ++step) {
@@ -534,12 +537,7 @@ class DisjointSets {
                 parent_[static_cast<size_t>(at)] = static_cast<Index>(root);
                 at = next;
             }
-            return root;
         }
-        // p then points at its root straight away (a root keeps its rank).
-        const int before = parent_[static_cast<size_t>(p)];
-        const int isRoot = -static_cast<int>(root == p);
-        parent_[static_cast<size_t>(p)] = static_cast<Index>((root & ~isRoot) | (before & isRoot));
         return root;
     }
 
