@@ -515,6 +515,9 @@ class DisjointSets {
     // steps long, but of any length up to about five, so a loop that tests each
     // step mispredicts once a call. A few steps that stay put at the root run
     // without branches; longer paths go on in a loop and are then compressed.
+    // Short paths stay as they are: a store to a place known only from the loads
+    // before it held up the loads of the finds after it more than the step it
+    // would save them.
     int FindNear(int p) {
         int root = p;
         for (int step = 0; step < kBranchFreeSteps; ++step) {
@@ -534,12 +537,7 @@ class DisjointSets {
                 parent_[static_cast<size_t>(at)] = static_cast<Index>(root);
                 at = next;
             }
-            return root;
         }
-        // p then points at its root straight away (a root keeps its rank).
-        const int before = parent_[static_cast<size_t>(p)];
-        const int isRoot = -static_cast<int>(root == p);
-        parent_[static_cast<size_t>(p)] = static_cast<Index>((root & ~isRoot) | (before & isRoot));
         return root;
     }
 
@@ -977,57 +975,68 @@ class TileSweep {
 
 // Calls onEdge(level, x, y, nx, ny) for the edges between 8-neighbours in
 // different tiles from the pixels of rows [rows.top, rows.bottom), with the level
-// at which both ends are above it, when there is one.
+// at which both ends are above it, when there is one. Such edges leave a tile's
+// last row downwards, and cross the seams between tile columns.
 template <typename OnEdge>
 void ForEachTileEdge(const cv::Mat& gradMap, RowBand rows, const OnEdge& onEdge) {
-    const auto edge = [&](int x, int y, int nx, int ny) {
-        if (nx < 0 || nx >= gradMap.cols || ny >= gradMap.rows ||
-            (nx / kTileSide == x / kTileSide && ny / kTileSide == y / kTileSide)) {
-            return;
-        }
-        const int low = std::min(gradMap.at<uint8_t>(y, x), gradMap.at<uint8_t>(ny, nx));
+    const int cols = gradMap.cols;
+    const auto edge = [&onEdge](const uint8_t* row, const uint8_t* nextRow, int x, int y, int nx,
+                                int ny) {
+        const int low = std::min(row[x], nextRow[nx]);
         if (low > 0) {
             onEdge(low - 1, x, y, nx, ny);
         }
     };
-    const auto forwardEdges = [&](int x, int y) {
-        edge(x, y, x + 1, y);
-        edge(x, y, x + 1, y + 1);
-        edge(x, y, x, y + 1);
-        edge(x, y, x - 1, y + 1);
-    };
     for (int y = rows.top; y < rows.bottom; ++y) {
-        if (y % kTileSide == kTileSide - 1) {
-            for (int x = 0; x < gradMap.cols; ++x) {
-                forwardEdges(x, y);
+        const uint8_t* row = gradMap.ptr<uint8_t>(y);
+        const bool hasBelow = y + 1 < gradMap.rows;
+        const uint8_t* below = hasBelow ? gradMap.ptr<uint8_t>(y + 1) : nullptr;
+        if (hasBelow && y % kTileSide == kTileSide - 1) {
+            for (int x = 0; x < cols; ++x) {
+                if (x > 0) {
+                    edge(row, below, x, y, x - 1, y + 1);
+                }
+                edge(row, below, x, y, x, y + 1);
+                if (x + 1 < cols) {
+                    edge(row, below, x, y, x + 1, y + 1);
+                }
             }
-            continue;
         }
-        for (int x0 = 0; x0 < gradMap.cols; x0 += kTileSide) {
-            forwardEdges(x0, y);
-            const int last = std::min(x0 + kTileSide, gradMap.cols) - 1;
-            if (last != x0) {
-                forwardEdges(last, y);
+        for (int seam = kTileSide; seam < cols; seam += kTileSide) {
+            edge(row, row, seam - 1, y, seam, y);
+            // The diagonals across the seam, unless the row below's were counted
+            // with the tile's last row.
+            if (hasBelow && y % kTileSide != kTileSide - 1) {
+                edge(row, below, seam - 1, y, seam, y + 1);
+                edge(row, below, seam, y, seam - 1, y + 1);
             }
         }
     }
 }
 
 // The edges between tiles from the pixels of `rows`, as joins by level. They are
-// counted first, so that each level's list grows once: 256 lists that grow a little
-// at a time spend their time copying and in fresh pages.
+// listed first and then sorted by level, so that each level's list grows once:
+// 256 lists that grow a little at a time spend their time copying and in fresh
+// pages.
 void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBand rows,
                       BorderJoins& borderJoins) {
+    struct TileEdge {
+        int level;
+        int from;
+        int to;
+    };
+    std::vector<TileEdge> edges;
     std::array<size_t, kLevels> added{};
-    ForEachTileEdge(gradMap, rows, [&added](int level, int, int, int, int) {
+    ForEachTileEdge(gradMap, rows, [&](int level, int x, int y, int nx, int ny) {
         ++added[static_cast<size_t>(level)];
+        edges.push_back({level, borders.Id(x, y), borders.Id(nx, ny)});
     });
     for (size_t level = 0; level < kLevels; ++level) {
         borderJoins[level].reserve(borderJoins[level].size() + added[level]);
     }
-    ForEachTileEdge(gradMap, rows, [&](int level, int x, int y, int nx, int ny) {
-        borderJoins[static_cast<size_t>(level)].emplace_back(borders.Id(x, y), borders.Id(nx, ny));
-    });
+    for (const TileEdge& edge : edges) {
+        borderJoins[static_cast<size_t>(edge.level)].emplace_back(edge.from, edge.to);
+    }
 }
 
 // Joins that merge two components, by level, and the histogram of the map. The

@@ -329,18 +329,15 @@ bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* s
     const float screenArea = static_cast<float>(n);
     const float squaredBelow = static_cast<float>(weightSquared) * (1.0F - kScreenMargin);
     const float squaredAbove = static_cast<float>(weightSquared) * (1.0F + kScreenMargin);
-    for (; x + 4 <= cols; x += 4) {
-        // Set lane by lane: OpenCV's four-byte expanding load reads an int through a
-        // byte pointer, which the undefined-behaviour sanitizer rejects.
-        const cv::v_int32x4 grey(g[x], g[x + 1], g[x + 2], g[x + 3]);
-        const cv::v_int32x4 s = cv::v_load(sum + x);
-        const cv::v_int32x4 q = cv::v_load(square + x);
+    const auto quad = [&](int at, const cv::v_int32x4& grey) {
+        const cv::v_int32x4 s = cv::v_load(sum + at);
+        const cv::v_int32x4 q = cv::v_load(square + at);
         int paperBits = 0;
         if (screen &&
             SingleVerdicts(grey, s, q, screenArea, squaredBelow, squaredAbove, paperBits)) {
             const uint32_t bytes = kBytesOfBits[static_cast<size_t>(paperBits)];
-            std::memcpy(out + x, &bytes, sizeof bytes);
-            continue;
+            std::memcpy(out + at, &bytes, sizeof bytes);
+            return;
         }
         int clearLow = 0;
         int clearHigh = 0;
@@ -350,7 +347,20 @@ bool MarkClearPaper(const unsigned char* g, const int32_t* sum, const int32_t* s
                                        cv::v_cvt_f64_high(q), clearHigh);
         undecided |= (clearLow | clearHigh << 2) ^ 15;
         const uint32_t bytes = kBytesOfBits[static_cast<size_t>(paperLow | paperHigh << 2)];
-        std::memcpy(out + x, &bytes, sizeof bytes);
+        std::memcpy(out + at, &bytes, sizeof bytes);
+    };
+    // Eight grey values a load, widened in two steps.
+    for (; x + 8 <= cols; x += 8) {
+        cv::v_uint32x4 greyLow;
+        cv::v_uint32x4 greyHigh;
+        cv::v_expand(cv::v_load_expand(g + x), greyLow, greyHigh);
+        quad(x, cv::v_reinterpret_as_s32(greyLow));
+        quad(x + 4, cv::v_reinterpret_as_s32(greyHigh));
+    }
+    for (; x + 4 <= cols; x += 4) {
+        // Set lane by lane: OpenCV's four-byte expanding load reads an int through a
+        // byte pointer, which the undefined-behaviour sanitizer rejects.
+        quad(x, cv::v_int32x4(g[x], g[x + 1], g[x + 2], g[x + 3]));
     }
 #endif
     for (; x < cols; ++x) {
