@@ -1034,12 +1034,7 @@ void RowSums(const unsigned char* row, int cols, int16_t* sums) {
 // The thirteen biased row sums around a row, from row y - kDeepenRadius down.
 using DeepenRowSums = std::array<const int16_t*, 2 * kDeepenRadius + 1>;
 
-// The bias of all thirteen rows (the taps sum to 256) comes back in one product of
-// the centre's pair: 256 * 2^15 = kBiasWeight * kBiasPartner.
-constexpr int kBiasWeight = 512;
 constexpr int kTapTotal = 256;
-constexpr int kBiasPartner = kTapTotal * kRowSumBias / kBiasWeight;
-static_assert(kBiasPartner * kBiasWeight == kTapTotal * kRowSumBias && kBiasPartner < (1 << 15));
 
 // The weighted 13x13 sum of pixel x, below 2^24.
 int WeightedSum(const DeepenRowSums& around, int x) {
@@ -1059,18 +1054,25 @@ unsigned char DeepenedValue(int value, int sum) {
         std::min(value, (deepened + (1 << (kDeepenShift - 1))) >> kDeepenShift));
 }
 
+// DeepenedValue in bytes: with c = (m + 2^15 - 1) >> 16, the weighted mean rounded
+// half down, round((2s - m) / 2^16) half up is 2e - c, so the value is
+// min(e, max(2e - c, 0)) = e - (c - e) with both differences clipped at 0.
 // Eight pixels a step: rows k above and below pair up lane by lane, and one
 // multiply-add of 16-bit pairs weighs both with their tap into 32 bits; the centre
-// pairs with the constant that restores the bias. Only the written row may share
-// memory with others, so only it needs to be told apart.
+// pairs with a constant whose product restores the bias of the thirteen rows (the
+// taps sum to 256) and adds the 2^15 - 1 of the rounding. Only the written row may
+// share memory with others, so only it needs to be told apart.
+constexpr int kRoundingAddend = kTapTotal * kRowSumBias + (1 << (kDeepenShift - 1)) - 1;
+constexpr int kAddendWeight = 1321;
+constexpr int kAddendPartner = 6375;
+static_assert(kAddendWeight * kAddendPartner == kRoundingAddend);
+
 void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict row) {
     int x = 0;
 #if CV_SIMD128
-    const cv::v_int16x8 partner = cv::v_setall_s16(kBiasPartner);
-    const cv::v_int16x8 centreWeights(kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight,
-                                      kDeepenTaps[0], kBiasWeight, kDeepenTaps[0], kBiasWeight);
-    const cv::v_int32x4 zero = cv::v_setzero_s32();
-    const cv::v_int32x4 half = cv::v_setall_s32(1 << (kDeepenShift - 1));
+    const cv::v_int16x8 partner = cv::v_setall_s16(kAddendPartner);
+    const cv::v_int16x8 centreWeights(kDeepenTaps[0], kAddendWeight, kDeepenTaps[0], kAddendWeight,
+                                      kDeepenTaps[0], kAddendWeight, kDeepenTaps[0], kAddendWeight);
     for (; x + 8 <= cols; x += 8) {
         cv::v_int16x8 pairsLow;
         cv::v_int16x8 pairsHigh;
@@ -1085,17 +1087,11 @@ void DeepenRow(const DeepenRowSums& around, int cols, unsigned char* __restrict 
             sumLow += cv::v_dotprod(pairsLow, tap);
             sumHigh += cv::v_dotprod(pairsHigh, tap);
         }
-        cv::v_uint32x4 valueLow;
-        cv::v_uint32x4 valueHigh;
-        cv::v_expand(cv::v_load_expand(row + x), valueLow, valueHigh);
-        const auto deepen = [&](const cv::v_uint32x4& unsignedValue, const cv::v_int32x4& sum) {
-            const cv::v_int32x4 value = cv::v_reinterpret_as_s32(unsignedValue);
-            const cv::v_int32x4 deepened =
-                cv::v_max((value << (kDeepenShift + 1)) - sum, zero) + half;
-            return cv::v_min(value, deepened >> kDeepenShift);
-        };
-        cv::v_pack_u_store(row + x,
-                           cv::v_pack(deepen(valueLow, sumLow), deepen(valueHigh, sumHigh)));
+        const cv::v_int16x8 means = cv::v_pack(sumLow >> kDeepenShift, sumHigh >> kDeepenShift);
+        const cv::v_uint8x16 mean = cv::v_pack_u(means, means);
+        const cv::v_uint8x16 value = cv::v_load_low(row + x);
+        // OpenCV's byte subtraction saturates.
+        cv::v_store_low(row + x, value - (mean - value));
     }
 #endif
     for (; x < cols; ++x) {
