@@ -188,9 +188,19 @@ cv::Mat WeightedSums(const cv::Mat& page) {
     return sums;
 }
 
+// Whether some pixel less than a quarter as deep as `deepest` lies in the 19x19 box
+// around (x, y), within the page.
+bool PaperInBox(const cv::Mat& page, int y, int x, int deepest) {
+    double lightest = 0.0;
+    cv::minMaxLoc(page(cv::Rect(x - 9, y - 9, 19, 19) & cv::Rect(0, 0, page.cols, page.rows)),
+                  nullptr, &lightest);
+    return 4 * (255 - lightest) < deepest;
+}
+
 // Of the pixels on every fourth row and column, those at least half as deep as the
 // one of rank floor(995 (n - 1) / 1000) in increasing depth are ink; the share of
-// them whose weighted mean is less than a tenth of their depth above them.
+// them whose weighted mean is less than a tenth of their depth above them and that
+// have paper in their 19x19 box.
 double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
     std::vector<int> depths;
     for (int y = 0; y < page.rows; y += 4) {
@@ -207,7 +217,8 @@ double CoreShare(const cv::Mat& page, const cv::Mat& weighted) {
             const int depth = 255 - page.at<unsigned char>(y, x);
             const double gap = weighted.at<double>(y, x) - 65536.0 * (255 - depth);
             ink += 2 * depth >= deepest;
-            cores += 2 * depth >= deepest && 10 * gap < 65536.0 * depth;
+            cores += 2 * depth >= deepest && 10 * gap < 65536.0 * depth &&
+                     PaperInBox(page, y, x, deepest);
         }
     }
     return ink == 0 ? 0.0 : static_cast<double>(cores) / ink;
