@@ -486,11 +486,15 @@ enum PixelKind : uint8_t {
     kBorder = 3,    // a border pixel with some group: the sweep joins them all
 };
 
-// Union-find by rank with path halving; roots hold ~rank. `Index` holds the
-// element numbers: 16 bits for a tile, whose forest then takes half the cache.
+// Union-find by rank with path halving; roots hold ~(rank | mark), where a root
+// may carry a mark that it keeps through every link and that wins every link
+// against a root without one. `Index` holds the element numbers: 16 bits for a
+// tile, whose forest then takes half the cache.
 template <typename Index>
 class DisjointSets {
     static constexpr int kBranchFreeSteps = 4;
+    // Ranks stay below it: they grow at most to the logarithm of the size.
+    static constexpr int kMark = 64;
 
   public:
     void Reset(size_t size) { parent_.assign(size, Index{-1}); }
@@ -542,24 +546,36 @@ class DisjointSets {
     }
 
     // The parents themselves, for setting many at once: p's parent or, at a root,
-    // ~rank.
+    // ~(rank | mark).
     Index* Parents() { return parent_.data(); }
 
-    // Links two distinct roots; returns the new root.
+    // What a marked root of rank 0 holds.
+    static constexpr Index kMarkedRoot = ~kMark;
+
+    // Whether root `root` carries the mark. Its parent was read by the find that
+    // reached it, so the test costs no load from afar.
+    bool IsMarked(int root) const { return (~parent_[static_cast<size_t>(root)] & kMark) != 0; }
+
+    // Links two distinct roots, below the marked one if only one is; returns the
+    // new root.
     int Link(int a, int b) {
-        if (~parent_[static_cast<size_t>(a)] < ~parent_[static_cast<size_t>(b)]) {
-            std::swap(a, b);
-        }
-        LinkBelow(b, a);
-        return a;
+        // Which one wins is a coin toss; picked by masks, it costs no mispredicted
+        // branch (the compiler turns a select into one).
+        const int bWins =
+            -static_cast<int>(~parent_[static_cast<size_t>(a)] < ~parent_[static_cast<size_t>(b)]);
+        const int root = (b & bWins) | (a & ~bWins);
+        LinkBelow(a ^ b ^ root, root);
+        return root;
     }
 
-    // Links root `child` below root `root`, whatever their ranks.
+    // Links root `child` below root `root`, whatever their ranks; the root keeps
+    // its mark.
     void LinkBelow(int child, int root) {
-        const int rankChild = ~parent_[static_cast<size_t>(child)];
-        const int rankRoot = ~parent_[static_cast<size_t>(root)];
+        const int rankChild = ~parent_[static_cast<size_t>(child)] & (kMark - 1);
+        const int heldRoot = ~parent_[static_cast<size_t>(root)];
+        const int rank = std::max(heldRoot & (kMark - 1), rankChild + 1);
         parent_[static_cast<size_t>(child)] = static_cast<Index>(root);
-        parent_[static_cast<size_t>(root)] = static_cast<Index>(~std::max(rankRoot, rankChild + 1));
+        parent_[static_cast<size_t>(root)] = static_cast<Index>(~(rank | (heldRoot & kMark)));
     }
 
   private:
@@ -647,8 +663,10 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 // sweep would have built.
 //
 // A component that reaches the border keeps a border pixel as its root (every
-// border pixel starts as a root, and a link keeps the border side's root), so the
-// root alone tells whether a join must wait for the replay over the border pixels.
+// border pixel starts as a marked root, and a link keeps the marked side's root),
+// so the root's mark alone tells whether a join must wait for the replay over the
+// border pixels; the mark sits in the parent the find has just read, where a
+// table of border places would cost a load from afar per join.
 class TileSweep {
     // Offsets of the eight neighbours in the framed tile, in ring order.
     static constexpr int kStride = kTileSide + 2;
@@ -656,14 +674,16 @@ class TileSweep {
                                                  kStride,  kStride - 1,  -1, -kStride - 1};
     static constexpr size_t kFramedSize = static_cast<size_t>(kStride) * kStride;
 
-    // A pixel to sweep: its place in the framed tile, its pattern of present
-    // neighbours and its value.
+    // A pixel to sweep: its place in the framed tile, with kOnBorder added for a
+    // border pixel, its pattern of present neighbours and its value.
     struct ListedPixel {
         uint16_t at;
         uint8_t pattern;
         uint8_t value;
     };
     static_assert(kFramedSize <= 1 << 15, "framed tile places fit the forest's 16 bits");
+    static constexpr int kOnBorder = 1 << 15;
+    using Forest = DisjointSets<int16_t>;
 
   public:
     TileSweep() : groups_(BuildNeighbourGroupTable()) {
@@ -713,12 +733,16 @@ class TileSweep {
             }
             // Listing is close to random, so the listed pixels are found from bit
             // masks rather than by a branch per pixel.
+            const bool borderRow = y == 1 || y == height;
             for (int x0 = 0; x0 < width; x0 += 64) {
                 for (uint64_t bits = NonZeroBits(listing_.data() + x0, std::min(64, width - x0));
                      bits != 0; bits &= bits - 1) {
-                    const size_t x = static_cast<size_t>(x0 + __builtin_ctzll(bits));
-                    listed_[listedSize++] = ListedPixel{static_cast<uint16_t>(row + 1 + x),
-                                                        patterns_[x], values_[row + 1 + x]};
+                    const int x = x0 + __builtin_ctzll(bits);
+                    const bool onBorder = borderRow || x == 0 || x == width - 1;
+                    const size_t at = static_cast<size_t>(row + 1 + x);
+                    listed_[listedSize++] =
+                        ListedPixel{static_cast<uint16_t>(at | (onBorder ? kOnBorder : 0)),
+                                    patterns_[static_cast<size_t>(x)], values_[at]};
                 }
             }
         }
@@ -739,14 +763,14 @@ class TileSweep {
         const int firstId = borders.FirstId(tx, ty);
         for (size_t i = 0; i < listedSize; ++i) {
             const ListedPixel& pixel = order_[i];
-            const int p = pixel.at;
+            const int p = pixel.at & ~kOnBorder;
             const NeighbourGroups& groups = groups_[pixel.pattern];
             const auto neighbour = [&](int g) {
                 return p + kRing[static_cast<size_t>(groups.first[g])];
             };
             // An inner pixel already hangs below its first group. A border pixel is
             // still a root: only pixels after it in the sweep join it.
-            const bool inner = borderIndex_[static_cast<size_t>(p)] < 0;
+            const bool inner = (pixel.at & kOnBorder) == 0;
             int root = inner ? sets_.FindNear(neighbour(0)) : p;
             for (int g = inner ? 1 : 0; g < groups.count; ++g) {
                 root = Join(root, neighbour(g), pixel.value - 1, firstId, merges, borderJoins);
@@ -781,20 +805,25 @@ class TileSweep {
         }
     }
 
-    // The border places of a tile of this size; most tiles share the size of the
-    // one before.
+    // The border places of a tile of this size, the only places read; most tiles
+    // share the size of the one before.
     void MarkBorder(int width, int height) {
         if (width == markedWidth_ && height == markedHeight_) {
             return;
         }
         markedWidth_ = width;
         markedHeight_ = height;
-        std::fill(borderIndex_.begin(), borderIndex_.end(), int16_t{-1});
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                borderIndex_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
-                    static_cast<int16_t>(TileBorders::BorderIndex(x, y, width, height));
-            }
+        const auto mark = [&](int x, int y) {
+            borderIndex_[static_cast<size_t>((y + 1) * kStride + x + 1)] =
+                static_cast<int16_t>(TileBorders::BorderIndex(x, y, width, height));
+        };
+        for (int x = 0; x < width; ++x) {
+            mark(x, 0);
+            mark(x, height - 1);
+        }
+        for (int y = 1; y + 1 < height; ++y) {
+            mark(0, y);
+            mark(width - 1, y);
         }
     }
 
@@ -915,7 +944,7 @@ class TileSweep {
         const int kind = patterns_[at] != 0 ? kBorder : kStarts;
         keys_[at] = static_cast<uint16_t>((keys_[at] & ~3) | kind);
         listing_[at] = static_cast<uint8_t>(-(kind >> 1));
-        sets_.Parents()[y * kStride + 1 + x] = -1;
+        sets_.Parents()[y * kStride + 1 + x] = Forest::kMarkedRoot;
     }
 
     // The first `size` listed pixels by value descending, in raster order within a
@@ -940,31 +969,22 @@ class TileSweep {
         if (a == b) {
             return a;
         }
-        const int borderA = borderIndex_[static_cast<size_t>(a)];
-        const int borderB = borderIndex_[static_cast<size_t>(b)];
-        if (borderA >= 0 && borderB >= 0) {
-            borderJoins[static_cast<size_t>(level)].emplace_back(firstId + borderA,
-                                                                 firstId + borderB);
-            return sets_.Link(a, b);
-        }
-        ++merges[static_cast<size_t>(level)];
-        if (borderB >= 0) {
-            sets_.LinkBelow(a, b);
-            return b;
-        }
-        if (borderA >= 0) {
-            sets_.LinkBelow(b, a);
-            return a;
+        if (sets_.IsMarked(a) && sets_.IsMarked(b)) {
+            borderJoins[static_cast<size_t>(level)].emplace_back(
+                firstId + borderIndex_[static_cast<size_t>(a)],
+                firstId + borderIndex_[static_cast<size_t>(b)]);
+        } else {
+            ++merges[static_cast<size_t>(level)];
         }
         return sets_.Link(a, b);
     }
 
     NeighbourGroupTable groups_;
     std::vector<uint8_t> values_;       // framed tile; the frame stays zero
-    std::vector<int16_t> borderIndex_;  // place among the tile's border pixels, -1 inside
+    std::vector<int16_t> borderIndex_;  // place among the tile's border pixels, there only
     int markedWidth_ = 0;
     int markedHeight_ = 0;
-    DisjointSets<int16_t> sets_;
+    Forest sets_;  // border pixels are its marked roots
     // Of the current row: patterns, count keys (value << 2 | kind), 0xFF where listed.
     std::vector<uint8_t> patterns_;
     std::vector<uint16_t> keys_;
