@@ -270,11 +270,19 @@ void AddRowSpecks(const FramedRows& centre, int stride, int cols, RangeLanes& la
     // only for the steps that hold a speck, kind after kind so that bit b of a step's
     // mask below (bits 16 * kind + pixel) reads its range at index b.
     constexpr size_t kKinds = 5;
-    std::array<uint8_t, kKinds * kStep> from{};
-    std::array<uint8_t, kKinds * kStep> until{};
+    // Past the ranges, an empty one (from level 0 to level 0), which adds nothing.
+    constexpr size_t kEmpty = kKinds * kStep;
+    std::array<uint8_t, kEmpty + 1> from{};
+    std::array<uint8_t, kEmpty + 1> until{};
     // Bits of the empty ranges (high not above low); the inverse marks the specks.
     const auto empty = [](const cv::v_uint8x16& low, const cv::v_uint8x16& high) {
         return static_cast<uint64_t>(cv::v_signmask((high - low) == cv::v_setzero_u8()));
+    };
+    // The place of the lowest bit of `bits`, or the empty range without one;
+    // worked out, not tested, which the compiler would make a branch.
+    const auto lowest = [](uint64_t bits) {
+        const uint64_t none = bits == 0 ? 1 : 0;
+        return static_cast<size_t>(__builtin_ctzll(bits | none)) + (kEmpty & (0 - none));
     };
     int x = 0;
     for (; x + kStep <= cols; x += kStep) {
@@ -294,14 +302,19 @@ void AddRowSpecks(const FramedRows& centre, int stride, int cols, RangeLanes& la
         }
         const uint64_t present = ~absent;
         const uint64_t presentLast = ~empty(low[kKinds - 1], high[kKinds - 1]) & 0xffffu;
-        if ((present | presentLast) == 0) {
-            continue;
-        }
         for (size_t kind = 0; kind < kKinds; ++kind) {
             cv::v_store(from.data() + kStep * kind, low[kind]);
             cv::v_store(until.data() + kStep * kind, high[kind]);
         }
-        for (uint64_t bits = present; bits != 0; bits &= bits - 1) {
+        // Half the steps hold no speck and most others one or two, in no order
+        // a branch could learn; so the first two of the mask are added whether
+        // there or not, the empty range standing in for a missing one, and only
+        // the few steps with more go on in a loop.
+        const uint64_t rest = present & (present - 1);
+        for (const size_t at : {lowest(present), lowest(rest)}) {
+            lanes.Add(lane++ % kLanes, from[at], until[at]);
+        }
+        for (uint64_t bits = rest & (rest - 1); bits != 0; bits &= bits - 1) {
             const size_t at = static_cast<size_t>(__builtin_ctzll(bits));
             lanes.Add(lane++ % kLanes, from[at], until[at]);
         }
