@@ -159,6 +159,79 @@ void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t thresh
     }
 }
 
+// Clears the edge pixels of row y that at least `minVotes` of their five windows
+// find sparse, from the ring's prefixes of the three ranges (as in VoteOnRow):
+// `entries[range]` holds the prefix entry of virtual column from + i at index i.
+// Below kCountLimit a saturated count is sparse exactly when the raw one is, so
+// the raw sums are compared; a threshold above it finds every window sparse.
+// Edge pixels come in runs along a row, and four neighbours in a row are voted
+// on together, each window's two prefix entries read as four lanes.
+void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long from,
+                       std::uint32_t threshold, int minVotes,
+                       const std::array<const std::uint32_t*, 3>& entries, unsigned char* pixels) {
+    const size_t begin = edges.RowBegin(y);
+    const size_t end = edges.RowEnd(y);
+    if (threshold > kCountLimit) {
+        if (minVotes <= 5) {
+            for (size_t p = begin; p < end; ++p) {
+                pixels[edges.columns[p]] = 0;
+            }
+        }
+        return;
+    }
+    const int before = side / 2;
+    const std::uint32_t* centred = entries[0];
+    const std::uint32_t* below = entries[1];
+    const std::uint32_t* above = entries[2];
+    const auto window = [side](const std::uint32_t* entry, long long at) {
+        return entry[at + side] - entry[at];
+    };
+    const auto votesAt = [&](long long at) {
+        return static_cast<int>(window(centred, at - before) < threshold) +
+               static_cast<int>(window(below, at) < threshold) +
+               static_cast<int>(window(above, at) < threshold) +
+               static_cast<int>(window(below, at - side + 1) < threshold) +
+               static_cast<int>(window(above, at - side + 1) < threshold);
+    };
+    size_t p = begin;
+#if CV_SIMD128
+    const cv::v_uint32x4 limit = cv::v_setall_u32(threshold);
+    const cv::v_int32x4 needed = cv::v_setall_s32(-minVotes);
+    // A sparse window's lane is all ones, -1: five of them add up to minus the votes.
+    const auto sparse = [&](const std::uint32_t* entry, long long at) {
+        const cv::v_uint32x4 sums = cv::v_load(entry + at + side) - cv::v_load(entry + at);
+        return cv::v_reinterpret_as_s32(sums < limit);
+    };
+    while (p + 4 <= end) {
+        const int x = edges.columns[p];
+        if (edges.columns[p + 3] != x + 3) {
+            const long long at = x - from;
+            if (votesAt(at) >= minVotes) {
+                pixels[x] = 0;
+            }
+            ++p;
+            continue;
+        }
+        const long long at = x - from;
+        const cv::v_int32x4 votes = sparse(centred, at - before) + sparse(below, at) +
+                                    sparse(above, at) + sparse(below, at - side + 1) +
+                                    sparse(above, at - side + 1);
+        unsigned cleared = static_cast<unsigned>(cv::v_signmask(votes <= needed));
+        while (cleared != 0) {
+            pixels[x + __builtin_ctz(cleared)] = 0;
+            cleared &= cleared - 1;
+        }
+        p += 4;
+    }
+#endif
+    for (; p < end; ++p) {
+        const int x = edges.columns[p];
+        if (votesAt(x - from) >= minVotes) {
+            pixels[x] = 0;
+        }
+    }
+}
+
 // The prefix of each range start t is computed once, kept in a ring of the last
 // `side` starts and shared by the three rows that use it. The ring's first `side`
 // prefixes serve; one ring serves band after band, as fresh prefixes for every
@@ -194,15 +267,13 @@ void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, in
         if (y < band.top || edges.RowBegin(y) == edges.RowEnd(y)) {
             continue;
         }
-        const std::array<const EdgePrefix<1>*, 3> ranges = {&ring[slot(y - before)], &ring[slot(y)],
-                                                            &ring[slot(y - side + 1)]};
-        VoteOnRow(
-            edges, y, side,
-            static_cast<std::uint32_t>(
-                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
-            minVotes,
-            [&](int range, long long start) { return ranges[range]->WindowSum(0, start, side); },
-            map.ptr<unsigned char>(y));
+        const std::array<const std::uint32_t*, 3> entries = {
+            ring[slot(y - before)].EntryAt(from), ring[slot(y)].EntryAt(from),
+            ring[slot(y - side + 1)].EntryAt(from)};
+        VoteOnRowFromRing(edges, y, side, from,
+                          static_cast<std::uint32_t>(
+                              CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
+                          minVotes, entries, map.ptr<unsigned char>(y));
     }
 }
 
