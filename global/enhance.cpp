@@ -932,6 +932,18 @@ unsigned char MedianGrey(const cv::Mat& grey, int threads) {
         HistogramMedian(histogram, static_cast<int64_t>(grey.total())));
 }
 
+// The darkest pixel of the page's first and last rows and columns.
+unsigned char DarkestOnPageEdge(const cv::Mat& grey) {
+    double darkest = 255.0;
+    for (const cv::Mat& edge :
+         {grey.row(0), grey.row(grey.rows - 1), grey.col(0), grey.col(grey.cols - 1)}) {
+        double lowest = 0.0;
+        cv::minMaxLoc(edge, &lowest);
+        darkest = std::min(darkest, lowest);
+    }
+    return static_cast<unsigned char>(darkest);
+}
+
 bool TouchesPageEdge(const cv::Mat& mask) {
     const int last = mask.rows - 1;
     return cv::countNonZero(mask.row(0)) > 0 || cv::countNonZero(mask.row(last)) > 0 ||
@@ -943,7 +955,17 @@ bool TouchesPageEdge(const cv::Mat& mask) {
 // wide enough to hold a kBorderCore square and connected to the page's edge take
 // the value of paper.
 void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced, int threads) {
+    // A region touches the page's edge only where some pixel of the edge is dark.
+    // The median is at most 255, so most pages, whose edges are paper, are done
+    // before the page is counted or compared.
+    const unsigned char darkestEdge = DarkestOnPageEdge(grey);
+    if (darkestEdge >= kBorderDarkShare * 255.0) {
+        return;
+    }
     const double level = kBorderDarkShare * MedianGrey(grey, threads);
+    if (darkestEdge >= level) {
+        return;
+    }
     cv::Mat dark;
     cv::compare(grey, cv::Scalar(level), dark, cv::CMP_LT);
     if (!TouchesPageEdge(dark)) {
@@ -998,9 +1020,17 @@ int16_t Biased(int rowSum) {
 // below 2^31 for 8- and 16-bit values, as the taps sum to 256.
 template <typename Value>
 int MirroredRowSum(const Value* row, int cols, int x) {
+    // Rows of at least kDeepenRadius pixels mirror each tap at most once, without
+    // the general rule's divisions.
+    const auto mirrored = [cols](int v) {
+        if (cols < kDeepenRadius) {
+            return ReflectIndex(v, cols);
+        }
+        return v < 0 ? -v - 1 : v >= cols ? 2 * cols - 1 - v : v;
+    };
     int sum = kDeepenTaps[0] * row[x];
     for (int k = 1; k <= kDeepenRadius; ++k) {
-        sum += kDeepenTaps[k] * (row[ReflectIndex(x - k, cols)] + row[ReflectIndex(x + k, cols)]);
+        sum += kDeepenTaps[k] * (row[mirrored(x - k)] + row[mirrored(x + k)]);
     }
     return sum;
 }
