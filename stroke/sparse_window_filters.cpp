@@ -127,12 +127,6 @@ void ForEachTextBand(const std::vector<LineBand>& lineBands, int rows, int threa
     });
 }
 
-// The 16-bit count of a window sum, saturated as the box filter's output is.
-template <int kTrackers>
-std::uint32_t Count(const EdgePrefix<kTrackers>& prefix, int tracker, long long start, int side) {
-    return std::min(prefix.WindowSum(tracker, start, side), kCountLimit);
-}
-
 // Ring prefixes beyond this size are not kept; the three ranges are then summed
 // side by side for every row instead.
 constexpr double kMaxRingBytes = 64.0 * 1024 * 1024;
@@ -164,8 +158,6 @@ void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t thresh
 // `entries[range]` holds the prefix entry of virtual column from + i at index i.
 // Below kCountLimit a saturated count is sparse exactly when the raw one is, so
 // the raw sums are compared; a threshold above it finds every window sparse.
-// Edge pixels come in runs along a row, and four neighbours in a row are voted
-// on together, each window's two prefix entries read as four lanes.
 void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long from,
                        std::uint32_t threshold, int minVotes,
                        const std::array<const std::uint32_t*, 3>& entries, unsigned char* pixels) {
@@ -193,38 +185,7 @@ void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long fr
                static_cast<int>(window(below, at - side + 1) < threshold) +
                static_cast<int>(window(above, at - side + 1) < threshold);
     };
-    size_t p = begin;
-#if CV_SIMD128
-    const cv::v_uint32x4 limit = cv::v_setall_u32(threshold);
-    const cv::v_int32x4 needed = cv::v_setall_s32(-minVotes);
-    // A sparse window's lane is all ones, -1: five of them add up to minus the votes.
-    const auto sparse = [&](const std::uint32_t* entry, long long at) {
-        const cv::v_uint32x4 sums = cv::v_load(entry + at + side) - cv::v_load(entry + at);
-        return cv::v_reinterpret_as_s32(sums < limit);
-    };
-    while (p + 4 <= end) {
-        const int x = edges.columns[p];
-        if (edges.columns[p + 3] != x + 3) {
-            const long long at = x - from;
-            if (votesAt(at) >= minVotes) {
-                pixels[x] = 0;
-            }
-            ++p;
-            continue;
-        }
-        const long long at = x - from;
-        const cv::v_int32x4 votes = sparse(centred, at - before) + sparse(below, at) +
-                                    sparse(above, at) + sparse(below, at - side + 1) +
-                                    sparse(above, at - side + 1);
-        unsigned cleared = static_cast<unsigned>(cv::v_signmask(votes <= needed));
-        while (cleared != 0) {
-            pixels[x + __builtin_ctz(cleared)] = 0;
-            cleared &= cleared - 1;
-        }
-        p += 4;
-    }
-#endif
-    for (; p < end; ++p) {
+    for (size_t p = begin; p < end; ++p) {
         const int x = edges.columns[p];
         if (votesAt(x - from) >= minVotes) {
             pixels[x] = 0;
@@ -326,9 +287,13 @@ void DensityFilterListed(const SparseRows<1>& edges, const std::vector<int>& row
             const std::uint32_t threshold = static_cast<std::uint32_t>(
                 CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
             unsigned char* pixels = map.ptr<unsigned char>(y);
+            // As in VoteOnRowFromRing: below kCountLimit the raw sums decide, above it
+            // every window is sparse. Entry x starts the window of pixel x.
+            const std::uint32_t* entries = prefix.EntryAt(-before);
+            const bool allSparse = threshold > kCountLimit;
             for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
                 const int x = edges.columns[p];
-                if (Count(prefix, 0, x - before, side) < threshold) {
+                if (allSparse || entries[x + side] - entries[x] < threshold) {
                     pixels[x] = 0;
                 }
             }
