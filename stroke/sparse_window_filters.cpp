@@ -127,12 +127,6 @@ void ForEachTextBand(const std::vector<LineBand>& lineBands, int rows, int threa
     });
 }
 
-// The 16-bit count of a window sum, saturated as the box filter's output is.
-template <int kTrackers>
-std::uint32_t Count(const EdgePrefix<kTrackers>& prefix, int tracker, long long start, int side) {
-    return std::min(prefix.WindowSum(tracker, start, side), kCountLimit);
-}
-
 // Ring prefixes beyond this size are not kept; the three ranges are then summed
 // side by side for every row instead.
 constexpr double kMaxRingBytes = 64.0 * 1024 * 1024;
@@ -154,6 +148,46 @@ void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t thresh
         const int votes = sparse(0, x - before) + sparse(1, x) + sparse(2, x) +
                           sparse(1, x - side + 1) + sparse(2, x - side + 1);
         if (votes >= minVotes) {
+            pixels[x] = 0;
+        }
+    }
+}
+
+// Clears the edge pixels of row y that at least `minVotes` of their five windows
+// find sparse, from the ring's prefixes of the three ranges (as in VoteOnRow):
+// `entries[range]` holds the prefix entry of virtual column from + i at index i.
+// Below kCountLimit a saturated count is sparse exactly when the raw one is, so
+// the raw sums are compared; a threshold above it finds every window sparse.
+void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long from,
+                       std::uint32_t threshold, int minVotes,
+                       const std::array<const std::uint32_t*, 3>& entries, unsigned char* pixels) {
+    const size_t begin = edges.RowBegin(y);
+    const size_t end = edges.RowEnd(y);
+    if (threshold > kCountLimit) {
+        if (minVotes <= 5) {
+            for (size_t p = begin; p < end; ++p) {
+                pixels[edges.columns[p]] = 0;
+            }
+        }
+        return;
+    }
+    const int before = side / 2;
+    const std::uint32_t* centred = entries[0];
+    const std::uint32_t* below = entries[1];
+    const std::uint32_t* above = entries[2];
+    const auto window = [side](const std::uint32_t* entry, long long at) {
+        return entry[at + side] - entry[at];
+    };
+    const auto votesAt = [&](long long at) {
+        return static_cast<int>(window(centred, at - before) < threshold) +
+               static_cast<int>(window(below, at) < threshold) +
+               static_cast<int>(window(above, at) < threshold) +
+               static_cast<int>(window(below, at - side + 1) < threshold) +
+               static_cast<int>(window(above, at - side + 1) < threshold);
+    };
+    for (size_t p = begin; p < end; ++p) {
+        const int x = edges.columns[p];
+        if (votesAt(x - from) >= minVotes) {
             pixels[x] = 0;
         }
     }
@@ -194,15 +228,13 @@ void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, in
         if (y < band.top || edges.RowBegin(y) == edges.RowEnd(y)) {
             continue;
         }
-        const std::array<const EdgePrefix<1>*, 3> ranges = {&ring[slot(y - before)], &ring[slot(y)],
-                                                            &ring[slot(y - side + 1)]};
-        VoteOnRow(
-            edges, y, side,
-            static_cast<std::uint32_t>(
-                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
-            minVotes,
-            [&](int range, long long start) { return ranges[range]->WindowSum(0, start, side); },
-            map.ptr<unsigned char>(y));
+        const std::array<const std::uint32_t*, 3> entries = {
+            ring[slot(y - before)].EntryAt(from), ring[slot(y)].EntryAt(from),
+            ring[slot(y - side + 1)].EntryAt(from)};
+        VoteOnRowFromRing(edges, y, side, from,
+                          static_cast<std::uint32_t>(
+                              CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
+                          minVotes, entries, map.ptr<unsigned char>(y));
     }
 }
 
@@ -255,9 +287,13 @@ void DensityFilterListed(const SparseRows<1>& edges, const std::vector<int>& row
             const std::uint32_t threshold = static_cast<std::uint32_t>(
                 CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
             unsigned char* pixels = map.ptr<unsigned char>(y);
+            // As in VoteOnRowFromRing: below kCountLimit the raw sums decide, above it
+            // every window is sparse. Entry x starts the window of pixel x.
+            const std::uint32_t* entries = prefix.EntryAt(-before);
+            const bool allSparse = threshold > kCountLimit;
             for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
                 const int x = edges.columns[p];
-                if (Count(prefix, 0, x - before, side) < threshold) {
+                if (allSparse || entries[x + side] - entries[x] < threshold) {
                     pixels[x] = 0;
                 }
             }
