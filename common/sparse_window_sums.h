@@ -16,9 +16,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace edgebin::detail {
@@ -36,6 +38,29 @@ inline int Reflect101(long long p, int n) {
     return static_cast<int>(q < n ? q : period - q);
 }
 
+// An allocator whose `resize` leaves new elements uninitialised (for trivial
+// types): lists that are counted first and then written in place would otherwise
+// be filled with zeros only to be written over.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // The non-zero pixels of kLanes maps of one size, row by row: a pixel is listed
 // when any map is non-zero there, with the value of every map. A list without
 // values (`values` empty) stands for pixels that are all 1.
@@ -43,8 +68,10 @@ template <int kLanes>
 struct SparseRows {
     int rows = 0;
     int cols = 0;
-    std::vector<int> columns;
-    std::vector<std::array<std::uint8_t, kLanes>> values;
+    std::vector<int, UninitialisedAllocator<int>> columns;
+    std::vector<std::array<std::uint8_t, kLanes>,
+                UninitialisedAllocator<std::array<std::uint8_t, kLanes>>>
+        values;
     std::vector<size_t> rowStart;  // rows + 1 entries
     std::uint8_t largestValue = 0;
 

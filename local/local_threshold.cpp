@@ -30,6 +30,7 @@
 #include <cstring>
 #include <limits>
 #include <opencv2/core/hal/intrin.hpp>
+#include <type_traits>
 
 namespace edgebin::detail {
 
@@ -44,9 +45,9 @@ constexpr double kHalfTolerance = 1e-6;
 // outside the grey range behaves exactly as in the two-pass computation.
 constexpr double kLargeThreshold = 1 << 30;
 
-// A column's square sum over this many rows still fits 32 bits (66051 * 255^2 <
-// 2^32), so pages up to this height keep 32-bit column sums.
-constexpr int kMaxRowsForNarrowColumns = 66051;
+// A square sum over this many voters still fits 32 bits (66051 * 255^2 < 2^32),
+// so pages whose statistics windows hold no more pixels keep 32-bit sums.
+constexpr std::int64_t kMaxPixelsForNarrowSums = 66051;
 
 // Columns of the voters, row by row (compressed rows: the voters of row y are
 // columns[rowStart[y]] .. columns[rowStart[y + 1] - 1], left to right).
@@ -138,10 +139,36 @@ struct WindowSums {
     std::int64_t squares;
 };
 
+// Prefix sums out[0] = 0, out[i + 1] = out[i] + in[i] for i < n, wrapping.
+template <typename Column>
+void WrappingPrefix(const Column* in, size_t n, Column* out) {
+    out[0] = 0;
+    size_t i = 0;
+#if CV_SIMD128
+    // Four 32-bit sums at a time: the one sequential chain of additions the
+    // compiler leaves scalar.
+    if constexpr (std::is_same_v<Column, std::uint32_t>) {
+        cv::v_uint32x4 carry = cv::v_setzero_u32();
+        for (; i + 4 <= n; i += 4) {
+            cv::v_uint32x4 sums = cv::v_load(in + i);
+            sums += cv::v_rotate_left<1>(sums);
+            sums += cv::v_rotate_left<2>(sums);
+            sums += carry;
+            cv::v_store(out + i + 1, sums);
+            carry = cv::v_broadcast_element<3>(sums);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i + 1] = static_cast<Column>(out[i] + in[i]);
+    }
+}
+
 // Per-column sums of the voters over a range of rows that follows the windows
 // down the page, with prefix sums along the current row for O(1) window sums.
-// `Column` must hold a column's square sum over the tallest range: 32 bits are
-// enough for ranges of up to 66051 rows.
+// Both wrap in `Column`, which must hold the square sum of the largest window
+// (so the difference of two prefixes is exact): 32 bits are enough for windows
+// of up to 66051 pixels.
 template <typename Column>
 class VoterColumnSums {
   public:
@@ -193,8 +220,10 @@ class VoterColumnSums {
         }
         const size_t a = static_cast<size_t>(x0);
         const size_t b = static_cast<size_t>(x1) + 1;
-        return WindowSums{countPrefix_[b] - countPrefix_[a], sumPrefix_[b] - sumPrefix_[a],
-                          squaresPrefix_[b] - squaresPrefix_[a]};
+        return WindowSums{
+            static_cast<std::int64_t>(static_cast<Column>(countPrefix_[b] - countPrefix_[a])),
+            static_cast<std::int64_t>(static_cast<Column>(sumPrefix_[b] - sumPrefix_[a])),
+            static_cast<std::int64_t>(static_cast<Column>(squaresPrefix_[b] - squaresPrefix_[a]))};
     }
 
   private:
@@ -237,14 +266,10 @@ class VoterColumnSums {
             return;
         }
         const auto first = static_cast<size_t>(from);
-        countPrefix_[first] = 0;
-        sumPrefix_[first] = 0;
-        squaresPrefix_[first] = 0;
-        for (size_t x = first; x <= static_cast<size_t>(to); ++x) {
-            countPrefix_[x + 1] = countPrefix_[x] + static_cast<std::int64_t>(count_[x]);
-            sumPrefix_[x + 1] = sumPrefix_[x] + static_cast<std::int64_t>(sum_[x]);
-            squaresPrefix_[x + 1] = squaresPrefix_[x] + static_cast<std::int64_t>(squares_[x]);
-        }
+        const auto n = static_cast<size_t>(to - from) + 1;
+        WrappingPrefix(count_.data() + first, n, countPrefix_.data() + first);
+        WrappingPrefix(sum_.data() + first, n, sumPrefix_.data() + first);
+        WrappingPrefix(squares_.data() + first, n, squaresPrefix_.data() + first);
     }
 
     const cv::Mat& edgeMaskCopy_;
@@ -254,9 +279,9 @@ class VoterColumnSums {
     std::vector<Column> count_;
     std::vector<Column> sum_;
     std::vector<Column> squares_;
-    std::vector<std::int64_t> countPrefix_;
-    std::vector<std::int64_t> sumPrefix_;
-    std::vector<std::int64_t> squaresPrefix_;
+    std::vector<Column> countPrefix_;
+    std::vector<Column> sumPrefix_;
+    std::vector<Column> squaresPrefix_;
 };
 
 // n * squares - sum^2 from exact sums: n^2 times the population variance, exact
@@ -322,13 +347,33 @@ struct Segment {
     int threshold;
 };
 
+// The segments of one row of voters, written in place: a row has at most one
+// voter per column, so storage for every column is set aside once per page and
+// no write has to check for room.
+class SegmentRow {
+  public:
+    explicit SegmentRow(int cols) : storage_(static_cast<size_t>(std::max(cols, 0))) {}
+
+    void Clear() { count_ = 0; }
+    void Add(const Segment& segment) { storage_[count_++] = segment; }
+
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    const Segment* begin() const { return storage_.data(); }
+    const Segment* end() const { return storage_.data() + count_; }
+    const Segment& operator[](size_t i) const { return storage_[i]; }
+
+  private:
+    std::vector<Segment> storage_;
+    size_t count_ = 0;
+};
+
 // Adds the votes of `segments` to the rows y0..y1 of `balance`: -1 where
 // grey < threshold (ink), +1 elsewhere.
 template <typename Counter>
 class RowVoter {
   public:
-    void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
-              cv::Mat& balance) {
+    void Vote(const cv::Mat& gray, const SegmentRow& segments, int y0, int y1, cv::Mat& balance) {
         for (int y = y0; y <= y1; ++y) {
             const unsigned char* grey = gray.ptr<unsigned char>(y);
             Counter* votes = balance.ptr<Counter>(y);
@@ -358,7 +403,7 @@ class VotePlan {
   public:
     // Lays out `segments`, which must be ordered by x0 and by x1, as the voters
     // of one row are. The storage is kept from one row of voters to the next.
-    void Lay(const std::vector<Segment>& segments, int cols) {
+    void Lay(const SegmentRow& segments, int cols) {
         blocks_.clear();
         tail_.clear();
         // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
@@ -570,8 +615,7 @@ class VotePlan {
 template <>
 class RowVoter<std::int16_t> {
   public:
-    void Vote(const cv::Mat& gray, const std::vector<Segment>& segments, int y0, int y1,
-              cv::Mat& balance) {
+    void Vote(const cv::Mat& gray, const SegmentRow& segments, int y0, int y1, cv::Mat& balance) {
         plan_.Lay(segments, gray.cols);
         plan_.Apply(gray, y0, y1, balance);
     }
@@ -629,6 +673,19 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
     return true;
 }
 
+// Whether every statistics window (at most 2 half + 1 pixels on a side, and no
+// larger than the page) holds few enough pixels for 32-bit sums.
+bool StatsWindowsFitNarrowSums(const std::vector<int>& rowStrokeWidths, double alpha, int rows,
+                               int cols) {
+    int largestHalf = 0;
+    for (int y = 0; y < rows; ++y) {
+        largestHalf = std::max(largestHalf, HalfSide(alpha, rowStrokeWidths[y], 1.0));
+    }
+    const std::int64_t side = 2 * static_cast<std::int64_t>(largestHalf) + 1;
+    return std::min<std::int64_t>(side, rows) * std::min<std::int64_t>(side, cols) <=
+           kMaxPixelsForNarrowSums;
+}
+
 // The window rows y0..y1 cut to the rows of `target`; empty when they miss it.
 VoterWindow RowsWithin(VoterWindow w, RowBand target) {
     w.y0 = std::max(w.y0, target.top);
@@ -647,8 +704,8 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
     const int rows = edgeMaskCopy.rows;
     const int cols = edgeMaskCopy.cols;
     VoterColumnSums<Column> columnSums(edgeMaskCopy, gray);
-    std::vector<Segment> narrowSegments;
-    std::vector<Segment> wideSegments;
+    SegmentRow narrowSegments(cols);
+    SegmentRow wideSegments(cols);
     RowVoter<Counter> rowVoter;
     for (int y = 0; y < rows; ++y) {
         const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
@@ -673,8 +730,8 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
         columnSums.Cover(statsRows.y0, statsRows.y1,
                          ClippedWindow(firstVoter, y, statsHalf, rows, cols).x0,
                          ClippedWindow(lastVoter, y, statsHalf, rows, cols).x1);
-        narrowSegments.clear();
-        wideSegments.clear();
+        narrowSegments.Clear();
+        wideSegments.Clear();
         ForEachNonZero(voter, firstVoter, lastVoter + 1, [&](int x) {
             const bool wide = restored[x] != 0;
             const VoterWindow w = ClippedWindow(x, y, wide ? wideHalf : statsHalf, rows, cols);
@@ -690,11 +747,11 @@ void VoteWithSums(const cv::Mat& edgeMaskCopy, const cv::Mat& gray, const cv::Ma
                                    VoterStats(edgeMaskCopy, gray, statsWindow, mean, deviation);
                                });
             (wide ? wideSegments : narrowSegments)
-                .push_back(Segment{w.x0, w.x1, std::max(0, std::min(threshold, 256))});
+                .Add(Segment{w.x0, w.x1, std::max(0, std::min(threshold, 256))});
         });
         // Every voter of the row votes on the same window rows.
         for (const bool wide : {false, true}) {
-            const std::vector<Segment>& segments = wide ? wideSegments : narrowSegments;
+            const SegmentRow& segments = wide ? wideSegments : narrowSegments;
             if (segments.empty()) {
                 continue;
             }
@@ -760,7 +817,7 @@ void VoteLocalThreshold(const cv::Mat& edgeMaskCopy, const cv::Mat& gray,
               restoredMap.type() == CV_8UC1);
 
     // Wider counters only where the page could need them.
-    const bool narrowColumns = rows <= kMaxRowsForNarrowColumns;
+    const bool narrowColumns = StatsWindowsFitNarrowSums(rowStrokeWidths, alpha, rows, cols);
     const bool narrowCounters =
         FitsSixteenBits(edgeMaskCopy, restoredMap, rowStrokeWidths, alpha, threads);
     cv::Mat balance = counters != nullptr ? *counters : cv::Mat();

@@ -159,7 +159,11 @@ void CountAtQueriesIn(const DirectionPoints& points, const cv::Mat& queries,
                 continue;
             }
             sums.Cover(y - before, side);
-            prefix.Build({&sums}, -before, static_cast<long long>(cols) - before + side - 1, cols);
+            // Only the columns the row's windows reach: from the first query's window
+            // to the last one's.
+            const int end = EndOfNonZero(query, cols);
+            prefix.Build({&sums}, static_cast<long long>(x) - before,
+                         static_cast<long long>(end - 1) - before + side, cols);
             ForEachNonZero(query, x, cols,
                            [&](int at) { decide(y, at, TotalsOf(prefix, at - before, side)); });
         }

@@ -325,11 +325,20 @@ TEST(VoteLocalThresholdEquivalence, MatchesWhereTheThresholdSitsOnAHalf) {
     EXPECT_GE(onAHalf, 100);
 }
 
-TEST(VoteLocalThresholdEquivalence, MatchesOnPagesTallerThanNarrowColumnSums) {
-    // Past 66051 rows the column sums of squares need 64 bits.
+TEST(VoteLocalThresholdEquivalence, MatchesWhereWindowSumsOutgrowThirtyTwoBits) {
+    // Eight voters in the middle row see the whole page of voters near white, whose
+    // square sum needs 64 bits; with a large k they outvote every other voter, whose
+    // window is its own pixel (and keeps the two-pass version quick).
     std::mt19937 rng(5);
-    VotingInput input{RandomGray(rng, 66100, 2), RandomVoters(rng, 66100, 2, 0.5),
-                      RandomVoters(rng, 66100, 2, 0.2), std::vector<int>(66100, 1), 40.0};
+    VotingInput input{Filled(260, 260, [&](int, int) { return Uniform(rng, 254, 255); }),
+                      cv::Mat(260, 260, CV_8UC1, cv::Scalar(1)),
+                      cv::Mat::zeros(260, 260, CV_8UC1),
+                      std::vector<int>(260, 0),
+                      2.0,
+                      100.0};
+    input.voters.row(130).setTo(0);
+    input.voters(cv::Rect(126, 130, 8, 1)).setTo(1);
+    input.widths[130] = 130;
     EXPECT_TRUE(VotesMatch(input));
     // A row of 300 voters whose wide windows span it: more segments reach a block
     // of columns than a byte counts.
