@@ -65,6 +65,10 @@ cv::Mat SingleChannel(const cv::Mat& gray) {
 // Index of the page pixel that virtual index `v` reads under BORDER_REFLECT
 // (fedcba|abcdef|fedcba, repeated): the reflected line has period 2 * length.
 int ReflectIndex(int64_t v, int length) {
+    // Most reads lie within one reflection of the page, where no division is needed.
+    if (v >= -static_cast<int64_t>(length) && v < 2 * static_cast<int64_t>(length)) {
+        return static_cast<int>(v < 0 ? -v - 1 : v >= length ? 2 * int64_t{length} - 1 - v : v);
+    }
     const int64_t period = 2 * static_cast<int64_t>(length);
     int64_t r = v % period;
     if (r < 0) {
@@ -966,11 +970,10 @@ void FillDarkBorders(const cv::Mat& grey, cv::Mat& enhanced, int threads) {
     if (darkestEdge >= level) {
         return;
     }
+    // From here the darkest edge pixel lies below the level, so the dark pixels
+    // touch the edge until the opening below.
     cv::Mat dark;
     cv::compare(grey, cv::Scalar(level), dark, cv::CMP_LT);
-    if (!TouchesPageEdge(dark)) {
-        return;
-    }
     cv::morphologyEx(dark, dark, cv::MORPH_OPEN,
                      cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kBorderCore, kBorderCore)));
     if (!TouchesPageEdge(dark)) {
@@ -1020,17 +1023,9 @@ int16_t Biased(int rowSum) {
 // below 2^31 for 8- and 16-bit values, as the taps sum to 256.
 template <typename Value>
 int MirroredRowSum(const Value* row, int cols, int x) {
-    // Rows of at least kDeepenRadius pixels mirror each tap at most once, without
-    // the general rule's divisions.
-    const auto mirrored = [cols](int v) {
-        if (cols < kDeepenRadius) {
-            return ReflectIndex(v, cols);
-        }
-        return v < 0 ? -v - 1 : v >= cols ? 2 * cols - 1 - v : v;
-    };
     int sum = kDeepenTaps[0] * row[x];
     for (int k = 1; k <= kDeepenRadius; ++k) {
-        sum += kDeepenTaps[k] * (row[mirrored(x - k)] + row[mirrored(x + k)]);
+        sum += kDeepenTaps[k] * (row[ReflectIndex(x - k, cols)] + row[ReflectIndex(x + k, cols)]);
     }
     return sum;
 }

@@ -132,35 +132,15 @@ void ForEachTextBand(const std::vector<LineBand>& lineBands, int rows, int threa
 constexpr double kMaxRingBytes = 64.0 * 1024 * 1024;
 
 // Clears the edge pixels of row y with at least `minVotes` sparse windows of the
-// five. `count(range, start)` gives the sum over the columns start .. start + side
+// five. `window(range, start)` gives the sum over the columns start .. start + side
 // - 1 of the rows of one of the three vertical ranges: 0 centred, 1 hanging
-// below the row (top corners), 2 standing above it (bottom corners).
-template <typename Count>
+// below the row (top corners), 2 standing above it (bottom corners). A window is
+// sparse when its count, saturated at kCountLimit as the box filter's output is,
+// lies below `threshold`: below the limit the raw sums decide alike, and above it
+// every window is sparse.
+template <typename Window>
 void VoteOnRow(const SparseRows<1>& edges, int y, int side, std::uint32_t threshold, int minVotes,
-               const Count& count, unsigned char* pixels) {
-    const int before = side / 2;
-    const auto sparse = [&](int range, long long start) {
-        return std::min(count(range, start), kCountLimit) < threshold ? 1 : 0;
-    };
-    for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
-        const int x = edges.columns[p];
-        // Centred, top-left, bottom-left, top-right and bottom-right windows.
-        const int votes = sparse(0, x - before) + sparse(1, x) + sparse(2, x) +
-                          sparse(1, x - side + 1) + sparse(2, x - side + 1);
-        if (votes >= minVotes) {
-            pixels[x] = 0;
-        }
-    }
-}
-
-// Clears the edge pixels of row y that at least `minVotes` of their five windows
-// find sparse, from the ring's prefixes of the three ranges (as in VoteOnRow):
-// `entries[range]` holds the prefix entry of virtual column from + i at index i.
-// Below kCountLimit a saturated count is sparse exactly when the raw one is, so
-// the raw sums are compared; a threshold above it finds every window sparse.
-void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long from,
-                       std::uint32_t threshold, int minVotes,
-                       const std::array<const std::uint32_t*, 3>& entries, unsigned char* pixels) {
+               const Window& window, unsigned char* pixels) {
     const size_t begin = edges.RowBegin(y);
     const size_t end = edges.RowEnd(y);
     if (threshold > kCountLimit) {
@@ -172,22 +152,15 @@ void VoteOnRowFromRing(const SparseRows<1>& edges, int y, int side, long long fr
         return;
     }
     const int before = side / 2;
-    const std::uint32_t* centred = entries[0];
-    const std::uint32_t* below = entries[1];
-    const std::uint32_t* above = entries[2];
-    const auto window = [side](const std::uint32_t* entry, long long at) {
-        return entry[at + side] - entry[at];
-    };
-    const auto votesAt = [&](long long at) {
-        return static_cast<int>(window(centred, at - before) < threshold) +
-               static_cast<int>(window(below, at) < threshold) +
-               static_cast<int>(window(above, at) < threshold) +
-               static_cast<int>(window(below, at - side + 1) < threshold) +
-               static_cast<int>(window(above, at - side + 1) < threshold);
+    const auto sparse = [&](int range, long long start) {
+        return static_cast<int>(window(range, start) < threshold);
     };
     for (size_t p = begin; p < end; ++p) {
         const int x = edges.columns[p];
-        if (votesAt(x - from) >= minVotes) {
+        // Centred, top-left, bottom-left, top-right and bottom-right windows.
+        const int votes = sparse(0, x - before) + sparse(1, x) + sparse(2, x) +
+                          sparse(1, x - side + 1) + sparse(2, x - side + 1);
+        if (votes >= minVotes) {
             pixels[x] = 0;
         }
     }
@@ -231,10 +204,17 @@ void CornerVoteBandWithRing(const SparseRows<1>& edges, const LineBand& band, in
         const std::array<const std::uint32_t*, 3> entries = {
             ring[slot(y - before)].EntryAt(from), ring[slot(y)].EntryAt(from),
             ring[slot(y - side + 1)].EntryAt(from)};
-        VoteOnRowFromRing(edges, y, side, from,
-                          static_cast<std::uint32_t>(
-                              CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
-                          minVotes, entries, map.ptr<unsigned char>(y));
+        // The ring's prefix entries read directly: entry i is virtual column from + i.
+        VoteOnRow(
+            edges, y, side,
+            static_cast<std::uint32_t>(
+                CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor)),
+            minVotes,
+            [&](int range, long long start) {
+                const std::uint32_t* entry = entries[static_cast<size_t>(range)] + (start - from);
+                return entry[side] - entry[0];
+            },
+            map.ptr<unsigned char>(y));
     }
 }
 
@@ -287,8 +267,8 @@ void DensityFilterListed(const SparseRows<1>& edges, const std::vector<int>& row
             const std::uint32_t threshold = static_cast<std::uint32_t>(
                 CountThreshold(rowStrokeWidths[static_cast<size_t>(y)], countFactor));
             unsigned char* pixels = map.ptr<unsigned char>(y);
-            // As in VoteOnRowFromRing: below kCountLimit the raw sums decide, above it
-            // every window is sparse. Entry x starts the window of pixel x.
+            // As in VoteOnRow: below kCountLimit the raw sums decide, above it every
+            // window is sparse. Entry x starts the window of pixel x.
             const std::uint32_t* entries = prefix.EntryAt(-before);
             const bool allSparse = threshold > kCountLimit;
             for (size_t p = edges.RowBegin(y); p < edges.RowEnd(y); ++p) {
