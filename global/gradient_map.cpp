@@ -22,13 +22,9 @@ namespace edgebin::detail {
 
 namespace {
 
-// Index i of a line of `length` pixels mirrored as BORDER_REFLECT_101, for i
-// within one pixel of the line.
+// Index i of a line of `length` pixels mirrored as the Scharr filter mirrors it.
 int MirrorNext(int i, int length) {
-    if (length == 1) {
-        return 0;
-    }
-    return i < 0 ? 1 : i >= length ? length - 2 : i;
+    return cv::borderInterpolate(i, length, cv::BORDER_REFLECT_101);
 }
 
 // Per band: the vertical [3 10 3] sums and [-1 0 1] differences of one row,
