@@ -499,75 +499,76 @@ enum PixelKind : uint8_t {
     kBorder = 3,    // a border pixel with some group: the sweep joins them all
 };
 
-// Union-find by rank with path halving; roots hold ~(rank | mark), where a root
-// may carry a mark that it keeps through every link and that wins every link
-// against a root without one. `Index` holds the element numbers: 16 bits for a
-// tile, whose forest then takes half the cache.
+// Union-find by rank with path halving; a root is its own parent and keeps its
+// rank apart, where it may also carry a mark that it keeps through every link and
+// that wins every link against a root without one. `Index` holds the element
+// numbers: 16 bits for a tile, whose forest then takes half the cache.
 template <typename Index>
 class DisjointSets {
     static constexpr int kBranchFreeSteps = 4;
     // Ranks stay below it: they grow at most to the logarithm of the size.
-    static constexpr int kMark = 64;
+    static constexpr uint8_t kMark = 64;
 
   public:
-    void Reset(size_t size) { parent_.assign(size, Index{-1}); }
+    void Reset(size_t size) {
+        parent_.resize(size);
+        for (size_t i = 0; i < size; ++i) {
+            parent_[i] = static_cast<Index>(i);
+        }
+        rank_.assign(size, 0);
+    }
 
     // With path halving: for forests too large for the cache, where every step
     // beyond the root would be a miss.
     int Find(int p) {
-        int up = parent_[static_cast<size_t>(p)];
-        while (up >= 0) {
+        for (;;) {
+            const int up = parent_[static_cast<size_t>(p)];
             const int upper = parent_[static_cast<size_t>(up)];
-            if (upper < 0) {
+            if (upper == up) {
                 return up;
             }
             parent_[static_cast<size_t>(p)] = static_cast<Index>(upper);
             p = upper;
-            up = parent_[static_cast<size_t>(p)];
         }
-        return p;
     }
 
     // For a forest in the cache, such as a tile's. Most paths there are a few
     // steps long, but of any length up to about five, so a loop that tests each
     // step mispredicts once a call. A few steps that stay put at the root run
-    // without branches; longer paths go on in a loop and are then compressed.
-    // Short paths stay as they are: a store to a place known only from the loads
-    // before it held up the loads of the finds after it more than the step it
-    // would save them.
+    // without branches, each a bare load as a root is its own parent; longer paths
+    // go on in a loop and are then compressed. Short paths stay as they are: a
+    // store to a place known only from the loads before it held up the loads of
+    // the finds after it more than the step it would save them.
     int FindNear(int p) {
-        int root = p;
+        size_t root = static_cast<size_t>(p);
         for (int step = 0; step < kBranchFreeSteps; ++step) {
-            const int up = parent_[static_cast<size_t>(root)];
-            const int atRoot = up >> 31;  // all ones when up < 0
-            root = (up & ~atRoot) | (root & atRoot);
+            root = static_cast<size_t>(parent_[root]);
         }
-        if (parent_[static_cast<size_t>(root)] >= 0) {
+        if (static_cast<size_t>(parent_[root]) != root) {
             // A long path, such as one down a column of a flat area, whose pixels
             // hang one below the other: it all points at the root afterwards, so
             // that finds through it later take one step.
-            while (parent_[static_cast<size_t>(root)] >= 0) {
-                root = parent_[static_cast<size_t>(root)];
+            while (static_cast<size_t>(parent_[root]) != root) {
+                root = static_cast<size_t>(parent_[root]);
             }
-            for (int at = p; at != root;) {
-                const int next = parent_[static_cast<size_t>(at)];
-                parent_[static_cast<size_t>(at)] = static_cast<Index>(root);
+            for (size_t at = static_cast<size_t>(p); at != root;) {
+                const size_t next = static_cast<size_t>(parent_[at]);
+                parent_[at] = static_cast<Index>(root);
                 at = next;
             }
         }
-        return root;
+        return static_cast<int>(root);
     }
 
-    // The parents themselves, for setting many at once: p's parent or, at a root,
-    // ~(rank | mark).
+    // The parents and the roots' ranks themselves, for setting many at once.
     Index* Parents() { return parent_.data(); }
+    uint8_t* Ranks() { return rank_.data(); }
 
-    // What a marked root of rank 0 holds.
-    static constexpr Index kMarkedRoot = ~kMark;
+    // What a marked root of rank 0 holds as its rank.
+    static constexpr uint8_t kMarkedRank = kMark;
 
-    // Whether root `root` carries the mark. Its parent was read by the find that
-    // reached it, so the test costs no load from afar.
-    bool IsMarked(int root) const { return (~parent_[static_cast<size_t>(root)] & kMark) != 0; }
+    // Whether root `root` carries the mark.
+    bool IsMarked(int root) const { return (rank_[static_cast<size_t>(root)] & kMark) != 0; }
 
     // Links two distinct roots, below the marked one if only one is; returns the
     // new root.
@@ -575,7 +576,7 @@ class DisjointSets {
         // Which one wins is a coin toss; picked by masks, it costs no mispredicted
         // branch (the compiler turns a select into one).
         const int bWins =
-            -static_cast<int>(~parent_[static_cast<size_t>(a)] < ~parent_[static_cast<size_t>(b)]);
+            -static_cast<int>(rank_[static_cast<size_t>(a)] < rank_[static_cast<size_t>(b)]);
         const int root = (b & bWins) | (a & ~bWins);
         LinkBelow(a ^ b ^ root, root);
         return root;
@@ -584,15 +585,16 @@ class DisjointSets {
     // Links root `child` below root `root`, whatever their ranks; the root keeps
     // its mark.
     void LinkBelow(int child, int root) {
-        const int rankChild = ~parent_[static_cast<size_t>(child)] & (kMark - 1);
-        const int heldRoot = ~parent_[static_cast<size_t>(root)];
+        const int rankChild = rank_[static_cast<size_t>(child)] & (kMark - 1);
+        const int heldRoot = rank_[static_cast<size_t>(root)];
         const int rank = std::max(heldRoot & (kMark - 1), rankChild + 1);
         parent_[static_cast<size_t>(child)] = static_cast<Index>(root);
-        parent_[static_cast<size_t>(root)] = static_cast<Index>(~(rank | (heldRoot & kMark)));
+        rank_[static_cast<size_t>(root)] = static_cast<uint8_t>(rank | (heldRoot & kMark));
     }
 
   private:
     std::vector<Index> parent_;
+    std::vector<uint8_t> rank_;
 };
 
 // Pixels on the border of their tile, numbered tile by tile in raster order.
@@ -678,8 +680,7 @@ using BorderJoins = std::vector<std::vector<std::pair<int, int>>>;
 // A component that reaches the border keeps a border pixel as its root (every
 // border pixel starts as a marked root, and a link keeps the marked side's root),
 // so the root's mark alone tells whether a join must wait for the replay over the
-// border pixels; the mark sits in the parent the find has just read, where a
-// table of border places would cost a load from afar per join.
+// border pixels; the mark sits with the root's rank, which the link reads anyway.
 class TileSweep {
     // Offsets of the eight neighbours in the framed tile, in ring order.
     static constexpr int kStride = kTileSide + 2;
@@ -696,7 +697,7 @@ class TileSweep {
     };
     static_assert(kFramedSize <= 1 << 15, "framed tile places fit the forest's 16 bits");
     static constexpr int kOnBorder = 1 << 15;
-    using Forest = DisjointSets<int16_t>;
+    using Forest = DisjointSets<uint16_t>;
 
   public:
     TileSweep() : groups_(BuildNeighbourGroupTable()) {
@@ -789,7 +790,7 @@ class TileSweep {
                 root = Join(root, neighbour(g), pixel.value - 1, firstId, merges, borderJoins);
             }
             if (inner) {
-                sets_.Parents()[p] = static_cast<int16_t>(root);  // later finds through p
+                sets_.Parents()[p] = static_cast<uint16_t>(root);  // later finds through p
             }
         }
     }
@@ -859,7 +860,9 @@ class TileSweep {
         const uint8_t* mid = up + kStride;
         const uint8_t* down = mid + kStride;
         const int first = y * kStride + 1;
-        int16_t* parents = sets_.Parents() + first;
+        // The SIMD steps work on the parents as signed lanes, which hold the same bits.
+        int16_t* parents = reinterpret_cast<int16_t*>(sets_.Parents()) + first;
+        uint8_t* ranks = sets_.Ranks() + first;
         // Values are compared as signed bytes, offset by 128: SSE2 compares no others.
         const cv::v_uint8x16 offset = cv::v_setall_u8(0x80);
         const cv::v_int16x8 lanes(0, 1, 2, 3, 4, 5, 6, 7);
@@ -916,17 +919,18 @@ class TileSweep {
             cv::v_int16x8 dyLow, dyHigh, dxLow, dxHigh, rootLow, rootHigh;
             cv::v_expand(dy, dyLow, dyHigh);
             cv::v_expand(dx, dxLow, dxHigh);
-            // A root holds ~0, rank 0.
+            // A root is its own parent, of rank 0.
             cv::v_expand(cv::v_reinterpret_as_s8(groups == cv::v_setzero_u8()), rootLow, rootHigh);
             const cv::v_int16x8 stride = cv::v_setall_s16(kStride);
             const cv::v_int16x8 at = lanes + cv::v_setall_s16(static_cast<int16_t>(first + x));
             cv::v_store(parents + x,
                         ParentAbove(parents + x - kStride, dyLow, dxLow,
-                                    (at + cv::v_mul_wrap(dyLow, stride) + dxLow) | rootLow));
-            cv::v_store(parents + x + 8, ParentAbove(parents + x + 8 - kStride, dyHigh, dxHigh,
-                                                     (at + cv::v_setall_s16(8) +
-                                                      cv::v_mul_wrap(dyHigh, stride) + dxHigh) |
-                                                         rootHigh));
+                                    at + ((cv::v_mul_wrap(dyLow, stride) + dxLow) & ~rootLow)));
+            cv::v_store(parents + x + 8,
+                        ParentAbove(parents + x + 8 - kStride, dyHigh, dxHigh,
+                                    at + cv::v_setall_s16(8) +
+                                        ((cv::v_mul_wrap(dyHigh, stride) + dxHigh) & ~rootHigh)));
+            cv::v_store(ranks + x, cv::v_setzero_u8());
             cv::v_uint16x8 valueLow, valueHigh, kindLow, kindHigh;
             cv::v_expand(cv::v_load(mid + x), valueLow, valueHigh);
             cv::v_expand(kind, kindLow, kindHigh);
@@ -947,7 +951,8 @@ class TileSweep {
         const cv::v_int16x8 up =
             cv::v_select(dx < zero, cv::v_load(above - 1),
                          cv::v_select(dx == zero, cv::v_load(above), cv::v_load(above + 1)));
-        return cv::v_select((dy < zero) & (up >= zero), up, parent);
+        // `parent` is the neighbour itself here, a root when it is its own parent.
+        return cv::v_select((dy < zero) & (up != parent), up, parent);
     }
 
     // A border pixel of the current row stays a root; with some group present the
@@ -957,7 +962,9 @@ class TileSweep {
         const int kind = patterns_[at] != 0 ? kBorder : kStarts;
         keys_[at] = static_cast<uint16_t>((keys_[at] & ~3) | kind);
         listing_[at] = static_cast<uint8_t>(-(kind >> 1));
-        sets_.Parents()[y * kStride + 1 + x] = Forest::kMarkedRoot;
+        const size_t place = static_cast<size_t>(y * kStride + 1 + x);
+        sets_.Parents()[place] = static_cast<uint16_t>(place);
+        sets_.Ranks()[place] = Forest::kMarkedRank;
     }
 
     // The first `size` listed pixels by value descending, in raster order within a
