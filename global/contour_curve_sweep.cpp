@@ -449,6 +449,10 @@ struct NeighbourGroups {
 };
 using NeighbourGroupTable = std::array<NeighbourGroups, 256>;
 
+// Directions in the order a pixel prefers its first group and its parent: the row
+// above first, whose parents can be passed on (see TileSweep::ParentAbove).
+constexpr std::array<int, 8> kPreferredDirections = {0, 1, 7, 2, 3, 4, 5, 6};
+
 NeighbourGroupTable BuildNeighbourGroupTable() {
     // Neighbours touch when next to each other on the ring, or when both are side
     // neighbours (even directions) two steps apart.
@@ -466,7 +470,7 @@ NeighbourGroupTable BuildNeighbourGroupTable() {
         std::array<int, 8> group{};
         group.fill(-1);
         NeighbourGroups& groups = table[gathered];
-        for (int i = 0; i < 8; ++i) {
+        for (const int i : kPreferredDirections) {
             if ((pattern >> i & 1U) == 0 || group[i] >= 0) {
                 continue;
             }
@@ -851,8 +855,8 @@ class TileSweep {
     // Sixteen pixels a step, without the group table: sides next to each other
     // around the pixel touch, and a corner touches the sides beside it, so the
     // groups are the runs of present sides around the ring and the corners with
-    // neither side beside them. The parent is the present neighbour first in ring
-    // order, which lies in the table's first group. The steps run past the tile's
+    // neither side beside them. The parent is the present neighbour first in the
+    // preferred order, which lies in the table's first group. The steps run past the tile's
     // last column into the frame and the next row, which are written again before
     // they are read, or never read.
     void ClassifyRow(int y, int width) {
@@ -901,21 +905,22 @@ class TileSweep {
             groups &= on;
             const cv::v_uint8x16 kind = cv::v_min(groups, cv::v_setall_u8(2));
             cv::v_store(listing_.data() + x, groups > cv::v_setall_u8(1));
-            // The first present neighbour in ring order N, NE, E, SE, S, SW, W, NW.
-            const cv::v_uint8x16 none2 = ~(n | ne);
-            const cv::v_uint8x16 none4 = none2 & ~(e | se);
-            const cv::v_uint8x16 none6 = none4 & ~(s | sw);
+            // The first present neighbour in the order N, NE, NW, E, SE, S, SW, W.
+            const cv::v_uint8x16 noneAbove = ~(n | ne | nw);
             const cv::v_uint8x16 atNE = ne & ~n;
-            const cv::v_uint8x16 atSE = none2 & se & ~e;
-            const cv::v_uint8x16 atSW = none4 & sw & ~s;
-            const cv::v_uint8x16 atNW = none6 & nw & ~w;
+            const cv::v_uint8x16 atNW = nw & ~(n | ne);
+            const cv::v_uint8x16 atE = noneAbove & e;
+            const cv::v_uint8x16 noneE = noneAbove & ~e;
+            const cv::v_uint8x16 atSE = noneE & se;
+            const cv::v_uint8x16 noneSE = noneE & ~se;
+            const cv::v_uint8x16 atS = noneSE & s;
+            const cv::v_uint8x16 atSW = noneSE & ~s & sw;
+            const cv::v_uint8x16 atW = noneSE & ~(s | sw) & w;
             // Masks are -1 as signed bytes, so up less down is the row step.
-            const cv::v_int8x16 dy =
-                cv::v_sub_wrap(cv::v_reinterpret_as_s8(n | atNE | atNW),
-                               cv::v_reinterpret_as_s8(atSE | (none4 & s) | atSW));
-            const cv::v_int8x16 dx =
-                cv::v_sub_wrap(cv::v_reinterpret_as_s8(atSW | (none6 & w) | atNW),
-                               cv::v_reinterpret_as_s8(atNE | (none2 & e) | atSE));
+            const cv::v_int8x16 dy = cv::v_sub_wrap(cv::v_reinterpret_as_s8(~noneAbove),
+                                                    cv::v_reinterpret_as_s8(atSE | atS | atSW));
+            const cv::v_int8x16 dx = cv::v_sub_wrap(cv::v_reinterpret_as_s8(atSW | atW | atNW),
+                                                    cv::v_reinterpret_as_s8(atNE | atE | atSE));
             cv::v_int16x8 dyLow, dyHigh, dxLow, dxHigh, rootLow, rootHigh;
             cv::v_expand(dy, dyLow, dyHigh);
             cv::v_expand(dx, dxLow, dxHigh);
