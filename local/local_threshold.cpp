@@ -408,8 +408,8 @@ class VotePlan {
         tail_.clear();
         // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
         // loaded at 31 - to up to lane `to`: a segment's lanes in a block without
-        // a compare per lane.
-        alignas(16) static const uchar kEdges[3 * kLanes] = {
+        // a compare per lane. In one cache line, so that no load is split.
+        alignas(64) static const uchar kEdges[3 * kLanes] = {
             0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
             0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,
