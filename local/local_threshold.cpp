@@ -391,12 +391,12 @@ class RowVoter {
 // blocks of sixteen columns: per block the votes every covering segment casts
 // whatever the grey value (+1 each, -1 for a threshold of 256, below which every
 // grey value is ink), and the thresholds t in 1..255 of the segments reaching the
-// block as t - 128 in their lanes, packed into as few vectors as the block's most
-// crowded column needs (-128 where a vector holds none). Segments ordered by x0
+// block as 127 - t in their lanes, packed into as few vectors as the block's most
+// crowded column needs (127 where a vector holds none). Segments ordered by x0
 // and x1 that share a column are consecutive, so a vector is free again once its
-// last segment ends left of the next one's start. Against grey values shifted by
-// -128 into signed bytes, one compare per block and vector then finds the ink (a
-// value below t), counted in bytes for up to eight vectors at a time and added
+// last segment ends left of the next one's start. Against grey values g mirrored
+// into signed bytes as 127 - g, one compare per block and vector then finds the
+// ink (g below t), counted in bytes for up to sixteen vectors at a time and added
 // twice to the votes' 16-bit counters. Columns past the last whole block are voted
 // one by one.
 class VotePlan {
@@ -408,13 +408,13 @@ class VotePlan {
         tail_.clear();
         // Sixteen lanes loaded from here at 16 - from are set from lane `from` on,
         // loaded at 31 - to up to lane `to`: a segment's lanes in a block without
-        // a compare per lane.
-        alignas(16) static const uchar kEdges[3 * kLanes] = {
+        // a compare per lane. In one cache line, so that no load is split.
+        alignas(64) static const uchar kEdges[3 * kLanes] = {
             0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
             0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,
             0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
-        const cv::v_int8x16 never = cv::v_setall_s8(-128);
+        const cv::v_int8x16 never = cv::v_setall_s8(127);
         const size_t n = segments.size();
         if (segmentLimits_.size() < n) {
             segmentLimits_.resize(n);
@@ -433,7 +433,7 @@ class VotePlan {
                 break;
             }
             for (; last < n && segments[last].x0 < start + kLanes; ++last) {
-                const int limit = std::clamp(segments[last].threshold, 1, 255) - 128;
+                const int limit = 127 - std::clamp(segments[last].threshold, 1, 255);
                 segmentLimits_[last] = cv::v_setall_s8(static_cast<schar>(limit));
             }
             Block block{start, limitCount, 0, cv::v_setzero_s16(), cv::v_setzero_s16()};
@@ -554,14 +554,16 @@ class VotePlan {
         size_t voteStep;
         int count;
     };
-    // Limits compared at once, held in registers beside the value, the counts and
-    // the sign bit.
-    static constexpr size_t kHeldLimits = 8;
+    // Limits compared at once: on the generated pages a block holds about eleven,
+    // which one pass then covers instead of two. Those that find no register are
+    // read from memory by the compare itself, since the mirrored grey value, not
+    // the limit, is the operand it overwrites.
+    static constexpr size_t kHeldLimits = 16;
 
     // Adds base votes to the rows of the block at `start`, and takes two off for
     // each ink vote of limits first..first + held - 1 (paper +1, ink -1). Each count
-    // up to kHeldLimits has its own instance, whose limits stay in registers; the
-    // compares below are resolved at compile time into a jump per call.
+    // up to kHeldLimits has its own instance, whose limits stay in registers where
+    // they fit; the compares below are resolved at compile time into a jump per call.
     template <size_t kHeld = 0>
     void AddVotes(size_t first, size_t held, int start, const cv::v_int16x8& baseLow,
                   const cv::v_int16x8& baseHigh, const Rows& rows) const {
@@ -580,15 +582,15 @@ class VotePlan {
         for (size_t i = 0; i < kHeld; ++i) {
             limits[i] = limits_[first + i];
         }
-        const cv::v_uint8x16 signBit = cv::v_setall_u8(0x80);
+        const cv::v_uint8x16 mirror = cv::v_setall_u8(0x7F);
         const unsigned char* grey = rows.grey + start;
         std::int16_t* out = rows.votes + start;
         for (int r = 0; r < rows.count; ++r, grey += rows.greyStep, out += rows.voteStep) {
-            const cv::v_int8x16 value = cv::v_reinterpret_as_s8(cv::v_load(grey) ^ signBit);
+            const cv::v_int8x16 value = cv::v_reinterpret_as_s8(cv::v_load(grey) ^ mirror);
             // A true compare is all ones, so subtracting it counts one.
             cv::v_uint8x16 ink = cv::v_setzero_u8();
             for (size_t i = 0; i < kHeld; ++i) {
-                ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(limits[i] > value));
+                ink = cv::v_sub_wrap(ink, cv::v_reinterpret_as_u8(value > limits[i]));
             }
             cv::v_uint16x8 low;
             cv::v_uint16x8 high;
@@ -607,7 +609,7 @@ class VotePlan {
     // and its vector.
     std::vector<int> takenUntil_;
     std::vector<size_t> layerOf_;
-    std::vector<cv::v_int8x16> segmentLimits_;  // t - 128 in every lane, by segment
+    std::vector<cv::v_int8x16> segmentLimits_;  // 127 - t in every lane, by segment
     std::vector<Segment> tail_;
     int tailStart_ = 0;
 };
@@ -625,6 +627,38 @@ class RowVoter<std::int16_t> {
 };
 #endif
 
+// The voters of one row and how many of them are restored. The whole page is
+// counted, so sixteen columns at a time, counted in bytes for up to 255 steps.
+std::array<std::int64_t, 2> CountRowVoters(const unsigned char* voter,
+                                           const unsigned char* restored, int cols) {
+    std::int64_t voters = 0;
+    std::int64_t wide = 0;
+    int x = 0;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    constexpr int kMaxSteps = 255;
+    const cv::v_uint8x16 zero = cv::v_setzero_u8();
+    while (x + kStep <= cols) {
+        const int end = x + std::min((cols - x) / kStep, kMaxSteps) * kStep;
+        cv::v_uint8x16 voterCount = zero;
+        cv::v_uint8x16 wideCount = zero;
+        for (; x < end; x += kStep) {
+            const cv::v_uint8x16 isVoter = cv::v_load(voter + x) != zero;
+            voterCount = cv::v_sub_wrap(voterCount, isVoter);
+            wideCount = cv::v_sub_wrap(wideCount, isVoter & (cv::v_load(restored + x) != zero));
+        }
+        voters += cv::v_reduce_sum(voterCount);
+        wide += cv::v_reduce_sum(wideCount);
+    }
+#endif
+    for (; x < cols; ++x) {
+        const int isVoter = voter[x] != 0 ? 1 : 0;
+        voters += isVoter;
+        wide += isVoter & (restored[x] != 0 ? 1 : 0);
+    }
+    return {voters, wide};
+}
+
 // A bound on the votes any pixel of a row can receive: from every row whose
 // window rows (narrow or wide) reach it, the voters within half a window of its
 // column, at most one per column. Exceeding 32767 anywhere calls for 32-bit
@@ -636,16 +670,10 @@ bool FitsSixteenBits(const cv::Mat& edgeMaskCopy, const cv::Mat& restoredMap,
     std::vector<std::array<std::int64_t, 2>> rowCounts(static_cast<size_t>(rows));
     ForEachBand(rows, threads, [&](RowBand band, int) {
         for (int y = band.top; y < band.bottom; ++y) {
-            const unsigned char* voter = edgeMaskCopy.ptr<unsigned char>(y);
-            const unsigned char* restored = restoredMap.ptr<unsigned char>(y);
-            int voters = 0;
-            int wide = 0;
-            for (int x = 0; x < edgeMaskCopy.cols; ++x) {
-                const int isVoter = voter[x] != 0 ? 1 : 0;
-                voters += isVoter;
-                wide += isVoter & (restored[x] != 0 ? 1 : 0);
-            }
-            rowCounts[static_cast<size_t>(y)] = {voters - wide, wide};
+            const std::array<std::int64_t, 2> counts =
+                CountRowVoters(edgeMaskCopy.ptr<unsigned char>(y),
+                               restoredMap.ptr<unsigned char>(y), edgeMaskCopy.cols);
+            rowCounts[static_cast<size_t>(y)] = {counts[0] - counts[1], counts[1]};
         }
     });
     std::vector<std::int64_t> reach(static_cast<size_t>(rows) + 1, 0);
