@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 #include <type_traits>
@@ -109,69 +110,70 @@ U ReflectedPrefix(const U* prefix, int length, int64_t v) {
     return static_cast<U>(static_cast<U>(cycles) * 2 * total + part);
 }
 
-// Row scratch for WindowSumsAlongRow.
-template <typename Sum>
-struct PrefixPair {
-    explicit PrefixPair(size_t width) : first(width + 1), second(width + 1) {}
-    std::vector<Wrapping<Sum>> first;
-    std::vector<Wrapping<Sum>> second;
+// Row scratch for WindowSumsAlongRow: the prefix sums of kLines lines.
+template <typename Sum, size_t kLines>
+struct Prefixes {
+    explicit Prefixes(size_t width) {
+        for (std::vector<Wrapping<Sum>>& line : lines) {
+            line.resize(width + 1);
+        }
+    }
+    std::array<std::vector<Wrapping<Sum>>, kLines> lines;
 };
 
-// prefix.first[x + 1] = first[0] + ... + first[x], wrapping, and the same for
-// `second`. Two lines at a time: their prefix sums are independent chains that run
-// interleaved.
-template <typename Sum>
-void PrefixSums(const Sum* first, const Sum* second, int length, PrefixPair<Sum>& prefix) {
+template <typename Sum, size_t kLines>
+using Lines = std::array<const Sum*, kLines>;
+
+// prefix.lines[i][x + 1] = in[i][0] + ... + in[i][x], wrapping. The lines' prefix
+// sums are independent chains that run interleaved.
+template <typename Sum, size_t kLines>
+void PrefixSums(const Lines<Sum, kLines>& in, int length, Prefixes<Sum, kLines>& prefix) {
     using U = Wrapping<Sum>;
-    U* firstPrefix = prefix.first.data();
-    U* secondPrefix = prefix.second.data();
-    U firstTotal = 0;
-    U secondTotal = 0;
-    firstPrefix[0] = 0;
-    secondPrefix[0] = 0;
+    std::array<U*, kLines> out{};
+    std::array<U, kLines> total{};
+    for (size_t i = 0; i < kLines; ++i) {
+        out[i] = prefix.lines[i].data();
+        out[i][0] = 0;
+    }
     int x = 0;
 #if CV_SIMD128
     if constexpr (std::is_same_v<U, uint32_t>) {
         // Four at a time: a vector plus itself one lane on, plus that two lanes on,
         // holds the prefix sums of its four values; the total so far rides along in
         // every lane, so the serial chain is one addition and one shuffle a step.
-        const auto prefixStep = [](const Sum* line, const cv::v_uint32x4& carry) {
-            cv::v_uint32x4 sums = cv::v_reinterpret_as_u32(cv::v_load(line));
-            sums += cv::v_rotate_left<1>(sums);
-            sums += cv::v_rotate_left<2>(sums);
-            return sums + carry;
-        };
-        cv::v_uint32x4 firstCarry = cv::v_setzero_u32();
-        cv::v_uint32x4 secondCarry = cv::v_setzero_u32();
-        for (; x + 4 <= length; x += 4) {
-            const cv::v_uint32x4 firstSums = prefixStep(first + x, firstCarry);
-            const cv::v_uint32x4 secondSums = prefixStep(second + x, secondCarry);
-            cv::v_store(firstPrefix + x + 1, firstSums);
-            cv::v_store(secondPrefix + x + 1, secondSums);
-            firstCarry = cv::v_broadcast_element<3>(firstSums);
-            secondCarry = cv::v_broadcast_element<3>(secondSums);
+        std::array<cv::v_uint32x4, kLines> carry{};
+        for (cv::v_uint32x4& lane : carry) {
+            lane = cv::v_setzero_u32();
         }
-        firstTotal = cv::v_extract_n<0>(firstCarry);
-        secondTotal = cv::v_extract_n<0>(secondCarry);
+        for (; x + 4 <= length; x += 4) {
+            for (size_t i = 0; i < kLines; ++i) {
+                cv::v_uint32x4 sums = cv::v_reinterpret_as_u32(cv::v_load(in[i] + x));
+                sums += cv::v_rotate_left<1>(sums);
+                sums += cv::v_rotate_left<2>(sums);
+                sums += carry[i];
+                cv::v_store(out[i] + x + 1, sums);
+                carry[i] = cv::v_broadcast_element<3>(sums);
+            }
+        }
+        for (size_t i = 0; i < kLines; ++i) {
+            total[i] = cv::v_extract_n<0>(carry[i]);
+        }
     }
 #endif
     for (; x < length; ++x) {
-        firstTotal += static_cast<U>(first[x]);
-        secondTotal += static_cast<U>(second[x]);
-        firstPrefix[x + 1] = firstTotal;
-        secondPrefix[x + 1] = secondTotal;
+        for (size_t i = 0; i < kLines; ++i) {
+            total[i] += static_cast<U>(in[i][x]);
+            out[i][x + 1] = total[i];
+        }
     }
 }
 
-// firstSums[x] = sum of the reflected `first` over x - side/2 .. x - side/2 + side - 1,
-// and the same for `second`.
-template <typename Sum, typename Out>
-void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int side,
-                        PrefixPair<Sum>& prefix, Out* firstSums, Out* secondSums) {
-    PrefixSums(first, second, length, prefix);
+// out[i][x] = sum of the reflected line in[i] over x - side/2 .. x - side/2 + side - 1.
+template <typename Sum, typename Out, size_t kLines>
+void WindowSumsAlongRow(const Lines<Sum, kLines>& in, int length, int side,
+                        Prefixes<Sum, kLines>& prefix, const std::array<Out*, kLines>& out) {
+    PrefixSums(in, length, prefix);
     using U = Wrapping<Sum>;
-    const U* firstPrefix = prefix.first.data();
-    const U* secondPrefix = prefix.second.data();
     const int anchor = side / 2;
     const int reach = side - anchor;
     const auto window = [](U high, U low) {
@@ -188,32 +190,25 @@ void WindowSumsAlongRow(const Sum* first, const Sum* second, int length, int sid
     // A window no longer than the row reaches at most its own length past either
     // end, where the reflected prefixes are plain sums of two page prefixes.
     const bool shortWindow = side <= length;
-    for (int x = 0; x < innerBegin; ++x) {
-        if (shortWindow) {
-            // Over [x - anchor, 0): the prefix up to anchor - x, reflected.
-            firstSums[x] = window(firstPrefix[x + reach], U{0} - firstPrefix[anchor - x]);
-            secondSums[x] = window(secondPrefix[x + reach], U{0} - secondPrefix[anchor - x]);
-        } else {
-            firstSums[x] = reflected(firstPrefix, x);
-            secondSums[x] = reflected(secondPrefix, x);
-        }
-    }
-    for (int x = innerBegin; x < innerEnd; ++x) {
-        firstSums[x] = window(firstPrefix[x + reach], firstPrefix[x - anchor]);
-        secondSums[x] = window(secondPrefix[x + reach], secondPrefix[x - anchor]);
-    }
     // Over [length, x + reach): the whole row less the prefix up to 2 length - x - reach,
     // reflected.
     const auto pastEnd = [length, reach](const U* linePrefix, int x) {
         return static_cast<U>(2 * linePrefix[length] - linePrefix[2 * length - x - reach]);
     };
-    for (int x = innerEnd; x < length; ++x) {
-        if (shortWindow) {
-            firstSums[x] = window(pastEnd(firstPrefix, x), firstPrefix[x - anchor]);
-            secondSums[x] = window(pastEnd(secondPrefix, x), secondPrefix[x - anchor]);
-        } else {
-            firstSums[x] = reflected(firstPrefix, x);
-            secondSums[x] = reflected(secondPrefix, x);
+    for (size_t i = 0; i < kLines; ++i) {
+        const U* linePrefix = prefix.lines[i].data();
+        Out* sums = out[i];
+        for (int x = 0; x < innerBegin; ++x) {
+            // Over [x - anchor, 0): the prefix up to anchor - x, reflected.
+            sums[x] = shortWindow ? window(linePrefix[x + reach], U{0} - linePrefix[anchor - x])
+                                  : reflected(linePrefix, x);
+        }
+        for (int x = innerBegin; x < innerEnd; ++x) {
+            sums[x] = window(linePrefix[x + reach], linePrefix[x - anchor]);
+        }
+        for (int x = innerEnd; x < length; ++x) {
+            sums[x] = shortWindow ? window(pastEnd(linePrefix, x), linePrefix[x - anchor])
+                                  : reflected(linePrefix, x);
         }
     }
 }
@@ -390,7 +385,7 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
     const size_t width = static_cast<size_t>(cols);
     std::vector<Sum> columnSums(width, 0);
     std::vector<Sum> columnSquares(width, 0);
-    PrefixPair<Sum> prefix(width);
+    Prefixes<Sum, 2> prefix(width);
     std::vector<Sum> sums(width);
     std::vector<Sum> squares(width);
     // Raw pointers: stores through a vector's operator[] would make the compiler
@@ -456,8 +451,8 @@ void MarkPaper(const cv::Mat& grey, int window, double weight, RowBand band, cv:
         if (y > band.top) {
             AdvanceColumnWindow(rows, window, y - 1, shift);
         }
-        WindowSumsAlongRow(sumsDown, squaresDown, cols, window, prefix, sums.data(),
-                           squares.data());
+        WindowSumsAlongRow<Sum, Sum, 2>({sumsDown, squaresDown}, cols, window, prefix,
+                                        {sums.data(), squares.data()});
         const unsigned char* g = grey.ptr<unsigned char>(y);
         unsigned char* out = paperMap.ptr<unsigned char>(y);
         const Sum* sum = sums.data();
@@ -573,9 +568,13 @@ bool SingleQuotients(const cv::v_int32x4& grey, const cv::v_int32x4& paperSum,
 // that passes. Returns how many it resolved; `x` ends where the scalar tail takes
 // over.
 int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_t* count, int cols,
-                        int side, int minCount, const RowTargets& row, int& x) {
+                        int side, int minCount, const RowTargets& targets, int& end) {
     int resolved = 0;
 #if CV_SIMD128_64F
+    // Copies: the byte stores below may alias anything, and would make the compiler
+    // reload the targets and the position after each of them.
+    const RowTargets row = targets;
+    int x = end;
     const bool single = side <= kSingleQuotientSide;
     const cv::v_float64x2 one = cv::v_setall_f64(1.0);
     const cv::v_float64x2 white = cv::v_setall_f64(255.0);
@@ -648,6 +647,7 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
         taken += takeLow + takeHigh;
     }
     resolved -= cv::v_reduce_sum(taken);
+    end = x;
 #else
     static_cast<void>(g);
     static_cast<void>(sum);
@@ -655,9 +655,189 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
     static_cast<void>(cols);
     static_cast<void>(side);
     static_cast<void>(minCount);
-    static_cast<void>(row);
+    static_cast<void>(targets);
+    static_cast<void>(end);
 #endif
     return resolved;
+}
+
+// Sums of paper grey and paper count down the columns of a window's rows, and
+// their window sums along a row: `sums` and `counts`, one entry per column.
+template <typename Sum>
+class PaperColumnSums {
+  public:
+    PaperColumnSums(const cv::Mat& grey, const cv::Mat& paper)
+        : grey_(grey),
+          paper_(paper),
+          columnSums_(static_cast<size_t>(grey.cols), 0),
+          columnCounts_(static_cast<size_t>(grey.cols), 0),
+          prefix_(static_cast<size_t>(grey.cols)),
+          sums(static_cast<size_t>(grey.cols)),
+          counts(static_cast<size_t>(grey.cols)) {}
+
+    void Add(int r, int times) {
+        const unsigned char* g = grey_.ptr<unsigned char>(r);
+        const unsigned char* s = paper_.ptr<unsigned char>(r);
+        // Raw pointers and a local bound: stores through a vector's operator[] or
+        // beside the image would make the compiler reload them after every store.
+        Sum* __restrict sumsDown = columnSums_.data();
+        Sum* __restrict countsDown = columnCounts_.data();
+        const int cols = grey_.cols;
+        for (int x = 0; x < cols; ++x) {
+            const int paper = s[x] & kPaper;
+            sumsDown[x] += static_cast<Sum>(times) * (paper * g[x]);
+            countsDown[x] += times * paper;
+        }
+    }
+
+    void Shift(int enter, int leave) {
+        const unsigned char* gIn = grey_.ptr<unsigned char>(enter);
+        const unsigned char* sIn = paper_.ptr<unsigned char>(enter);
+        const unsigned char* gOut = grey_.ptr<unsigned char>(leave);
+        const unsigned char* sOut = paper_.ptr<unsigned char>(leave);
+        Sum* __restrict sumsDown = columnSums_.data();
+        Sum* __restrict countsDown = columnCounts_.data();
+        const int cols = grey_.cols;
+        // Paper grey as a byte mask rather than a product: the difference of two
+        // bytes fits 16 bits, which the vectorised loop then widens once.
+        for (int x = 0; x < cols; ++x) {
+            const unsigned char paperIn = sIn[x] & kPaper;
+            const unsigned char paperOut = sOut[x] & kPaper;
+            const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
+            const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
+            sumsDown[x] += static_cast<int16_t>(greyIn - greyOut);
+            countsDown[x] += static_cast<int16_t>(paperIn - paperOut);
+        }
+    }
+
+    void TakeWindowSums(int side) {
+        WindowSumsAlongRow<Sum, Sum, 2>({columnSums_.data(), columnCounts_.data()}, grey_.cols,
+                                        side, prefix_, {sums.data(), counts.data()});
+    }
+
+  private:
+    const cv::Mat& grey_;
+    const cv::Mat& paper_;
+    std::vector<Sum> columnSums_;
+    std::vector<Sum> columnCounts_;
+    Prefixes<Sum, 2> prefix_;
+
+  public:
+    std::vector<Sum> sums;
+    std::vector<Sum> counts;
+};
+
+// Windows up to this side hold fewer than 2^kCountBits paper pixels whose grey sums
+// to less than 2^(32 - kCountBits), so that sum * 2^kCountBits + count fits 32 bits:
+// one line of column sums and one prefix per row carry both, with half the
+// additions. Wrapping sums of such values stay exact in every window.
+constexpr int kPackedSide = 63;
+constexpr int kCountBits = 12;
+static_assert(kPackedSide * kPackedSide < (1 << kCountBits) &&
+              int64_t{kPackedSide} * kPackedSide * 255 < (int64_t{1} << (32 - kCountBits)));
+
+// PaperColumnSums for sides up to kPackedSide, in one packed line.
+class PackedPaperColumnSums {
+  public:
+    PackedPaperColumnSums(const cv::Mat& grey, const cv::Mat& paper)
+        : grey_(grey),
+          paper_(paper),
+          columns_(static_cast<size_t>(grey.cols), 0),
+          prefix_(static_cast<size_t>(grey.cols)),
+          packed_(static_cast<size_t>(grey.cols)),
+          sums(static_cast<size_t>(grey.cols)),
+          counts(static_cast<size_t>(grey.cols)) {}
+
+    void Add(int r, int times) {
+        const unsigned char* g = grey_.ptr<unsigned char>(r);
+        const unsigned char* s = paper_.ptr<unsigned char>(r);
+        uint32_t* __restrict down = columns_.data();
+        const int cols = grey_.cols;
+        for (int x = 0; x < cols; ++x) {
+            const uint32_t paper = s[x] & kPaper;
+            down[x] += static_cast<uint32_t>(times) * paper * ((uint32_t{g[x]} << kCountBits) + 1);
+        }
+    }
+
+    void Shift(int enter, int leave) {
+        const unsigned char* gIn = grey_.ptr<unsigned char>(enter);
+        const unsigned char* sIn = paper_.ptr<unsigned char>(enter);
+        const unsigned char* gOut = grey_.ptr<unsigned char>(leave);
+        const unsigned char* sOut = paper_.ptr<unsigned char>(leave);
+        // Restricted pointers and a local bound: a store through a 32-bit pointer
+        // might otherwise change the image's column count, and nothing vectorises.
+        uint32_t* __restrict down = columns_.data();
+        const int cols = grey_.cols;
+        for (int x = 0; x < cols; ++x) {
+            const unsigned char paperIn = sIn[x] & kPaper;
+            const unsigned char paperOut = sOut[x] & kPaper;
+            const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
+            const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
+            const int change = (static_cast<int16_t>(greyIn - greyOut) * (1 << kCountBits)) +
+                               static_cast<int16_t>(paperIn - paperOut);
+            down[x] += static_cast<uint32_t>(change);
+        }
+    }
+
+    void TakeWindowSums(int side) {
+        WindowSumsAlongRow<uint32_t, uint32_t, 1>({columns_.data()}, grey_.cols, side, prefix_,
+                                                  {packed_.data()});
+        const uint32_t* __restrict packed = packed_.data();
+        int32_t* __restrict sumsOut = sums.data();
+        int32_t* __restrict countsOut = counts.data();
+        const int cols = grey_.cols;
+        for (int x = 0; x < cols; ++x) {
+            sumsOut[x] = static_cast<int32_t>(packed[x] >> kCountBits);
+            countsOut[x] = static_cast<int32_t>(packed[x] & ((1U << kCountBits) - 1));
+        }
+    }
+
+  private:
+    const cv::Mat& grey_;
+    const cv::Mat& paper_;
+    std::vector<uint32_t> columns_;
+    Prefixes<uint32_t, 1> prefix_;
+    std::vector<uint32_t> packed_;
+
+  public:
+    std::vector<int32_t> sums;
+    std::vector<int32_t> counts;
+};
+
+// One window side of the paper estimate, in the rows top .. bottom, with window
+// sums from `columns`.
+template <typename Sum, typename Columns>
+void ResolveRowsWithSide(const cv::Mat& grey, int side, int top, int bottom, Columns& columns,
+                         PaperState& state, PageOutputs& outputs) {
+    std::vector<int>& unresolvedInRow = state.unresolvedInRow;
+    const int rows = grey.rows;
+    const int cols = grey.cols;
+    const double minCount = std::max(1.0, kMinPaperShare * side * side);
+    StartColumnWindow(rows, side, top, [&](int r, int times) { columns.Add(r, times); });
+    for (int y = top; y <= bottom; ++y) {
+        if (y > top) {
+            AdvanceColumnWindow(rows, side, y - 1,
+                                [&](int enter, int leave) { columns.Shift(enter, leave); });
+        }
+        int unresolved = unresolvedInRow[static_cast<size_t>(y)];
+        if (unresolved == 0) {
+            continue;
+        }
+        columns.TakeWindowSums(side);
+        const Sum* sums = columns.sums.data();
+        const Sum* counts = columns.counts.data();
+        const unsigned char* g = grey.ptr<unsigned char>(y);
+        const RowTargets row{state.resolved.ptr<unsigned char>(y),
+                             outputs.enhanced.ptr<unsigned char>(y),
+                             outputs.background.ptr<unsigned char>(y)};
+        int x = 0;
+        if constexpr (std::is_same_v<Sum, int32_t>) {
+            unresolved -= ResolveRowOnVectors(g, sums, counts, cols, side,
+                                              static_cast<int>(std::ceil(minCount)), row, x);
+        }
+        unresolved -= ResolveRowFrom(x, g, sums, counts, cols, minCount, row);
+        unresolvedInRow[static_cast<size_t>(y)] = unresolved;
+    }
 }
 
 // One window side of the paper estimate, in the rows of `band`: every unresolved
@@ -666,10 +846,7 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
 template <typename Sum>
 void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& state,
                      PageOutputs& outputs) {
-    const int rows = grey.rows;
-    const int cols = grey.cols;
-    const size_t width = static_cast<size_t>(cols);
-    std::vector<int>& unresolvedInRow = state.unresolvedInRow;
+    const std::vector<int>& unresolvedInRow = state.unresolvedInRow;
     int top = band.top;
     while (top < band.bottom && unresolvedInRow[static_cast<size_t>(top)] == 0) {
         ++top;
@@ -681,64 +858,15 @@ void ResolveWithSide(const cv::Mat& grey, int side, RowBand band, PaperState& st
     while (unresolvedInRow[static_cast<size_t>(bottom)] == 0) {
         --bottom;
     }
-    const cv::Mat& paperMap = state.paper;
-
-    std::vector<Sum> columnSums(width, 0);
-    std::vector<Sum> columnCounts(width, 0);
-    PrefixPair<Sum> prefix(width);
-    std::vector<Sum> sums(width);
-    std::vector<Sum> counts(width);
-    Sum* sumsDown = columnSums.data();
-    Sum* countsDown = columnCounts.data();
-    const auto add = [&grey, &paperMap, sumsDown, countsDown, width](int r, int times) {
-        const unsigned char* g = grey.ptr<unsigned char>(r);
-        const unsigned char* s = paperMap.ptr<unsigned char>(r);
-        for (size_t x = 0; x < width; ++x) {
-            const int paper = s[x] & kPaper;
-            sumsDown[x] += static_cast<Sum>(times) * (paper * g[x]);
-            countsDown[x] += times * paper;
+    if constexpr (std::is_same_v<Sum, int32_t>) {
+        if (side <= kPackedSide) {
+            PackedPaperColumnSums columns(grey, state.paper);
+            ResolveRowsWithSide<Sum>(grey, side, top, bottom, columns, state, outputs);
+            return;
         }
-    };
-    const auto shift = [&grey, &paperMap, sumsDown, countsDown, width](int enter, int leave) {
-        const unsigned char* gIn = grey.ptr<unsigned char>(enter);
-        const unsigned char* sIn = paperMap.ptr<unsigned char>(enter);
-        const unsigned char* gOut = grey.ptr<unsigned char>(leave);
-        const unsigned char* sOut = paperMap.ptr<unsigned char>(leave);
-        // Paper grey as a byte mask rather than a product: the difference of two
-        // bytes fits 16 bits, which the vectorised loop then widens once.
-        for (size_t x = 0; x < width; ++x) {
-            const unsigned char paperIn = sIn[x] & kPaper;
-            const unsigned char paperOut = sOut[x] & kPaper;
-            const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
-            const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
-            sumsDown[x] += static_cast<int16_t>(greyIn - greyOut);
-            countsDown[x] += static_cast<int16_t>(paperIn - paperOut);
-        }
-    };
-
-    const double minCount = std::max(1.0, kMinPaperShare * side * side);
-    StartColumnWindow(rows, side, top, add);
-    for (int y = top; y <= bottom; ++y) {
-        if (y > top) {
-            AdvanceColumnWindow(rows, side, y - 1, shift);
-        }
-        int unresolved = unresolvedInRow[static_cast<size_t>(y)];
-        if (unresolved == 0) {
-            continue;
-        }
-        WindowSumsAlongRow(sumsDown, countsDown, cols, side, prefix, sums.data(), counts.data());
-        const unsigned char* g = grey.ptr<unsigned char>(y);
-        const RowTargets row{state.resolved.ptr<unsigned char>(y),
-                             outputs.enhanced.ptr<unsigned char>(y),
-                             outputs.background.ptr<unsigned char>(y)};
-        int x = 0;
-        if constexpr (std::is_same_v<Sum, int32_t>) {
-            unresolved -= ResolveRowOnVectors(g, sums.data(), counts.data(), cols, side,
-                                              static_cast<int>(std::ceil(minCount)), row, x);
-        }
-        unresolved -= ResolveRowFrom(x, g, sums.data(), counts.data(), cols, minCount, row);
-        unresolvedInRow[static_cast<size_t>(y)] = unresolved;
     }
+    PaperColumnSums<Sum> columns(grey, state.paper);
+    ResolveRowsWithSide<Sum>(grey, side, top, bottom, columns, state, outputs);
 }
 
 // Mean of all paper pixels, or of the whole page where none is paper.
@@ -882,37 +1010,51 @@ size_t HistogramMedian(const std::vector<int64_t>& histogram, int64_t samples) {
     return median;
 }
 
-// Noise level in grey levels of white noise: the median absolute response of the
-// 3x3 second difference [1 -2 1; -2 4 -2; 1 -2 1] over interior pixels of rows
-// 1, 5, 9, ..., scaled. Text edges are too few to move a median, so this reads
-// the paper's grain.
-double NoiseLevel(const cv::Mat& grey, int threads) {
+// Largest absolute response of the second difference below.
+constexpr int kLargestResponse = 16 * 255;
+
+// Whether the noise level, in grey levels of white noise, exceeds `sigma`. The level
+// is the median absolute response of the 3x3 second difference [1 -2 1; -2 4 -2;
+// 1 -2 1] over interior pixels of rows 1, 5, 9, ..., scaled. Text edges are too
+// few to move a median, so this reads the paper's grain. Only the side of the
+// median matters: it is at least the least response whose level exceeds `sigma`
+// when at most half of the samples lie below that response, so one count of them
+// takes the place of a histogram.
+bool NoisierThan(const cv::Mat& grey, double sigma, int threads) {
     if (grey.rows < 3 || grey.cols < 3) {
-        return 0.0;
+        return 0.0 > sigma;
+    }
+    int limit = 0;
+    while (limit <= kLargestResponse && !(static_cast<double>(limit) / kResponsePerSigma > sigma)) {
+        ++limit;
+    }
+    if (limit > kLargestResponse) {
+        return false;
     }
     // Rows 1, 1 + kNoiseRowStep, ... are sampled.
     const int sampledRows = (grey.rows - 3) / kNoiseRowStep + 1;
-    const std::vector<int64_t> histogram =
-        CountInBands(sampledRows, threads, 16 * 255 + 1, [&](RowBand band, LaneCounter& counts) {
-            // A row of responses first, in 16 bits (at most 16 * 255), which vectorises.
-            std::vector<uint16_t> responses(static_cast<size_t>(grey.cols));
-            for (int sample = band.top; sample < band.bottom; ++sample) {
-                const int y = 1 + sample * kNoiseRowStep;
-                const unsigned char* up = grey.ptr<unsigned char>(y - 1);
-                const unsigned char* mid = grey.ptr<unsigned char>(y);
-                const unsigned char* down = grey.ptr<unsigned char>(y + 1);
-                for (int x = 1; x + 1 < grey.cols; ++x) {
-                    const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
-                                         2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) +
-                                         4 * mid[x];
-                    responses[static_cast<size_t>(x) - 1] =
-                        static_cast<uint16_t>(std::abs(response));
-                }
-                counts.Add(responses.data(), grey.cols - 2);
+    std::vector<int64_t> belowInBand(static_cast<size_t>(BandCount(sampledRows, threads)), 0);
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        int64_t below = 0;
+        for (int sample = band.top; sample < band.bottom; ++sample) {
+            const int y = 1 + sample * kNoiseRowStep;
+            const unsigned char* up = grey.ptr<unsigned char>(y - 1);
+            const unsigned char* mid = grey.ptr<unsigned char>(y);
+            const unsigned char* down = grey.ptr<unsigned char>(y + 1);
+            // A row's count fits 32 bits, which the vectorizer runs eight to a step.
+            int rowBelow = 0;
+            for (int x = 1; x + 1 < grey.cols; ++x) {
+                const int response = up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] -
+                                     2 * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) + 4 * mid[x];
+                rowBelow += static_cast<int>(std::abs(response) < limit);
             }
-        });
+            below += rowBelow;
+        }
+        belowInBand[static_cast<size_t>(index)] = below;
+    });
+    const int64_t below = std::accumulate(belowInBand.begin(), belowInBand.end(), int64_t{0});
     const int64_t samples = static_cast<int64_t>(sampledRows) * (grey.cols - 2);
-    return static_cast<double>(HistogramMedian(histogram, samples)) / kResponsePerSigma;
+    return below <= samples / 2;
 }
 
 // --- Dark borders -----------------------------------------------------------------
@@ -1287,14 +1429,28 @@ bool PaperWithinReach(const cv::Mat& enhanced, int y, int x, unsigned char paper
 }
 
 double StrokeCoreShare(const cv::Mat& enhanced) {
-    std::array<int64_t, 256> depths{};
+    // Most samples are paper of one depth: four counts in turn, so that an
+    // increment need not wait for the one before it to be stored.
+    std::array<std::array<int64_t, 256>, 4> lanes{};
     int64_t samples = 0;
     for (int y = 0; y < enhanced.rows; y += kCoreStride) {
         const unsigned char* row = enhanced.ptr<unsigned char>(y);
-        for (int x = 0; x < enhanced.cols; x += kCoreStride) {
-            ++depths[static_cast<size_t>(255 - row[x])];
+        int x = 0;
+        for (; x + 3 * kCoreStride < enhanced.cols; x += 4 * kCoreStride) {
+            ++lanes[0][static_cast<size_t>(255 - row[x])];
+            ++lanes[1][static_cast<size_t>(255 - row[x + kCoreStride])];
+            ++lanes[2][static_cast<size_t>(255 - row[x + 2 * kCoreStride])];
+            ++lanes[3][static_cast<size_t>(255 - row[x + 3 * kCoreStride])];
+            samples += 4;
+        }
+        for (; x < enhanced.cols; x += kCoreStride) {
+            ++lanes[0][static_cast<size_t>(255 - row[x])];
             ++samples;
         }
+    }
+    std::array<int64_t, 256> depths{};
+    for (size_t depth = 0; depth < depths.size(); ++depth) {
+        depths[depth] = lanes[0][depth] + lanes[1][depth] + lanes[2][depth] + lanes[3][depth];
     }
     const int64_t rank = kDeepestInkPermille * (samples - 1) / 1000;
     int deepest = 0;
@@ -1368,7 +1524,7 @@ bool EnhancePageWith(const cv::Mat& gray, int window, double weight,
     const cv::Mat page = SingleChannel(gray);
     // A 3x3 median takes out grain and keeps strokes of two pixels and more.
     cv::Mat smoothed;
-    if (NoiseLevel(page, threads) > settings.noisySigma) {
+    if (NoisierThan(page, settings.noisySigma, threads)) {
         cv::medianBlur(page, smoothed, 3);
     }
     const cv::Mat& grey = smoothed.empty() ? page : smoothed;

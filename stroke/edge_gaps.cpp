@@ -86,43 +86,60 @@ bool IsEdgeEnd(const unsigned char* above, const unsigned char* here, const unsi
            (below[c - 1] != 0 || below[c] != 0 || below[c + 1] != 0);
 }
 
+// Calls atEnd(c) for every edge end of one row, left to right. Sixteen columns are
+// tested at a time; the last block is moved back to end at column cols - 2, and
+// its columns that the block before it tested are masked off.
+template <typename AtEnd>
+void ForEachEdgeEnd(const unsigned char* above, const unsigned char* here,
+                    const unsigned char* below, int cols, const AtEnd& atEnd) {
+    int c = 1;
+#if CV_SIMD128
+    constexpr int kStep = cv::v_uint8x16::nlanes;
+    const cv::v_uint8x16 zero = cv::v_setzero_u8();
+    // Reads reach column c + kStep, so a block ends at cols - 2 at the latest.
+    const auto endsAt = [&](int at) {
+        const cv::v_uint8x16 up =
+            cv::v_load(above + at - 1) | cv::v_load(above + at) | cv::v_load(above + at + 1);
+        const cv::v_uint8x16 down =
+            cv::v_load(below + at - 1) | cv::v_load(below + at) | cv::v_load(below + at + 1);
+        const cv::v_uint8x16 ends = (cv::v_load(here + at) != zero) &
+                                    (cv::v_load(here + at + 1) == zero) & (up != zero) &
+                                    (down != zero);
+        return static_cast<unsigned>(cv::v_signmask(ends));
+    };
+    const auto report = [&](int at, unsigned bits) {
+        while (bits != 0) {
+            atEnd(at + __builtin_ctz(bits));
+            bits &= bits - 1;
+        }
+    };
+    for (; c + kStep <= cols - 1; c += kStep) {
+        report(c, endsAt(c));
+    }
+    if (c > 1 && c <= cols - 2) {
+        const int at = cols - 1 - kStep;
+        report(at, endsAt(at) & (~0U << (c - at)));
+        return;
+    }
+#endif
+    for (; c <= cols - 2; ++c) {
+        if (IsEdgeEnd(above, here, below, c)) {
+            atEnd(c);
+        }
+    }
+}
+
 // Counts the gaps between successive edge ends of one row into `histogram`.
-// Sixteen columns are tested at a time.
 void CountRowGaps(const unsigned char* above, const unsigned char* here, const unsigned char* below,
                   int cols, std::vector<int>& histogram, int& gapCount) {
     int previous = -1;
-    const auto addEnd = [&](int c) {
+    ForEachEdgeEnd(above, here, below, cols, [&](int c) {
         if (previous >= 0) {
             ++histogram[static_cast<size_t>(c - previous)];
             ++gapCount;
         }
         previous = c;
-    };
-    int c = 1;
-#if CV_SIMD128
-    constexpr int kStep = cv::v_uint8x16::nlanes;
-    const cv::v_uint8x16 zero = cv::v_setzero_u8();
-    // Reads reach column c + kStep, so the last block ends at cols - 2.
-    for (; c + kStep <= cols - 1; c += kStep) {
-        const cv::v_uint8x16 up =
-            cv::v_load(above + c - 1) | cv::v_load(above + c) | cv::v_load(above + c + 1);
-        const cv::v_uint8x16 down =
-            cv::v_load(below + c - 1) | cv::v_load(below + c) | cv::v_load(below + c + 1);
-        const cv::v_uint8x16 ends = (cv::v_load(here + c) != zero) &
-                                    (cv::v_load(here + c + 1) == zero) & (up != zero) &
-                                    (down != zero);
-        unsigned bits = static_cast<unsigned>(cv::v_signmask(ends));
-        while (bits != 0) {
-            addEnd(c + __builtin_ctz(bits));
-            bits &= bits - 1;
-        }
-    }
-#endif
-    for (; c <= cols - 2; ++c) {
-        if (IsEdgeEnd(above, here, below, c)) {
-            addEnd(c);
-        }
-    }
+    });
 }
 
 // True when the grey of the middle half of the gap between edge ends `left` and
@@ -147,8 +164,7 @@ bool GapSpansInk(const unsigned char* row, int cols, int left, int right) {
     return count > 0 && 2 * (sum - count * darkest) < count * (brightest - darkest);
 }
 
-// Counts the gaps of `first` to `last` pixels whose grey spans ink. One column at
-// a time: it runs only on the few masks that show a wide mode.
+// Counts the gaps of `first` to `last` pixels whose grey spans ink.
 int CountInkGaps(const cv::Mat& mask, const cv::Mat& gray, int first, int last) {
     int inkGaps = 0;
     for (int r = 1; r <= mask.rows - 2; ++r) {
@@ -157,17 +173,14 @@ int CountInkGaps(const cv::Mat& mask, const cv::Mat& gray, int first, int last) 
         const unsigned char* below = mask.ptr<unsigned char>(r + 1);
         const unsigned char* grey = gray.ptr<unsigned char>(r);
         int previous = -1;
-        for (int c = 1; c <= mask.cols - 2; ++c) {
-            if (!IsEdgeEnd(above, here, below, c)) {
-                continue;
-            }
+        ForEachEdgeEnd(above, here, below, mask.cols, [&](int c) {
             const int length = c - previous;
             if (previous >= 0 && length >= first && length <= last &&
                 GapSpansInk(grey, gray.cols, previous, c)) {
                 ++inkGaps;
             }
             previous = c;
-        }
+        });
     }
     return inkGaps;
 }

@@ -58,36 +58,61 @@ bool AcceptsDescription(const cv::Mat& map, const std::vector<int>& rowStrokeWid
                                                                 bandStrokeWidths, rowStrokeWidths);
 }
 
-// Lists the edge pixels of rows [rows.top, rows.bottom) at `columns` and makes
-// them 1; `listed` counts the pixels listed before the band, and rowEnd[y + 1]
-// receives the count after row y.
-void ListEdgeRows(cv::Mat& map, RowBand rows, int* columns, size_t listed,
+// Writes x + b for every set bit b of `bits` (below 2^16) to `columns`, and returns
+// the end of what it wrote. Four at a time, so that the count of bits, which varies
+// from block to block, costs a branch per four rather than one per bit: up to three
+// entries past the end are written too, which the caller must have room for. Three
+// sentinel bits above the block keep those writes defined.
+int* AppendBitColumns(unsigned bits, int x, int* columns) {
+    int* const end = columns + __builtin_popcount(bits);
+    bits |= 7U << 16;
+    while (columns < end) {
+        for (int i = 0; i < 4; ++i) {
+            columns[i] = x + __builtin_ctz(bits);
+            bits &= bits - 1;
+        }
+        columns += 4;
+    }
+    return end;
+}
+
+// Lists the edge pixels of rows [rows.top, rows.bottom) at `columns`, which may
+// be written up to `room`, and makes them 1; `listed` counts the pixels listed
+// before the band, and rowEnd[y + 1] receives the count after row y.
+void ListEdgeRows(cv::Mat& map, RowBand rows, int* columns, const int* room, size_t listed,
                   std::vector<size_t>& rowEnd) {
+    const int* const first = columns;
     for (int y = rows.top; y < rows.bottom; ++y) {
         unsigned char* row = map.ptr<unsigned char>(y);
         int x = 0;
 #if CV_SIMD128
         constexpr int kStep = cv::v_uint8x16::nlanes;
+        const cv::v_uint8x16 one = cv::v_setall_u8(1);
         for (; x + kStep <= map.cols; x += kStep) {
-            unsigned bits =
-                static_cast<unsigned>(cv::v_signmask(cv::v_load(row + x) != cv::v_setzero_u8()));
-            while (bits != 0) {
-                const int at = x + __builtin_ctz(bits);
-                bits &= bits - 1;
-                *columns++ = at;
-                ++listed;
-                row[at] = 1;
+            const cv::v_uint8x16 pixels = cv::v_load(row + x);
+            const auto bits = static_cast<unsigned>(cv::v_signmask(pixels != cv::v_setzero_u8()));
+            if (bits == 0) {
+                continue;
+            }
+            cv::v_store(row + x, cv::v_min(pixels, one));
+            // Near the end of the band's share of the list, where the entries past
+            // the end would land in the next band's, one bit at a time.
+            if (room - columns >= kStep) {
+                columns = AppendBitColumns(bits, x, columns);
+                continue;
+            }
+            for (unsigned left = bits; left != 0; left &= left - 1) {
+                *columns++ = x + __builtin_ctz(left);
             }
         }
 #endif
         for (; x < map.cols; ++x) {
             if (row[x] != 0) {
                 *columns++ = x;
-                ++listed;
                 row[x] = 1;
             }
         }
-        rowEnd[static_cast<size_t>(y) + 1] = listed;
+        rowEnd[static_cast<size_t>(y) + 1] = listed + static_cast<size_t>(columns - first);
     }
 }
 
@@ -106,7 +131,9 @@ void ListEdgePixels(cv::Mat& map, SparseRows<1>& edges, int threads) {
     edges.columns.resize(bandStart.back());
     ForEachBand(map.rows, threads, [&](RowBand band, int index) {
         const size_t start = bandStart[static_cast<size_t>(index)];
-        ListEdgeRows(map, band, edges.columns.data() + start, start, edges.rowStart);
+        int* const columns = edges.columns.data();
+        ListEdgeRows(map, band, columns + start,
+                     columns + bandStart[static_cast<size_t>(index) + 1], start, edges.rowStart);
     });
     edges.largestValue = edges.columns.empty() ? 0 : 1;
 }
