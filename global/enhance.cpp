@@ -1286,14 +1286,65 @@ bool PaperWithinReach(const cv::Mat& enhanced, int y, int x, unsigned char paper
     return false;
 }
 
-double StrokeCoreShare(const cv::Mat& enhanced) {
+// The samples of sampled rows band.top .. band.bottom - 1 (page row kCoreStride times
+// the sampled row) by depth below white.
+std::array<int64_t, 256> SampleDepths(const cv::Mat& enhanced, RowBand band) {
     std::array<int64_t, 256> depths{};
-    int64_t samples = 0;
-    for (int y = 0; y < enhanced.rows; y += kCoreStride) {
+    for (int y = band.top * kCoreStride; y < band.bottom * kCoreStride; y += kCoreStride) {
         const unsigned char* row = enhanced.ptr<unsigned char>(y);
         for (int x = 0; x < enhanced.cols; x += kCoreStride) {
             ++depths[static_cast<size_t>(255 - row[x])];
-            ++samples;
+        }
+    }
+    return depths;
+}
+
+struct CoreCounts {
+    int64_t ink = 0;
+    int64_t cores = 0;
+};
+
+// The ink samples and the cores among them in sampled rows band.top .. band.bottom - 1.
+CoreCounts CountCores(const cv::Mat& enhanced, RowBand band, int deepest, unsigned char paper) {
+    CoreCounts counts;
+    constexpr int64_t kWeightTotal = int64_t{1} << kDeepenShift;
+    std::vector<uint16_t> columnSums(static_cast<size_t>(enhanced.cols));
+    for (int y = band.top * kCoreStride; y < band.bottom * kCoreStride; y += kCoreStride) {
+        const unsigned char* row = enhanced.ptr<unsigned char>(y);
+        bool summed = false;  // a row without ink samples needs no sums
+        for (int x = 0; x < enhanced.cols; x += kCoreStride) {
+            const int depth = 255 - row[x];
+            if (kInkDepthDivisor * depth < deepest) {
+                continue;
+            }
+            if (!summed) {
+                ColumnSumsAround(enhanced, y, columnSums);
+                summed = true;
+            }
+            ++counts.ink;
+            const int64_t gap = WeightedSumAt(columnSums, x) - kWeightTotal * row[x];
+            counts.cores += kCoreGapDivisor * gap < kWeightTotal * depth &&
+                            PaperWithinReach(enhanced, y, x, paper);
+        }
+    }
+    return counts;
+}
+
+// Bands of sampled rows share the work; their counts are integers, whose sums do not
+// depend on the bands.
+double StrokeCoreShare(const cv::Mat& enhanced, int threads) {
+    const int sampledRows = (enhanced.rows + kCoreStride - 1) / kCoreStride;
+    const size_t parts = static_cast<size_t>(BandCount(sampledRows, threads));
+    std::vector<std::array<int64_t, 256>> bandDepths(parts);
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        bandDepths[static_cast<size_t>(index)] = SampleDepths(enhanced, band);
+    });
+    std::array<int64_t, 256> depths{};
+    int64_t samples = 0;
+    for (const std::array<int64_t, 256>& band : bandDepths) {
+        for (size_t depth = 0; depth < depths.size(); ++depth) {
+            depths[depth] += band[depth];
+            samples += band[depth];
         }
     }
     const int64_t rank = kDeepestInkPermille * (samples - 1) / 1000;
@@ -1306,29 +1357,16 @@ double StrokeCoreShare(const cv::Mat& enhanced) {
     }
     // Paper: kPaperDepthDivisor * depth < deepest, that is a value of at least this.
     const auto paper = static_cast<unsigned char>(255 - (deepest - 1) / kPaperDepthDivisor);
-    int64_t ink = 0;
-    int64_t cores = 0;
-    constexpr int64_t kWeightTotal = int64_t{1} << kDeepenShift;
-    std::vector<uint16_t> columnSums(static_cast<size_t>(enhanced.cols));
-    for (int y = 0; y < enhanced.rows; y += kCoreStride) {
-        const unsigned char* row = enhanced.ptr<unsigned char>(y);
-        bool summed = false;  // a row without ink samples needs no sums
-        for (int x = 0; x < enhanced.cols; x += kCoreStride) {
-            const int depth = 255 - row[x];
-            if (kInkDepthDivisor * depth < deepest) {
-                continue;
-            }
-            if (!summed) {
-                ColumnSumsAround(enhanced, y, columnSums);
-                summed = true;
-            }
-            ++ink;
-            const int64_t gap = WeightedSumAt(columnSums, x) - kWeightTotal * row[x];
-            cores += kCoreGapDivisor * gap < kWeightTotal * depth &&
-                     PaperWithinReach(enhanced, y, x, paper);
-        }
+    std::vector<CoreCounts> bandCounts(parts);
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        bandCounts[static_cast<size_t>(index)] = CountCores(enhanced, band, deepest, paper);
+    });
+    CoreCounts counts;
+    for (const CoreCounts& band : bandCounts) {
+        counts.ink += band.ink;
+        counts.cores += band.cores;
     }
-    return static_cast<double>(cores) / static_cast<double>(ink);
+    return static_cast<double>(counts.cores) / static_cast<double>(counts.ink);
 }
 
 // e' = e - (m - e) where the pixel e lies below the weighted mean m of its 13x13
@@ -1380,7 +1418,7 @@ bool EnhancePageWith(const cv::Mat& gray, int window, double weight,
     }
     const bool deepen = settings.deepening == InkDeepening::kAlways ||
                         (settings.deepening == InkDeepening::kUnlessWideCores &&
-                         StrokeCoreShare(outputs.enhanced) <= kMaxCoreShare);
+                         StrokeCoreShare(outputs.enhanced, threads) <= kMaxCoreShare);
     if (deepen) {
         DeepenInk(outputs.enhanced, threads);
     }
