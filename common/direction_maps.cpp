@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <opencv2/core/hal/intrin.hpp>
 #include <utility>
 
@@ -71,20 +72,19 @@ void ForEachCandidate(const unsigned char* candidate, int cols, const Visit& vis
     }
 }
 
-// Lists the candidates of rows band.top .. band.bottom - 1, numbering the rows
-// from the band's top.
-void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
-              DirectionList& part) {
-    part.Clear(band.bottom - band.top, mask.cols);
-    // Counted first and written in place: growing the lists on a page dense with
-    // edges would copy them several times over.
-    const size_t candidates = static_cast<size_t>(
+// The number of candidates in rows band.top .. band.bottom - 1.
+size_t CandidatesIn(const cv::Mat& mask, RowBand band) {
+    return static_cast<size_t>(
         cv::countNonZero(mask(cv::Range(band.top, band.bottom), cv::Range::all())));
-    part.columns.resize(candidates);
-    part.values.resize(candidates);
-    int* column = part.columns.data();
-    std::array<std::uint8_t, kMapCount>* value = part.values.data();
-    size_t listed = 0;
+}
+
+// Lists the candidates of rows band.top .. band.bottom - 1 into the page's list,
+// already sized, from its entry `first` on.
+void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+              size_t first, DirectionList& directions) {
+    int* column = directions.columns.data();
+    std::array<std::uint8_t, kMapCount>* value = directions.values.data();
+    size_t listed = first;
     for (int y = band.top; y < band.bottom; ++y) {
         const short* gxRow = gradX.ptr<short>(y);
         const short* gyRow = gradY.ptr<short>(y);
@@ -93,10 +93,8 @@ void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, R
             value[listed] = CandidateValues(gxRow[x], gyRow[x]);
             ++listed;
         });
-        part.rowStart[static_cast<size_t>(y - band.top) + 1] = listed;
+        directions.rowStart[static_cast<size_t>(y) + 1] = listed;
     }
-    // Every candidate holds a 1 in map 0, and no map holds more.
-    part.largestValue = listed > 0 ? 1 : 0;
 }
 
 // Fills rows band.top .. band.bottom - 1 of the nine maps.
@@ -138,34 +136,23 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
                     DirectionList& directions, int threads) {
     CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
     CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
-    std::vector<DirectionList> parts(static_cast<size_t>(BandCount(mask.rows, threads)));
+    // Counted first and written in place, each band from where the bands above it
+    // end: growing the list would copy it several times over on a page dense with
+    // edges, and joining bands' lists afterwards would copy it once more on one
+    // thread, its fresh memory faulted in there too.
+    std::vector<size_t> firsts(static_cast<size_t>(BandCount(mask.rows, threads)) + 1, 0);
     ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        ListRows(gradX, gradY, mask, band, parts[static_cast<size_t>(index)]);
+        firsts[static_cast<size_t>(index) + 1] = CandidatesIn(mask, band);
     });
-    if (parts.size() == 1) {
-        directions = std::move(parts[0]);
-        return;
-    }
-    // The bands' lists one after the other are the page's list.
+    std::partial_sum(firsts.begin(), firsts.end(), firsts.begin());
     directions.Clear(mask.rows, mask.cols);
-    size_t total = 0;
-    for (const DirectionList& part : parts) {
-        total += part.columns.size();
-    }
-    directions.columns.reserve(total);
-    directions.values.reserve(total);
-    int top = 0;
-    for (const DirectionList& part : parts) {
-        const size_t offset = directions.columns.size();
-        directions.columns.insert(directions.columns.end(), part.columns.begin(),
-                                  part.columns.end());
-        directions.values.insert(directions.values.end(), part.values.begin(), part.values.end());
-        directions.largestValue = std::max(directions.largestValue, part.largestValue);
-        for (int y = 0; y < part.rows; ++y) {
-            directions.rowStart[static_cast<size_t>(top + y) + 1] = offset + part.RowEnd(y);
-        }
-        top += part.rows;
-    }
+    directions.columns.resize(firsts.back());
+    directions.values.resize(firsts.back());
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        ListRows(gradX, gradY, mask, band, firsts[static_cast<size_t>(index)], directions);
+    });
+    // Every candidate holds a 1 in map 0, and no map holds more.
+    directions.largestValue = firsts.back() > 0 ? 1 : 0;
 }
 
 void ExpandDirections(const DirectionList& directions, std::vector<cv::Mat>& dirMaps) {

@@ -4,6 +4,7 @@
 #include "common/parallel_bands.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -52,6 +53,15 @@ void ForEachBand(int rows, int threads, const std::function<void(RowBand, int)>&
     }
 }
 
+void ForEachTask(int tasks, int threads, const std::function<void(int)>& task) {
+    std::atomic<int> next{0};
+    ForEachBand(BandCount(tasks, threads), threads, [&](RowBand, int) {
+        for (int index = next++; index < tasks; index = next++) {
+            task(index);
+        }
+    });
+}
+
 cv::Mat ZerosInBands(int rows, int cols, int type, int threads) {
     cv::Mat image;
     ClearInBands(image, rows, cols, type, threads);
@@ -65,6 +75,17 @@ void ClearInBands(cv::Mat& image, int rows, int cols, int type, int threads) {
     image.create(rows, cols, type);
     ForEachBand(rows, threads,
                 [&](RowBand band, int) { image.rowRange(band.top, band.bottom).setTo(0); });
+}
+
+void SetNonZeroInBands(cv::Mat& image, unsigned char value, int threads) {
+    CV_Assert(image.type() == CV_8UC1);
+    if (image.empty()) {
+        return;
+    }
+    ForEachBand(image.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = image.rowRange(band.top, band.bottom);
+        rows.setTo(value, rows);
+    });
 }
 
 void CopyInBands(const cv::Mat& image, cv::Mat& copy, int threads) {

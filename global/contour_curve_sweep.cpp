@@ -27,6 +27,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <opencv2/core/hal/intrin.hpp>
 #include <utility>
 #include <vector>
@@ -418,23 +419,37 @@ void CountLocalTermsOfRows(const cv::Mat& gradMap, RowBand band, LevelCounts& sp
     }
 }
 
-// The local terms over bands of rows; the bands' counts are integers and add up
-// alike in any order.
-void CountLocalTerms(const cv::Mat& gradMap, int threads, LevelCounts& specks,
-                     LevelCounts& outline) {
+// Rows of a block of the local terms on more than one thread: blocks short enough
+// that the threads end close together, long enough that the rows recounted around
+// each and its buffers cost little.
+constexpr int kTermBlockRows = 8 * kChunkRows;
+
+// The local terms in blocks of rows, taken by the threads as they come free, beside
+// `alongside`, run by the first thread free. The blocks' counts are integers and add
+// up alike in any order.
+void CountLocalTerms(const cv::Mat& gradMap, int threads, const std::function<void()>& alongside,
+                     LevelCounts& specks, LevelCounts& outline) {
     const int rows = gradMap.rows;
-    std::vector<LevelCounts> bandSpecks(static_cast<size_t>(BandCount(rows, threads)));
-    std::vector<LevelCounts> bandOutline(bandSpecks.size());
-    ForEachBand(rows, threads, [&](RowBand band, int index) {
-        const size_t at = static_cast<size_t>(index);
-        bandSpecks[at].fill(0);
-        bandOutline[at].fill(0);
-        CountLocalTermsOfRows(gradMap, band, bandSpecks[at], bandOutline[at]);
+    const int blockRows = threads > 1 ? kTermBlockRows : rows;
+    const int blocks = (rows + blockRows - 1) / blockRows;
+    std::vector<LevelCounts> blockSpecks(static_cast<size_t>(blocks));
+    std::vector<LevelCounts> blockOutline(blockSpecks.size());
+    ForEachTask(blocks + 1, threads, [&](int task) {
+        if (task == 0) {
+            alongside();
+            return;
+        }
+        const size_t at = static_cast<size_t>(task) - 1;
+        const int top = (task - 1) * blockRows;
+        blockSpecks[at].fill(0);
+        blockOutline[at].fill(0);
+        CountLocalTermsOfRows(gradMap, RowBand{top, std::min(top + blockRows, rows)},
+                              blockSpecks[at], blockOutline[at]);
     });
-    for (size_t b = 0; b < bandSpecks.size(); ++b) {
+    for (size_t b = 0; b < blockSpecks.size(); ++b) {
         for (size_t level = 0; level < specks.size(); ++level) {
-            specks[level] += bandSpecks[b][level];
-            outline[level] += bandOutline[b][level];
+            specks[level] += blockSpecks[b][level];
+            outline[level] += blockOutline[b][level];
         }
     }
 }
@@ -1084,13 +1099,12 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBan
     }
 }
 
-// Joins that merge two components, by level, and the histogram of the map. The
-// tiles are swept by bands of tile rows, each band with its own counts and joins,
-// and the edges leaving its rows. How many of a level's joins merge does not
-// depend on their order (the components after the level are the same), so the
-// bands' joins are replayed one band after the other.
-void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& histogram, LevelCounts& merges) {
-    const TileBorders borders(gradMap.rows, gradMap.cols);
+// Joins that merge two components within tiles, by level, and the histogram of the
+// map; returns the joins across tiles, for ReplayBorderJoins. The tiles are swept by
+// bands of tile rows, each band with its own counts and joins, and the edges leaving
+// its rows.
+std::vector<BorderJoins> CountTileMerges(const cv::Mat& gradMap, const TileBorders& borders,
+                                         int threads, LevelCounts& histogram, LevelCounts& merges) {
     const int tileRows = (gradMap.rows + kTileSide - 1) / kTileSide;
     const size_t bands = static_cast<size_t>(BandCount(tileRows, threads));
     std::vector<LevelCounts> bandHistograms(bands);
@@ -1117,6 +1131,14 @@ void CountMerges(const cv::Mat& gradMap, int threads, LevelCounts& histogram, Le
             merges[level] += bandMerges[band][level];
         }
     }
+    return bandJoins;
+}
+
+// Adds to `merges` the joins across tiles that merge two components. How many of a
+// level's joins merge does not depend on their order (the components after the level
+// are the same), so the bands' joins are replayed one band after the other.
+void ReplayBorderJoins(const std::vector<BorderJoins>& bandJoins, const TileBorders& borders,
+                       LevelCounts& merges) {
     DisjointSets<int> sets;
     sets.Reset(static_cast<size_t>(borders.Count()));
     for (int level = kLevels - 1; level >= 0; --level) {
@@ -1143,10 +1165,15 @@ void BuildContourCurve(const cv::Mat& gradMap, ContourCurve& contourCurve, int t
     }
     LevelCounts histogram{};
     LevelCounts merges{};
-    CountMerges(gradMap, threads, histogram, merges);
+    const TileBorders borders(gradMap.rows, gradMap.cols);
+    const std::vector<BorderJoins> bandJoins =
+        CountTileMerges(gradMap, borders, threads, histogram, merges);
+    // The joins across tiles are replayed on one thread while the others count the
+    // local terms, which read only the map.
     LevelCounts specks{};
     LevelCounts outline{};
-    CountLocalTerms(gradMap, threads, specks, outline);
+    CountLocalTerms(
+        gradMap, threads, [&] { ReplayBorderJoins(bandJoins, borders, merges); }, specks, outline);
 
     // Components at each level: pixels above it less the merges at or above it.
     std::array<long long, kLevels> components{};

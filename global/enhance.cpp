@@ -1428,12 +1428,13 @@ bool PaperWithinReach(const cv::Mat& enhanced, int y, int x, unsigned char paper
     return false;
 }
 
-double StrokeCoreShare(const cv::Mat& enhanced) {
+// The samples of sampled rows band.top .. band.bottom - 1 (page row kCoreStride times
+// the sampled row) by depth below white.
+std::array<int64_t, 256> SampleDepths(const cv::Mat& enhanced, RowBand band) {
     // Most samples are paper of one depth: four counts in turn, so that an
     // increment need not wait for the one before it to be stored.
     std::array<std::array<int64_t, 256>, 4> lanes{};
-    int64_t samples = 0;
-    for (int y = 0; y < enhanced.rows; y += kCoreStride) {
+    for (int y = band.top * kCoreStride; y < band.bottom * kCoreStride; y += kCoreStride) {
         const unsigned char* row = enhanced.ptr<unsigned char>(y);
         int x = 0;
         for (; x + 3 * kCoreStride < enhanced.cols; x += 4 * kCoreStride) {
@@ -1441,32 +1442,29 @@ double StrokeCoreShare(const cv::Mat& enhanced) {
             ++lanes[1][static_cast<size_t>(255 - row[x + kCoreStride])];
             ++lanes[2][static_cast<size_t>(255 - row[x + 2 * kCoreStride])];
             ++lanes[3][static_cast<size_t>(255 - row[x + 3 * kCoreStride])];
-            samples += 4;
         }
         for (; x < enhanced.cols; x += kCoreStride) {
             ++lanes[0][static_cast<size_t>(255 - row[x])];
-            ++samples;
         }
     }
     std::array<int64_t, 256> depths{};
     for (size_t depth = 0; depth < depths.size(); ++depth) {
         depths[depth] = lanes[0][depth] + lanes[1][depth] + lanes[2][depth] + lanes[3][depth];
     }
-    const int64_t rank = kDeepestInkPermille * (samples - 1) / 1000;
-    int deepest = 0;
-    for (int64_t below = depths[0]; below <= rank; below += depths[static_cast<size_t>(deepest)]) {
-        ++deepest;
-    }
-    if (deepest == 0) {
-        return 0.0;
-    }
-    // Paper: kPaperDepthDivisor * depth < deepest, that is a value of at least this.
-    const auto paper = static_cast<unsigned char>(255 - (deepest - 1) / kPaperDepthDivisor);
+    return depths;
+}
+
+struct CoreCounts {
     int64_t ink = 0;
     int64_t cores = 0;
+};
+
+// The ink samples and the cores among them in sampled rows band.top .. band.bottom - 1.
+CoreCounts CountCores(const cv::Mat& enhanced, RowBand band, int deepest, unsigned char paper) {
+    CoreCounts counts;
     constexpr int64_t kWeightTotal = int64_t{1} << kDeepenShift;
     std::vector<uint16_t> columnSums(static_cast<size_t>(enhanced.cols));
-    for (int y = 0; y < enhanced.rows; y += kCoreStride) {
+    for (int y = band.top * kCoreStride; y < band.bottom * kCoreStride; y += kCoreStride) {
         const unsigned char* row = enhanced.ptr<unsigned char>(y);
         bool summed = false;  // a row without ink samples needs no sums
         for (int x = 0; x < enhanced.cols; x += kCoreStride) {
@@ -1478,13 +1476,52 @@ double StrokeCoreShare(const cv::Mat& enhanced) {
                 ColumnSumsAround(enhanced, y, columnSums);
                 summed = true;
             }
-            ++ink;
+            ++counts.ink;
             const int64_t gap = WeightedSumAt(columnSums, x) - kWeightTotal * row[x];
-            cores += kCoreGapDivisor * gap < kWeightTotal * depth &&
-                     PaperWithinReach(enhanced, y, x, paper);
+            counts.cores += kCoreGapDivisor * gap < kWeightTotal * depth &&
+                            PaperWithinReach(enhanced, y, x, paper);
         }
     }
-    return static_cast<double>(cores) / static_cast<double>(ink);
+    return counts;
+}
+
+// Bands of sampled rows share the work; their counts are integers, whose sums do not
+// depend on the bands.
+double StrokeCoreShare(const cv::Mat& enhanced, int threads) {
+    const int sampledRows = (enhanced.rows + kCoreStride - 1) / kCoreStride;
+    const size_t parts = static_cast<size_t>(BandCount(sampledRows, threads));
+    std::vector<std::array<int64_t, 256>> bandDepths(parts);
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        bandDepths[static_cast<size_t>(index)] = SampleDepths(enhanced, band);
+    });
+    std::array<int64_t, 256> depths{};
+    int64_t samples = 0;
+    for (const std::array<int64_t, 256>& band : bandDepths) {
+        for (size_t depth = 0; depth < depths.size(); ++depth) {
+            depths[depth] += band[depth];
+            samples += band[depth];
+        }
+    }
+    const int64_t rank = kDeepestInkPermille * (samples - 1) / 1000;
+    int deepest = 0;
+    for (int64_t below = depths[0]; below <= rank; below += depths[static_cast<size_t>(deepest)]) {
+        ++deepest;
+    }
+    if (deepest == 0) {
+        return 0.0;
+    }
+    // Paper: kPaperDepthDivisor * depth < deepest, that is a value of at least this.
+    const auto paper = static_cast<unsigned char>(255 - (deepest - 1) / kPaperDepthDivisor);
+    std::vector<CoreCounts> bandCounts(parts);
+    ForEachBand(sampledRows, threads, [&](RowBand band, int index) {
+        bandCounts[static_cast<size_t>(index)] = CountCores(enhanced, band, deepest, paper);
+    });
+    CoreCounts counts;
+    for (const CoreCounts& band : bandCounts) {
+        counts.ink += band.ink;
+        counts.cores += band.cores;
+    }
+    return static_cast<double>(counts.cores) / static_cast<double>(counts.ink);
 }
 
 // e' = e - (m - e) where the pixel e lies below the weighted mean m of its 13x13
@@ -1536,7 +1573,7 @@ bool EnhancePageWith(const cv::Mat& gray, int window, double weight,
     }
     const bool deepen = settings.deepening == InkDeepening::kAlways ||
                         (settings.deepening == InkDeepening::kUnlessWideCores &&
-                         StrokeCoreShare(outputs.enhanced) <= kMaxCoreShare);
+                         StrokeCoreShare(outputs.enhanced, threads) <= kMaxCoreShare);
     if (deepen) {
         DeepenInk(outputs.enhanced, threads);
     }

@@ -257,7 +257,7 @@ void RefineCleaned(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat
         RefineThroughCountMaps(edgeMaskCopy, restoredMap, dirMaps(), lineBands, bandStrokeWidths,
                                nearScale, dominanceRatio);
     }
-    edgeMaskCopy.setTo(1, edgeMaskCopy);
+    SetNonZeroInBands(edgeMaskCopy, 1, threads);
 }
 
 }  // namespace

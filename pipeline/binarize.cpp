@@ -164,14 +164,14 @@ bool KeptFewStrokes(const cv::Mat& grey, const cv::Mat& higher, double ink, doub
 // `higher` is empty when the higher peak measured nothing stroke-like; `trace` is
 // its run's.
 Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower,
-                const Trace& trace) {
-    const double reference = OtsuInkShare(grey);
-    const double ink = higher.empty() ? 0.0 : InkShare(higher);
+                const Trace& trace, int threads) {
+    const double reference = OtsuInkShare(grey, threads);
+    const double ink = higher.empty() ? 0.0 : InkShare(higher, threads);
     // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
     const bool noText = HasLostItsInk(ink, reference) ||
                         (!higher.empty() && KeptFewStrokes(grey, higher, ink, reference, trace));
-    if (noText && IsPlausibleInk(grey, lower, reference) &&
-        InkDistance(InkShare(lower), reference) < InkDistance(ink, reference)) {
+    if (noText && IsPlausibleInk(grey, lower, reference, threads) &&
+        InkDistance(InkShare(lower, threads), reference) < InkDistance(ink, reference)) {
         return Mend::kNoText;
     }
     // Faded writing fails the plausibility test: Otsu misses it, and its grey lies
@@ -230,7 +230,7 @@ int MendHigherPeak(PreparedPage& page, int status, cv::Mat& dst, double alpha, d
         return status;
     }
     const Mend mend =
-        ChooseMend(page.gray, status == kStatusOk ? dst : cv::Mat(), lower.image, trace);
+        ChooseMend(page.gray, status == kStatusOk ? dst : cv::Mat(), lower.image, trace, threads);
     if (mend == Mend::kNone) {
         return status;
     }
@@ -267,14 +267,15 @@ int UsedLevel(const Trace& trace) {
 
 // Paper taken in as ink: where its grey lies near the ink's, or where a dark margin's
 // texture was read as strokes.
-bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary) {
-    return HasTakenInPaper(grey, binary) || HasTakenInSurround(grey, binary);
+bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary, int threads) {
+    return HasTakenInPaper(grey, binary, threads) || HasTakenInSurround(grey, binary, threads);
 }
 
 // Whether a higher run that left `higherInk` where the level taken left `ink` keeps
 // the mend for paper taken in: a clear share of the ink gone, and not the text with it.
-bool TakesAwayPaper(double ink, double higherInk, const cv::Mat& grey) {
-    return ink >= kPaperInkFactor * higherInk && !HasLostItsInk(higherInk, OtsuInkShare(grey));
+bool TakesAwayPaper(double ink, double higherInk, const cv::Mat& grey, int threads) {
+    return ink >= kPaperInkFactor * higherInk &&
+           !HasLostItsInk(higherInk, OtsuInkShare(grey, threads));
 }
 
 // Whether `next`, a run at a higher level than the one that left `runInk`, kept the
@@ -296,17 +297,17 @@ bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double R
     PeakChoice choice{Rthre};
     choice.levelFactor = factor;
     while (step >= kPaperStepInkFactor && run.trace.finalThreshold < kTopLevel &&
-           TookInPaper(page.gray, run.image)) {
+           TookInPaper(page.gray, run.image, threads)) {
         const double from = choice.levelFactor;
         choice.levelFactor = from * factor;
         OtherRun next = RunOther(page, PageUse::kShare, alpha, k, choice, withStages, threads);
-        const double nextInk = InkShare(next.image);
+        const double nextInk = InkShare(next.image, threads);
         if (!KeptTextEdges(next, nextInk, runInk)) {
             // The text's edges can lie inside the step: the raise ends on the half step
             // (in ratio) when that one keeps them.
             choice.levelFactor = from * std::sqrt(factor);
             OtherRun half = RunOther(page, PageUse::kShare, alpha, k, choice, withStages, threads);
-            const double halfInk = InkShare(half.image);
+            const double halfInk = InkShare(half.image, threads);
             if (KeptTextEdges(half, halfInk, runInk) &&
                 UsedLevel(half.trace) > UsedLevel(run.trace)) {
                 run = std::move(half);
@@ -348,10 +349,12 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
         return false;
     }
     const cv::Mat& grey = page.gray;
-    const double ink = InkShare(dst);
-    const bool inNoise = trace.mainPeakInNoise && HasFarTooMuchInk(ink, OtsuInkShare(grey));
-    const bool nearPaper = (onlyPeak || lowerTaken) && HasTakenInPaper(grey, dst);
-    const bool inMargin = (onlyPeak || lowerTaken) && !nearPaper && HasTakenInSurround(grey, dst);
+    const double ink = InkShare(dst, threads);
+    const bool inNoise =
+        trace.mainPeakInNoise && HasFarTooMuchInk(ink, OtsuInkShare(grey, threads));
+    const bool nearPaper = (onlyPeak || lowerTaken) && HasTakenInPaper(grey, dst, threads);
+    const bool inMargin =
+        (onlyPeak || lowerTaken) && !nearPaper && HasTakenInSurround(grey, dst, threads);
     const bool paperTakenIn = nearPaper || inMargin;
     if (!inNoise && !paperTakenIn) {
         return false;
@@ -369,19 +372,19 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
     if (above.status != kStatusOk) {
         return false;
     }
-    double aboveInk = InkShare(above.image);
+    double aboveInk = InkShare(above.image, threads);
     Mend mend = Mend::kNone;
     if (inNoise && !HasAlmostNoInk(aboveInk) && ink >= kNoiseInkFactor * aboveInk) {
         mend = Mend::kNoiseFloor;
     } else if (paperTakenIn && UsedLevel(above.trace) > trace.finalThreshold &&
-               TakesAwayPaper(ink, aboveInk, grey)) {
+               TakesAwayPaper(ink, aboveInk, grey, threads)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone && paperTakenIn && choice.levelFactor > 1.0 &&
         RaiseWhilePaperTakenIn(page, alpha, k, Rthre, choice.levelFactor,
                                ink / std::max(aboveInk, kInkEpsilon), above, aboveInk,
                                stages != nullptr, threads) &&
-        TakesAwayPaper(ink, aboveInk, grey)) {
+        TakesAwayPaper(ink, aboveInk, grey, threads)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone) {
@@ -428,7 +431,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     const int status = BinarizeOnce(src, InkDeepening::kUnlessWideCores, dst, alpha, k, Rthre,
                                     trace, stages, threads, inkDeepened);
     const bool enhancementGiven = stages != nullptr && !stages->enhancedInstead.empty();
-    if (status != kStatusOk || enhancementGiven || !HasAlmostNoInk(InkShare(dst))) {
+    if (status != kStatusOk || enhancementGiven || !HasAlmostNoInk(InkShare(dst, threads))) {
         return status;
     }
     // Either choice of the ink deepening can leave a page blank where the other finds
@@ -440,7 +443,7 @@ int BinarizeImage(const cv::Mat& src, cv::Mat& dst, double alpha, double k, doub
     const InkDeepening otherChoice = inkDeepened ? InkDeepening::kNever : InkDeepening::kAlways;
     if (BinarizeOnce(src, otherChoice, other, alpha, k, Rthre, otherTrace, keptStages, threads,
                      inkDeepened) != kStatusOk ||
-        HasAlmostNoInk(InkShare(other))) {
+        HasAlmostNoInk(InkShare(other, threads))) {
         return status;
     }
     otherTrace.otherInkDeepening = true;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -253,9 +254,17 @@ GreySums Total(const std::vector<GreySums>& tiles) {
 }
 
 // (mean paper grey - mean ink grey) / sqrt(paper variance + ink variance) of the
-// grey page under the binary result: large when ink and paper are told apart.
-double Separation(const cv::Mat& grey, const cv::Mat& binary) {
-    return SeparationOf(Total(TileSums(grey, binary, std::max(grey.rows, grey.cols), 1)));
+// grey page under the binary result: large when ink and paper are told apart. The
+// bands' sums are integers, so their total does not depend on the bands.
+double Separation(const cv::Mat& grey, const cv::Mat& binary, int threads) {
+    std::vector<GreySums> bands(static_cast<std::size_t>(BandCount(grey.rows, threads)));
+    ForEachBand(grey.rows, threads, [&](RowBand band, int index) {
+        for (int y = band.top; y < band.bottom; ++y) {
+            AddSegment(grey.ptr<unsigned char>(y), binary.ptr<unsigned char>(y), 0, grey.cols,
+                       bands[static_cast<std::size_t>(index)]);
+        }
+    });
+    return SeparationOf(Total(bands));
 }
 
 // A plain Otsu threshold of the page (ink 0), the yardstick of the checks.
@@ -368,13 +377,21 @@ bool TookLowerPeak(const Trace& trace) {
            trace.finalThreshold == std::min(trace.mainPeak, trace.secondPeak);
 }
 
-double InkShare(const cv::Mat& binary) {
-    return 1.0 - static_cast<double>(cv::countNonZero(binary)) /
+double InkShare(const cv::Mat& binary, int threads) {
+    std::vector<std::int64_t> paper(static_cast<std::size_t>(BandCount(binary.rows, threads)), 0);
+    if (!binary.empty()) {
+        ForEachBand(binary.rows, threads, [&](RowBand band, int index) {
+            paper[static_cast<std::size_t>(index)] =
+                cv::countNonZero(binary.rowRange(band.top, band.bottom));
+        });
+    }
+    const std::int64_t paperCount = std::accumulate(paper.begin(), paper.end(), std::int64_t{0});
+    return 1.0 - static_cast<double>(paperCount) /
                      (static_cast<double>(binary.rows) * static_cast<double>(binary.cols));
 }
 
-double OtsuInkShare(const cv::Mat& grey) {
-    return InkShare(OtsuResult(grey));
+double OtsuInkShare(const cv::Mat& grey, int threads) {
+    return InkShare(OtsuResult(grey), threads);
 }
 
 bool HasLostItsInk(double inkShare, double otsuInkShare) {
@@ -393,30 +410,30 @@ bool IsDenseInkNearPaper(double inkShare, double separation) {
     return inkShare >= kDenseInk && separation < kMinDenseSeparation;
 }
 
-bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary) {
-    const double ink = InkShare(binary);
-    return IsDenseInkNearPaper(ink, Separation(grey, binary));
+bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary, int threads) {
+    const double ink = InkShare(binary, threads);
+    return IsDenseInkNearPaper(ink, Separation(grey, binary, threads));
 }
 
-bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary) {
-    return InkShare(binary) >= kDenseInk &&
+bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary, int threads) {
+    return InkShare(binary, threads) >= kDenseInk &&
            InkShareInSurround(grey, binary) > kMaxDenseInkInSurround;
 }
 
-bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare) {
-    const double ink = InkShare(binary);
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare, int threads) {
+    const double ink = InkShare(binary, threads);
     if (HasAlmostNoInk(ink) || HasFarTooMuchInk(ink, otsuInkShare)) {
         return false;
     }
-    const double separation = Separation(grey, binary);
+    const double separation = Separation(grey, binary, threads);
     return separation >= kMinSeparation ||
-           separation >= kOtsuSeparationShare * Separation(grey, OtsuResult(grey));
+           separation >= kOtsuSeparationShare * Separation(grey, OtsuResult(grey), threads);
 }
 
 void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int threads) {
     CV_Assert(grey.type() == CV_8UC1 && binary.type() == CV_8UC1 && grey.size() == binary.size() &&
               !grey.empty());
-    const double ink = InkShare(binary);
+    const double ink = InkShare(binary, threads);
     const int strokeWidth = MedianStrokeWidth(trace.bands);
     std::vector<GreySums> tiles;
     if (!HasAlmostNoInk(ink)) {
@@ -439,7 +456,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
     if (trace.reassignedThreshold >= 0) {
         reasons.emplace_back("the global level was halved");
     }
-    const double otsuInk = OtsuInkShare(grey);
+    const double otsuInk = OtsuInkShare(grey, threads);
     if (HasAlmostNoInk(ink)) {
         reasons.emplace_back("almost no ink");
     } else if (HasLostItsInk(ink, otsuInk)) {

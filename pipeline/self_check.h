@@ -18,7 +18,10 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
 // False when the result's ink cannot be the page's text: almost none, far more than
 // `otsuInkShare` (OtsuInkShare of `grey`), or grey values under ink and paper that
 // overlap (Separation under 1.6 and under half of the Otsu threshold's own).
-bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare);
+// `threads` here and below share the passes over the page; no answer depends on
+// their number.
+bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare,
+                    int threads = 1);
 
 // True when a result with `inkShare` holds under a tenth of `otsuInkShare`, the ink
 // a plain Otsu threshold finds: it has lost its text.
@@ -37,12 +40,12 @@ bool HasFarTooMuchInk(double inkShare, double otsuInkShare);
 bool IsDenseInkNearPaper(double inkShare, double separation);
 
 // IsDenseInkNearPaper of the CV_8UC1 result `binary` (ink 0) over the `grey` page.
-bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary);
+bool HasTakenInPaper(const cv::Mat& grey, const cv::Mat& binary, int threads = 1);
 
 // True when the CV_8UC1 result `binary` (ink 0) covers at least 15 % of the `grey`
 // page and over a quarter of its ink lies in the page's dark surround
 // (InkShareInSurround): a dark, noisy margin taken for ink.
-bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary);
+bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary, int threads = 1);
 
 // Separation of grey under ink and paper, (paper mean - ink mean) / sqrt(sum of
 // variances), measured in square tiles of `tileSize` pixels and averaged weighted by
@@ -74,10 +77,10 @@ bool TookSecondPeakAboveMain(const Trace& trace);
 bool TookLowerPeak(const Trace& trace);
 
 // Share of the page (0..1) that is ink (0) in the CV_8UC1 `binary`.
-double InkShare(const cv::Mat& binary);
+double InkShare(const cv::Mat& binary, int threads = 1);
 
 // Share of the CV_8UC1 `grey` page below its Otsu threshold: the ink a plain
 // global threshold finds, the yardstick of the checks.
-double OtsuInkShare(const cv::Mat& grey);
+double OtsuInkShare(const cv::Mat& grey, int threads = 1);
 
 }  // namespace edgebin::detail

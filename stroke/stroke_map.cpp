@@ -32,13 +32,6 @@ int MinimumComponentSide(int rowWidth, double componentFactor) {
     return static_cast<int>(scaled);
 }
 
-void SetEdgesTo(cv::Mat& map, unsigned char value, int threads) {
-    ForEachBand(map.rows, threads, [&](RowBand band, int) {
-        cv::Mat rows = map.rowRange(band.top, band.bottom);
-        rows.setTo(value, rows);
-    });
-}
-
 // ClearUndersizedComponents on a map of any non-zero edge values, which it keeps.
 void ClearUndersizedOf(cv::Mat& map, const std::vector<int>& rowStrokeWidths,
                        double componentFactor, int threads) {
@@ -86,7 +79,7 @@ void ClearUndersizedComponents(cv::Mat& map, const std::vector<int>& rowStrokeWi
         rowStrokeWidths.size() != static_cast<size_t>(map.rows)) {
         return;
     }
-    SetEdgesTo(map, 255, threads);
+    SetNonZeroInBands(map, 255, threads);
     ClearUndersizedOf(map, rowStrokeWidths, componentFactor, threads);
 }
 
