@@ -1092,7 +1092,11 @@ void CollectTileEdges(const cv::Mat& gradMap, const TileBorders& borders, RowBan
         edges.push_back({level, borders.Id(x, y), borders.Id(nx, ny)});
     });
     for (size_t level = 0; level < kLevels; ++level) {
-        borderJoins[level].reserve(borderJoins[level].size() + added[level]);
+        std::vector<std::pair<int, int>>& joins = borderJoins[level];
+        const size_t needed = joins.size() + added[level];
+        if (needed > joins.capacity()) {
+            joins.reserve(std::max(needed, 2 * joins.capacity()));
+        }
     }
     for (const TileEdge& edge : edges) {
         borderJoins[static_cast<size_t>(edge.level)].emplace_back(edge.from, edge.to);
@@ -1120,10 +1124,10 @@ std::vector<BorderJoins> CountTileMerges(const cv::Mat& gradMap, const TileBorde
                 sweep.Run(gradMap, borders, tx, ty, bandHistograms[at], bandMerges[at],
                           bandJoins[at]);
             }
+            // Right after its tiles, while their seam pixels are still in the cache.
+            const RowBand pageRows{ty * kTileSide, std::min((ty + 1) * kTileSide, gradMap.rows)};
+            CollectTileEdges(gradMap, borders, pageRows, bandJoins[at]);
         }
-        const RowBand pageRows{band.top * kTileSide,
-                               std::min(band.bottom * kTileSide, gradMap.rows)};
-        CollectTileEdges(gradMap, borders, pageRows, bandJoins[at]);
     });
     for (size_t band = 0; band < bands; ++band) {
         for (size_t level = 0; level < merges.size(); ++level) {
