@@ -471,9 +471,8 @@ class VotePlan {
                     const cv::v_uint8x16 inside = cv::v_load(kEdges + kLanes - from) &
                                                   cv::v_load(kEdges + 2 * kLanes - 1 - to);
                     covering = cv::v_sub_wrap(covering, inside);
-                    if (segment.threshold >= 256) {
-                        allInk = cv::v_sub_wrap(allInk, inside);
-                    } else if (segment.threshold > 0) {
+                    // Thresholds 1..255 in one unsigned compare.
+                    if (static_cast<unsigned>(segment.threshold - 1) < 255U) {
                         // The vector of the oldest segment still last in its own is
                         // free once that segment ends left of this one; else a fresh
                         // vector, which limits no lane yet. No branch: which of the two
@@ -489,6 +488,8 @@ class VotePlan {
                         cv::v_int8x16& limit = layerLimits[layer];
                         limit =
                             cv::v_select(cv::v_reinterpret_as_s8(inside), reachingLimits[i], limit);
+                    } else if (segment.threshold >= 256) {
+                        allInk = cv::v_sub_wrap(allInk, inside);
                     }
                 }
                 cv::v_uint16x8 coveringLow;
