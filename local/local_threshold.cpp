@@ -445,8 +445,14 @@ class VotePlan {
                 layerOf_.resize(limits_.size());
             }
             cv::v_int8x16* layerLimits = limits_.data() + limitCount;
+            // Plain pointers, since the vector stores below may alias any memory,
+            // the vectors' own pointers included, which would be reloaded after each.
+            const Segment* const reachingSegments = segments.begin();
+            const cv::v_int8x16* const reachingLimits = segmentLimits_.data();
+            int* const takenUntil = takenUntil_.data();
+            size_t* const layerOf = layerOf_.data();
             // No segment is placed yet: the first one opens a vector.
-            takenUntil_[0] = std::numeric_limits<int>::max();
+            takenUntil[0] = std::numeric_limits<int>::max();
             size_t layers = 0;
             size_t placed = 0;
             size_t oldest = 0;  // the earliest placed segment still last in its vector
@@ -457,30 +463,33 @@ class VotePlan {
                 cv::v_uint8x16 covering = cv::v_setzero_u8();
                 cv::v_uint8x16 allInk = cv::v_setzero_u8();
                 for (size_t i = chunk; i < chunkEnd; ++i) {
-                    const Segment& segment = segments[i];
-                    const int from = std::clamp(segment.x0 - start, 0, kLanes);
-                    const int to = std::clamp(segment.x1 - start, -1, kLanes - 1);
+                    const Segment& segment = reachingSegments[i];
+                    // It reaches the block: it starts left of its end, ends right
+                    // of its start, so one side of each clamp is never needed.
+                    const int from = std::max(segment.x0 - start, 0);
+                    const int to = std::min(segment.x1 - start, kLanes - 1);
                     const cv::v_uint8x16 inside = cv::v_load(kEdges + kLanes - from) &
                                                   cv::v_load(kEdges + 2 * kLanes - 1 - to);
                     covering = cv::v_sub_wrap(covering, inside);
-                    if (segment.threshold >= 256) {
-                        allInk = cv::v_sub_wrap(allInk, inside);
-                    } else if (segment.threshold > 0) {
+                    // Thresholds 1..255 in one unsigned compare.
+                    if (static_cast<unsigned>(segment.threshold - 1) < 255U) {
                         // The vector of the oldest segment still last in its own is
                         // free once that segment ends left of this one; else a fresh
                         // vector, which limits no lane yet. No branch: which of the two
                         // happens follows no pattern.
                         layerLimits[layers] = never;
-                        const size_t reuse = takenUntil_[oldest] < segment.x0 ? 1 : 0;
-                        const size_t layer = layers + reuse * (layerOf_[oldest] - layers);
+                        const size_t reuse = takenUntil[oldest] < segment.x0 ? 1 : 0;
+                        const size_t layer = layers + reuse * (layerOf[oldest] - layers);
                         oldest += reuse;
                         layers += 1 - reuse;
-                        takenUntil_[placed] = segment.x1;
-                        layerOf_[placed] = layer;
+                        takenUntil[placed] = segment.x1;
+                        layerOf[placed] = layer;
                         ++placed;
                         cv::v_int8x16& limit = layerLimits[layer];
                         limit =
-                            cv::v_select(cv::v_reinterpret_as_s8(inside), segmentLimits_[i], limit);
+                            cv::v_select(cv::v_reinterpret_as_s8(inside), reachingLimits[i], limit);
+                    } else if (segment.threshold >= 256) {
+                        allInk = cv::v_sub_wrap(allInk, inside);
                     }
                 }
                 cv::v_uint16x8 coveringLow;
