@@ -170,3 +170,33 @@ TEST(EndToEnd, MendedLevelsOnRealPagesTakeTheOtherPeak) {
         EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, c.minF) << c.page;
     }
 }
+
+// A page enlarged three times (a 900 dpi scan) on which no stroke structure is found
+// at its own size is binarized at half of it, exactly as when declared at twice the
+// working resolution, and named suspect.
+TEST(EndToEnd, APageWithoutStrokesAtItsSizeIsBinarizedAtHalf) {
+    const std::filesystem::path data(EDGEBIN_DATA_DIR);
+    const cv::Mat colour = cv::imread((data / "hdibco2014/H03.png").string());
+    cv::Mat truth = cv::imread((data / "hdibco2014/H03_gt.png").string(), cv::IMREAD_GRAYSCALE);
+    if (colour.empty() || truth.empty()) {
+        GTEST_SKIP() << "benchmark pages not found under " << data;
+    }
+    cv::Mat grey;
+    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+    cv::resize(grey, grey, cv::Size(), 3.0, 3.0, cv::INTER_CUBIC);
+    cv::resize(truth, truth, grey.size(), 0.0, 0.0, cv::INTER_NEAREST);
+
+    const edgebin::Result result = edgebin::Binarize(grey);
+    ASSERT_EQ(result.status, edgebin::kStatusOk) << result.message;
+    EXPECT_TRUE(result.trace.shrunkForStrokes);
+    EXPECT_EQ(result.trace.workingScale, 2.0);
+    ASSERT_TRUE(result.trace.suspect);
+    EXPECT_EQ(result.trace.suspectReasons.front(),
+              "no stroke structure at the page's own size, binarized at half of it");
+    edgebin::Parameters declared;
+    declared.resolution = 2.0 * declared.workingResolution;
+    const edgebin::Result expected = edgebin::Binarize(grey, declared);
+    EXPECT_EQ(cv::countNonZero(result.image != expected.image), 0);
+    // Measured: F 96.7.
+    EXPECT_GT(ScoreBinarization(result.image, truth).fMeasure, 95.0);
+}
