@@ -22,7 +22,10 @@ void PrintParameterLine(const Parameters& parameters, std::ostream& out) {
 }
 
 void PrintWorkingResolution(const Parameters& parameters, const Trace& trace, std::ostream& out) {
-    if (trace.workingScale > 1.0) {
+    if (trace.shrunkForStrokes) {
+        out << "Working scale: " << trace.workingScale
+            << ", no stroke structure at the page's own size." << std::endl;
+    } else if (trace.workingScale > 1.0) {
         out << "Working resolution: " << parameters.workingResolution
             << " dpi, the page was read at " << parameters.resolution << " dpi." << std::endl;
     }

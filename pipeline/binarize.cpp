@@ -149,16 +149,24 @@ double InkDistance(double ink, double reference) {
     return std::fabs(std::log((ink + kInkEpsilon) / (reference + kInkEpsilon)));
 }
 
-// A second peak above the main one can keep a few strong strokes, a fifth of Otsu's
-// ink, and leave the text around them out. Where the lower peak then won by 28 to 59
+// A higher level can keep a few strong strokes, a fifth of Otsu's ink, and leave the
+// text around them out (`higher`, which left `ink` of the page, against Otsu's
+// `reference`; `trace` is its run's). At a second peak above the main one, where the
+// lower peak then won by 28 to 59
 // F, the higher had left 22 to 46 % of the page's clear edges away from its ink and kept
 // 22 to 29 % of Otsu's; where the higher was right, it left at most 14 % of the edges
 // out, or kept 38 % of Otsu's ink or more (dark photographs, whose edges the text's
 // level rightly leaves out, and generated pages).
+bool LeftTextOut(const cv::Mat& grey, const cv::Mat& higher, double ink, double reference,
+                 const Trace& trace) {
+    return ink < kFewStrokesInkShare * reference &&
+           MissedEdgeShare(grey, higher, MedianStrokeWidth(trace.bands)) > kTextLeftOutEdges;
+}
+
+// LeftTextOut where the ratio took a second peak above the main one.
 bool KeptFewStrokes(const cv::Mat& grey, const cv::Mat& higher, double ink, double reference,
                     const Trace& trace) {
-    return TookSecondPeakAboveMain(trace) && ink < kFewStrokesInkShare * reference &&
-           MissedEdgeShare(grey, higher, MedianStrokeWidth(trace.bands)) > kTextLeftOutEdges;
+    return TookSecondPeakAboveMain(trace) && LeftTextOut(grey, higher, ink, reference, trace);
 }
 
 // `higher` is empty when the higher peak measured nothing stroke-like; `trace` is
@@ -271,11 +279,17 @@ bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary, int threads) {
     return HasTakenInPaper(grey, binary, threads) || HasTakenInSurround(grey, binary, threads);
 }
 
-// Whether a higher run that left `higherInk` where the level taken left `ink` keeps
+// Whether a higher run, which left `higherInk` where the level taken left `ink`, keeps
 // the mend for paper taken in: a clear share of the ink gone, and not the text with it.
-bool TakesAwayPaper(double ink, double higherInk, const cv::Mat& grey, int threads) {
-    return ink >= kPaperInkFactor * higherInk &&
-           !HasLostItsInk(higherInk, OtsuInkShare(grey, threads));
+// The text goes when the run keeps almost none of Otsu's ink, or only a few strong
+// strokes: a far peak above an only one, at half scale, kept 28 % of Otsu's ink and
+// left 43 % of the clear edges away from it (F 88.5 -> 38.0), as a second peak taken
+// above the main one does (KeptFewStrokes).
+bool TakesAwayPaper(double ink, const OtherRun& higher, double higherInk, const cv::Mat& grey,
+                    int threads) {
+    const double reference = OtsuInkShare(grey, threads);
+    return ink >= kPaperInkFactor * higherInk && !HasLostItsInk(higherInk, reference) &&
+           !LeftTextOut(grey, higher.image, higherInk, reference, higher.trace);
 }
 
 // Whether `next`, a run at a higher level than the one that left `runInk`, kept the
@@ -284,18 +298,18 @@ bool KeptTextEdges(const OtherRun& next, double nextInk, double runInk) {
     return next.status == kStatusOk && nextInk >= kTextEdgesLeftInk * runInk;
 }
 
-// Where the raised level `run` (the chosen one times `factor`, which left
+// Where the raised level `run` (the level `base` takes times `factor`, which left
 // `firstStep` times less ink, `runInk` of the page) still took in paper, raises it by
 // the factor again while each step goes on taking away a clear share of ink from a
 // run that still took in paper, and stops at a step that passed the text's own edges.
 // Returns true when a higher run replaced `run` and `runInk`.
-bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, double Rthre, double factor,
-                            double firstStep, OtherRun& run, double& runInk, bool withStages,
-                            int threads) {
+bool RaiseWhilePaperTakenIn(PreparedPage& page, double alpha, double k, const PeakChoice& base,
+                            double factor, double firstStep, OtherRun& run, double& runInk,
+                            bool withStages, int threads) {
     bool raised = false;
     double step = firstStep;
-    PeakChoice choice{Rthre};
-    choice.levelFactor = factor;
+    PeakChoice choice = base;
+    choice.levelFactor = base.levelFactor * factor;
     while (step >= kPaperStepInkFactor && run.trace.finalThreshold < kTopLevel &&
            TookInPaper(page.gray, run.image, threads)) {
         const double from = choice.levelFactor;
@@ -374,17 +388,24 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
     }
     double aboveInk = InkShare(above.image, threads);
     Mend mend = Mend::kNone;
+    const double firstStep = ink / std::max(aboveInk, kInkEpsilon);
     if (inNoise && !HasAlmostNoInk(aboveInk) && ink >= kNoiseInkFactor * aboveInk) {
         mend = Mend::kNoiseFloor;
+        // The peak above the noise can still lie in the paper's texture (at half
+        // scale: twice the ink of the text, F 64.0); raised step by step from there,
+        // 84.8.
+        if (TookInPaper(grey, above.image, threads)) {
+            RaiseWhilePaperTakenIn(page, alpha, k, choice, kRaisedLevelFactor, firstStep, above,
+                                   aboveInk, stages != nullptr, threads);
+        }
     } else if (paperTakenIn && UsedLevel(above.trace) > trace.finalThreshold &&
-               TakesAwayPaper(ink, aboveInk, grey, threads)) {
+               TakesAwayPaper(ink, above, aboveInk, grey, threads)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone && paperTakenIn && choice.levelFactor > 1.0 &&
-        RaiseWhilePaperTakenIn(page, alpha, k, Rthre, choice.levelFactor,
-                               ink / std::max(aboveInk, kInkEpsilon), above, aboveInk,
-                               stages != nullptr, threads) &&
-        TakesAwayPaper(ink, aboveInk, grey, threads)) {
+        RaiseWhilePaperTakenIn(page, alpha, k, PeakChoice{Rthre}, choice.levelFactor, firstStep,
+                               above, aboveInk, stages != nullptr, threads) &&
+        TakesAwayPaper(ink, above, aboveInk, grey, threads)) {
         mend = Mend::kPaperTakenIn;
     }
     if (mend == Mend::kNone) {

@@ -131,6 +131,7 @@ py::dict TraceToDict(const edgebin::Trace& trace) {
     }
     return py::dict(py::arg("copied_input") = trace.copiedInput,
                     py::arg("working_scale") = trace.workingScale,
+                    py::arg("shrunk_for_strokes") = trace.shrunkForStrokes,
                     py::arg("main_peak") = Optional(trace.mainPeak),
                     py::arg("second_peak") = Optional(trace.secondPeak),
                     py::arg("ratio") = Optional(trace.ratio),
@@ -434,6 +435,8 @@ copied_input: True when the page held at most two grey values and was copied;
 working_scale: how many times the page was shrunk to the working resolution
     before the binarization, 1.0 when it was not; the levels and widths below
     are then those of the shrunk page.
+shrunk_for_strokes: True when no stroke structure was found at the page's own
+    size and it was binarized at half of it (working_scale 2.0).
 main_peak, second_peak: levels (0..254) of the contour curve's peaks on the
     8-bit gradient map, or None.
 ratio: share of the page (0..1) between the two peaks touching no stronger

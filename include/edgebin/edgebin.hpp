@@ -129,6 +129,9 @@ struct Trace {
     // How many times the page was shrunk before the binarization (see
     // Parameters::workingResolution); 1 when it was binarized at its own size.
     double workingScale = 1.0;
+    // No stroke structure was found at the page's own size, and the page was
+    // binarized shrunk to half of it instead (workingScale 2; the page is suspect).
+    bool shrunkForStrokes = false;
     // The input held at most two grey values and was returned as a copy; nothing
     // below is set then.
     bool copiedInput = false;

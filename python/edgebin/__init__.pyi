@@ -18,6 +18,7 @@ class TextBand(TypedDict):
 class Trace(TypedDict):
     copied_input: bool
     working_scale: float
+    shrunk_for_strokes: bool
     main_peak: Optional[int]
     second_peak: Optional[int]
     ratio: Optional[float]
