@@ -94,9 +94,12 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
                   "the refinement takes the global stage's cleaned mask only when both "
                   "clean with one component factor");
     cv::Mat cleanedMask;
-    const int status =
-        EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
-                                rowStrokeWidths, choice, trace, stages, threads, &cleanedMask);
+    // The direction maps as a list: nine bytes a pixel would make them the largest
+    // images of the run.
+    DirectionList directions;
+    const int status = EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands,
+                                               bandStrokeWidths, rowStrokeWidths, choice, trace,
+                                               stages, threads, &cleanedMask, &directions);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -114,11 +117,6 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
     // vote counts.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
-    // The direction maps as a list: nine bytes a pixel would make them the largest
-    // images of the run.
-    DirectionList directions;
-    ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
-    gradY.release();
 
     static_assert(kRefineMode >= 2, "below mode 2 the restored pixels are not written");
     cv::Mat restoredMap;
