@@ -104,22 +104,71 @@ size_t CandidatesIn(const cv::Mat& mask, RowBand band) {
 }
 
 // Lists the candidates of rows band.top .. band.bottom - 1 into the page's list,
-// already sized, from its entry `first` on.
-void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+// already sized, from its entry `first` on; gyOf(y) gives the function that
+// returns a candidate's gradY from its column.
+template <typename GyOf>
+void ListRows(const cv::Mat& gradX, const GyOf& gyOf, const cv::Mat& mask, RowBand band,
               size_t first, DirectionList& directions) {
     int* column = directions.columns.data();
     std::array<std::uint8_t, kMapCount>* value = directions.values.data();
     size_t listed = first;
     for (int y = band.top; y < band.bottom; ++y) {
         const short* gxRow = gradX.ptr<short>(y);
-        const short* gyRow = gradY.ptr<short>(y);
+        const auto gy = gyOf(y);
         ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols, [&](int x) {
             column[listed] = x;
-            value[listed] = IntegerCandidateValues(gxRow[x], gyRow[x]);
+            value[listed] = IntegerCandidateValues(gxRow[x], gy(x));
             ++listed;
         });
         directions.rowStart[static_cast<size_t>(y) + 1] = listed;
     }
+}
+
+// The rows of `grey` a vertical Scharr derivative of row y reads, mirrored at the
+// page's ends as the filter mirrors them (reflect-101).
+struct ScharrRows {
+    const unsigned char* above;
+    const unsigned char* below;
+    int cols;
+
+    // The derivative at column x: [3 10 3] across the difference below - above,
+    // at most 16 * 255 in size.
+    short At(int x) const {
+        const int left = x > 0 ? x - 1 : std::min(1, cols - 1);
+        const int right = x + 1 < cols ? x + 1 : std::max(cols - 2, 0);
+        return static_cast<short>(3 * (below[left] - above[left] + below[right] - above[right]) +
+                                  10 * (below[x] - above[x]));
+    }
+};
+
+ScharrRows ScharrRowsAround(const cv::Mat& grey, int y) {
+    const int rows = grey.rows;
+    const int up = y > 0 ? y - 1 : std::min(1, rows - 1);
+    const int down = y + 1 < rows ? y + 1 : std::max(rows - 2, 0);
+    return {grey.ptr<unsigned char>(up), grey.ptr<unsigned char>(down), grey.cols};
+}
+
+// ListDirections from the listing's candidate counts, taking gradY through gyOf.
+template <typename GyOf>
+void ListCandidates(const cv::Mat& gradX, const GyOf& gyOf, const cv::Mat& mask,
+                    DirectionList& directions, int threads) {
+    // Counted first and written in place, each band from where the bands above it
+    // end: growing the list would copy it several times over on a page dense with
+    // edges, and joining bands' lists afterwards would copy it once more on one
+    // thread, its fresh memory faulted in there too.
+    std::vector<size_t> firsts(static_cast<size_t>(BandCount(mask.rows, threads)) + 1, 0);
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        firsts[static_cast<size_t>(index) + 1] = CandidatesIn(mask, band);
+    });
+    std::partial_sum(firsts.begin(), firsts.end(), firsts.begin());
+    directions.Clear(mask.rows, mask.cols);
+    directions.columns.resize(firsts.back());
+    directions.values.resize(firsts.back());
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        ListRows(gradX, gyOf, mask, band, firsts[static_cast<size_t>(index)], directions);
+    });
+    // Every candidate holds a 1 in map 0, and no map holds more.
+    directions.largestValue = firsts.back() > 0 ? 1 : 0;
 }
 
 // Fills rows band.top .. band.bottom - 1 of the nine maps.
@@ -161,23 +210,26 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
                     DirectionList& directions, int threads) {
     CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
     CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
-    // Counted first and written in place, each band from where the bands above it
-    // end: growing the list would copy it several times over on a page dense with
-    // edges, and joining bands' lists afterwards would copy it once more on one
-    // thread, its fresh memory faulted in there too.
-    std::vector<size_t> firsts(static_cast<size_t>(BandCount(mask.rows, threads)) + 1, 0);
-    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        firsts[static_cast<size_t>(index) + 1] = CandidatesIn(mask, band);
-    });
-    std::partial_sum(firsts.begin(), firsts.end(), firsts.begin());
-    directions.Clear(mask.rows, mask.cols);
-    directions.columns.resize(firsts.back());
-    directions.values.resize(firsts.back());
-    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        ListRows(gradX, gradY, mask, band, firsts[static_cast<size_t>(index)], directions);
-    });
-    // Every candidate holds a 1 in map 0, and no map holds more.
-    directions.largestValue = firsts.back() > 0 ? 1 : 0;
+    ListCandidates(
+        gradX,
+        [&gradY](int y) {
+            const short* row = gradY.ptr<short>(y);
+            return [row](int x) { return row[x]; };
+        },
+        mask, directions, threads);
+}
+
+void ListDirectionsFromPage(const cv::Mat& gradX, const cv::Mat& grey, const cv::Mat& mask,
+                            DirectionList& directions, int threads) {
+    CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && grey.type() == CV_8UC1);
+    CV_Assert(gradX.size() == mask.size() && grey.size() == mask.size());
+    ListCandidates(
+        gradX,
+        [&grey](int y) {
+            const ScharrRows rows = ScharrRowsAround(grey, y);
+            return [rows](int x) { return rows.At(x); };
+        },
+        mask, directions, threads);
 }
 
 void ExpandDirections(const DirectionList& directions, std::vector<cv::Mat>& dirMaps) {

@@ -190,6 +190,14 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     } else {
         ComputeDerivatives(page.enhanced, gradX, gradY, threads);
     }
+    // A run that leaves the enhanced page as it is lists the directions with gradY
+    // taken from the page at the edge pixels alone: gradY's memory then serves the
+    // edge mask and the list, rather than fresh pages above them.
+    const bool gradYFromPage =
+        directions != nullptr && use == PageUse::kShare && page.enhanced.type() == CV_8UC1;
+    if (gradYFromPage) {
+        gradY.release();
+    }
     if (images != nullptr) {
         images->enhanced = page.enhanced;
         images->gradMap = page.gradMap;
@@ -208,7 +216,7 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     if (status != kStatusOk) {
         return status;
     }
-    if (directions != nullptr) {
+    if (directions != nullptr && !gradYFromPage) {
         // Listed before the description's passes, so that their copies of the mask
         // take the memory of the derivative no later stage reads rather than fresh
         // pages above the list.
@@ -217,6 +225,10 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
                             trace.refinementPasses, threads, cleanedMask);
+    if (gradYFromPage) {
+        // Listed after the passes, whose scratch then comes and goes below the list.
+        ListDirectionsFromPage(gradX, page.enhanced, edgeMask, *directions, threads);
+    }
     return kStatusOk;
 }
 
