@@ -190,12 +190,13 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     } else {
         ComputeDerivatives(page.enhanced, gradX, gradY, threads);
     }
-    // A run that leaves the enhanced page as it is lists the directions with gradY
-    // taken from the page at the edge pixels alone: gradY's memory then serves the
-    // edge mask and the list, rather than fresh pages above them.
-    const bool gradYFromPage =
+    // A run that leaves the enhanced page as it is lists the directions with the
+    // derivatives taken from the page at the edge pixels alone: gradY's memory then
+    // serves the edge mask and the description passes' copies, and gradX's the list
+    // and the vote counts, rather than fresh pages above them.
+    const bool derivativesFromPage =
         directions != nullptr && use == PageUse::kShare && page.enhanced.type() == CV_8UC1;
-    if (gradYFromPage) {
+    if (derivativesFromPage) {
         gradY.release();
     }
     if (images != nullptr) {
@@ -216,7 +217,7 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     if (status != kStatusOk) {
         return status;
     }
-    if (directions != nullptr && !gradYFromPage) {
+    if (directions != nullptr && !derivativesFromPage) {
         // Listed before the description's passes, so that their copies of the mask
         // take the memory of the derivative no later stage reads rather than fresh
         // pages above the list.
@@ -225,9 +226,11 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
                             trace.refinementPasses, threads, cleanedMask);
-    if (gradYFromPage) {
-        // Listed after the passes, whose scratch then comes and goes below the list.
-        ListDirectionsFromPage(gradX, page.enhanced, edgeMask, *directions, threads);
+    if (derivativesFromPage) {
+        // Listed after the passes, whose scratch then comes and goes below the list,
+        // in gradX's place.
+        gradX.release();
+        ListPageDirections(page.enhanced, edgeMask, *directions, threads);
     }
     return kStatusOk;
 }

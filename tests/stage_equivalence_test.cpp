@@ -566,7 +566,7 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
     }
 }
 
-TEST(DirectionMapsEquivalence, ListFromThePageMatchesTheListFromBothDerivatives) {
+TEST(DirectionMapsEquivalence, ListFromThePageMatchesTheListFromTheDerivatives) {
     std::mt19937 rng(67);
     for (int trial = 0; trial < 60; ++trial) {
         const int rows = RandomSide(rng);
@@ -586,7 +586,7 @@ TEST(DirectionMapsEquivalence, ListFromThePageMatchesTheListFromBothDerivatives)
         DirectionList expected;
         DirectionList actual;
         ListDirections(gradX, gradY, mask, expected);
-        ListDirectionsFromPage(gradX, grey, mask, actual, 1 + trial % 3);
+        ListPageDirections(grey, mask, actual, 1 + trial % 3);
         ASSERT_TRUE(expected.columns == actual.columns && expected.values == actual.values &&
                     expected.rowStart == actual.rowStart);
     }

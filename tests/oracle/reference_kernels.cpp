@@ -94,10 +94,12 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
     directions.Collect(pointers);
 }
 
-// gradY from OpenCV's Scharr filter of the page (its borders reflect-101).
-void ListDirectionsFromPage(const cv::Mat& gradX, const cv::Mat& grey, const cv::Mat& mask,
-                            DirectionList& directions, int threads) {
+// The derivatives from OpenCV's Scharr filter of the page (its borders reflect-101).
+void ListPageDirections(const cv::Mat& grey, const cv::Mat& mask, DirectionList& directions,
+                        int threads) {
+    cv::Mat gradX;
     cv::Mat gradY;
+    cv::Scharr(grey, gradX, CV_16S, 1, 0);
     cv::Scharr(grey, gradY, CV_16S, 0, 1);
     ListDirections(gradX, gradY, mask, directions, threads);
 }
