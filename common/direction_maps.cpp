@@ -104,76 +104,22 @@ size_t CandidatesIn(const cv::Mat& mask, RowBand band) {
 }
 
 // Lists the candidates of rows band.top .. band.bottom - 1 into the page's list,
-// already sized, from its entry `first` on; derivativesOf(y) gives the function
-// that returns a candidate's (gradX, gradY) from its column.
-template <typename DerivativesOf>
-void ListRows(const DerivativesOf& derivativesOf, const cv::Mat& mask, RowBand band, size_t first,
-              DirectionList& directions) {
+// already sized, from its entry `first` on.
+void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, RowBand band,
+              size_t first, DirectionList& directions) {
     int* column = directions.columns.data();
     std::array<std::uint8_t, kMapCount>* value = directions.values.data();
     size_t listed = first;
     for (int y = band.top; y < band.bottom; ++y) {
-        const auto derivatives = derivativesOf(y);
+        const short* gxRow = gradX.ptr<short>(y);
+        const short* gyRow = gradY.ptr<short>(y);
         ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols, [&](int x) {
             column[listed] = x;
-            const std::pair<int, int> g = derivatives(x);
-            value[listed] = IntegerCandidateValues(g.first, g.second);
+            value[listed] = IntegerCandidateValues(gxRow[x], gyRow[x]);
             ++listed;
         });
         directions.rowStart[static_cast<size_t>(y) + 1] = listed;
     }
-}
-
-// The three rows of `grey` that the Scharr derivatives of row y read, mirrored at
-// the page's ends as the filter mirrors them (reflect-101), as are the columns.
-struct ScharrRows {
-    const unsigned char* above;
-    const unsigned char* centre;
-    const unsigned char* below;
-    int cols;
-
-    // Both derivatives at column x, each at most 16 * 255 in size: [3 10 3] down
-    // the difference right - left, and across the difference below - above.
-    std::pair<int, int> At(int x) const {
-        const int left = x > 0 ? x - 1 : std::min(1, cols - 1);
-        const int right = x + 1 < cols ? x + 1 : std::max(cols - 2, 0);
-        const int gx = 3 * (above[right] - above[left] + below[right] - below[left]) +
-                       10 * (centre[right] - centre[left]);
-        const int gy = 3 * (below[left] - above[left] + below[right] - above[right]) +
-                       10 * (below[x] - above[x]);
-        return {gx, gy};
-    }
-};
-
-ScharrRows ScharrRowsAround(const cv::Mat& grey, int y) {
-    const int rows = grey.rows;
-    const int up = y > 0 ? y - 1 : std::min(1, rows - 1);
-    const int down = y + 1 < rows ? y + 1 : std::max(rows - 2, 0);
-    return {grey.ptr<unsigned char>(up), grey.ptr<unsigned char>(y), grey.ptr<unsigned char>(down),
-            grey.cols};
-}
-
-// ListDirections with the derivatives taken through derivativesOf (see ListRows).
-template <typename DerivativesOf>
-void ListCandidates(const DerivativesOf& derivativesOf, const cv::Mat& mask,
-                    DirectionList& directions, int threads) {
-    // Counted first and written in place, each band from where the bands above it
-    // end: growing the list would copy it several times over on a page dense with
-    // edges, and joining bands' lists afterwards would copy it once more on one
-    // thread, its fresh memory faulted in there too.
-    std::vector<size_t> firsts(static_cast<size_t>(BandCount(mask.rows, threads)) + 1, 0);
-    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        firsts[static_cast<size_t>(index) + 1] = CandidatesIn(mask, band);
-    });
-    std::partial_sum(firsts.begin(), firsts.end(), firsts.begin());
-    directions.Clear(mask.rows, mask.cols);
-    directions.columns.resize(firsts.back());
-    directions.values.resize(firsts.back());
-    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
-        ListRows(derivativesOf, mask, band, firsts[static_cast<size_t>(index)], directions);
-    });
-    // Every candidate holds a 1 in map 0, and no map holds more.
-    directions.largestValue = firsts.back() > 0 ? 1 : 0;
 }
 
 // Fills rows band.top .. band.bottom - 1 of the nine maps.
@@ -215,24 +161,23 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
                     DirectionList& directions, int threads) {
     CV_Assert(mask.type() == CV_8UC1 && gradX.type() == CV_16SC1 && gradY.type() == CV_16SC1);
     CV_Assert(gradX.size() == mask.size() && gradY.size() == mask.size());
-    ListCandidates(
-        [&gradX, &gradY](int y) {
-            const short* gx = gradX.ptr<short>(y);
-            const short* gy = gradY.ptr<short>(y);
-            return [gx, gy](int x) { return std::pair<int, int>(gx[x], gy[x]); };
-        },
-        mask, directions, threads);
-}
-
-void ListPageDirections(const cv::Mat& grey, const cv::Mat& mask, DirectionList& directions,
-                        int threads) {
-    CV_Assert(mask.type() == CV_8UC1 && grey.type() == CV_8UC1 && grey.size() == mask.size());
-    ListCandidates(
-        [&grey](int y) {
-            const ScharrRows rows = ScharrRowsAround(grey, y);
-            return [rows](int x) { return rows.At(x); };
-        },
-        mask, directions, threads);
+    // Counted first and written in place, each band from where the bands above it
+    // end: growing the list would copy it several times over on a page dense with
+    // edges, and joining bands' lists afterwards would copy it once more on one
+    // thread, its fresh memory faulted in there too.
+    std::vector<size_t> firsts(static_cast<size_t>(BandCount(mask.rows, threads)) + 1, 0);
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        firsts[static_cast<size_t>(index) + 1] = CandidatesIn(mask, band);
+    });
+    std::partial_sum(firsts.begin(), firsts.end(), firsts.begin());
+    directions.Clear(mask.rows, mask.cols);
+    directions.columns.resize(firsts.back());
+    directions.values.resize(firsts.back());
+    ForEachBand(mask.rows, threads, [&](RowBand band, int index) {
+        ListRows(gradX, gradY, mask, band, firsts[static_cast<size_t>(index)], directions);
+    });
+    // Every candidate holds a 1 in map 0, and no map holds more.
+    directions.largestValue = firsts.back() > 0 ? 1 : 0;
 }
 
 void ExpandDirections(const DirectionList& directions, std::vector<cv::Mat>& dirMaps) {

@@ -23,12 +23,6 @@ using DirectionList = SparseRows<9>;
 void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask,
                     DirectionList& directions, int threads = 1);
 
-// ListDirections of the Scharr derivatives of the 8-bit `grey` (CV_8UC1 of mask's
-// size; rows and columns mirrored at its ends, reflect-101), taken at the
-// candidates alone: a caller that keeps the page need not keep the derivatives.
-void ListPageDirections(const cv::Mat& grey, const cv::Mat& mask, DirectionList& directions,
-                        int threads = 1);
-
 // The nine maps of a list (CV_8UC1 of the list's size), replacing `dirMaps`.
 void ExpandDirections(const DirectionList& directions, std::vector<cv::Mat>& dirMaps);
 

@@ -190,15 +190,6 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     } else {
         ComputeDerivatives(page.enhanced, gradX, gradY, threads);
     }
-    // A run that leaves the enhanced page as it is lists the directions with the
-    // derivatives taken from the page at the edge pixels alone: gradY's memory then
-    // serves the edge mask and the description passes' copies, and gradX's the list
-    // and the vote counts, rather than fresh pages above them.
-    const bool derivativesFromPage =
-        directions != nullptr && use == PageUse::kShare && page.enhanced.type() == CV_8UC1;
-    if (derivativesFromPage) {
-        gradY.release();
-    }
     if (images != nullptr) {
         images->enhanced = page.enhanced;
         images->gradMap = page.gradMap;
@@ -217,7 +208,7 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     if (status != kStatusOk) {
         return status;
     }
-    if (directions != nullptr && !derivativesFromPage) {
+    if (directions != nullptr) {
         // Listed before the description's passes, so that their copies of the mask
         // take the memory of the derivative no later stage reads rather than fresh
         // pages above the list.
@@ -226,12 +217,6 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
                             trace.refinementPasses, threads, cleanedMask);
-    if (derivativesFromPage) {
-        // Listed after the passes, whose scratch then comes and goes below the list,
-        // in gradX's place.
-        gradX.release();
-        ListPageDirections(page.enhanced, edgeMask, *directions, threads);
-    }
     return kStatusOk;
 }
 

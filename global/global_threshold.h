@@ -64,9 +64,7 @@ enum class PageUse {
 // thresholds and every measurement go to `trace`; the working images to `images`
 // when given; `cleanedMask`, when given, is set as RefineStrokeDescription sets it
 // (emptied when the call returns early). `directions`, when given, receives
-// ListDirections of the edge mask on success, and `gradY` is then released; under
-// kShare of an 8-bit one-channel enhanced page `gradX` too, the list then taken
-// from the page (ListPageDirections).
+// ListDirections of the edge mask on success, and `gradY` is then released.
 int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,

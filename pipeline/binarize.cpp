@@ -114,8 +114,7 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
     // of a later stage's size and type lend it their memory, already faulted in,
     // rather than return it to the system: the gradient map to the restored
     // pixels (in the call's last run: the others share it), a derivative to the
-    // vote counts (in the last run: the others let both derivatives go before the
-    // edge mask is made, and list the directions from the enhanced page).
+    // vote counts.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
 

@@ -15,7 +15,6 @@
 #include "common/direction_maps.h"
 #include "common/labelling.h"
 #include "global/enhance.h"
-#include "global/gradient_map.h"
 #include "local/local_threshold.h"
 #include "local/refine_edge_mask.h"
 #include "oracle/oracle.h"
@@ -563,32 +562,6 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
         for (size_t j = 0; j < expected.size(); ++j) {
             ASSERT_TRUE(SamePixels(expected[j], actual[j])) << "map " << j;
         }
-    }
-}
-
-TEST(DirectionMapsEquivalence, ListFromThePageMatchesTheListFromTheDerivatives) {
-    std::mt19937 rng(67);
-    for (int trial = 0; trial < 60; ++trial) {
-        const int rows = RandomSide(rng);
-        const int cols = RandomSide(rng);
-        SCOPED_TRACE(cv::format("trial %d: %dx%d", trial, rows, cols));
-        cv::Mat grey(rows, cols, CV_8UC1);
-        for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < cols; ++x) {
-                grey.at<unsigned char>(y, x) = static_cast<unsigned char>(
-                    Pick(rng, std::vector<int>{0, 255, Uniform(rng, 0, 255)}));
-            }
-        }
-        cv::Mat gradX;
-        cv::Mat gradY;
-        ComputeDerivatives(grey, gradX, gradY);
-        const cv::Mat mask = RandomEdgeMap(rng, rows, cols);
-        DirectionList expected;
-        DirectionList actual;
-        ListDirections(gradX, gradY, mask, expected);
-        ListPageDirections(grey, mask, actual, 1 + trial % 3);
-        ASSERT_TRUE(expected.columns == actual.columns && expected.values == actual.values &&
-                    expected.rowStart == actual.rowStart);
     }
 }
 

@@ -1,7 +1,5 @@
 // Puts the straightforward stages in place of the fast ones for edgebin-reference;
 // they run on one thread whatever the thread count.
-#include <opencv2/imgproc.hpp>
-
 #include "common/direction_maps.h"
 #include "common/labelling.h"
 #include "global/enhance.h"
@@ -92,16 +90,6 @@ void ListDirections(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& m
         pointers[j] = &maps[j];
     }
     directions.Collect(pointers);
-}
-
-// The derivatives from OpenCV's Scharr filter of the page (its borders reflect-101).
-void ListPageDirections(const cv::Mat& grey, const cv::Mat& mask, DirectionList& directions,
-                        int threads) {
-    cv::Mat gradX;
-    cv::Mat gradY;
-    cv::Scharr(grey, gradX, CV_16S, 1, 0);
-    cv::Scharr(grey, gradY, CV_16S, 0, 1);
-    ListDirections(gradX, gradY, mask, directions, threads);
 }
 
 void RefineEdgeMask(cv::Mat& edgeMaskCopy, cv::Mat& restoredMap, const DirectionList& directions,
