@@ -179,7 +179,7 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace, GlobalStageImages* images,
-                            int threads, cv::Mat* cleanedMask, DirectionList* directions) {
+                            int threads, cv::Mat* cleanedMask) {
     if (cleanedMask != nullptr) {
         cleanedMask->release();
     }
@@ -207,13 +207,6 @@ int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv:
                                                 bandStrokeWidths, rowStrokeWidths, measure, trace);
     if (status != kStatusOk) {
         return status;
-    }
-    if (directions != nullptr) {
-        // Listed before the description's passes, so that their copies of the mask
-        // take the memory of the derivative no later stage reads rather than fresh
-        // pages above the list.
-        ListDirections(gradX, gradY, edgeMask, *directions, threads);
-        gradY.release();
     }
     RefineStrokeDescription(edgeMask, lineBands, bandStrokeWidths, rowStrokeWidths, measure,
                             trace.refinementPasses, threads, cleanedMask);

@@ -5,7 +5,6 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "common/direction_maps.h"
 #include "global/contour_curve.h"
 #include "global/enhance.h"
 #include "global/peak_threshold.h"
@@ -63,14 +62,13 @@ enum class PageUse {
 // -1 (no stroke structure at the chosen threshold nor at half of it). The peaks,
 // thresholds and every measurement go to `trace`; the working images to `images`
 // when given; `cleanedMask`, when given, is set as RefineStrokeDescription sets it
-// (emptied when the call returns early). `directions`, when given, receives
-// ListDirections of the edge mask on success, and `gradY` is then released.
+// (emptied when the call returns early).
 int EstimateGlobalThreshold(PreparedPage& page, PageUse use, cv::Mat& gradX, cv::Mat& gradY,
                             cv::Mat& edgeMask, std::vector<LineBand>& lineBands,
                             std::vector<int>& bandStrokeWidths, std::vector<int>& rowStrokeWidths,
                             const PeakChoice& choice, Trace& trace,
                             GlobalStageImages* images = nullptr, int threads = 1,
-                            cv::Mat* cleanedMask = nullptr, DirectionList* directions = nullptr);
+                            cv::Mat* cleanedMask = nullptr);
 
 // A stroke measurement with the contract of EstimateStrokeWidth: fills the three
 // (emptied) lists from the mask and returns the modal ratio. The stage uses

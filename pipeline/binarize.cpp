@@ -94,12 +94,9 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
                   "the refinement takes the global stage's cleaned mask only when both "
                   "clean with one component factor");
     cv::Mat cleanedMask;
-    // The direction maps as a list: nine bytes a pixel would make them the largest
-    // images of the run.
-    DirectionList directions;
-    const int status = EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands,
-                                               bandStrokeWidths, rowStrokeWidths, choice, trace,
-                                               stages, threads, &cleanedMask, &directions);
+    const int status =
+        EstimateGlobalThreshold(page, use, gradX, gradY, edgeMask, lineBands, bandStrokeWidths,
+                                rowStrokeWidths, choice, trace, stages, threads, &cleanedMask);
     if (stages != nullptr) {
         stages->edgeMask = edgeMask;
     }
@@ -117,6 +114,11 @@ int RunStages(PreparedPage& page, PageUse use, cv::Mat& dst, double alpha, doubl
     // vote counts.
     cv::Mat edgeMaskCopy = stages != nullptr ? edgeMask.clone() : edgeMask;
     edgeMask.release();
+    // The direction maps as a list: nine bytes a pixel would make them the largest
+    // images of the run.
+    DirectionList directions;
+    ListDirections(gradX, gradY, edgeMaskCopy, directions, threads);
+    gradY.release();
 
     static_assert(kRefineMode >= 2, "below mode 2 the restored pixels are not written");
     cv::Mat restoredMap;
