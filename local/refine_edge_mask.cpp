@@ -199,8 +199,8 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                   double nearScale, double dominanceRatio, int threads) {
     // The removed pixels are marked 1 in the restored map itself, and the restored
-    // ones among them 255: a second image for the removed pixels would be the
-    // refinement's only fresh memory.
+    // ones among them 255, then the rest cleared in one pass: a second image for the
+    // removed pixels would be one more page-sized image to allocate and clear.
     constexpr unsigned char kRemoved = 1;
     constexpr unsigned char kRestored = 255;
     ClearInBands(restoredMap, edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
