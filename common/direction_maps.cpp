@@ -43,6 +43,31 @@ std::array<std::uint8_t, kMapCount> CandidateValues(double gx, double gy) {
             static_cast<std::uint8_t>((gy < -shallow) & (gy < -steep))};
 }
 
+// CandidateValues of 16-bit derivatives in integers, without the conversions and
+// products in double. The slopes are 207 / 500 and 1207 / 500 to within 3e-16, so
+// wherever 500 gy differs from 207 gx or 1207 gx (either sign) by the least it can,
+// 1, the double products, off by under 1e-10, fall on the same side of gy. Where the
+// products are equal, gy lies on a sector edge and the rounding of the double
+// product decides (for gx = 6500 it rounds above 1207 gx / 500): those rare pixels
+// take the double tests. With gx = 0 every product is exactly zero.
+std::array<std::uint8_t, kMapCount> IntegerCandidateValues(int gx, int gy) {
+    const int y = 500 * gy;
+    const int shallow = 207 * gx;
+    const int steep = 1207 * gx;
+    if (gx != 0 && (y == shallow || y == -shallow || y == steep || y == -steep)) {
+        return CandidateValues(gx, gy);
+    }
+    return {1,
+            static_cast<std::uint8_t>((y > shallow) & (y > -shallow)),
+            static_cast<std::uint8_t>((y < shallow) & (y < -shallow)),
+            static_cast<std::uint8_t>((y > steep) & (y < -steep)),
+            static_cast<std::uint8_t>((y < steep) & (y > -steep)),
+            static_cast<std::uint8_t>((y > -steep) & (y > -shallow)),
+            static_cast<std::uint8_t>((y > steep) & (y > shallow)),
+            static_cast<std::uint8_t>((y < shallow) & (y < steep)),
+            static_cast<std::uint8_t>((y < -shallow) & (y < -steep))};
+}
+
 void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, double gx, double gy) {
     const std::array<std::uint8_t, kMapCount> values = CandidateValues(gx, gy);
     for (int j = 0; j < kMapCount; ++j) {
@@ -90,7 +115,7 @@ void ListRows(const cv::Mat& gradX, const cv::Mat& gradY, const cv::Mat& mask, R
         const short* gyRow = gradY.ptr<short>(y);
         ForEachCandidate(mask.ptr<unsigned char>(y), mask.cols, [&](int x) {
             column[listed] = x;
-            value[listed] = CandidateValues(gxRow[x], gyRow[x]);
+            value[listed] = IntegerCandidateValues(gxRow[x], gyRow[x]);
             ++listed;
         });
         directions.rowStart[static_cast<size_t>(y) + 1] = listed;

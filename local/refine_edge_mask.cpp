@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <opencv2/core/hal/intrin.hpp>
+#include <opencv2/imgproc.hpp>
 #include <type_traits>
 
 #include "common/parallel_bands.h"
@@ -197,7 +198,11 @@ void CountAtQueries(const DirectionPoints& points, const cv::Mat& queries,
 void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat& restoredMap,
                   const std::vector<LineBand>& lineBands, const std::vector<int>& bandStrokeWidths,
                   double nearScale, double dominanceRatio, int threads) {
-    cv::Mat removedMap = ZerosInBands(edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
+    // The removed pixels are marked 1 in the restored map itself, and the restored
+    // ones among them 255, then the rest cleared in one pass: a second image for the
+    // removed pixels would be one more page-sized image to allocate and clear.
+    constexpr unsigned char kRemoved = 1;
+    constexpr unsigned char kRestored = 255;
     ClearInBands(restoredMap, edgeMaskCopy.rows, edgeMaskCopy.cols, CV_8UC1, threads);
     // A decision writes only its own pixel and the counts come from the lists taken
     // before, so deciding while scanning is the same as deciding after counting.
@@ -205,19 +210,24 @@ void RefineListed(const DirectionPoints& points, cv::Mat& edgeMaskCopy, cv::Mat&
                    [&](int y, int x, const WindowTotals& totals) {
                        if (static_cast<int>(totals.largest) > ShareOf(dominanceRatio, totals.all)) {
                            edgeMaskCopy.at<unsigned char>(y, x) = 0;
-                           removedMap.at<unsigned char>(y, x) = 1;
+                           restoredMap.at<unsigned char>(y, x) = kRemoved;
                        }
                    });
     DirectionPoints removedPoints;
-    KeepListed(points, removedMap, removedPoints);
-    CountAtQueries(removedPoints, removedMap, lineBands, bandStrokeWidths, kFarScale, threads,
+    KeepListed(points, restoredMap, removedPoints);
+    // A pixel restored here stays non-zero, so the scan visits each removed pixel
+    // once as before.
+    CountAtQueries(removedPoints, restoredMap, lineBands, bandStrokeWidths, kFarScale, threads,
                    [&](int y, int x, const WindowTotals& totals) {
                        if (static_cast<int>(totals.largest) < ShareOf(dominanceRatio, totals.all)) {
                            edgeMaskCopy.at<unsigned char>(y, x) = 1;
-                           removedMap.at<unsigned char>(y, x) = 0;
-                           restoredMap.at<unsigned char>(y, x) = 255;
+                           restoredMap.at<unsigned char>(y, x) = kRestored;
                        }
                    });
+    ForEachBand(restoredMap.rows, threads, [&](RowBand band, int) {
+        cv::Mat rows = restoredMap.rowRange(band.top, band.bottom);
+        cv::threshold(rows, rows, kRemoved, kRestored, cv::THRESH_BINARY);
+    });
 }
 
 // Whether the refinement can run: mode 1 needs a stroke description that tiles the

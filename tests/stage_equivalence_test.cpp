@@ -533,7 +533,7 @@ TEST(DirectionMapsEquivalence, MatchTheFullScanOnEdgesAndAnyGradient) {
             for (int x = 0; x < cols; ++x) {
                 // Gradients on the sector edges (0.414 = 207/500, 2.414 = 1207/500),
                 // at the extremes of the type, and anywhere.
-                const int m = Uniform(rng, -60, 60);
+                const int m = Uniform(rng, -135, 135);
                 const int form = Uniform(rng, 0, 4);
                 const int gx = form == 0   ? 500 * m / 4
                                : form == 1 ? 500 * (m / 5)
