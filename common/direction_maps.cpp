@@ -26,12 +26,12 @@ constexpr double kSteep = 2.414;
 constexpr int kMapCount = 9;
 
 // The values of one candidate: map 0, and maps 1..8 for the sectors (down, up,
-// left, right, down-right, down-left, up-right, up-left) its gradient falls into.
+// left, right, down-right, down-left, up-right, up-left) its gradient falls into,
+// from gy against the sector edges `shallow` and `steep` (the slopes times gx).
 // Every comparison is strict, so a gradient lying exactly on a sector edge belongs
 // to neither side of it.
-std::array<std::uint8_t, kMapCount> CandidateValues(double gx, double gy) {
-    const double shallow = kShallow * gx;
-    const double steep = kSteep * gx;
+template <typename T>
+std::array<std::uint8_t, kMapCount> SectorValues(T gy, T shallow, T steep) {
     return {1,
             static_cast<std::uint8_t>((gy > shallow) & (gy > -shallow)),
             static_cast<std::uint8_t>((gy < shallow) & (gy < -shallow)),
@@ -41,6 +41,10 @@ std::array<std::uint8_t, kMapCount> CandidateValues(double gx, double gy) {
             static_cast<std::uint8_t>((gy > steep) & (gy > shallow)),
             static_cast<std::uint8_t>((gy < shallow) & (gy < steep)),
             static_cast<std::uint8_t>((gy < -shallow) & (gy < -steep))};
+}
+
+std::array<std::uint8_t, kMapCount> CandidateValues(double gx, double gy) {
+    return SectorValues(gy, kShallow * gx, kSteep * gx);
 }
 
 // CandidateValues of 16-bit derivatives in integers, without the conversions and
@@ -57,15 +61,7 @@ std::array<std::uint8_t, kMapCount> IntegerCandidateValues(int gx, int gy) {
     if (gx != 0 && (y == shallow || y == -shallow || y == steep || y == -steep)) {
         return CandidateValues(gx, gy);
     }
-    return {1,
-            static_cast<std::uint8_t>((y > shallow) & (y > -shallow)),
-            static_cast<std::uint8_t>((y < shallow) & (y < -shallow)),
-            static_cast<std::uint8_t>((y > steep) & (y < -steep)),
-            static_cast<std::uint8_t>((y < steep) & (y > -steep)),
-            static_cast<std::uint8_t>((y > -steep) & (y > -shallow)),
-            static_cast<std::uint8_t>((y > steep) & (y > shallow)),
-            static_cast<std::uint8_t>((y < shallow) & (y < steep)),
-            static_cast<std::uint8_t>((y < -shallow) & (y < -steep))};
+    return SectorValues(y, shallow, steep);
 }
 
 void MarkCandidate(const std::array<unsigned char*, kMapCount>& out, int x, double gx, double gy) {

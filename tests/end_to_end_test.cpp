@@ -133,8 +133,8 @@ TEST(EndToEnd, MendedLevelsOnRealPagesTakeTheOtherPeak) {
         if (c.scale != 1.0) {
             const cv::Size size(static_cast<int>(std::lround(grey.cols * c.scale)),
                                 static_cast<int>(std::lround(grey.rows * c.scale)));
-            cv::resize(c.greyFirst ? grey : colour, grey, c.bySize ? size : cv::Size(),
-                       c.scale, c.scale, cv::INTER_AREA);
+            cv::resize(c.greyFirst ? grey : colour, grey, c.bySize ? size : cv::Size(), c.scale,
+                       c.scale, cv::INTER_AREA);
             cv::resize(truth, truth, grey.size(), 0, 0, cv::INTER_NEAREST);
         }
         if (grey.channels() == 3) {
