@@ -661,6 +661,24 @@ int ResolveRowOnVectors(const unsigned char* g, const int32_t* sum, const int32_
     return resolved;
 }
 
+// The change of paper grey and paper count in one column as the row (gIn, sIn)
+// enters the window and (gOut, sOut) leaves it. Paper grey is taken as a byte mask
+// rather than a product: the difference of two bytes fits 16 bits, which the
+// vectorised loops then widen once.
+struct PaperChange {
+    int16_t grey;
+    int16_t count;
+};
+
+inline PaperChange PaperChangeAt(const unsigned char* gIn, const unsigned char* sIn,
+                                 const unsigned char* gOut, const unsigned char* sOut, int x) {
+    const unsigned char paperIn = sIn[x] & kPaper;
+    const unsigned char paperOut = sOut[x] & kPaper;
+    const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
+    const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
+    return {static_cast<int16_t>(greyIn - greyOut), static_cast<int16_t>(paperIn - paperOut)};
+}
+
 // Sums of paper grey and paper count down the columns of a window's rows, and
 // their window sums along a row: `sums` and `counts`, one entry per column.
 template <typename Sum>
@@ -698,15 +716,10 @@ class PaperColumnSums {
         Sum* __restrict sumsDown = columnSums_.data();
         Sum* __restrict countsDown = columnCounts_.data();
         const int cols = grey_.cols;
-        // Paper grey as a byte mask rather than a product: the difference of two
-        // bytes fits 16 bits, which the vectorised loop then widens once.
         for (int x = 0; x < cols; ++x) {
-            const unsigned char paperIn = sIn[x] & kPaper;
-            const unsigned char paperOut = sOut[x] & kPaper;
-            const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
-            const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
-            sumsDown[x] += static_cast<int16_t>(greyIn - greyOut);
-            countsDown[x] += static_cast<int16_t>(paperIn - paperOut);
+            const PaperChange change = PaperChangeAt(gIn, sIn, gOut, sOut, x);
+            sumsDown[x] += change.grey;
+            countsDown[x] += change.count;
         }
     }
 
@@ -769,13 +782,8 @@ class PackedPaperColumnSums {
         uint32_t* __restrict down = columns_.data();
         const int cols = grey_.cols;
         for (int x = 0; x < cols; ++x) {
-            const unsigned char paperIn = sIn[x] & kPaper;
-            const unsigned char paperOut = sOut[x] & kPaper;
-            const auto greyIn = static_cast<unsigned char>(gIn[x] & (0U - paperIn));
-            const auto greyOut = static_cast<unsigned char>(gOut[x] & (0U - paperOut));
-            const int change = (static_cast<int16_t>(greyIn - greyOut) * (1 << kCountBits)) +
-                               static_cast<int16_t>(paperIn - paperOut);
-            down[x] += static_cast<uint32_t>(change);
+            const PaperChange change = PaperChangeAt(gIn, sIn, gOut, sOut, x);
+            down[x] += static_cast<uint32_t>(change.grey * (1 << kCountBits) + change.count);
         }
     }
 

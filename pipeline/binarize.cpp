@@ -393,11 +393,9 @@ bool MendFromAbove(PreparedPage& page, cv::Mat& dst, double alpha, double k, dou
         mend = Mend::kNoiseFloor;
         // The peak above the noise can still lie in the paper's texture (at half
         // scale: twice the ink of the text, F 64.0); raised step by step from there,
-        // 84.8.
-        if (TookInPaper(grey, above.image, threads)) {
-            RaiseWhilePaperTakenIn(page, alpha, k, choice, kRaisedLevelFactor, firstStep, above,
-                                   aboveInk, stages != nullptr, threads);
-        }
+        // 84.8. The raise itself tests whether the level took in paper.
+        RaiseWhilePaperTakenIn(page, alpha, k, choice, kRaisedLevelFactor, firstStep, above,
+                               aboveInk, stages != nullptr, threads);
     } else if (paperTakenIn && UsedLevel(above.trace) > trace.finalThreshold &&
                TakesAwayPaper(ink, above, aboveInk, grey, threads)) {
         mend = Mend::kPaperTakenIn;
