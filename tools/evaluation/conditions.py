@@ -16,7 +16,11 @@ With --generated N, N pages of every class of edgebin-genpage (BUILD/edgebin-gen
 seeds 1..N) are added at x0.5, x1 and x2, edgebin alone.
 
 A run collapses when its F-measure lies more than 10 points below the better of Otsu
-and Sauvola on the same input. Writes OUT/pages.csv (one row per run: scores,
+and Sauvola on the same input. Beside them, for reductions, the "truth reduced" column scores the
+full-size ground truth reduced by area as the page was and read as ink wherever a
+quarter of its area is ink: about the best a result can do that decides each pixel
+from what that pixel covers, since the nearest-neighbour ground truth keeps only one
+corner of each reduced pixel. Writes OUT/pages.csv (one row per run: scores,
 verdict, reasons, levels and mend of the trace) and OUT/summary.md (means and
 collapses per condition, and the self-check's verdicts against F < 75, 75-85 and
 >= 85), and prints the summary. Needs python3-opencv and the edgebin module.
@@ -37,6 +41,8 @@ DEFAULT_CONDITIONS = "x0.5,x1,x2,g0.8,g1.25,c0.7,n3,j75"
 CLASSES = ["noise", "faint", "verso", "border", "texture", "thin", "dark-beside-faint",
            "photo", "book-edge", "stains", "table-header"]
 COLLAPSE_MARGIN = 10.0
+# A reduced pixel of the ground truth is ink when its area is at least a quarter ink.
+TRUTH_INK_LEVEL = 192
 
 
 def read_grey(path):
@@ -90,22 +96,28 @@ def score_edgebin(grey, truth):
             "level": trace["final_threshold"], "mend": trace["mend"] or ""}
 
 
-def score_baselines(grey, truth, factor):
+def score_baselines(grey, truth, factor, full_truth, condition):
     _, otsu = cv2.threshold(grey, 0, 255, cv2.THRESH_BINARY + cv2.THRESH_OTSU)
     window = max(3, int(round(31 * factor)) | 1)
     sauvola = cv2.ximgproc.niBlackThreshold(grey, 255, cv2.THRESH_BINARY, window, 0.2,
                                             binarizationMethod=cv2.ximgproc.BINARIZATION_SAUVOLA)
-    return {"otsu": edgebin.evaluate(otsu, truth)["f_measure"],
-            "sauvola": edgebin.evaluate(sauvola, truth)["f_measure"]}
+    scores = {"otsu": edgebin.evaluate(otsu, truth)["f_measure"],
+              "sauvola": edgebin.evaluate(sauvola, truth)["f_measure"]}
+    if factor < 1.0:
+        reduced, _, _ = apply_condition(full_truth, full_truth, condition)
+        covered = np.where(reduced < TRUTH_INK_LEVEL, 0, 255).astype(np.uint8)
+        scores["truth_reduced"] = edgebin.evaluate(covered, truth)["f_measure"]
+    return scores
 
 
 def run_page(job):
     page, truth_path, group, name, condition, baselines = job
-    grey, truth, factor = apply_condition(read_grey(page), read_grey(truth_path), condition)
+    full_truth = read_grey(truth_path)
+    grey, truth, factor = apply_condition(read_grey(page), full_truth, condition)
     row = {"condition": condition, "set": group, "page": name}
     row.update(score_edgebin(grey, truth))
     if baselines:
-        row.update(score_baselines(grey, truth, factor))
+        row.update(score_baselines(grey, truth, factor, full_truth, condition))
     return row
 
 
@@ -144,16 +156,21 @@ def collapsed(row):
     return "otsu" in row and row["f"] < max(row["otsu"], row["sauvola"]) - COLLAPSE_MARGIN
 
 
+def mean_of(runs, key):
+    values = [row[key] for row in runs if key in row]
+    return f"{np.mean(values):.2f}" if values else "-"
+
+
 def summary(rows):
-    lines = ["| condition | runs | F edgebin | F Otsu | F Sauvola | DRD edgebin | collapses |",
-             "|---|---|---|---|---|---|---|"]
+    lines = ["| condition | runs | F edgebin | F Otsu | F Sauvola | F truth reduced "
+             "| DRD edgebin | collapses |", "|---|---|---|---|---|---|---|---|"]
     for condition in dict.fromkeys(row["condition"] for row in rows if "otsu" in row):
         runs = [row for row in rows if row["condition"] == condition and "otsu" in row]
         names = ", ".join(f"{row['set']}/{row['page']} {row['f']:.1f}"
                           for row in runs if collapsed(row))
         lines.append(f"| {condition} | {len(runs)} | "
-                     + " | ".join(f"{np.mean([row[key] for row in runs]):.2f}"
-                                  for key in ("f", "otsu", "sauvola", "drd"))
+                     + " | ".join(mean_of(runs, key)
+                                  for key in ("f", "otsu", "sauvola", "truth_reduced", "drd"))
                      + f" | {names or 0} |")
     lines += ["", "| F | runs | suspect | share |", "|---|---|---|---|"]
     for label, low, high in (("< 75", -1.0, 75.0), ("75-85", 75.0, 85.0), (">= 85", 85.0, 101.0)):
