@@ -11,6 +11,7 @@ condition, the same input given to all three methods:
   gG     gamma G (255 (v / 255)^G)
   cC     contrast C about mid-grey (128 + C (v - 128))
   nS     Gaussian noise of deviation S (fixed seed)
+  bS     Gaussian blur of deviation S (a soft focus)
   jQ     JPEG at quality Q
 With --generated N, N pages of every class of edgebin-genpage (BUILD/edgebin-genpage,
 seeds 1..N) are added at x0.5, x1 and x2, edgebin alone.
@@ -75,6 +76,8 @@ def apply_condition(grey, truth, condition):
     if kind == "n":
         noise = np.random.default_rng(12345).normal(0.0, value, grey.shape)
         return np.clip(np.round(grey + noise), 0, 255).astype(np.uint8), truth, 1.0
+    if kind == "b":
+        return cv2.GaussianBlur(grey, (0, 0), value), truth, 1.0
     if kind == "j":
         _, encoded = cv2.imencode(".jpg", grey, [cv2.IMWRITE_JPEG_QUALITY, int(value)])
         return cv2.imdecode(encoded, cv2.IMREAD_GRAYSCALE), truth, 1.0
