@@ -17,11 +17,12 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
 
 // False when the result's ink cannot be the page's text: almost none, far more than
 // `otsuInkShare` (OtsuInkShare of `grey`), or grey values under ink and paper that
-// overlap (Separation under 1.6 and under half of the Otsu threshold's own).
-// `threads` here and below share the passes over the page; no answer depends on
-// their number.
+// overlap (Separation under 1.6 and under half of the Otsu threshold's own), unless
+// within small areas (tiles of 16 `strokeWidth`s, at least 64 pixels) they stand
+// apart 0.7 times as far as under the Otsu threshold's. `threads` here and below
+// share the passes over the page; no answer depends on their number.
 bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkShare,
-                    int threads = 1);
+                    int strokeWidth, int threads = 1);
 
 // True when a result with `inkShare` holds under a tenth of `otsuInkShare`, the ink
 // a plain Otsu threshold finds: it has lost its text.
@@ -63,6 +64,10 @@ double InkShareInSurround(const cv::Mat& grey, const cv::Mat& binary);
 // `strokeWidth` pixels from the outline of `binary`'s ink; 0 when the page has no
 // clear edge.
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
+
+// True when over 2 % of the clear edges of `grey` lie over `strokeWidth` pixels from
+// the outline of `binary`'s ink (MissedEdgeShare): text edges left out.
+bool LeftClearEdgesOut(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth);
 
 // The median of the bands' stroke widths, 1 without bands.
 int MedianStrokeWidth(const std::vector<TextBand>& bands);

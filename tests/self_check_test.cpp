@@ -209,7 +209,7 @@ TEST(IsPlausibleInkTest, HoldsInkToTheSeparationThePageAllows) {
     } cases[] = {{grey, sound, true}, {unlit, sound, true}, {unlit, shifted, false}};
     for (const auto& c : cases) {
         const double otsuInk = edgebin::detail::OtsuInkShare(c.grey);
-        EXPECT_EQ(edgebin::detail::IsPlausibleInk(c.grey, c.binary, otsuInk), c.plausible);
+        EXPECT_EQ(edgebin::detail::IsPlausibleInk(c.grey, c.binary, otsuInk, 2), c.plausible);
     }
 }
 
