@@ -66,7 +66,7 @@ constexpr double kTextEdgesLeftInk = 0.63;
 constexpr double kPaperStepInkFactor = 1.07;
 constexpr int kTopLevel = 254;
 // A higher peak keeping under this share of Otsu's ink, and leaving over this share
-// of the page's clear edges away from it, kept a few strokes of the text (KeptFewStrokes).
+// of the page's clear edges away from it, kept a few strokes of the text (LeftTextOut).
 constexpr double kFewStrokesInkShare = 0.3;
 constexpr double kTextLeftOutEdges = 0.2;
 
@@ -163,21 +163,22 @@ bool LeftTextOut(const cv::Mat& grey, const cv::Mat& higher, double ink, double 
            MissedEdgeShare(grey, higher, MedianStrokeWidth(trace.bands)) > kTextLeftOutEdges;
 }
 
-// LeftTextOut where the ratio took a second peak above the main one.
-bool KeptFewStrokes(const cv::Mat& grey, const cv::Mat& higher, double ink, double reference,
-                    const Trace& trace) {
-    return TookSecondPeakAboveMain(trace) && LeftTextOut(grey, higher, ink, reference, trace);
-}
-
-// A second peak above the main one that measured nothing stroke-like is retried at
-// half its level. Where that half still leaves clear edges outside its ink, it is no
-// level of the text either: on the shared pages blurred by 1.5 pixels, halves of
-// second peaks at 185 to 192 kept a fifth to a third of Otsu's ink (F 49 to 65)
-// where the lower peak gave F 72 to 84. One generated photograph at half scale, whose
-// lower peak lay in its noise, lost by it (F 37 -> 27; suspect either way).
-bool HalvedWithoutText(const cv::Mat& grey, const cv::Mat& higher, const Trace& trace) {
-    return TookSecondPeakAboveMain(trace) && trace.reassignedThreshold >= 0 &&
-           LeftClearEdgesOut(grey, higher, MedianStrokeWidth(trace.bands));
+// Whether `higher`, the run at a second peak above the main one, kept no text: it left
+// the text out (LeftTextOut), or its level measured nothing stroke-like and the half
+// it was retried at still leaves clear edges outside its ink (LeftClearEdgesOut, a
+// lower share than LeftTextOut's, so it decides alone there). On the shared pages
+// blurred by 1.5 pixels, halves of second peaks at 185 to 192 kept a fifth to a third
+// of Otsu's ink (F 49 to 65) where the lower peak gave F 72 to 84. One generated
+// photograph at half scale, whose lower peak lay in its noise, lost by it (F 37 -> 27;
+// suspect either way).
+bool SecondPeakKeptNoText(const cv::Mat& grey, const cv::Mat& higher, double ink, double reference,
+                          const Trace& trace) {
+    if (!TookSecondPeakAboveMain(trace)) {
+        return false;
+    }
+    return trace.reassignedThreshold >= 0
+               ? LeftClearEdgesOut(grey, higher, MedianStrokeWidth(trace.bands))
+               : LeftTextOut(grey, higher, ink, reference, trace);
 }
 
 // `higher` is empty when the higher peak measured nothing stroke-like; `trace` is
@@ -187,9 +188,9 @@ Mend ChooseMend(const cv::Mat& grey, const cv::Mat& higher, const cv::Mat& lower
     const double reference = OtsuInkShare(grey, threads);
     const double ink = higher.empty() ? 0.0 : InkShare(higher, threads);
     // The collapsed pages seen keep under 1 % of Otsu's ink; sound ones 29 % or more.
-    const bool noText = HasLostItsInk(ink, reference) ||
-                        (!higher.empty() && (KeptFewStrokes(grey, higher, ink, reference, trace) ||
-                                             HalvedWithoutText(grey, higher, trace)));
+    const bool noText =
+        HasLostItsInk(ink, reference) ||
+        (!higher.empty() && SecondPeakKeptNoText(grey, higher, ink, reference, trace));
     if (noText && IsPlausibleInk(grey, lower, reference, lowerWidth, threads) &&
         InkDistance(InkShare(lower, threads), reference) < InkDistance(ink, reference)) {
         return Mend::kNoText;
@@ -296,7 +297,7 @@ bool TookInPaper(const cv::Mat& grey, const cv::Mat& binary, int threads) {
 // The text goes when the run keeps almost none of Otsu's ink, or only a few strong
 // strokes: a far peak above an only one, at half scale, kept 28 % of Otsu's ink and
 // left 43 % of the clear edges away from it (F 88.5 -> 38.0), as a second peak taken
-// above the main one does (KeptFewStrokes).
+// above the main one does (LeftTextOut).
 bool TakesAwayPaper(double ink, const OtherRun& higher, double higherInk, const cv::Mat& grey,
                     int threads) {
     const double reference = OtsuInkShare(grey, threads);

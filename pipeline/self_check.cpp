@@ -246,6 +246,11 @@ double WeightedSeparation(const std::vector<GreySums>& tiles) {
     return weight > 0.0 ? weighted / weight : -1.0;
 }
 
+// The side of the tiles that hold a few letters of strokes `strokeWidth` wide.
+int TileSizeFor(int strokeWidth) {
+    return std::max(kMinTileSize, kTileStrokeWidths * strokeWidth);
+}
+
 GreySums Total(const std::vector<GreySums>& tiles) {
     GreySums total;
     for (const GreySums& tile : tiles) {
@@ -316,8 +321,8 @@ double InkShareInSurround(const cv::Mat& grey, const cv::Mat& binary) {
     return ink > 0 ? static_cast<double>(inSurround) / static_cast<double>(ink) : 0.0;
 }
 
-double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize) {
-    return WeightedSeparation(TileSums(grey, binary, tileSize, 1));
+double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize, int threads) {
+    return WeightedSeparation(TileSums(grey, binary, tileSize, threads));
 }
 
 double MissedEdgeShare(const cv::Mat& grey, const cv::Mat& binary, int strokeWidth) {
@@ -442,10 +447,10 @@ bool IsPlausibleInk(const cv::Mat& grey, const cv::Mat& binary, double otsuInkSh
         separation >= kOtsuSeparationShare * Separation(grey, otsu, threads)) {
         return true;
     }
-    const int tileSize = std::max(kMinTileSize, kTileStrokeWidths * strokeWidth);
+    const int tileSize = TileSizeFor(strokeWidth);
     // -1 where no tile holds enough ink and paper: then nothing stands apart.
-    const double otsuLocal = WeightedSeparation(TileSums(grey, otsu, tileSize, threads));
-    return otsuLocal > 0.0 && WeightedSeparation(TileSums(grey, binary, tileSize, threads)) >=
+    const double otsuLocal = LocalSeparation(grey, otsu, tileSize, threads);
+    return otsuLocal > 0.0 && LocalSeparation(grey, binary, tileSize, threads) >=
                                   kOtsuLocalSeparationShare * otsuLocal;
 }
 
@@ -456,8 +461,7 @@ void CheckResult(const cv::Mat& grey, const cv::Mat& binary, Trace& trace, int t
     const int strokeWidth = MedianStrokeWidth(trace.bands);
     std::vector<GreySums> tiles;
     if (!HasAlmostNoInk(ink)) {
-        tiles = TileSums(grey, binary, std::max(kMinTileSize, kTileStrokeWidths * strokeWidth),
-                         threads);
+        tiles = TileSums(grey, binary, TileSizeFor(strokeWidth), threads);
     }
     // One pass gives both: the page's sums are those of its tiles summed.
     const GreySums total = Total(tiles);

@@ -52,7 +52,7 @@ bool HasTakenInSurround(const cv::Mat& grey, const cv::Mat& binary, int threads 
 // variances), measured in square tiles of `tileSize` pixels and averaged weighted by
 // each tile's ink; tiles with under 20 ink or paper pixels are left out. -1 when no
 // tile counts. `grey`, `binary`: CV_8UC1 of one size (ink 0).
-double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize);
+double LocalSeparation(const cv::Mat& grey, const cv::Mat& binary, int tileSize, int threads = 1);
 
 // Share (0..1) of the ink (0) of `binary` lying in the dark surround of the `grey`
 // page: the pixels at or below its Otsu threshold 8-connected to the page's border. 0
